@@ -1,0 +1,29 @@
+// What the command-line companion prints about the store: aligned text and JSON.
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+// "android" or "iphone" for the current reader; "" when none.
+std::string KindName();
+
+// The conversation table, entries 0..conversationCount-1, as the window's list shows them:
+// columns "Phone Number", "Recent Time", "Quantity", padded to line up.
+std::string ConversationsText();
+nlohmann::ordered_json ConversationsJson(const std::string& databasePath);
+
+// The live list in list order: a heading line ("Me" or the sender, a space, the time), the
+// body and a blank line per message.
+std::string MessagesText();
+nlohmann::ordered_json MessagesJson(const std::string& databasePath);
+
+// One conversation (a row of the list) as the message view shows it.
+std::string ConversationText(int row);
+nlohmann::ordered_json ConversationJson(const std::string& databasePath, int row);
+
+// Quantity column text: "%d", or "%d(%d)" when some messages were recovered.
+std::string QuantityText(int messageCount, int recoveredCount);
+
+// Terminal columns that a UTF-8 text takes (wide East Asian characters count two).
+std::size_t DisplayWidth(const std::string& text);

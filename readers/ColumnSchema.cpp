@@ -1,0 +1,15 @@
+// Filling the store's column schema from the table_info pragma.
+#include "ColumnSchema.h"
+
+#include "store/MessageStore.h"
+#include "store/TimeText.h"
+
+int OnColumnRow(void* /*unused*/, int /*columnCount*/, char** values, char** /*names*/)
+{
+    MessageStore& store = g_store;
+    if (store.columnCount >= kColumnCapacity) return 0;
+    store.columnNames[store.columnCount] = AsciiLower(values[1] ? values[1] : "");
+    store.columnTypes[store.columnCount] = AsciiUpper(values[2] ? values[2] : "");
+    ++store.columnCount;
+    return 0;
+}

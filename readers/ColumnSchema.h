@@ -1,0 +1,7 @@
+// Recording the message table's declared columns, the template the record carvers follow.
+#pragma once
+
+// Row callback for "PRAGMA table_info(...)": values are (cid, name, type, notnull, dflt_value,
+// pk). Appends the name lower-cased and the type upper-cased (ASCII rules, NULL as empty) to
+// the store's schema. Columns beyond the schema's 300 are dropped. Returns 0.
+int OnColumnRow(void* unused, int columnCount, char** values, char** names);

@@ -1,0 +1,15 @@
+// Choosing the reader class for a database kind.
+#include "CreateReader.h"
+
+#include "AndroidSms.h"
+#include "IphoneSms.h"
+
+std::unique_ptr<CSms> CreateReader(DatabaseName kind)
+{
+    switch (kind) {
+    case DatabaseName::Android: return std::make_unique<CAndroidSms>();
+    case DatabaseName::Iphone: return std::make_unique<CIphoneSms>();
+    case DatabaseName::Other: break;
+    }
+    return nullptr;
+}

@@ -1,0 +1,22 @@
+// Which messages a conversation shows, in which order and under which heading: the content of
+// the message view, without its colours.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "MessageRecords.h"
+
+struct ShownMessage {
+    const MessageRecord* message = nullptr;
+    bool recovered = false;
+    std::string heading;  // sender name, a space, the formatted time
+};
+
+// The messages of conversation `c` (0 <= c < conversationCount) of the current reader: live
+// and recovered lists merged by time (a live message first on equal times), keeping those
+// that belong to the conversation. iPhone messages belong by key, Android ones by address;
+// the catch-all entry 0 also shows unassigned recovered messages and messages with an empty
+// address. Empty when no reader is current or `c` is out of range.
+std::vector<ShownMessage> CollectConversation(std::int32_t c);

@@ -1,0 +1,90 @@
+// The message store, the reset between files and the shared operations of the reader base.
+#include "MessageStore.h"
+
+#include <string_view>
+#include <unordered_map>
+
+MessageStore g_store;
+
+void MessageStore::RestoreProgramStart()
+{
+    currentReader.reset();
+    liveMessages = {};
+    liveMessageCount = 0;
+    conversations.fill(ContactRecord{});
+    conversationCount = 1;
+    columnNames.fill({});
+    columnTypes.fill({});
+    columnCount = 0;
+    alternateCarving = 0;
+}
+
+void ResetStore()
+{
+    MessageStore& store = g_store;
+    if (!store.liveMessages.empty()) {
+        store.liveMessageCount = 0;
+        store.liveMessages = {};
+    }
+    if (store.currentReader && !store.currentReader->m_recovered.empty()) {
+        store.currentReader->m_recoveredCount = 0;
+        store.currentReader->m_recovered = {};
+    }
+    store.conversationCount = 1;
+    store.conversations.fill(ContactRecord{});
+}
+
+CSms::CSms(DeviceKind kind) : m_deviceKind(kind)
+{
+    // A new reader starts with no live list; the reset has already released the old one.
+    g_store.liveMessages = {};
+    g_store.liveMessageCount = 0;
+}
+
+CSms::~CSms() = default;
+
+std::int32_t CSms::LoadDatabase(std::string /*path*/) { return 1; }
+
+void CSms::RecoverDeleted(std::string /*path*/, std::int32_t& /*count*/) {}
+
+void CSms::AssignRecovered()
+{
+    MessageStore& store = g_store;
+    const std::int32_t count = store.conversationCount;
+    for (std::int32_t i = 0; i < count; ++i) store.conversations[i].recoveredCount = 0;
+
+    // First entry whose key or address equals a text; testing key then address per entry in
+    // table order is the same as taking the smaller of the two first indexes.
+    std::unordered_map<std::string_view, std::int32_t> firstMatch;
+    firstMatch.reserve(static_cast<std::size_t>(count) * 2);
+    for (std::int32_t i = 0; i < count; ++i) {
+        firstMatch.try_emplace(store.conversations[i].key, i);
+        firstMatch.try_emplace(store.conversations[i].address, i);
+    }
+
+    for (std::int32_t r = 0; r < m_recoveredCount; ++r) {
+        MessageRecord& message = m_recovered[r];
+        const auto found = firstMatch.find(message.address);
+        const std::int32_t target = found == firstMatch.end() ? 0 : found->second;
+        ContactRecord& entry = store.conversations[target];
+        if (entry.recentTime < message.time) entry.recentTime = message.time;
+        ++entry.recoveredCount;
+        message.unassignedFlag = found == firstMatch.end() ? 1 : 0;
+    }
+}
+
+void CSms::SortConversations()
+{
+    // Selection sort kept on purpose: its exact (unstable) order for equal times is what the
+    // conversation list shows, and the table holds at most 4999 entries.
+    MessageStore& store = g_store;
+    const std::int32_t count = store.conversationCount;
+    if (count <= 2) return;
+    for (std::int32_t i = 1; i < count; ++i) {
+        std::int32_t best = i;
+        for (std::int32_t j = i + 1; j < count; ++j) {
+            if (store.conversations[j].recentTime > store.conversations[best].recentTime) best = j;
+        }
+        if (best != i) std::swap(store.conversations[i], store.conversations[best]);
+    }
+}

@@ -1,0 +1,41 @@
+// The database reader interface. One reader is current at a time; it loads the live rows of
+// one database kind into the message store and carries the recovered list.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "MessageRecords.h"
+
+struct sqlite3;
+
+enum DeviceKind : std::int32_t { kDeviceAndroid = 0, kDeviceIphone = 1 };
+
+class CSms {
+public:
+    virtual ~CSms();
+    CSms(const CSms&) = delete;
+    CSms& operator=(const CSms&) = delete;
+
+    // Reads the live rows of the database at `path` into the store. Failures are silent (the
+    // store simply holds fewer rows); the result is always 1.
+    virtual std::int32_t LoadDatabase(std::string path);
+    // Counting pass when `count` is 0, filling pass otherwise; leaves the number found in
+    // `count`. The base reader recovers nothing.
+    virtual void RecoverDeleted(std::string path, std::int32_t& count);
+    // Attributes each recovered message to the first conversation whose key or address equals
+    // its address (the catch-all entry when none does), recounts every conversation's
+    // recoveredCount and raises recentTime where a recovered message is newer.
+    virtual void AssignRecovered();
+    // Orders conversations 1..count-1 by recentTime, newest first; entry 0 stays first.
+    virtual void SortConversations();
+
+    sqlite3* m_db = nullptr;  // open only while LoadDatabase runs
+    const std::int32_t m_deviceKind;
+    std::vector<MessageRecord> m_recovered;  // the recovered list (empty = none)
+    std::int32_t m_recoveredCount = 0;
+
+protected:
+    explicit CSms(DeviceKind kind);
+};

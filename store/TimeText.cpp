@@ -1,0 +1,168 @@
+// Time display, UTF-8 checking and decimal parsing for the store.
+#include "TimeText.h"
+
+#include <cstdio>
+#include <ctime>
+#include <limits>
+
+namespace {
+
+constexpr std::int64_t kMillisecondThreshold = 100'000'000'000;  // 1e11
+constexpr std::int64_t kSecondsClamp = 10'000'000'000;            // 1e10
+constexpr std::int64_t kOneDay = 86'400;
+constexpr std::int64_t kLastConvertible = 32'535'215'999;  // 3000-12-31 23:59:59 UTC
+constexpr int kCalendarShiftYears = 31;
+
+std::string FormatLocal(std::int64_t secondsSince1970, int yearShift)
+{
+    const std::time_t value = static_cast<std::time_t>(secondsSince1970);
+    std::tm local{};
+    if (localtime_r(&value, &local) == nullptr) return "1960-01-01 00:00:00";
+    char text[64];
+    std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d",
+                  local.tm_year + 1900 + yearShift, local.tm_mon + 1, local.tm_mday,
+                  local.tm_hour, local.tm_min, local.tm_sec);
+    return text;
+}
+
+}  // namespace
+
+std::string FormatMessageTime(std::int64_t t)
+{
+    if (t >= kMillisecondThreshold) {
+        std::int64_t seconds = t / 1000;
+        if (seconds > kSecondsClamp) seconds = 0;
+        return FormatLocal(seconds, 0);
+    }
+    if (t == 0) return "None";
+    // Seconds since 2001, shown through the 1970 calendar moved 31 years on (one day added).
+    const std::int64_t shifted = t + kOneDay;  // cannot overflow: t < 1e11
+    if (shifted < 0 || shifted > kLastConvertible) return "1960-01-01 00:00:00";
+    return FormatLocal(shifted, kCalendarShiftYears);
+}
+
+std::string Utf8ToAnsiString(const char* text)
+{
+    if (text == nullptr) return {};
+    return Utf8ToAnsiString(std::string_view(text));
+}
+
+std::string Utf8ToAnsiString(std::string_view text)
+{
+    // Well-formed sequences (Unicode table 3-7). A malformed sequence is replaced by one U+FFFD
+    // per maximal subpart: the longest prefix of a well-formed sequence, or one lone byte.
+    static constexpr char kReplacement[] = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(text.size());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    std::size_t i = 0;
+    while (i < size) {
+        const unsigned char lead = bytes[i];
+        if (lead < 0x80) {
+            out.push_back(static_cast<char>(lead));
+            ++i;
+            continue;
+        }
+        int needed = 0;
+        unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            needed = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            needed = 2;
+            if (lead == 0xE0) low = 0xA0;
+            if (lead == 0xED) high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            needed = 3;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;
+        } else {
+            out += kReplacement;  // C0, C1, F5..FF and stray continuation bytes
+            ++i;
+            continue;
+        }
+        std::size_t j = i + 1;
+        int got = 0;
+        while (got < needed && j < size) {
+            const unsigned char next = bytes[j];
+            const bool ok = got == 0 ? (next >= low && next <= high) : (next >= 0x80 && next <= 0xBF);
+            if (!ok) break;
+            ++got;
+            ++j;
+        }
+        if (got == needed) {
+            out.append(text.substr(i, j - i));
+        } else {
+            out += kReplacement;
+        }
+        i = j;
+    }
+    return out;
+}
+
+namespace {
+
+template <typename Int>
+Int ReadDecimal(const char* text)
+{
+    if (text == nullptr) return 0;
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') {
+        negative = *p == '-';
+        ++p;
+    }
+    // Accumulate toward the sign so that the most negative value is reachable.
+    Int value = 0;
+    bool saturated = false;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (saturated) continue;
+        const Int digit = static_cast<Int>(*p - '0');
+        if (negative) {
+            if (value < (std::numeric_limits<Int>::min() + digit) / 10) {
+                value = std::numeric_limits<Int>::min();
+                saturated = true;
+            } else {
+                value = static_cast<Int>(value * 10 - digit);
+            }
+        } else {
+            if (value > (std::numeric_limits<Int>::max() - digit) / 10) {
+                value = std::numeric_limits<Int>::max();
+                saturated = true;
+            } else {
+                value = static_cast<Int>(value * 10 + digit);
+            }
+        }
+    }
+    return value;
+}
+
+}  // namespace
+
+std::int64_t ReadDecimal64(const char* text) { return ReadDecimal<std::int64_t>(text); }
+
+std::int32_t ReadDecimal32(const char* text) { return ReadDecimal<std::int32_t>(text); }
+
+std::string AsciiLower(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+std::string AsciiUpper(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return out;
+}
+
+void StripChinaPrefix(std::string& address)
+{
+    if (address.starts_with("+86")) address.erase(0, 3);
+}

@@ -1,0 +1,209 @@
+// kestrow-cli as a user runs it: exit statuses, messages, text and JSON output.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+
+#include "StoreHelpers.h"
+
+namespace {
+
+using fixtures::PhoneDb;
+using nlohmann::json;
+
+struct CliResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class CliTest : public FreshStore {
+protected:
+    CliResult Run(const std::vector<std::string>& args)
+    {
+        std::string command = "TZ=UTC " + Quote(KESTROW_CLI_PATH);
+        for (const auto& arg : args) command += " " + Quote(arg);
+        const auto out = m_output / "out";
+        const auto err = m_output / "err";
+        command += " > " + Quote(out.string()) + " 2> " + Quote(err.string()) + " < /dev/null";
+        const int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(out), ReadFile(err)};
+    }
+
+    // An Android database with two partners and three messages.
+    std::filesystem::path Android(const std::filesystem::path& folder)
+    {
+        std::filesystem::create_directories(folder);
+        const auto path = folder / "mmssms.db";
+        PhoneDb db = PhoneDb::Android(path);
+        db.AddAndroidAddress("+8613812345678");
+        db.AddAndroidAddress("10086");
+        db.AddAndroidSms({.address = "13812345678", .date = std::int64_t{1'439'532'000'123}, .type = 1, .body = "你好"});
+        db.AddAndroidSms({.address = "13812345678", .date = std::int64_t{1'439'532'060'000}, .type = 2, .body = "hi\nthere"});
+        db.AddAndroidSms({.address = "10086", .date = std::int64_t{1'439'000'000'000}, .type = 1, .body = "balance"});
+        return path;
+    }
+
+    fixtures::TempDir m_output;
+};
+
+TEST_F(CliTest, HelpVersionAndUsageErrors)
+{
+    const CliResult help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("conversations"), std::string::npos);
+    EXPECT_NE(help.out.find("messages"), std::string::npos);
+    EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+
+    const CliResult version = Run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("kestrow-cli ") + KESTROW_VERSION + "\n");
+
+    EXPECT_EQ(Run({}).status, 2);
+    EXPECT_EQ(Run({"conversations"}).status, 2);
+    EXPECT_EQ(Run({"frobnicate", "x"}).status, 2);
+    EXPECT_EQ(Run({"messages", "--conversation", "-1", "x/sms.db"}).status, 2);
+}
+
+TEST_F(CliTest, TheNameDecidesTheKindAndFileErrorsNameTheFile)
+{
+    const CliResult wrongName = Run({"conversations", (m_dir / "chat.db").string()});
+    EXPECT_EQ(wrongName.status, 2);
+    EXPECT_NE(wrongName.err.find("chat.db"), std::string::npos);
+    EXPECT_NE(wrongName.err.find("mmssms.db"), std::string::npos);
+    EXPECT_NE(wrongName.err.find("sms.db"), std::string::npos);
+    EXPECT_EQ(Run({"conversations", (m_dir / "old_mmssms.db").string()}).status, 2);
+
+    const auto missing = (m_dir / "mmssms.db").string();
+    const CliResult notThere = Run({"conversations", missing});
+    EXPECT_EQ(notThere.status, 1);
+    EXPECT_NE(notThere.err.find(missing), std::string::npos);
+    EXPECT_NE(notThere.err.find("No such file"), std::string::npos);
+
+    std::filesystem::create_directory(m_dir / "sms.db");
+    const CliResult folder = Run({"messages", (m_dir / "sms.db").string()});
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_NE(folder.err.find("directory"), std::string::npos);
+
+    // Not a database: loads as an empty store, with a warning.
+    const auto junk = m_dir / "x" / "MMSSMS.DB";
+    std::filesystem::create_directory(m_dir / "x");
+    std::ofstream(junk) << "plain text";
+    const CliResult text = Run({"conversations", "--json", junk.string()});
+    EXPECT_EQ(text.status, 0);
+    EXPECT_NE(text.err.find("not an SQLite"), std::string::npos);
+    const json parsed = json::parse(text.out);
+    EXPECT_EQ(parsed["kind"], "android");
+    ASSERT_EQ(parsed["conversations"].size(), 1u);
+    EXPECT_EQ(parsed["conversations"][0]["address"], "Ungrouped");
+
+    // A backslash separates the name too.
+    const auto backslash = m_dir / "phone\\mmssms.db";
+    std::filesystem::copy_file(junk, backslash);
+    EXPECT_EQ(Run({"conversations", backslash.string()}).status, 0);
+}
+
+TEST_F(CliTest, ConversationsAsJsonAndAsAlignedText)
+{
+    const auto path = Android(m_dir / "a");
+    const CliResult result = Run({"conversations", "--json", path.string()});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    const json parsed = json::parse(result.out);
+    EXPECT_EQ(parsed["database"], path.string());
+    EXPECT_EQ(parsed["kind"], "android");
+    const json expected = json::parse(R"([
+      {"row": 0, "address": "Ungrouped", "key": "", "recent_time": 0, "recent_time_text": "None",
+       "message_count": 0, "recovered_count": 0, "catch_all": true},
+      {"row": 1, "address": "13812345678", "key": "", "recent_time": 1439532060000,
+       "recent_time_text": "2015-08-14 06:01:00", "message_count": 2, "recovered_count": 0,
+       "catch_all": false},
+      {"row": 2, "address": "10086", "key": "", "recent_time": 1439000000000,
+       "recent_time_text": "2015-08-08 02:13:20", "message_count": 1, "recovered_count": 0,
+       "catch_all": false}])");
+    EXPECT_EQ(parsed["conversations"], expected);
+
+    const CliResult text = Run({"conversations", path.string()});
+    ASSERT_EQ(text.status, 0);
+    EXPECT_EQ(text.out,
+              "Phone Number  Recent Time          Quantity\n"
+              "Ungrouped     None                 0\n"
+              "13812345678   2015-08-14 06:01:00  2\n"
+              "10086         2015-08-08 02:13:20  1\n");
+}
+
+TEST_F(CliTest, MessagesInListOrderAndOneConversation)
+{
+    const auto path = Android(m_dir / "a");
+    const CliResult text = Run({"messages", path.string()});
+    ASSERT_EQ(text.status, 0);
+    EXPECT_EQ(text.out,
+              "10086 2015-08-08 02:13:20\nbalance\n\n"
+              "13812345678 2015-08-14 06:00:00\n你好\n\n"
+              "Me 2015-08-14 06:01:00\nhi\nthere\n\n");
+
+    const json parsed = json::parse(Run({"messages", "--json", path.string()}).out);
+    ASSERT_EQ(parsed["messages"].size(), 3u);
+    EXPECT_EQ(parsed["messages"][1], json::parse(R"({"body": "你好", "from_me": false,
+        "time": 1439532000123, "time_text": "2015-08-14 06:00:00", "address": "13812345678",
+        "recovered": false})"));
+
+    const CliResult one = Run({"messages", "--conversation", "1", path.string()});
+    EXPECT_EQ(one.out, "13812345678 2015-08-14 06:00:00\n你好\n\nMe 2015-08-14 06:01:00\nhi\nthere\n\n");
+    EXPECT_EQ(Run({"messages", "-c", "3", path.string()}).status, 2);
+}
+
+TEST_F(CliTest, IphoneTextsThatAreNotUtf8AreReplacedInJson)
+{
+    const auto folder = m_dir / "i";
+    std::filesystem::create_directory(folder);
+    {
+        PhoneDb db = PhoneDb::Iphone(folder / "sms.db");
+        db.Exec("INSERT INTO handle (ROWID, id, service) VALUES (5, CAST(X'FF2B3836313233' AS TEXT), 'SMS');");
+        db.AddIphoneMessage({.text = "hello", .handleId = 5, .date = std::int64_t{461'234'567}});
+    }
+    const CliResult result = Run({"conversations", "--json", (folder / "sms.db").string()});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const json parsed = json::parse(result.out);
+    EXPECT_EQ(parsed["kind"], "iphone");
+    EXPECT_EQ(parsed["conversations"][1]["address"], "\xEF\xBF\xBD+86123");
+    EXPECT_EQ(parsed["conversations"][1]["key"], "5");
+
+    // Received iPhone messages are headed with the partner's number, not the handle key.
+    const CliResult text = Run({"messages", (folder / "sms.db").string()});
+    EXPECT_EQ(text.out, "\xEF\xBF\xBD+86123 2015-08-14 08:42:47\nhello\n\n");
+}
+
+TEST_F(CliTest, TheCompanionChangesNothingOnDisk)
+{
+    const auto folder = m_dir / "w";
+    std::filesystem::create_directory(folder);
+    {
+        PhoneDb db = PhoneDb::Android(folder / "mmssms.db", {.writeAheadLog = true});
+        db.AddAndroidAddress("5550001");
+        db.AddAndroidSms({.address = "5550001", .date = std::int64_t{1'439'532'000'000}, .body = "in the log"});
+        db.CloseKeepingLog();
+    }
+    const auto before = fixtures::SnapshotFolder(folder);
+    EXPECT_EQ(Run({"conversations", (folder / "mmssms.db").string()}).status, 0);
+    EXPECT_EQ(Run({"messages", "--json", (folder / "mmssms.db").string()}).status, 0);
+    EXPECT_TRUE(fixtures::SnapshotFolder(folder) == before);
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+// The iPhone reader on fixture databases built with the phone's real tables.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "StoreHelpers.h"
+#include "readers/IphoneSms.h"
+
+namespace {
+
+using fixtures::IphoneMessage;
+using fixtures::PhoneDb;
+using IphoneReaderTest = FreshStore;
+
+constexpr std::int64_t kAug14 = 461'234'567;  // seconds since 2001 (shows as 2015-08-14)
+
+TEST_F(IphoneReaderTest, LoadsHandlesMessagesAndTheSchema)
+{
+    const auto path = m_dir / "sms.db";
+    {
+        PhoneDb db = PhoneDb::Iphone(path);
+        db.AddIphoneHandle(1, "+8613812345678");
+        db.AddIphoneHandle(2, "friend@example.com");
+        db.AddIphoneHandle(3, "13900000000");
+        db.AddIphoneMessage({.text = "你好", .handleId = 1, .date = kAug14, .isFromMe = 0});
+        db.AddIphoneMessage({.text = "reply", .handleId = 1, .date = kAug14 + 60, .isFromMe = 1});
+        db.AddIphoneMessage({.text = nullptr, .handleId = 2, .date = kAug14 - 60, .isFromMe = nullptr});
+        db.AddIphoneMessage({.text = "no handle", .handleId = nullptr, .date = kAug14 + 5});
+        db.AddIphoneMessage({.text = "handle 0", .handleId = 0, .date = kAug14 + 6});
+        db.AddIphoneMessage({.text = "ns date", .handleId = 3, .date = std::int64_t{461'234'567'000'000'000}});
+        db.AddIphoneMessage({.text = "negative", .handleId = 2, .date = std::int64_t{-5}});
+    }
+    Load(path);
+
+    ASSERT_EQ(g_store.conversationCount, 4);
+    EXPECT_EQ(g_store.conversations[0].address, "Unknown");
+    EXPECT_EQ(g_store.conversations[0].key, "");
+    EXPECT_EQ(g_store.conversations[0].messageCount, 1);  // the NULL handle_id
+    EXPECT_EQ(g_store.conversations[0].recentTime, kAug14 + 5);
+
+    const ContactRecord& saturated = g_store.conversations[1];
+    EXPECT_EQ(saturated.address, "13900000000");
+    EXPECT_EQ(saturated.key, "3");
+    EXPECT_EQ(saturated.recentTime, 2'147'483'647);
+    const ContactRecord& china = g_store.conversations[2];
+    EXPECT_EQ(china.address, "13812345678");  // "+86" removed from the address, not the key
+    EXPECT_EQ(china.key, "1");
+    EXPECT_EQ(china.messageCount, 2);
+    EXPECT_EQ(china.recentTime, kAug14 + 60);
+    const ContactRecord& mail = g_store.conversations[3];
+    EXPECT_EQ(mail.address, "friend@example.com");
+    EXPECT_EQ(mail.messageCount, 2);
+    EXPECT_EQ(mail.recentTime, kAug14 - 60);  // the largest time, and never below 0
+
+    ASSERT_EQ(g_store.liveMessageCount, 7);
+    EXPECT_EQ(g_store.liveMessages[0].time, -5);
+    EXPECT_EQ(g_store.liveMessages[1].body, "");
+    EXPECT_EQ(g_store.liveMessages[1].fromMe, 0);  // NULL is_from_me
+    EXPECT_EQ(g_store.liveMessages[2].body, "你好");
+    EXPECT_EQ(g_store.liveMessages[2].address, "1");
+    EXPECT_EQ(g_store.liveMessages[3].address, "");
+    EXPECT_EQ(g_store.liveMessages[4].address, "0");  // handle 0: counted nowhere
+    EXPECT_EQ(g_store.liveMessages[5].fromMe, 1);
+    EXPECT_EQ(g_store.liveMessages[6].time, 2'147'483'647);
+
+    ASSERT_EQ(g_store.columnCount, 51);
+    EXPECT_EQ(g_store.columnNames[2], "text");
+    EXPECT_EQ(g_store.columnNames[8], "attributedbody");
+    EXPECT_EQ(g_store.columnTypes[8], "BLOB");
+    EXPECT_EQ(g_store.columnNames[50], "message_source");
+}
+
+TEST_F(IphoneReaderTest, EmptyOrMissingTables)
+{
+    const auto path = m_dir / "sms.db";
+    {
+        PhoneDb db = PhoneDb::Iphone(path);
+        db.AddIphoneHandle(1, "1");
+        db.AddIphoneHandle(2, "2");
+    }
+    Load(path);
+    EXPECT_EQ(g_store.conversationCount, 3);
+    EXPECT_TRUE(g_store.liveMessages.empty());
+    EXPECT_EQ(g_store.conversations[1].recentTime, 0);
+    EXPECT_EQ(g_store.conversations[1].messageCount, 0);
+
+    const auto sub = m_dir / "b";
+    std::filesystem::create_directory(sub);
+    {
+        PhoneDb db(sub / "sms.db");
+        db.Exec("CREATE TABLE message (ROWID INTEGER PRIMARY KEY, text TEXT, handle_id INTEGER, "
+                "date INTEGER, is_from_me INTEGER);");
+        db.Exec("INSERT INTO message VALUES (1, 'a', NULL, 10, 0), (2, 'b', 4, 20, 1);");
+    }
+    Load(sub / "sms.db");
+    EXPECT_EQ(g_store.conversationCount, 1);
+    EXPECT_EQ(g_store.conversations[0].messageCount, 1);
+    EXPECT_EQ(g_store.liveMessageCount, 2);
+}
+
+TEST_F(IphoneReaderTest, ReadsRowsCommittedToTheLog)
+{
+    const auto path = m_dir / "sms.db";
+    {
+        PhoneDb db = PhoneDb::Iphone(path, {.writeAheadLog = true});
+        db.AddIphoneHandle(1, "5550001");
+        db.AddIphoneMessage({.text = "checkpointed", .handleId = 1, .date = kAug14});
+        db.Checkpoint();
+        db.AddIphoneMessage({.text = "only in the log", .handleId = 1, .date = kAug14 + 1});
+        db.CloseKeepingLog();
+    }
+    ASSERT_TRUE(std::filesystem::exists(path.string() + "-wal"));
+    Load(path);
+    ASSERT_EQ(g_store.liveMessageCount, 2);
+    EXPECT_EQ(g_store.liveMessages[1].body, "only in the log");
+    EXPECT_EQ(g_store.conversations[1].messageCount, 2);
+}
+
+TEST_F(IphoneReaderTest, OpeningIphoneAfterAndroidLeavesNothingBehind)
+{
+    const auto android = m_dir / "mmssms.db";
+    {
+        PhoneDb db = PhoneDb::Android(android);
+        for (int i = 0; i < 5; ++i) db.AddAndroidAddress("555000" + std::to_string(i));
+        db.AddAndroidSms({.address = "5550001", .date = std::int64_t{1'439'532'000'123}, .body = "a"});
+    }
+    Load(android);
+    g_store.currentReader->m_recovered.resize(1);
+    g_store.currentReader->m_recoveredCount = 1;
+    ASSERT_EQ(g_store.conversations[0].address, "Ungrouped");
+
+    const auto iphone = m_dir / "sms.db";
+    {
+        PhoneDb db = PhoneDb::Iphone(iphone);
+        db.AddIphoneHandle(9, "friend");
+    }
+    Load(iphone);
+    EXPECT_EQ(g_store.currentReader->m_deviceKind, kDeviceIphone);
+    EXPECT_EQ(g_store.currentReader->m_recoveredCount, 0);
+    EXPECT_EQ(g_store.conversations[0].address, "Unknown");
+    EXPECT_EQ(g_store.conversationCount, 2);
+    EXPECT_EQ(g_store.liveMessageCount, 0);
+    for (int i = 2; i < kConversationCapacity; ++i) ASSERT_EQ(g_store.conversations[i], ContactRecord{});
+}
+
+TEST_F(IphoneReaderTest, CountingEqualsTheLiteralLoopsWithRepeatedKeys)
+{
+    // Entries with repeated and empty keys, set up directly: every message counts in every
+    // entry whose key equals its address.
+    std::mt19937 random(11);
+    g_store.conversationCount = 60;
+    for (int i = 0; i < 60; ++i) g_store.conversations[i].key = i == 0 ? "" : std::to_string(random() % 20);
+    g_store.liveMessages.resize(3000);
+    g_store.liveMessageCount = 3000;
+    for (auto& m : g_store.liveMessages) {
+        const auto pick = random() % 25;
+        m.address = pick == 24 ? "" : std::to_string(pick);
+        m.time = static_cast<std::int64_t>(random() % 2000) - 1000;
+    }
+    std::vector<ContactRecord> expected(g_store.conversations.begin(), g_store.conversations.begin() + 60);
+    for (auto& e : expected) {
+        e.messageCount = 0;
+        e.recentTime = 0;
+        for (int m = 0; m < g_store.liveMessageCount; ++m) {
+            if (g_store.liveMessages[m].address != e.key) continue;
+            ++e.messageCount;
+            if (g_store.liveMessages[m].time > e.recentTime) e.recentTime = g_store.liveMessages[m].time;
+        }
+    }
+    CIphoneSms::CountConversationMessages();
+    for (int i = 0; i < 60; ++i) EXPECT_EQ(g_store.conversations[i], expected[i]) << "entry " << i;
+}
+
+}  // namespace

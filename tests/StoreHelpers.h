@@ -1,0 +1,37 @@
+// Shared helpers for tests that work on the process-wide store.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fixtures/PhoneDb.h"
+#include "readers/CreateReader.h"
+#include "store/MessageStore.h"
+#include "store/OpenRules.h"
+
+// Starts every test from the store as it is at program start.
+class FreshStore : public ::testing::Test {
+protected:
+    void SetUp() override { g_store.RestoreProgramStart(); }
+    void TearDown() override { g_store.RestoreProgramStart(); }
+
+    // Loads `path` with the reader its name selects, as the Open command does.
+    static void Load(const std::filesystem::path& path)
+    {
+        const DatabaseName kind = ClassifyDatabasePath(path.string());
+        ASSERT_NE(kind, DatabaseName::Other) << path;
+        ReplaceReaderAndLoad(CreateReader(kind), path.string());
+    }
+
+    // Index of the first conversation with this address, or -1.
+    static int FindConversation(const std::string& address)
+    {
+        for (int i = 0; i < g_store.conversationCount; ++i) {
+            if (g_store.conversations[i].address == address) return i;
+        }
+        return -1;
+    }
+
+    fixtures::TempDir m_dir;
+};

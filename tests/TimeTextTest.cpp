@@ -1,0 +1,124 @@
+// Time display, UTF-8 checking, decimal parsing and the database file-name rule.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+#include <string>
+
+#include "store/OpenRules.h"
+#include "store/TimeText.h"
+
+namespace {
+
+struct TimeCase {
+    std::int64_t raw;
+    const char* text;
+};
+
+TEST(FormatMessageTime, MillisecondsSecondsSince2001AndTheirLimitsInUtc)
+{
+    const TimeCase cases[] = {
+        {0, "None"},
+        {1'439'532'000'123, "2015-08-14 06:00:00"},
+        {100'000'000'000, "1973-03-03 09:46:40"},          // the millisecond threshold itself
+        {99'999'999'999, "1960-01-01 00:00:00"},           // just below: seconds since 2001, too late
+        {10'000'000'000'000, "2286-11-20 17:46:40"},       // 1e10 seconds is not clamped
+        {20'000'000'000'000, "1970-01-01 00:00:00"},       // above it: clamped to 0, not "None"
+        {1, "2001-01-02 00:00:01"},                        // one day ahead of the exact instant
+        {461'234'567, "2015-08-14 08:42:47"},
+        {68'083'200, "2003-02-29 00:00:00"},               // 1972-02-29 moved 31 years on
+        {-86'400, "2001-01-01 00:00:00"},                  // shifted value 0
+        {-86'401, "1960-01-01 00:00:00"},                  // shifted value negative
+        {-1'000'000'000, "1960-01-01 00:00:00"},
+        {32'535'129'599, "3031-12-31 23:59:59"},           // shifted to 3000-12-31 23:59:59
+        {32'535'129'600, "1960-01-01 00:00:00"},           // one second later
+        {60'000'000'000, "1960-01-01 00:00:00"},
+        {std::numeric_limits<std::int64_t>::min(), "1960-01-01 00:00:00"},
+        {std::numeric_limits<std::int64_t>::max(), "1970-01-01 00:00:00"},
+    };
+    for (const TimeCase& c : cases) EXPECT_EQ(FormatMessageTime(c.raw), c.text) << c.raw;
+}
+
+TEST(FormatMessageTime, UsesTheProcessTimeZone)
+{
+    const std::string saved = std::getenv("TZ") ? std::getenv("TZ") : "";
+    ::setenv("TZ", "CST-8", 1);  // UTC+8 without daylight saving, no zone files needed
+    ::tzset();
+    EXPECT_EQ(FormatMessageTime(1'439'532'000'123), "2015-08-14 14:00:00");
+    EXPECT_EQ(FormatMessageTime(1), "2001-01-02 08:00:01");
+    EXPECT_EQ(FormatMessageTime(20'000'000'000'000), "1970-01-01 08:00:00");
+    ::setenv("TZ", saved.c_str(), 1);
+    ::tzset();
+}
+
+struct Utf8Case {
+    std::string input;
+    std::string expected;
+};
+
+TEST(Utf8ToAnsiString, ReplacesEachMaximalSubpartOfMalformedInput)
+{
+    const std::string r = "\xEF\xBF\xBD";
+    const Utf8Case cases[] = {
+        {"", ""},
+        {"plain ASCII", "plain ASCII"},
+        {"中文 😀 café", "中文 😀 café"},
+        {"\xC3", r},                                   // truncated two-byte sequence
+        {"\xE4\xB8", r},                               // truncated three-byte sequence: one subpart
+        {"\xE4\xB8" "A", r + "A"},
+        {"\xF0\x9F\x98", r},
+        {"\xF0\x9F\x98\x80\x80", "😀" + r},            // stray continuation after a whole character
+        {"\xC0\xAF", r + r},                           // overlong: C0 is never a lead byte
+        {"\xE0\x80\x80", r + r + r},                   // overlong three-byte form
+        {"\xED\xA0\x80", r + r + r},                   // surrogate
+        {"\xF4\x90\x80\x80", r + r + r + r},           // above U+10FFFF
+        {"\xFF\xFE", r + r},
+        {"a\xF1\x80\x80\xE1\x80\xC2" "b", "a" + r + r + r + "b"},
+    };
+    for (const Utf8Case& c : cases) EXPECT_EQ(Utf8ToAnsiString(std::string_view(c.input)), c.expected);
+    EXPECT_EQ(Utf8ToAnsiString(static_cast<const char*>(nullptr)), "");
+}
+
+TEST(ReadDecimal, AcceptsSpaceAndSignStopsAtTheFirstNonDigitAndSaturates)
+{
+    EXPECT_EQ(ReadDecimal64(nullptr), 0);
+    EXPECT_EQ(ReadDecimal64(""), 0);
+    EXPECT_EQ(ReadDecimal64(" \t\n42"), 42);
+    EXPECT_EQ(ReadDecimal64("+7"), 7);
+    EXPECT_EQ(ReadDecimal64("-12abc"), -12);
+    EXPECT_EQ(ReadDecimal64("1.5e3"), 1);
+    EXPECT_EQ(ReadDecimal64("- 5"), 0);
+    EXPECT_EQ(ReadDecimal64("abc"), 0);
+    EXPECT_EQ(ReadDecimal64("1439532000123"), 1'439'532'000'123);
+    EXPECT_EQ(ReadDecimal64("99999999999999999999"), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(ReadDecimal64("-9223372036854775808"), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(ReadDecimal64("-9223372036854775809"), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(ReadDecimal32("2147483647"), 2147483647);
+    EXPECT_EQ(ReadDecimal32("2147483648"), 2147483647);
+    EXPECT_EQ(ReadDecimal32("473000000000000000"), 2147483647);  // an iOS 11 nanosecond date
+    EXPECT_EQ(ReadDecimal32("-2147483648"), std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(ReadDecimal32("-2147483649"), std::numeric_limits<std::int32_t>::min());
+}
+
+TEST(ClassifyDatabasePath, TheNameAfterASeparatorDecidesTheKind)
+{
+    const std::pair<const char*, DatabaseName> cases[] = {
+        {"/home/me/mmssms.db", DatabaseName::Android},
+        {"/home/me/MMSSMS.DB", DatabaseName::Android},
+        {"C:\\phone\\MmsSms.db", DatabaseName::Android},
+        {"/home/me/sms.db", DatabaseName::Iphone},
+        {"D:\\backup\\SMS.DB", DatabaseName::Iphone},
+        {"/home/me/old_mmssms.db", DatabaseName::Other},
+        {"/home/me/my.sms.db", DatabaseName::Other},
+        {"mmssms.db", DatabaseName::Other},  // no separator before the name
+        {"sms.db", DatabaseName::Other},
+        {"/home/me/mmssms.db-wal", DatabaseName::Other},
+        {"/home/me/sms2", DatabaseName::Other},
+        {"/home/me/chat.db", DatabaseName::Other},
+        {"", DatabaseName::Other},
+    };
+    for (const auto& [path, kind] : cases) EXPECT_EQ(ClassifyDatabasePath(path), kind) << path;
+}
+
+}  // namespace

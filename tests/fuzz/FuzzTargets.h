@@ -1,0 +1,23 @@
+// Fuzz targets over the parsers of untrusted bytes. Each returns 0 and aborts (through a
+// failed check) when a property of the parser does not hold for the input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace fuzz {
+
+// Database text and numbers: the UTF-8 check, decimal parsing and the time display.
+int FuzzText(const std::uint8_t* data, std::size_t size);
+
+struct Target {
+    std::string_view name;  // also the folder of its corpus under tests/corpus
+    int (*run)(const std::uint8_t*, std::size_t);
+};
+
+inline constexpr Target kTargets[] = {
+    {"text", FuzzText},
+};
+
+}  // namespace fuzz

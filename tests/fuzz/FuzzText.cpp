@@ -1,0 +1,48 @@
+// Fuzz target for the text conversions that every database value passes through.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "FuzzTargets.h"
+#include "store/TimeText.h"
+
+namespace {
+
+void Check(bool holds, const char* what)
+{
+    if (!holds) {
+        std::fprintf(stderr, "property failed: %s\n", what);
+        std::abort();
+    }
+}
+
+}  // namespace
+
+namespace fuzz {
+
+int FuzzText(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+
+    // The result is valid UTF-8: checking it again changes nothing.
+    const std::string checked = Utf8ToAnsiString(bytes);
+    Check(Utf8ToAnsiString(std::string_view(checked)) == checked, "UTF-8 check is idempotent");
+    Check(checked.size() <= size * 3, "at most one replacement per byte");
+
+    // Decimal parsing agrees with the C library on the text up to the first zero byte.
+    const std::string text(bytes.substr(0, bytes.find('\0')));
+    const long long expected = std::strtoll(text.c_str(), nullptr, 10);
+    Check(ReadDecimal64(text.c_str()) == expected, "64-bit parse matches strtoll");
+    const long long clamped = expected > INT32_MAX ? INT32_MAX : expected < INT32_MIN ? INT32_MIN : expected;
+    Check(ReadDecimal32(text.c_str()) == clamped, "32-bit parse saturates");
+
+    // Every raw time has a display text of the fixed shape or one of the fixed words.
+    std::int64_t raw = 0;
+    std::memcpy(&raw, data, size < sizeof raw ? size : sizeof raw);
+    const std::string shown = FormatMessageTime(raw);
+    Check(shown == "None" || shown.size() >= 19, "time text shape");
+    return 0;
+}
+
+}  // namespace fuzz
