@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine for Kestrow (installing only the missing packages), builds it,
+# and then either runs the companion on the bundled samples (demo) or runs every test (test).
+#   tools/bootstrap.sh demo   build kestrow-cli and show both sample databases
+#   tools/bootstrap.sh test   build twice (normal; clang with AddressSanitizer, UBSan and
+#                             libFuzzer) and run the whole suite in each
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PACKAGES=(
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  libsqlite3-dev libcli11-dev nlohmann-json3-dev
+  libgtest-dev libbenchmark-dev
+)
+
+install_missing() {
+  local missing=() package
+  for package in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+      || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+configure() {  # configure DIR [cmake options...]
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+}
+
+demo() {
+  configure build/main
+  cmake --build build/main --target kestrow-cli
+  local cli=build/main/cli/kestrow-cli db
+  for db in samples/android/mmssms.db samples/iphone/sms.db; do
+    echo
+    echo "== $cli conversations $db"
+    "$cli" conversations "$db"
+    echo
+    echo "== $cli messages $db (first 30 lines)"
+    "$cli" messages "$db" | head -n 30
+  done
+}
+
+run_tests() {
+  configure build/main
+  cmake --build build/main
+  (cd build/main && ctest --output-on-failure -j "$(nproc)")
+  # The same suite under the sanitizers, with the fuzzers running for a short while.
+  configure build/sanitize -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+    -DKESTROW_SANITIZE=ON -DKESTROW_FUZZ=ON -DKESTROW_BENCH=OFF
+  cmake --build build/sanitize
+  (cd build/sanitize && ctest --output-on-failure -j "$(nproc)")
+}
+
+case "${1:-}" in
+  demo) install_missing; demo ;;
+  test) install_missing; run_tests ;;
+  *) echo "usage: $0 demo|test" >&2; exit 2 ;;
+esac

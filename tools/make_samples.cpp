@@ -1,0 +1,169 @@
+// Writes the sample databases under samples/: a small Android mmssms.db (with a "-wal" log
+// holding the latest deletions) and an iPhone sms.db, both with deleted messages whose bytes
+// are still in the files. Deterministic text and times; rerun with: kestrow-make-samples DIR
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fixtures/PhoneDb.h"
+
+namespace {
+
+using fixtures::PhoneDb;
+
+const std::vector<std::string> kPhrases = {
+    "晚上一起吃饭吗？",
+    "我到了，在门口等你",
+    "明天的会议改到下午三点，记得带上合同。",
+    "收到，谢谢！",
+    "生日快乐🎂🎉 祝你天天开心",
+    "路上注意安全，到家说一声",
+    "好的👍",
+    "Ça va ? On se voit au café de René à midi.",
+    "Jürgen kommt später — viele Grüße aus München",
+    "¿Dónde estás? Mañana vamos a la playa 🏖️",
+    "Smörgåsbord at Björn's, 7pm. Bring the crème brûlée!",
+    "Running late, 10 min",
+    "Can you pick up milk on the way home?",
+    "哈哈哈😂 太好笑了",
+    "周末去爬山怎么样？天气预报说是晴天☀️",
+    "I'll call you after the meeting.",
+    "快递放在楼下的丰巢柜了，取件码 6642",
+    "Merci beaucoup, à bientôt !",
+    "😀😃😄😁",
+    "老地方见",
+};
+
+struct Partner {
+    std::string canonical;  // as canonical_addresses / handle.id keeps it
+    std::string spelling;   // as individual messages carry it
+};
+
+const std::vector<Partner> kPartners = {
+    {"+8613812345678", "13812345678"},
+    {"13987654321", "+8613987654321"},
+    {"10086", "10086"},
+    {"+8615011112222", "+8615011112222"},
+    {"18600001111", "18600001111"},
+    {"+14155550123", "+14155550123"},
+    {"+33612345678", "+33612345678"},
+    {"13700137000", "13700137000"},
+    {"+8613511223344", "13511223344"},
+    {"95588", "95588"},
+    {"+491701234567", "+491701234567"},
+    {"15900009999", "15900009999"},
+};
+
+std::string Body(std::mt19937& random, int index)
+{
+    std::string body = kPhrases[random() % kPhrases.size()];
+    if (random() % 3 == 0) body += " " + kPhrases[random() % kPhrases.size()];
+    if (index % 37 == 0) body = "您的验证码是" + std::to_string(100000 + random() % 900000) + "，5分钟内有效，请勿泄露。";
+    return body;
+}
+
+// A message longer than one 4096-byte page, so that it continues on overflow pages.
+std::string LongBody()
+{
+    std::string body = "长消息 / long message: ";
+    while (body.size() < 5000) body += "这是一段很长的文字，用来测试超过一页的短信。The quick brown fox jumps over the lazy dog. ";
+    return body;
+}
+
+void MakeAndroid(const std::filesystem::path& folder)
+{
+    std::filesystem::create_directories(folder);
+    const auto path = folder / "mmssms.db";
+    std::mt19937 random(2015);
+    PhoneDb db = PhoneDb::Android(path, {.writeAheadLog = true});
+    db.Exec("BEGIN");
+    for (std::size_t p = 0; p < kPartners.size(); ++p) {
+        db.AddAndroidAddress(kPartners[p].canonical);
+        db.Run("INSERT INTO threads (_id, recipient_ids) VALUES (?1, ?2)",
+               {static_cast<std::int64_t>(p + 1), std::to_string(p + 1)});
+    }
+    std::int64_t date = 1'435'000'000'000;  // June 2015, milliseconds since 1970
+    const int kMessages = 320;
+    for (int i = 0; i < kMessages; ++i) {
+        const std::size_t p = random() % kPartners.size();
+        date += 60'000 + static_cast<std::int64_t>(random() % 40'000'000);
+        db.AddAndroidSms({.address = kPartners[p].spelling,
+                          .date = date,
+                          .type = std::int64_t{random() % 2 ? 1 : 2},
+                          .body = i == 150 ? LongBody() : Body(random, i),
+                          .threadId = static_cast<std::int64_t>(p + 1),
+                          .id = std::int64_t{1000 + i}});
+    }
+    // Messages of no conversation: an empty address, as drafts and some broadcasts have.
+    db.AddAndroidSms({.address = "", .date = date + 1000, .type = 3, .body = "草稿：记得买票", .id = std::int64_t{2000}});
+    db.Exec("COMMIT");
+    db.Checkpoint();
+
+    // Older deletions: freed cells in the main file (secure delete is off).
+    db.Exec("DELETE FROM sms WHERE _id IN (1005, 1017, 1030, 1044, 1061, 1078, 1090, 1102, 1119, "
+            "1133, 1150, 1166, 1181, 1197, 1210, 1224, 1239, 1255, 1270, 1288);");
+    db.Checkpoint();
+    // The latest deletions stay in the log, which a copy of a running phone carries along.
+    db.Exec("DELETE FROM sms WHERE _id IN (1300, 1303, 1306, 1309, 1312, 1315, 1318);");
+    db.CloseKeepingLog();
+    std::filesystem::remove(path.string() + "-shm");
+}
+
+void MakeIphone(const std::filesystem::path& folder)
+{
+    std::filesystem::create_directories(folder);
+    const auto path = folder / "sms.db";
+    std::mt19937 random(2016);
+    PhoneDb db = PhoneDb::Iphone(path, {.writeAheadLog = true});
+    db.Exec("BEGIN");
+    std::vector<std::string> handles;
+    for (const Partner& partner : kPartners) handles.push_back(partner.canonical);
+    handles[4] = "lin.wei@icloud.com";
+    for (std::size_t h = 0; h < handles.size(); ++h) {
+        const auto rowid = static_cast<std::int64_t>(h + 1);
+        db.AddIphoneHandle(rowid, handles[h]);
+        db.Run("INSERT INTO chat (ROWID, guid, style, state, chat_identifier, service_name) "
+               "VALUES (?1, ?2, 45, 3, ?3, 'SMS')",
+               {rowid, "SMS;-;" + handles[h], handles[h]});
+        db.Run("INSERT INTO chat_handle_join VALUES (?1, ?1)", {rowid});
+    }
+    std::int64_t date = 456'000'000;  // June 2015, seconds since 2001
+    const int kMessages = 300;
+    for (int i = 0; i < kMessages; ++i) {
+        const auto handle = static_cast<std::int64_t>(random() % handles.size() + 1);
+        date += 60 + static_cast<std::int64_t>(random() % 40'000);
+        const std::int64_t rowid = 1000 + i;
+        db.AddIphoneMessage({.text = i == 120 ? LongBody() : Body(random, i),
+                             .handleId = handle,
+                             .date = date,
+                             .isFromMe = static_cast<std::int64_t>(random() % 2),
+                             .id = rowid});
+        db.Run("INSERT INTO chat_message_join VALUES (?1, ?2)", {handle, rowid});
+    }
+    db.Exec("COMMIT");
+    db.Exec("DELETE FROM message WHERE ROWID IN (1003, 1021, 1042, 1057, 1068, 1084, 1099, 1113, "
+            "1136, 1152, 1170, 1188, 1203, 1219, 1237, 1251, 1266, 1280);");
+    db.Exec("DELETE FROM chat_message_join WHERE message_id NOT IN (SELECT ROWID FROM message);");
+    db.Checkpoint();
+    db.Close();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::filesystem::path root = argc > 1 ? argv[1] : "samples";
+    try {
+        MakeAndroid(root / "android");
+        MakeIphone(root / "iphone");
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kestrow-make-samples: %s\n", error.what());
+        return 1;
+    }
+    std::printf("wrote %s and %s\n", (root / "android" / "mmssms.db").c_str(),
+                (root / "iphone" / "sms.db").c_str());
+    return 0;
+}
