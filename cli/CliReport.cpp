@@ -193,3 +193,84 @@ ordered_json ConversationJson(const std::string& databasePath, int row)
     out["messages"] = std::move(list);
     return out;
 }
+
+std::string ScanDescription()
+{
+    const CSms* reader = g_store.currentReader.get();
+    if (reader == nullptr || reader->m_lastScan.scannedPath.empty() || reader->m_lastScan.pageSize == 0) {
+        return "";
+    }
+    const ScanReport& scan = reader->m_lastScan;
+    std::string text = "Scanned " + JsonText(scan.scannedPath);
+    text += scan.logMode ? " (a write-ahead log) in 4096-byte blocks." :
+                           " in " + std::to_string(scan.pageSize) + "-byte pages.";
+    if (!scan.pageSizeNote.empty()) text += " Note: " + scan.pageSizeNote + ".";
+    return text;
+}
+
+std::string ScanProblems()
+{
+    const CSms* reader = g_store.currentReader.get();
+    if (reader == nullptr) return "";
+    const ScanReport& scan = reader->m_lastScan;
+    if (scan.noSchema) {
+        return "The message table could not be read, so deleted messages cannot be recognised.";
+    }
+    if (!scan.error.empty()) {
+        return "The file " + JsonText(scan.scannedPath) + " could not be read: " + scan.error + ".";
+    }
+    return "";
+}
+
+std::string RecoveryText()
+{
+    const MessageStore& store = g_store;
+    const CSms& reader = *store.currentReader;
+    std::string out;
+    if (const std::string scanned = ScanDescription(); !scanned.empty()) out += scanned + "\n";
+    out += "Totally " + std::to_string(reader.m_recoveredCount) +
+           " short messages are successfully recovered.\n\n";
+    out += ConversationsText();
+    for (std::int32_t row = 0; row < store.conversationCount; ++row) {
+        std::string messages;
+        for (const ShownMessage& shown : CollectConversation(row)) {
+            if (shown.recovered) AppendMessage(messages, JsonText(shown.heading), shown.message->body);
+        }
+        if (messages.empty()) continue;
+        out += "\n== " + JsonText(store.conversations[row].address) + " (row " + std::to_string(row) +
+               ", " + std::to_string(store.conversations[row].recoveredCount) + " recovered)\n\n";
+        out += messages;
+    }
+    return out;
+}
+
+ordered_json RecoveryJson(const std::string& databasePath, std::int32_t countingFound,
+                          std::int32_t fillingFound)
+{
+    const CSms& reader = *g_store.currentReader;
+    const ScanReport& scan = reader.m_lastScan;
+    ordered_json out = Envelope(databasePath);
+    out["scanned"] = JsonText(scan.scannedPath);
+    out["page_size"] = scan.pageSize;
+    out["counting_found"] = countingFound;
+    out["filling_found"] = fillingFound;
+    out["recovered_count"] = reader.m_recoveredCount;
+    out["conversations"] = ConversationsJson(databasePath)["conversations"];
+    ordered_json list = ordered_json::array();
+    for (std::int32_t i = 0; i < reader.m_recoveredCount; ++i) {
+        const MessageRecord& m = reader.m_recovered[i];
+        ordered_json item;
+        item["body"] = JsonText(m.body);
+        item["from_me"] = m.fromMe != 0;
+        item["time"] = m.time;
+        item["time_text"] = FormatMessageTime(m.time);
+        item["address"] = JsonText(m.address);
+        item["spill"] = m.spillFlag != 0;
+        item["unassigned"] = m.unassignedFlag != 0;
+        list.push_back(std::move(item));
+    }
+    out["recovered"] = std::move(list);
+    if (const std::string problems = ScanProblems(); !problems.empty()) out["problem"] = problems;
+    if (!scan.pageSizeNote.empty()) out["page_size_note"] = scan.pageSizeNote;
+    return out;
+}

@@ -1,6 +1,7 @@
 // What the command-line companion prints about the store: aligned text and JSON.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -21,6 +22,16 @@ nlohmann::ordered_json MessagesJson(const std::string& databasePath);
 // One conversation (a row of the list) as the message view shows it.
 std::string ConversationText(int row);
 nlohmann::ordered_json ConversationJson(const std::string& databasePath, int row);
+
+// After a recovery run: which file was scanned and how ("Scanned FILE in 4096-byte pages.").
+std::string ScanDescription();
+// Why the scan could not do all its work, one sentence per problem; empty when it could.
+std::string ScanProblems();
+// The summary line, the conversation table and the recovered messages grouped by conversation
+// under heading lines like the message view's.
+std::string RecoveryText();
+nlohmann::ordered_json RecoveryJson(const std::string& databasePath, std::int32_t countingFound,
+                                    std::int32_t fillingFound);
 
 // Quantity column text: "%d", or "%d(%d)" when some messages were recovered.
 std::string QuantityText(int messageCount, int recoveredCount);

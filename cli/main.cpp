@@ -1,4 +1,5 @@
 // kestrow-cli: shows what an Android mmssms.db or iPhone sms.db holds, from the command line.
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -6,14 +7,20 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include "CliReport.h"
+#include "readers/AndroidSms.h"
 #include "readers/CreateReader.h"
 #include "store/MessageStore.h"
 #include "store/OpenRules.h"
+#include "store/ProgressChannel.h"
+#include "store/RecoveryRun.h"
 
 namespace {
 
@@ -27,6 +34,29 @@ struct DatabaseOptions {
     std::string path;
     bool json = false;
     int conversation = -1;
+    bool alternate = false;
+};
+
+// A one-line progress bar on standard error, fed by the progress channel.
+class TerminalProgress : public ProgressListener {
+public:
+    void OnProgress() override
+    {
+        const int percent = std::clamp(g_progress.percent, 0, 100);
+        const int filled = percent * kWidth / 100;
+        std::fprintf(stderr, "\rRecovering [%s%s] %3d%%", std::string(filled, '#').c_str(),
+                     std::string(kWidth - filled, ' ').c_str(), percent);
+        std::fflush(stderr);
+        m_shown = true;
+    }
+    ~TerminalProgress()
+    {
+        if (m_shown) std::fputs("\n", stderr);
+    }
+
+private:
+    static constexpr int kWidth = 40;
+    bool m_shown = false;
 };
 
 void Fail(const std::string& message) { std::cerr << kProgram << ": " << message << '\n'; }
@@ -112,6 +142,38 @@ int RunMessages(const DatabaseOptions& options)
     return kExitOk;
 }
 
+int RunRecover(const DatabaseOptions& options)
+{
+    if (const int status = LoadForCommand(options.path); status >= 0) return status;
+    CSms& reader = *g_store.currentReader;
+    if (options.alternate && reader.m_deviceKind != kDeviceAndroid) {
+        Fail("--alternate applies to Android databases only");
+        return kExitUsage;
+    }
+    // The companion sets no log aside: it reads an Android "-wal" where it lies.
+    if (auto* android = dynamic_cast<CAndroidSms*>(&reader)) android->m_scanLogInPlace = true;
+
+    std::optional<TerminalProgress> bar;
+    if (::isatty(STDERR_FILENO)) bar.emplace();
+    g_progress.percent = 0;
+    g_progress.window = bar ? &*bar : nullptr;
+    g_store.alternateCarving = options.alternate ? 1 : 0;
+    const RecoveryRunCounts counts = RunRecoverySteps(options.path);
+    g_store.alternateCarving = 0;
+    g_progress.window = nullptr;
+    bar.reset();
+
+    const ScanReport& scan = reader.m_lastScan;
+    if (const std::string problems = ScanProblems(); !problems.empty()) Fail(problems);
+    if (!scan.pageSizeNote.empty()) Fail("note: " + scan.pageSizeNote);
+    if (options.json) {
+        Print(RecoveryJson(options.path, counts.countingFound, counts.fillingFound));
+    } else {
+        std::cout << RecoveryText();
+    }
+    return scan.error.empty() ? kExitOk : kExitFileError;
+}
+
 void AddDatabaseArguments(CLI::App& command, DatabaseOptions& options)
 {
     command.add_option("PATH", options.path,
@@ -151,6 +213,17 @@ int main(int argc, char** argv)
         ->option_text("ROW")
         ->check(CLI::NonNegativeNumber);
 
+    DatabaseOptions recoverOptions;
+    CLI::App* recover = app.add_subcommand(
+        "recover", "find deleted messages still in the file (or in an Android database's "
+                   "write-ahead log), attribute them to conversations and print them");
+    AddDatabaseArguments(*recover, recoverOptions);
+    recover->add_flag("--alternate", recoverOptions.alternate,
+                      "Android only: recognise records by their header-size byte (the "
+                      "window's alternate carving mode)");
+    recover->footer("Scans PATH-wal-undelete when it exists, else PATH-wal when it exists (Android), "
+                    "else PATH. Nothing is renamed or written.");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -165,5 +238,6 @@ int main(int argc, char** argv)
     }
 
     if (conversations->parsed()) return RunConversations(conversationOptions);
+    if (recover->parsed()) return RunRecover(recoverOptions);
     return RunMessages(messageOptions);
 }

@@ -12,6 +12,19 @@ public:
     // beside it is ignored. Always returns 1.
     std::int32_t LoadDatabase(std::string path) override;
 
+    // Scans the set-aside log (path + "-wal-undelete") in 4096-byte blocks when it exists,
+    // else the database itself in its own page size; see RunRecoveryPass for the two passes.
+    void RecoverDeleted(std::string path, std::int32_t& count) override;
+
+    // The file a scan of the database at `path` reads: the set-aside log when it exists; with
+    // `logInPlace`, next the "-wal" log itself (for callers that set nothing aside); else the
+    // database. `logMode` tells whether a log was chosen.
+    static std::string ScanTarget(const std::string& path, bool logInPlace, bool& logMode);
+
+    // Set by callers that never rename the log (the command-line companion): scan "-wal" in
+    // place when no set-aside log exists.
+    bool m_scanLogInPlace = false;
+
     // Row callbacks for sqlite3_exec; each returns 0.
     static int OnAddressRow(void* unused, int columnCount, char** values, char** names);
     static int OnSmsRow(void* unused, int columnCount, char** values, char** names);

@@ -12,6 +12,9 @@ public:
     // to a "-wal" log are read too. Always returns 1.
     std::int32_t LoadDatabase(std::string path) override;
 
+    // Scans the database file itself in its own page size; see RunRecoveryPass.
+    void RecoverDeleted(std::string path, std::int32_t& count) override;
+
     // Row callbacks for sqlite3_exec; each returns 0.
     static int OnHandleRow(void* unused, int columnCount, char** values, char** names);
     static int OnMessageRow(void* unused, int columnCount, char** values, char** names);

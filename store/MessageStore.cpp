@@ -1,8 +1,11 @@
 // The message store, the reset between files and the shared operations of the reader base.
 #include "MessageStore.h"
 
+#include <span>
 #include <string_view>
 #include <unordered_map>
+
+#include "SelectionOrder.h"
 
 MessageStore g_store;
 
@@ -75,16 +78,11 @@ void CSms::AssignRecovered()
 
 void CSms::SortConversations()
 {
-    // Selection sort kept on purpose: its exact (unstable) order for equal times is what the
-    // conversation list shows, and the table holds at most 4999 entries.
+    // Newest first, in the exact (unstable) order of a selection sort; entry 0 stays put.
     MessageStore& store = g_store;
     const std::int32_t count = store.conversationCount;
     if (count <= 2) return;
-    for (std::int32_t i = 1; i < count; ++i) {
-        std::int32_t best = i;
-        for (std::int32_t j = i + 1; j < count; ++j) {
-            if (store.conversations[j].recentTime > store.conversations[best].recentTime) best = j;
-        }
-        if (best != i) std::swap(store.conversations[i], store.conversations[best]);
-    }
+    SelectionOrder(std::span(store.conversations).subspan(1, static_cast<std::size_t>(count - 1)),
+                   [](const ContactRecord& c) { return c.recentTime; },
+                   [](std::int64_t a, std::int64_t b) { return a > b; });
 }

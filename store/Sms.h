@@ -12,6 +12,17 @@ struct sqlite3;
 
 enum DeviceKind : std::int32_t { kDeviceAndroid = 0, kDeviceIphone = 1 };
 
+// What the last recovery pass could and could not do, for the summary shown to the user.
+struct ScanReport {
+    std::string scannedPath;   // the file whose bytes were scanned (empty: none)
+    bool logMode = false;      // a write-ahead log scanned in 4096-byte blocks
+    std::int32_t pageSize = 0;
+    std::string pageSizeNote;  // why the page size is not the header's field; empty when it is
+    std::string error;         // why the file could not be scanned; empty when it was
+    bool noSchema = false;     // no column schema: records cannot be recognised
+    std::int32_t filled = 0;   // records stored by a filling pass
+};
+
 class CSms {
 public:
     virtual ~CSms();
@@ -35,6 +46,7 @@ public:
     const std::int32_t m_deviceKind;
     std::vector<MessageRecord> m_recovered;  // the recovered list (empty = none)
     std::int32_t m_recoveredCount = 0;
+    ScanReport m_lastScan;  // written by each RecoverDeleted pass
 
 protected:
     explicit CSms(DeviceKind kind);

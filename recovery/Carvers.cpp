@@ -1,0 +1,257 @@
+// The Android and iPhone record carvers.
+#include "Carvers.h"
+
+#include <climits>
+#include <string>
+#include <string_view>
+
+#include "Varint.h"
+#include "store/TimeText.h"
+
+namespace {
+
+bool Accepts(ColumnRule rule, std::int32_t s)
+{
+    switch (rule) {
+    case ColumnRule::Unchecked: return true;
+    case ColumnRule::AnyInteger: return s <= 9;
+    case ColumnRule::Text: return s == 0 || (s >= 13 && (s & 1) != 0);
+    case ColumnRule::Blob: return s == 0 || (s >= 12 && (s & 1) == 0);
+    case ColumnRule::AndroidDate: return s == 5 || s == 8;
+    case ColumnRule::ThreadId: return s == 1 || s == 2 || s == 3 || s == 9;
+    case ColumnRule::IphoneDate: return s == 4;
+    case ColumnRule::Version: return s != 0 && s <= 4;
+    }
+    return false;
+}
+
+ColumnRule AndroidRule(const std::string& type, const std::string& name)
+{
+    if (type == "INTEGER") {
+        if (name == "date" || name == "date_sent") return ColumnRule::AndroidDate;
+        if (name == "thread_id") return ColumnRule::ThreadId;
+        return ColumnRule::AnyInteger;
+    }
+    return type == "TEXT" ? ColumnRule::Text : ColumnRule::Unchecked;
+}
+
+ColumnRule IphoneRule(const std::string& type, const std::string& name)
+{
+    if (type == "INTEGER") {
+        if (name == "date") return ColumnRule::IphoneDate;
+        if (name == "version") return ColumnRule::Version;
+        return ColumnRule::AnyInteger;
+    }
+    if (type == "TEXT") return ColumnRule::Text;
+    return type == "BLOB" ? ColumnRule::Blob : ColumnRule::Unchecked;
+}
+
+ColumnField AndroidField(const std::string& name)
+{
+    if (name == "address") return ColumnField::Address;
+    if (name == "date") return ColumnField::Date;
+    if (name == "type") return ColumnField::Type;
+    if (name == "body") return ColumnField::Body;
+    return ColumnField::None;
+}
+
+ColumnField IphoneField(const std::string& name)
+{
+    if (name == "text") return ColumnField::Text;
+    if (name == "date") return ColumnField::Date;
+    if (name == "handle_id") return ColumnField::HandleId;
+    if (name == "is_from_me") return ColumnField::IsFromMe;
+    return ColumnField::None;
+}
+
+std::int32_t SerialTypeOf(std::uint64_t value)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+}
+
+// Content bytes as text: they end at their first zero byte, and are checked as UTF-8.
+std::string ContentText(const std::uint8_t* content, std::int32_t length)
+{
+    std::string_view text(reinterpret_cast<const char*>(content), static_cast<std::size_t>(length));
+    return Utf8ToAnsiString(text.substr(0, text.find('\0')));
+}
+
+}  // namespace
+
+RecordCarver::RecordCarver(Kind kind, const MessageStore& store) : m_kind(kind)
+{
+    m_columnCount = std::min(store.columnCount, kColumnCapacity);
+    const bool iphone = kind == Kind::Iphone;
+    for (std::int32_t i = 0; i < m_columnCount; ++i) {
+        const std::string& name = store.columnNames[i];
+        const std::string& type = store.columnTypes[i];
+        m_rules[i] = iphone ? IphoneRule(type, name) : AndroidRule(type, name);
+        m_fields[i] = iphone ? IphoneField(name) : AndroidField(name);
+    }
+    if (kind == Kind::AndroidWithHeader) {
+        for (int b = m_columnCount; b <= m_columnCount + 10 && b < 256; ++b) m_canStart[b] = true;
+    } else {
+        m_canStart[0] = true;
+        for (std::int32_t i = 1; i < m_columnCount; ++i) {
+            if (!Accepts(m_rules[i], 0)) {
+                m_zeroRunRejected = static_cast<std::size_t>(i) + 1;
+                break;
+            }
+        }
+    }
+}
+
+bool RecordCarver::Carve(std::int32_t& recordLength, const std::uint8_t* position,
+                         MessageRecord* record, const std::uint8_t* end) const
+{
+    if (m_kind == Kind::AndroidWithHeader) return CarveWithHeader(recordLength, position, record, end);
+    return CarveDefault(recordLength, position, record, end);
+}
+
+bool RecordCarver::CarveDefault(std::int32_t& recordLength, const std::uint8_t* position,
+                                MessageRecord* record, const std::uint8_t* end) const
+{
+    if (*position != 0) return false;
+    // Offsets from `position`; `available` is the offset of the appended zero byte.
+    const std::size_t available = static_cast<std::size_t>(end - position);
+    std::array<std::int32_t, kColumnCapacity> serialTypes;
+    std::array<std::int32_t, kColumnCapacity> contentLengths;
+    std::size_t cursor = 0;
+    std::int64_t total = 1;  // the header-size byte assumed before the position
+    for (std::int32_t i = 0; i < m_columnCount; ++i) {
+        if (cursor > available) return false;  // the serial types run past the image
+        const Varint v = DecodeVarint(position + cursor);
+        const std::int32_t serialType = SerialTypeOf(v.value);
+        const std::int32_t contentLength = SerialContentLength(v.value);
+        if (i > 0 && !Accepts(m_rules[i], serialType)) return false;
+        if (contentLength < 0) return false;
+        serialTypes[i] = serialType;
+        contentLengths[i] = contentLength;
+        cursor += v.length;
+        total += static_cast<std::int64_t>(v.length) + contentLength;
+    }
+    // Counted from the assumed header-size byte, the record may end on the appended zero byte.
+    if (total > static_cast<std::int64_t>(available) + 2 || total > INT32_MAX) return false;
+    recordLength = static_cast<std::int32_t>(total);
+    if (record != nullptr) {
+        Extract(position + cursor, serialTypes.data(), contentLengths.data(), available + 1 - cursor,
+                *record);
+    }
+    return true;
+}
+
+bool RecordCarver::CarveWithHeader(std::int32_t& recordLength, const std::uint8_t* position,
+                                   MessageRecord* record, const std::uint8_t* end) const
+{
+    if (!m_canStart[*position]) return false;
+    const std::size_t available = static_cast<std::size_t>(end - position);
+    const Varint header = DecodeVarint(position);
+    const std::int32_t headerSize = SerialTypeOf(header.value);
+    if (headerSize < 0) return false;  // the body would start before the position
+    std::array<std::int32_t, kColumnCapacity> serialTypes;
+    std::array<std::int32_t, kColumnCapacity> contentLengths;
+    std::size_t cursor = header.length;
+    std::int64_t typeBytes = 0;  // bytes of the serial-type varints read so far
+    std::int64_t contentTotal = 0;
+    for (std::int32_t i = 0; i < m_columnCount; ++i) {
+        // A header one column short (the last column added after the row was written).
+        if (i == m_columnCount - 1 && headerSize == 1 + typeBytes) {
+            serialTypes[i] = 0;
+            contentLengths[i] = 0;
+            break;
+        }
+        if (cursor > available) return false;
+        const Varint v = DecodeVarint(position + cursor);
+        const std::int32_t serialType = SerialTypeOf(v.value);
+        const std::int32_t contentLength = SerialContentLength(v.value);
+        if (i == 0 ? serialType != 0 : !Accepts(m_rules[i], serialType)) return false;
+        if (contentLength < 0) return false;
+        serialTypes[i] = serialType;
+        contentLengths[i] = contentLength;
+        cursor += v.length;
+        typeBytes += static_cast<std::int64_t>(v.length);
+        contentTotal += contentLength;
+    }
+    // The record must lie wholly within the file's bytes.
+    const std::int64_t total = headerSize + contentTotal;
+    if (total > static_cast<std::int64_t>(available) || total > INT32_MAX) return false;
+    recordLength = static_cast<std::int32_t>(total);
+    if (record != nullptr) {
+        const std::size_t bodyStart = static_cast<std::size_t>(headerSize);
+        Extract(position + bodyStart, serialTypes.data(), contentLengths.data(),
+                available + 1 - bodyStart, *record);
+    }
+    return true;
+}
+
+void RecordCarver::Extract(const std::uint8_t* body, const std::int32_t* serialTypes,
+                           const std::int32_t* contentLengths, std::size_t available,
+                           MessageRecord& record) const
+{
+    // The fit test guarantees that every column's content lies within `available` bytes.
+    std::size_t offset = 0;
+    for (std::int32_t k = 0; k < m_columnCount; ++k) {
+        const std::uint8_t* content = body + offset;
+        const std::int32_t serialType = serialTypes[k];
+        const std::int32_t length = contentLengths[k];
+        switch (m_fields[k]) {
+        case ColumnField::None: break;
+        case ColumnField::Address:
+            record.address = ContentText(content, length);
+            StripChinaPrefix(record.address);
+            break;
+        case ColumnField::Body:
+        case ColumnField::Text: record.body = ContentText(content, length); break;
+        case ColumnField::Type: record.fromMe = serialType == 9 ? 0 : 1; break;
+        case ColumnField::IsFromMe: record.fromMe = serialType == 8 ? 0 : 1; break;
+        case ColumnField::Date:
+            if (m_kind == Kind::Iphone) {
+                // Four bytes whatever the serial type; bytes past the image read as zero.
+                std::uint32_t value = 0;
+                for (std::size_t b = 0; b < 4; ++b) {
+                    value = (value << 8) | (offset + b < available ? content[b] : 0u);
+                }
+                record.time = value;
+            } else if (serialType == 5) {
+                std::uint64_t value = 0;
+                for (int b = 0; b < 6; ++b) value = (value << 8) | content[b];
+                record.time = static_cast<std::int64_t>(value);
+            } else if (serialType == 8) {
+                record.time = 0;
+            }
+            break;
+        case ColumnField::HandleId: {
+            std::uint32_t value = 1;
+            if (serialType != 9) {
+                value = 0;
+                for (std::int32_t b = 0; b < length; ++b) value = (value << 8) | content[b];
+            }
+            record.address = std::to_string(static_cast<std::int32_t>(value));
+            break;
+        }
+        }
+        offset += static_cast<std::size_t>(length);
+    }
+}
+
+bool CarveAndroidRecord(std::int32_t& recordLength, const std::uint8_t* position,
+                        MessageRecord* record, const std::uint8_t* end)
+{
+    if (g_store.alternateCarving != 0) {
+        return CarveAndroidRecordWithHeader(recordLength, position, record, end);
+    }
+    return RecordCarver(RecordCarver::Kind::Android, g_store).Carve(recordLength, position, record, end);
+}
+
+bool CarveAndroidRecordWithHeader(std::int32_t& recordLength, const std::uint8_t* position,
+                                  MessageRecord* record, const std::uint8_t* end)
+{
+    return RecordCarver(RecordCarver::Kind::AndroidWithHeader, g_store)
+        .Carve(recordLength, position, record, end);
+}
+
+bool CarveIphoneRecord(MessageRecord* record, const std::uint8_t* position,
+                       std::int32_t& recordLength, const std::uint8_t* end)
+{
+    return RecordCarver(RecordCarver::Kind::Iphone, g_store).Carve(recordLength, position, record, end);
+}

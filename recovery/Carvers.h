@@ -1,0 +1,93 @@
+// Recognising message records of the sms (Android) and message (iPhone) tables at a byte
+// position of a raw file image, guided by the column schema of the live table.
+//
+// A table row is stored as an SQLite record:
+//   offset  size  field
+//   0       1..9  header size H (varint), counting itself
+//   ...           one serial-type varint per column, in column order
+//   H             the column contents, in column order (lengths from the serial types)
+// A row of either table starts its serial types with 0: column 0 is the integer primary key,
+// whose value lives in the cell header and is stored in the record as NULL. So a deleted row
+// whose cell header was overwritten can still be found by its serial-type list.
+//
+// Example (Android, 3-column schema _id, address TEXT, type INTEGER): the bytes
+//   04 | 00 25 09 | "13812345678"  decode as H=4, serial types 0 (NULL), 37 (text of 12 bytes),
+//   9 (constant 1). The default carvers take the position of the 00 byte; the header-size
+//   variant takes the position of the 04 byte.
+//
+// All carvers read nothing outside [position, end], where `end` points at the zero byte that the
+// scans append after the file; a candidate with a negative content length, a serial-type list
+// that runs past `end` or a record that does not fit is rejected.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "store/MessageRecords.h"
+#include "store/MessageStore.h"
+
+// Serial types a column accepts.
+enum class ColumnRule : std::uint8_t {
+    Unchecked,    // a declared type the carvers do not know
+    AnyInteger,   // INTEGER: at most 9 (NULL, integers, float, constants 0 and 1)
+    Text,         // TEXT: NULL or an odd value of 13 or more
+    Blob,         // BLOB (iPhone only): NULL or an even value of 12 or more
+    AndroidDate,  // INTEGER date, date_sent: 5 (6-byte integer) or 8 (constant 0)
+    ThreadId,     // INTEGER thread_id: 1, 2, 3 or 9 (constant 1)
+    IphoneDate,   // INTEGER date: exactly 4
+    Version,      // INTEGER version: not 0 and at most 4
+};
+
+// What a column gives to the output record.
+enum class ColumnField : std::uint8_t { None, Address, Date, Type, Body, Text, HandleId, IsFromMe };
+
+// A schema turned into per-column rules, built once per scan.
+class RecordCarver {
+public:
+    enum class Kind { Android, AndroidWithHeader, Iphone };
+
+    // Plans the carver of `kind` from the store's column schema.
+    RecordCarver(Kind kind, const MessageStore& store);
+
+    // Whether the bytes at `position` (position <= end) begin a record. On acceptance stores
+    // its length in `recordLength` and, when `record` is not null, fills the record's body,
+    // fromMe, time and address. A rejected candidate leaves both outputs unchanged. The
+    // verdict and the length do not depend on `record`.
+    bool Carve(std::int32_t& recordLength, const std::uint8_t* position, MessageRecord* record,
+               const std::uint8_t* end) const;
+
+    Kind GetKind() const { return m_kind; }
+    std::int32_t ColumnCount() const { return m_columnCount; }
+    // Default variants: a candidate followed by at least this many zero bytes (itself
+    // included) is always rejected; 0 when no run of zeros is ever rejected early.
+    std::size_t ZeroRunRejected() const { return m_zeroRunRejected; }
+    // Whether a byte can be the first byte of a candidate.
+    bool CanStart(std::uint8_t byte) const { return m_canStart[byte]; }
+
+private:
+    bool CarveDefault(std::int32_t& recordLength, const std::uint8_t* position,
+                      MessageRecord* record, const std::uint8_t* end) const;
+    bool CarveWithHeader(std::int32_t& recordLength, const std::uint8_t* position,
+                         MessageRecord* record, const std::uint8_t* end) const;
+    void Extract(const std::uint8_t* body, const std::int32_t* serialTypes,
+                 const std::int32_t* contentLengths, std::size_t available,
+                 MessageRecord& record) const;
+
+    Kind m_kind;
+    std::int32_t m_columnCount = 0;
+    std::array<ColumnRule, kColumnCapacity> m_rules{};
+    std::array<ColumnField, kColumnCapacity> m_fields{};
+    std::array<bool, 256> m_canStart{};
+    std::size_t m_zeroRunRejected = 0;
+};
+
+// The carvers as single calls on the store's current schema (planned on every call: for
+// tests and one-off use; the scans keep one RecordCarver for the whole file).
+// CarveAndroidRecord hands over to CarveAndroidRecordWithHeader while alternateCarving is set.
+bool CarveAndroidRecord(std::int32_t& recordLength, const std::uint8_t* position,
+                        MessageRecord* record, const std::uint8_t* end);
+bool CarveAndroidRecordWithHeader(std::int32_t& recordLength, const std::uint8_t* position,
+                                  MessageRecord* record, const std::uint8_t* end);
+bool CarveIphoneRecord(MessageRecord* record, const std::uint8_t* position,
+                       std::int32_t& recordLength, const std::uint8_t* end);

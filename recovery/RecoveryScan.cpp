@@ -1,0 +1,137 @@
+// The page walk shared by the Android and iPhone scans.
+#include "RecoveryScan.h"
+
+#include <cstring>
+#include <vector>
+
+#include "Merge.h"
+#include "store/MessageStore.h"
+#include "store/ProgressChannel.h"
+
+namespace {
+
+constexpr std::int32_t kDefaultPageSize = 4096;
+constexpr std::int32_t kSpillAllowance = 35;  // a leaf page holds records up to pageSize - 35
+constexpr std::size_t kPageSizeOffset = 16;   // big-endian 16-bit field of the database header
+
+}  // namespace
+
+PageSizeChoice ChoosePageSize(const FileImage& image)
+{
+    if (image.Size() < kPageSizeOffset + 2) {
+        return {kDefaultPageSize, "the file is shorter than a database header, so 4096-byte pages were used"};
+    }
+    const std::int32_t field = (image.Data()[kPageSizeOffset] << 8) | image.Data()[kPageSizeOffset + 1];
+    if (field == 1) return {65536, ""};
+    if (field >= 512 && field <= 32768 && (field & (field - 1)) == 0) return {field, ""};
+    return {kDefaultPageSize, "the header's page size field holds " + std::to_string(field) +
+                                  ", which is not a page size, so 4096-byte pages were used"};
+}
+
+std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const RecordCarver& carver,
+                       std::span<MessageRecord> records)
+{
+    const std::uint8_t* const data = image.Data();
+    const std::uint8_t* const end = image.End();
+    const std::int64_t pageSize = layout.pageSize;
+    const auto pageCount = static_cast<std::int32_t>(image.Size() / static_cast<std::size_t>(pageSize));
+    const bool filling = !records.empty();
+    const bool zeroFirst = carver.GetKind() != RecordCarver::Kind::AndroidWithHeader;
+    const std::size_t zeroRun = carver.ZeroRunRejected();
+    const std::uint8_t* zeroRunEnd = data;  // bytes from some earlier candidate up to here are 0
+    std::size_t stored = 0;
+    std::int32_t found = 0;
+
+    for (std::int32_t p = 0; p < pageCount; ++p) {
+        const std::int64_t margin = p == pageCount - 1 ? layout.marginLast : layout.marginOther;
+        const std::int64_t limit = pageSize - margin;
+        const std::uint8_t* const page = data + p * pageSize;
+        std::int64_t offset = 0;
+        while (offset < limit) {
+            const std::uint8_t* position = page + offset;
+            if (zeroFirst) {
+                // Only a zero byte can start a record: jump to the next one.
+                if (*position != 0) {
+                    const void* zero = std::memchr(position, 0, static_cast<std::size_t>(limit - offset));
+                    if (zero == nullptr) break;
+                    offset = static_cast<const std::uint8_t*>(zero) - page;
+                    continue;
+                }
+                // Inside a run of zeros every candidate with zeroRun zeros ahead is rejected
+                // by the column rules, so only the run's last positions need the carver.
+                if (zeroRun != 0) {
+                    if (position >= zeroRunEnd) {
+                        zeroRunEnd = position;
+                        while (zeroRunEnd <= end && *zeroRunEnd == 0) ++zeroRunEnd;
+                    }
+                    if (static_cast<std::size_t>(zeroRunEnd - position) >= zeroRun) {
+                        offset = (zeroRunEnd - static_cast<std::ptrdiff_t>(zeroRun) + 1) - page;
+                        continue;
+                    }
+                }
+            } else if (!carver.CanStart(*position)) {
+                ++offset;
+                continue;
+            }
+            MessageRecord* out = filling && stored < records.size() ? &records[stored] : nullptr;
+            std::int32_t length = 0;
+            if (carver.Carve(length, position, out, end)) {
+                if (out != nullptr) {
+                    out->spillFlag = length > layout.pageSize - kSpillAllowance ? 1 : 0;
+                    ++stored;
+                }
+                ++found;
+                offset += layout.skip;
+            } else {
+                ++offset;
+            }
+        }
+        if (p % 10 == 5) {
+            if (filling) {
+                ReportProgress(static_cast<double>(found) / static_cast<double>(records.size()) * 50 + 40);
+            } else {
+                ReportProgress(static_cast<double>(p) / static_cast<double>(pageCount) * 40);
+            }
+        }
+    }
+    return found;
+}
+
+void RunRecoveryPass(CSms& reader, const RecoveryPassPlan& plan, std::int32_t& count)
+{
+    const std::int32_t wanted = count;  // 0: counting pass
+    ScanReport& report = reader.m_lastScan;
+    report = ScanReport{};
+    report.scannedPath = plan.file;
+    report.logMode = plan.logMode;
+    count = 0;
+
+    std::vector<MessageRecord> records;
+    std::int32_t found = 0;
+    if (g_store.columnCount == 0) {
+        report.noSchema = true;
+    } else {
+        const FileImage image(plan.file);
+        if (!image.Loaded()) {
+            report.error = image.Error();
+        } else {
+            PageSizeChoice pageSize{kDefaultPageSize, ""};
+            if (!plan.logMode) pageSize = ChoosePageSize(image);
+            report.pageSize = pageSize.pageSize;
+            report.pageSizeNote = pageSize.note;
+            const PageLayout layout = plan.layoutFor(pageSize.pageSize, plan.logMode, g_store.columnCount);
+            const RecordCarver carver(plan.carverKind, g_store);
+            if (wanted > 0) records.resize(static_cast<std::size_t>(wanted));
+            found = WalkPages(image, layout, carver, records);
+        }
+    }
+    if (wanted != 0) {
+        // A file that changed since the counting pass may give fewer finds: only the records
+        // actually filled are recovered messages.
+        const std::size_t filled = std::min(records.size(), static_cast<std::size_t>(found));
+        report.filled = static_cast<std::int32_t>(filled);
+        MergeRecovered(reader, std::span<const MessageRecord>(records.data(), filled));
+        SortRecoveredByTime(reader);
+    }
+    count = found;
+}

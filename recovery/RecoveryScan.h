@@ -1,0 +1,56 @@
+// One pass of a recovery scan: read a file whole, offer nearly every byte offset of every page
+// to a record carver, and (in the filling pass) merge the finds into the reader.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "Carvers.h"
+#include "FileImage.h"
+#include "store/MessageRecords.h"
+#include "store/Sms.h"
+
+// How a file is cut into pages and walked.
+struct PageLayout {
+    std::int32_t pageSize = 4096;
+    std::int32_t marginOther = 0;  // bytes at the end of a page where no candidate starts
+    std::int32_t marginLast = 0;   // the same for the last whole page
+    std::int32_t skip = 1;         // offset step after an accepted candidate
+};
+
+struct PageSizeChoice {
+    std::int32_t pageSize = 4096;
+    std::string note;  // why the header's field was not used; empty when it was
+};
+
+// The page size of a database image from bytes 16-17 of its header: 1 means 65536, powers of
+// two from 512 to 32768 stand as they are; anything else, or a file shorter than 18 bytes,
+// gives 4096 with a note saying why.
+PageSizeChoice ChoosePageSize(const FileImage& image);
+
+// Walks the whole pages of `image`. Offsets 0 to pageSize - margin - 1 of each page are offered
+// to `carver`; after an accepted candidate the offset advances by layout.skip, otherwise by 1.
+// In a filling pass (`records` not empty) the first records.size() finds are stored, with
+// their spill flag set when the record is longer than pageSize - 35; later finds are only
+// counted. After each page whose index ends in 5 the progress is reported: p / pages x 40 in
+// a counting pass, found / records.size() x 50 + 40 in a filling pass. Returns the number of
+// accepted candidates.
+std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const RecordCarver& carver,
+                       std::span<MessageRecord> records);
+
+// What a reader's RecoverDeleted decides before the common work.
+struct RecoveryPassPlan {
+    std::string file;    // the file to scan
+    bool logMode = false;  // a write-ahead log: 4096-byte blocks, no header read
+    RecordCarver::Kind carverKind = RecordCarver::Kind::Android;
+    // Margins and skip for the page size chosen; called once the page size is known.
+    PageLayout (*layoutFor)(std::int32_t pageSize, bool logMode, std::int32_t columnCount) = nullptr;
+};
+
+// One pass of RecoverDeleted. `count` in: 0 for the counting pass, else the counting pass's
+// result; out: the number of candidates accepted. A filling pass merges the records it stored
+// (only those) into the reader and sorts them by time. Fills reader.m_lastScan. With no
+// column schema, or a file that cannot be read, nothing is scanned and 0 is found (a filling
+// pass then leaves an empty recovered list).
+void RunRecoveryPass(CSms& reader, const RecoveryPassPlan& plan, std::int32_t& count);

@@ -1,0 +1,19 @@
+// The reader calls of a recovery run, shared by the window and the companion.
+#include "RecoveryRun.h"
+
+#include "MessageStore.h"
+
+RecoveryRunCounts RunRecoverySteps(const std::string& path)
+{
+    CSms& reader = *g_store.currentReader;
+    RecoveryRunCounts counts;
+    std::int32_t n = 0;
+    reader.m_recoveredCount = 0;
+    reader.RecoverDeleted(path, n);
+    counts.countingFound = n;
+    reader.RecoverDeleted(path, n);
+    counts.fillingFound = n;
+    reader.AssignRecovered();
+    reader.SortConversations();
+    return counts;
+}
