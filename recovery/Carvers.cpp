@@ -154,8 +154,10 @@ bool RecordCarver::CarveWithHeader(std::int32_t& recordLength, const std::uint8_
     std::int64_t typeBytes = 0;  // bytes of the serial-type varints read so far
     std::int64_t contentTotal = 0;
     for (std::int32_t i = 0; i < m_columnCount; ++i) {
-        // A header one column short (the last column added after the row was written).
+        // A header one column short (the last column added after the row was written): the
+        // column reads as NULL, which its rule must still accept.
         if (i == m_columnCount - 1 && headerSize == 1 + typeBytes) {
+            if (i > 0 && !Accepts(m_rules[i], 0)) return false;
             serialTypes[i] = 0;
             contentLengths[i] = 0;
             break;
