@@ -206,4 +206,54 @@ TEST_F(CliTest, TheCompanionChangesNothingOnDisk)
     EXPECT_TRUE(fixtures::SnapshotFolder(folder) == before);
 }
 
+TEST_F(CliTest, RecoverPrintsTheFindsAndTheirConversations)
+{
+    const auto folder = m_dir / "r";
+    std::filesystem::create_directory(folder);
+    {
+        PhoneDb db = PhoneDb::Android(folder / "mmssms.db");
+        db.AddAndroidAddress("+8613812345678");
+        for (int i = 0; i < 20; ++i) {
+            db.AddAndroidSms({.address = "13812345678", .date = std::int64_t{1'439'532'000'000} + i,
+                              .type = 1, .body = "message number " + std::to_string(i) + " 你好",
+                              .id = std::int64_t{500 + i}});
+        }
+        db.Exec("DELETE FROM sms WHERE _id = 507;");
+    }
+    const auto before = fixtures::SnapshotFolder(folder);
+    const CliResult result = Run({"recover", "--json", (folder / "mmssms.db").string()});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const json parsed = json::parse(result.out);
+    EXPECT_EQ(parsed["kind"], "android");
+    EXPECT_EQ(parsed["scanned"], (folder / "mmssms.db").string());
+    EXPECT_EQ(parsed["page_size"], 4096);
+    EXPECT_EQ(parsed["counting_found"], parsed["filling_found"]);
+    EXPECT_EQ(parsed["recovered_count"], 1);
+    EXPECT_EQ(parsed["recovered"], json::parse(R"([{"body": "message number 7 你好", "from_me": false,
+        "time": 1439532000007, "time_text": "2015-08-14 06:00:00", "address": "13812345678",
+        "spill": false, "unassigned": false}])"));
+    EXPECT_EQ(parsed["conversations"][1]["recovered_count"], 1);
+
+    const CliResult text = Run({"recover", (folder / "mmssms.db").string()});
+    EXPECT_NE(text.out.find("Totally 1 short messages are successfully recovered."), std::string::npos);
+    EXPECT_NE(text.out.find("13812345678   2015-08-14 06:00:00  19(1)"), std::string::npos);
+    EXPECT_NE(text.out.find("13812345678 2015-08-14 06:00:00\nmessage number 7 你好\n"), std::string::npos);
+    EXPECT_TRUE(fixtures::SnapshotFolder(folder) == before);  // nothing renamed or written
+}
+
+TEST_F(CliTest, RecoverExplainsWhatItCouldNotDo)
+{
+    const auto folder = m_dir / "i";
+    std::filesystem::create_directory(folder);
+    {
+        PhoneDb db(folder / "sms.db");
+        db.Exec("CREATE TABLE other (x INTEGER);");
+    }
+    EXPECT_EQ(Run({"recover", "--alternate", (folder / "sms.db").string()}).status, 2);
+    const CliResult noTable = Run({"recover", (folder / "sms.db").string()});
+    EXPECT_EQ(noTable.status, 0);
+    EXPECT_NE(noTable.err.find("message table could not be read"), std::string::npos);
+    EXPECT_NE(noTable.out.find("Totally 0 short messages"), std::string::npos);
+}
+
 }  // namespace
