@@ -87,6 +87,9 @@ RecordCarver::RecordCarver(Kind kind, const MessageStore& store) : m_kind(kind)
         const std::string& type = store.columnTypes[i];
         m_rules[i] = iphone ? IphoneRule(type, name) : AndroidRule(type, name);
         m_fields[i] = iphone ? IphoneField(name) : AndroidField(name);
+        for (std::int32_t serialType = 0; serialType < 64; ++serialType) {
+            if (Accepts(m_rules[i], serialType)) m_accepts[i] |= std::uint64_t{1} << serialType;
+        }
     }
     if (kind == Kind::AndroidWithHeader) {
         for (int b = m_columnCount; b <= m_columnCount + 10 && b < 256; ++b) m_canStart[b] = true;
@@ -99,6 +102,12 @@ RecordCarver::RecordCarver(Kind kind, const MessageStore& store) : m_kind(kind)
             }
         }
     }
+}
+
+inline bool RecordCarver::ColumnAccepts(std::int32_t i, std::int32_t s) const
+{
+    if (static_cast<std::uint32_t>(s) < 64) return (m_accepts[i] >> s) & 1;
+    return Accepts(m_rules[i], s);
 }
 
 bool RecordCarver::Carve(std::int32_t& recordLength, const std::uint8_t* position,
@@ -123,7 +132,7 @@ bool RecordCarver::CarveDefault(std::int32_t& recordLength, const std::uint8_t* 
         const Varint v = DecodeVarint(position + cursor);
         const std::int32_t serialType = SerialTypeOf(v.value);
         const std::int32_t contentLength = SerialContentLength(v.value);
-        if (i > 0 && !Accepts(m_rules[i], serialType)) return false;
+        if (i > 0 && !ColumnAccepts(i, serialType)) return false;
         if (contentLength < 0) return false;
         serialTypes[i] = serialType;
         contentLengths[i] = contentLength;
@@ -157,7 +166,7 @@ bool RecordCarver::CarveWithHeader(std::int32_t& recordLength, const std::uint8_
         // A header one column short (the last column added after the row was written): the
         // column reads as NULL, which its rule must still accept.
         if (i == m_columnCount - 1 && headerSize == 1 + typeBytes) {
-            if (i > 0 && !Accepts(m_rules[i], 0)) return false;
+            if (i > 0 && !ColumnAccepts(i, 0)) return false;
             serialTypes[i] = 0;
             contentLengths[i] = 0;
             break;
@@ -166,7 +175,7 @@ bool RecordCarver::CarveWithHeader(std::int32_t& recordLength, const std::uint8_
         const Varint v = DecodeVarint(position + cursor);
         const std::int32_t serialType = SerialTypeOf(v.value);
         const std::int32_t contentLength = SerialContentLength(v.value);
-        if (i == 0 ? serialType != 0 : !Accepts(m_rules[i], serialType)) return false;
+        if (i == 0 ? serialType != 0 : !ColumnAccepts(i, serialType)) return false;
         if (contentLength < 0) return false;
         serialTypes[i] = serialType;
         contentLengths[i] = contentLength;

@@ -76,7 +76,11 @@ private:
 
     Kind m_kind;
     std::int32_t m_columnCount = 0;
+    // Whether column i accepts serial type s: bit s of m_accepts[i] for s < 64, else the rule.
+    bool ColumnAccepts(std::int32_t i, std::int32_t s) const;
+
     std::array<ColumnRule, kColumnCapacity> m_rules{};
+    std::array<std::uint64_t, kColumnCapacity> m_accepts{};
     std::array<ColumnField, kColumnCapacity> m_fields{};
     std::array<bool, 256> m_canStart{};
     std::size_t m_zeroRunRejected = 0;

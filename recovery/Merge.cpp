@@ -1,9 +1,10 @@
 // Merging recovered messages with hash sets instead of pairwise comparisons.
 #include "Merge.h"
 
+#include <algorithm>
+#include <array>
 #include <functional>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -13,38 +14,78 @@
 
 namespace {
 
-std::size_t Mix(std::size_t seed, std::size_t value)
+std::uint64_t Mix(std::uint64_t seed, std::uint64_t value)
 {
-    return seed ^ (value + 0x9E3779B97F4A7C15ULL + (seed << 6) + (seed >> 2));
+    seed ^= value + 0x9E3779B97F4A7C15ULL + (seed << 6) + (seed >> 2);
+    return seed * 0xFF51AFD7ED558CCDULL;
 }
 
-struct TimeBody {
-    std::int64_t time;
-    std::string_view body;
-    bool operator==(const TimeBody&) const = default;
-};
+std::uint64_t BodyHash(const MessageRecord& m) { return std::hash<std::string_view>{}(m.body); }
 
-struct TimeBodyHash {
-    std::size_t operator()(const TimeBody& k) const
+std::uint64_t TimeBodyHash(std::uint64_t bodyHash, const MessageRecord& m)
+{
+    return Mix(bodyHash, static_cast<std::uint64_t>(m.time));
+}
+
+std::uint64_t RecordHash(std::uint64_t timeBodyHash, const MessageRecord& m)
+{
+    std::uint64_t h = timeBodyHash;
+    h = Mix(h, std::hash<std::string_view>{}(m.address));
+    return Mix(h, static_cast<std::uint64_t>(m.fromMe) * 31 + static_cast<std::uint64_t>(m.spillFlag) * 7 +
+                      static_cast<std::uint64_t>(m.unassignedFlag));
+}
+
+// An open-addressing set of record indexes keyed by a 64-bit hash; equality is decided by the
+// caller, so one table serves "same time and body", "same body" and "same record".
+class IndexSet {
+public:
+    explicit IndexSet(std::size_t capacity)
     {
-        return Mix(std::hash<std::string_view>{}(k.body), std::hash<std::int64_t>{}(k.time));
+        std::size_t size = 16;
+        while (size < capacity * 2) size *= 2;
+        m_slots.assign(size, Slot{});
+        m_mask = size - 1;
     }
-};
 
-struct RecordHash {
-    std::size_t operator()(const MessageRecord* m) const
+    // The first entry whose tag matches `hash`, or kEmpty; for prefetching what equality reads.
+    std::uint32_t FirstCandidate(std::uint64_t hash) const
     {
-        std::size_t h = std::hash<std::string_view>{}(m->body);
-        h = Mix(h, std::hash<std::string_view>{}(m->address));
-        h = Mix(h, std::hash<std::int64_t>{}(m->time));
-        h = Mix(h, static_cast<std::size_t>(m->fromMe) * 31 + static_cast<std::size_t>(m->spillFlag) * 7 +
-                       static_cast<std::size_t>(m->unassignedFlag));
-        return h;
+        for (std::size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
+            const Slot& slot = m_slots[i];
+            if (slot.index == kEmpty || slot.tag == Tag(hash)) return slot.index;
+        }
     }
-};
+    const void* SlotAddress(std::uint64_t hash) const { return &m_slots[hash & m_mask]; }
 
-struct RecordEqual {
-    bool operator()(const MessageRecord* a, const MessageRecord* b) const { return *a == *b; }
+    template <typename Equal>
+    bool Contains(std::uint64_t hash, Equal equal) const
+    {
+        for (std::size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
+            const Slot& slot = m_slots[i];
+            if (slot.index == kEmpty) return false;
+            if (slot.tag == Tag(hash) && equal(slot.index)) return true;
+        }
+    }
+
+    void Insert(std::uint64_t hash, std::uint32_t index)
+    {
+        std::size_t i = hash & m_mask;
+        while (m_slots[i].index != kEmpty) i = (i + 1) & m_mask;
+        m_slots[i] = {Tag(hash), index};
+    }
+
+    static constexpr std::uint32_t kEmpty = UINT32_MAX;
+
+private:
+    // The slot is chosen by the hash's low bits; its high half is kept to skip most unequal
+    // entries without touching the records.
+    static std::uint32_t Tag(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
+    struct Slot {
+        std::uint32_t tag = 0;
+        std::uint32_t index = kEmpty;
+    };
+    std::vector<Slot> m_slots;
+    std::size_t m_mask = 0;
 };
 
 }  // namespace
@@ -52,32 +93,72 @@ struct RecordEqual {
 void MergeRecovered(CSms& reader, std::span<const MessageRecord> finds)
 {
     const MessageStore& store = g_store;
-    std::unordered_set<TimeBody, TimeBodyHash> liveTimeBody;
-    std::unordered_set<std::string_view> liveBody;
-    liveTimeBody.reserve(static_cast<std::size_t>(store.liveMessageCount));
-    liveBody.reserve(static_cast<std::size_t>(store.liveMessageCount));
-    for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
-        liveTimeBody.insert({store.liveMessages[i].time, store.liveMessages[i].body});
-        liveBody.insert(store.liveMessages[i].body);
+    const auto liveCount = static_cast<std::size_t>(store.liveMessageCount);
+    const std::vector<MessageRecord>& live = store.liveMessages;
+    IndexSet liveTimeBody(liveCount);
+    IndexSet liveBody(liveCount);
+    for (std::size_t i = 0; i < liveCount; ++i) {
+        const std::uint64_t bodyHash = BodyHash(live[i]);
+        liveTimeBody.Insert(TimeBodyHash(bodyHash, live[i]), static_cast<std::uint32_t>(i));
+        liveBody.Insert(bodyHash, static_cast<std::uint32_t>(i));
     }
 
-    std::vector<const MessageRecord*> notLive;
+    struct Kept {
+        const MessageRecord* find;
+        std::uint64_t timeBodyHash;
+    };
+    std::vector<Kept> notLive;
     notLive.reserve(finds.size());
     const double n = static_cast<double>(finds.size());
-    for (std::size_t i = 0; i < finds.size(); ++i) {
-        const MessageRecord& find = finds[i];
-        const bool live = find.spillFlag == 0 ? liveTimeBody.contains({find.time, find.body})
-                                              : liveBody.contains(find.body);
-        if (!live) notLive.push_back(&find);
-        if (i % 10 == 5) ReportProgress(static_cast<double>(i) / n * 10 + 90);
+    // Finds are checked in batches whose table slots, live records and live texts are fetched
+    // ahead: with large lists nearly every lookup would otherwise wait on memory three times.
+    constexpr std::size_t kBatch = 16;
+    std::array<std::uint64_t, kBatch> bodyHash{};
+    std::array<std::uint64_t, kBatch> timeBodyHash{};
+    std::array<std::uint32_t, kBatch> candidate{};
+    for (std::size_t first = 0; first < finds.size(); first += kBatch) {
+        const std::size_t count = std::min(kBatch, finds.size() - first);
+        auto table = [&](std::size_t j) -> const IndexSet& {
+            return finds[first + j].spillFlag == 0 ? liveTimeBody : liveBody;
+        };
+        auto key = [&](std::size_t j) { return finds[first + j].spillFlag == 0 ? timeBodyHash[j] : bodyHash[j]; };
+        for (std::size_t j = 0; j < count; ++j) {
+            bodyHash[j] = BodyHash(finds[first + j]);
+            timeBodyHash[j] = TimeBodyHash(bodyHash[j], finds[first + j]);
+            __builtin_prefetch(table(j).SlotAddress(key(j)));
+        }
+        for (std::size_t j = 0; j < count; ++j) {
+            candidate[j] = table(j).FirstCandidate(key(j));
+            if (candidate[j] != IndexSet::kEmpty) __builtin_prefetch(&live[candidate[j]]);
+        }
+        for (std::size_t j = 0; j < count; ++j) {
+            if (candidate[j] != IndexSet::kEmpty) __builtin_prefetch(live[candidate[j]].body.data());
+        }
+        for (std::size_t j = 0; j < count; ++j) {
+            const std::size_t i = first + j;
+            const MessageRecord& find = finds[i];
+            // A spilled record's carved end is not its own, so only its text is compared.
+            const bool isLive =
+                candidate[j] != IndexSet::kEmpty &&
+                (find.spillFlag == 0
+                     ? liveTimeBody.Contains(timeBodyHash[j], [&](std::uint32_t k) {
+                           return live[k].time == find.time && live[k].body == find.body;
+                       })
+                     : liveBody.Contains(bodyHash[j], [&](std::uint32_t k) { return live[k].body == find.body; }));
+            if (!isLive) notLive.push_back({&find, timeBodyHash[j]});
+            if (i % 10 == 5) ReportProgress(static_cast<double>(i) / n * 10 + 90);
+        }
     }
 
-    std::unordered_set<const MessageRecord*, RecordHash, RecordEqual> kept;
-    kept.reserve(notLive.size());
     std::vector<MessageRecord> recovered;
     recovered.reserve(notLive.size());
-    for (const MessageRecord* find : notLive) {
-        if (kept.insert(find).second) recovered.push_back(*find);
+    IndexSet kept(notLive.size());
+    for (const Kept& candidate : notLive) {
+        const MessageRecord& find = *candidate.find;
+        const std::uint64_t hash = RecordHash(candidate.timeBodyHash, find);
+        if (kept.Contains(hash, [&](std::uint32_t k) { return recovered[k] == find; })) continue;
+        kept.Insert(hash, static_cast<std::uint32_t>(recovered.size()));
+        recovered.push_back(find);
     }
     reader.m_recovered = std::move(recovered);
     reader.m_recoveredCount = static_cast<std::int32_t>(reader.m_recovered.size());

@@ -22,6 +22,7 @@ struct Varint {
 // Reads the varint at `p` (same guarantee as below), with its length in full width.
 inline Varint DecodeVarint(const std::uint8_t* p)
 {
+    if (p[0] < 0x80) return {p[0], 1};
     // Shifting the running value left by 7 for each further byte is the same, modulo 2^64, as
     // shifting each group by 7 x (bytes after it): groups pushed past bit 63 vanish.
     Varint v;
@@ -40,4 +41,12 @@ std::uint64_t ReadVarint(const std::uint8_t* p, std::int32_t* length = nullptr,
                          std::int32_t* contentLength = nullptr);
 
 // The content length of a serial type, as ReadVarint reports it.
-std::int32_t SerialContentLength(std::uint64_t serialType);
+inline std::int32_t SerialContentLength(std::uint64_t v)
+{
+    if (v >= 12) {
+        // BLOB (even) or TEXT (odd), kept to the low 32 bits of the 64-bit quotient.
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>((v - 12 - (v & 1)) / 2));
+    }
+    static constexpr std::int8_t kSmall[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, -1, -1};
+    return kSmall[v];
+}

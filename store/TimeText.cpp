@@ -52,11 +52,16 @@ std::string Utf8ToAnsiString(std::string_view text)
     // Well-formed sequences (Unicode table 3-7). A malformed sequence is replaced by one U+FFFD
     // per maximal subpart: the longest prefix of a well-formed sequence, or one lone byte.
     static constexpr char kReplacement[] = "\xEF\xBF\xBD";
+    // Most texts are plain ASCII: copy those whole.
+    std::size_t ascii = 0;
+    while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+    if (ascii == text.size()) return std::string(text);
     std::string out;
     out.reserve(text.size());
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t size = text.size();
-    std::size_t i = 0;
+    out.append(text.substr(0, ascii));
+    std::size_t i = ascii;
     while (i < size) {
         const unsigned char lead = bytes[i];
         if (lead < 0x80) {

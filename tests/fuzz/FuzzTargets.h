@@ -11,6 +11,12 @@ namespace fuzz {
 // Database text and numbers: the UTF-8 check, decimal parsing and the time display.
 int FuzzText(const std::uint8_t* data, std::size_t size);
 
+// The three record carvers at every offset of arbitrary bytes, under a schema from the input.
+int FuzzCarvers(const std::uint8_t* data, std::size_t size);
+
+// A whole counting and filling walk of arbitrary bytes, under a schema from the input.
+int FuzzScan(const std::uint8_t* data, std::size_t size);
+
 struct Target {
     std::string_view name;  // also the folder of its corpus under tests/corpus
     int (*run)(const std::uint8_t*, std::size_t);
@@ -18,6 +24,8 @@ struct Target {
 
 inline constexpr Target kTargets[] = {
     {"text", FuzzText},
+    {"carvers", FuzzCarvers},
+    {"scan", FuzzScan},
 };
 
 }  // namespace fuzz
