@@ -18,7 +18,8 @@ namespace {
 // JSON strings must be valid UTF-8; iPhone keys and addresses are kept as delivered.
 std::string JsonText(const std::string& text) { return Utf8ToAnsiString(std::string_view(text)); }
 
-ordered_json MessageJson(const MessageRecord& m, bool recovered)
+// The fields every message object shares.
+ordered_json MessageFields(const MessageRecord& m)
 {
     ordered_json item;
     item["body"] = JsonText(m.body);
@@ -26,6 +27,12 @@ ordered_json MessageJson(const MessageRecord& m, bool recovered)
     item["time"] = m.time;
     item["time_text"] = FormatMessageTime(m.time);
     item["address"] = JsonText(m.address);
+    return item;
+}
+
+ordered_json MessageJson(const MessageRecord& m, bool recovered)
+{
+    ordered_json item = MessageFields(m);
     item["recovered"] = recovered;
     return item;
 }
@@ -259,12 +266,7 @@ ordered_json RecoveryJson(const std::string& databasePath, std::int32_t counting
     ordered_json list = ordered_json::array();
     for (std::int32_t i = 0; i < reader.m_recoveredCount; ++i) {
         const MessageRecord& m = reader.m_recovered[i];
-        ordered_json item;
-        item["body"] = JsonText(m.body);
-        item["from_me"] = m.fromMe != 0;
-        item["time"] = m.time;
-        item["time_text"] = FormatMessageTime(m.time);
-        item["address"] = JsonText(m.address);
+        ordered_json item = MessageFields(m);
         item["spill"] = m.spillFlag != 0;
         item["unassigned"] = m.unassignedFlag != 0;
         list.push_back(std::move(item));

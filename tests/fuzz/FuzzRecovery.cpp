@@ -34,14 +34,6 @@ std::size_t TakeSchema(const std::uint8_t* data, std::size_t size)
     return used;
 }
 
-void Check(bool holds, const char* what)
-{
-    if (!holds) {
-        std::fprintf(stderr, "property failed: %s\n", what);
-        std::abort();
-    }
-}
-
 }  // namespace
 
 namespace fuzz {

@@ -4,9 +4,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
 namespace fuzz {
+
+// Aborts, so that the fuzzer records the input, when a property does not hold.
+inline void Check(bool holds, const char* what)
+{
+    if (!holds) {
+        std::fprintf(stderr, "property failed: %s\n", what);
+        std::abort();
+    }
+}
 
 // Database text and numbers: the UTF-8 check, decimal parsing and the time display.
 int FuzzText(const std::uint8_t* data, std::size_t size);

@@ -7,18 +7,6 @@
 #include "FuzzTargets.h"
 #include "store/TimeText.h"
 
-namespace {
-
-void Check(bool holds, const char* what)
-{
-    if (!holds) {
-        std::fprintf(stderr, "property failed: %s\n", what);
-        std::abort();
-    }
-}
-
-}  // namespace
-
 namespace fuzz {
 
 int FuzzText(const std::uint8_t* data, std::size_t size)
