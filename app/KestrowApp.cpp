@@ -1,0 +1,23 @@
+// Start-up: the main window is a top-level frame run by the normal event loop, so closing it
+// ends the program with status 0.
+#include "KestrowApp.h"
+
+#include <wx/log.h>
+
+#include "KestrowDlg.h"
+#include "platform/Platform.h"
+
+bool CKestrowApp::OnInit()
+{
+    SetAppDisplayName("Kestrow");
+    // A failed wx assertion is logged, never shown as a blocking dialog.
+    platform::InstallAssertHandler([](const std::string& message) {
+        wxLogDebug("%s", wxString::FromUTF8(message));
+        std::fprintf(stderr, "kestrow: internal check failed: %s\n", message.c_str());
+    });
+    auto* window = new CKestrowDlg;  // a top-level window: it deletes itself when closed
+    window->Create();
+    SetTopWindow(window);
+    window->Show();
+    return true;
+}

@@ -1,0 +1,190 @@
+// The main window's initialisation, layout and command handlers.
+#include "KestrowDlg.h"
+
+#include <wx/image.h>
+#include <wx/menu.h>
+
+#include <algorithm>
+
+#include "AboutDlg.h"
+#include "platform/Platform.h"
+#include "readers/OpenDatabase.h"
+#include "res/Resources.h"
+#include "store/MessageStore.h"
+#include "ui/MainPanes.h"
+#include "ui/ViewModel.h"
+
+#include "res/kestrow.xpm"
+
+namespace {
+
+constexpr int kEdgeMargin = 10;  // pixels kept free right of the view and below both controls
+
+wxIconBundle ApplicationIcons()
+{
+    wxIconBundle icons;
+    const wxImage image(kestrow_xpm);
+    for (int size : {16, 24, 32, 48, 64, 128}) {
+        wxIcon icon;
+        icon.CopyFromBitmap(wxBitmap(size == 32 ? image : image.Scale(size, size, wxIMAGE_QUALITY_HIGH)));
+        icons.AddIcon(icon);
+    }
+    return icons;
+}
+
+}  // namespace
+
+// clang-format off
+wxBEGIN_EVENT_TABLE(CKestrowDlg, CFrameDialog)
+    EVT_MENU(res::ToToolkitId(res::ID_OPEN_DATABASE), CKestrowDlg::OnOpenDatabase)
+    EVT_MENU(res::ToToolkitId(res::ID_RECOVER),       CKestrowDlg::OnRecover)
+    EVT_MENU(res::ToToolkitId(res::ID_EXPORT),        CKestrowDlg::OnExport)
+    EVT_MENU(res::ToToolkitId(res::ID_ABOUT),         CKestrowDlg::OnAbout)
+    EVT_MENU(res::ToToolkitId(res::ID_HOME_PAGE),     CKestrowDlg::OnHomePage)
+    EVT_MENU(res::ToToolkitId(res::ID_USAGE),         CKestrowDlg::OnUsage)
+    EVT_LIST_ITEM_SELECTED(res::IDC_CONVERSATION_LIST, CKestrowDlg::OnConversationChanged)
+    EVT_TEXT_URL(res::IDC_MESSAGE_VIEW,               CKestrowDlg::OnViewLink)
+    EVT_CHAR_HOOK(                                    CKestrowDlg::OnCharHook)
+    EVT_CLOSE(                                        CKestrowDlg::OnClose)
+wxEND_EVENT_TABLE()
+// clang-format on
+
+CKestrowDlg::CKestrowDlg() : CFrameDialog(res::IDD_KESTROW_DIALOG, res::IDR_MENU), m_hIcon(ApplicationIcons())
+{
+    g_store.currentReader.reset();
+}
+
+void CKestrowDlg::DoDataExchange()
+{
+    platform::DDX_Control(Panel(), res::IDC_CONVERSATION_LIST, m_listConversations);
+    platform::DDX_Control(Panel(), res::IDC_MESSAGE_VIEW, m_viewMessages);
+}
+
+bool CKestrowDlg::OnInitDialog()
+{
+    SetIcons(m_hIcon);
+    SetUpConversationColumns(*m_listConversations);
+    AppendPlainText(*m_viewMessages, IntroductionText());
+    ApplyEnglishTexts();
+    Panel()->Bind(wxEVT_SIZE, &CKestrowDlg::OnSize, this);
+    m_listConversations->SetFocus();
+    return true;
+}
+
+void CKestrowDlg::ApplyEnglishTexts()
+{
+    SetTitle(kApplicationName);
+    wxMenuBar* bar = GetMenuBar();
+    bar->SetMenuLabel(0, "File(&F)");
+    bar->SetMenuLabel(1, "Help(&H)");
+    const char* const file[] = {"Open SMS database(&O)", "Recover deleted SMS(&R)", nullptr, "Export(&E)"};
+    const char* const help[] = {"About(&A)", "Home Page", "Usage"};
+    auto rename = [](wxMenu* menu, std::size_t position, const char* text) {
+        if (text != nullptr) menu->FindItemByPosition(position)->SetItemLabel(text);
+    };
+    for (std::size_t i = 0; i < std::size(file); ++i) rename(bar->GetMenu(0), i, file[i]);
+    for (std::size_t i = 0; i < std::size(help); ++i) rename(bar->GetMenu(1), i, help[i]);
+}
+
+void CKestrowDlg::FillConversationList() { FillConversationRows(*m_listConversations, ConversationRows()); }
+
+void CKestrowDlg::ShowConversation(std::int32_t c) { ShowRuns(*m_viewMessages, ConversationRuns(c)); }
+
+void CKestrowDlg::OnOpenDatabase(wxCommandEvent&)
+{
+    const std::optional<std::string> path =
+        platform::ChooseOpenFile(this, "SMS database file (*.db)", "*.[dD][bB]");
+    if (!path) return;
+    switch (OpenDatabaseFile(*path)) {
+    case OpenOutcome::OpenedAndroid:
+    case OpenOutcome::OpenedIphone:
+        FillConversationList();
+        m_strDatabasePath = *path;
+        break;
+    case OpenOutcome::LogLocked: platform::AfxMessageBox(kLogLockedText, kLogLockedCaption, this); break;
+    case OpenOutcome::WrongFile: platform::AfxMessageBox(WrongFileText(), "", this); break;
+    }
+}
+
+void CKestrowDlg::OnRecover(wxCommandEvent&) { platform::AfxMessageBox("Recovery is not available yet.", "", this); }
+
+void CKestrowDlg::OnExport(wxCommandEvent&) { platform::AfxMessageBox("Export is not available yet.", "", this); }
+
+void CKestrowDlg::OnAbout(wxCommandEvent&)
+{
+    CAboutDlg about(this);
+    about.DoModal();
+}
+
+void CKestrowDlg::OnSysCommand(unsigned id)
+{
+    if ((id & 0xFFF0) == res::IDM_ABOUTBOX) {
+        wxCommandEvent event;
+        OnAbout(event);
+    }
+}
+
+void CKestrowDlg::OnHomePage(wxCommandEvent&) { platform::ShellOpen(HomePageAddress()); }
+
+void CKestrowDlg::OnUsage(wxCommandEvent&) { platform::ShellOpen(UsagePageAddress()); }
+
+void CKestrowDlg::OnConversationChanged(wxListEvent& event)
+{
+    if (event.GetIndex() >= 0) ShowConversation(static_cast<std::int32_t>(event.GetIndex()));
+}
+
+void CKestrowDlg::OnViewLink(wxTextUrlEvent& event)
+{
+    if (!event.GetMouseEvent().LeftUp()) return;
+    const wxString link = m_viewMessages->GetRange(event.GetURLStart(), event.GetURLEnd());
+    platform::ShellOpen("http://" + std::string(link.utf8_str()));
+}
+
+void CKestrowDlg::OnSize(wxSizeEvent& event)
+{
+    event.Skip();
+    LayOut();
+}
+
+void CKestrowDlg::LayOut()
+{
+    if (Panel() == nullptr) return;
+    const wxSize client = Panel()->GetClientSize();
+    if (m_listConversations != nullptr) {
+        const wxPoint at = m_listConversations->GetPosition();
+        m_listConversations->SetSize(at.x, at.y, m_listConversations->GetSize().GetWidth(),
+                                     std::max(0, client.GetHeight() - at.y - kEdgeMargin));
+    }
+    if (m_viewMessages != nullptr) {
+        const wxPoint at = m_viewMessages->GetPosition();
+        m_viewMessages->SetSize(at.x, at.y, std::max(0, client.GetWidth() - at.x - kEdgeMargin),
+                                std::max(0, client.GetHeight() - at.y - kEdgeMargin));
+    }
+}
+
+void CKestrowDlg::OnCharHook(wxKeyEvent& event)
+{
+    const int key = event.GetKeyCode();
+    if (key == WXK_ESCAPE) {
+        Close();
+        return;
+    }
+    if (key == WXK_RETURN || key == WXK_NUMPAD_ENTER) {
+        // Enter in the view is a line break; elsewhere it ends the program like a dialog's OK.
+        if (FindFocus() == m_viewMessages) {
+            event.Skip();
+            return;
+        }
+        Close();
+        return;
+    }
+    event.Skip();
+}
+
+void CKestrowDlg::OnClose(wxCloseEvent&)
+{
+    // The list sends events while it is destroyed: stop listening first.
+    m_listConversations = nullptr;
+    m_viewMessages = nullptr;
+    Destroy();
+}

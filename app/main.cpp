@@ -1,0 +1,4 @@
+// kestrow: the desktop window.
+#include "KestrowApp.h"
+
+wxIMPLEMENT_APP(CKestrowApp);

@@ -1,0 +1,30 @@
+// The three controls of the windows, each a thin subclass of its wx counterpart.
+#pragma once
+
+#include <wx/gauge.h>
+#include <wx/listctrl.h>
+#include <wx/textctrl.h>
+
+// Report-view list with single selection and grid lines. The generic list on GTK leaves the
+// keyboard unable to reach row 0 in two cases (focus arriving with no current row, and a refill
+// while focused): with nothing selected, Down, Up and Home select row 0.
+class CListCtrl : public wxListCtrl {
+public:
+    CListCtrl(wxWindow* parent, int id, const wxPoint& position, const wxSize& size);
+
+private:
+    void OnKeyDown(wxKeyEvent& event);
+};
+
+// Multi-line rich text with automatic link detection. It takes no focus from the Tab key.
+class CRichEditCtrl : public wxTextCtrl {
+public:
+    CRichEditCtrl(wxWindow* parent, int id, const wxPoint& position, const wxSize& size);
+    bool AcceptsFocusFromKeyboard() const override { return false; }
+};
+
+// A progress bar from 0 to 100.
+class CProgressCtrl : public wxGauge {
+public:
+    CProgressCtrl(wxWindow* parent, int id, const wxPoint& position, const wxSize& size);
+};

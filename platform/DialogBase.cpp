@@ -1,0 +1,104 @@
+// Template-driven window construction.
+#include "DialogBase.h"
+
+#include <wx/artprov.h>
+#include <wx/button.h>
+#include <wx/menu.h>
+#include <wx/statbmp.h>
+#include <wx/stattext.h>
+
+#include "Controls.h"
+#include "Platform.h"
+
+namespace platform {
+
+namespace {
+
+wxString Text(std::string_view text) { return wxString::FromUTF8(text.data(), text.size()); }
+
+}  // namespace
+
+void CreateTemplateControls(wxWindow* parent, const res::DialogTemplate& dialogTemplate)
+{
+    for (const res::ControlTemplate& c : dialogTemplate.controls) {
+        const wxPoint position = parent->ConvertDialogToPixels(wxPoint(c.x, c.y));
+        const wxSize size = parent->ConvertDialogToPixels(wxSize(c.cx, c.cy));
+        switch (c.kind) {
+        case res::ControlKind::ListView: new CListCtrl(parent, c.id, position, size); break;
+        case res::ControlKind::RichEdit: new CRichEditCtrl(parent, c.id, position, size); break;
+        case res::ControlKind::ProgressBar: new CProgressCtrl(parent, c.id, position, size); break;
+        case res::ControlKind::StaticText:
+            new wxStaticText(parent, c.id, Text(c.text), position, size,
+                             (c.style & res::kStyleNoPrefix) ? wxST_NO_AUTORESIZE : 0);
+            break;
+        case res::ControlKind::Button: {
+            auto* button = new wxButton(parent, c.id == res::IDOK ? wxID_OK : c.id, Text(c.text), position, size);
+            if (c.style & res::kStyleDefaultButton) button->SetDefault();
+            break;
+        }
+        case res::ControlKind::Icon:
+            new wxStaticBitmap(parent, c.id, wxArtProvider::GetBitmap(wxART_INFORMATION, wxART_MESSAGE_BOX),
+                               position, size);
+            break;
+        }
+    }
+}
+
+}  // namespace platform
+
+CDialogEx::CDialogEx(int templateId, wxWindow* parent) : m_templateId(templateId)
+{
+    const res::DialogTemplate& t = res::Dialog(templateId);
+    wxDialog::Create(parent, wxID_ANY, platform::Text(t.caption), wxDefaultPosition, wxDefaultSize,
+                     wxDEFAULT_DIALOG_STYLE);
+}
+
+bool CDialogEx::Create()
+{
+    if (m_created) return true;
+    const res::DialogTemplate& t = res::Dialog(m_templateId);
+    SetClientSize(ConvertDialogToPixels(wxSize(t.cx, t.cy)));
+    platform::CreateTemplateControls(this, t);
+    m_created = true;
+    DoDataExchange();
+    return OnInitDialog();
+}
+
+int CDialogEx::DoModal()
+{
+    Create();
+    CentreOnParent();
+    return platform::DoModal(*this);
+}
+
+CFrameDialog::CFrameDialog(int templateId, int menuId)
+    : wxFrame(nullptr, wxID_ANY, platform::Text(res::Dialog(templateId).caption)),
+      m_templateId(templateId),
+      m_menuId(menuId)
+{
+}
+
+bool CFrameDialog::Create()
+{
+    const res::DialogTemplate& t = res::Dialog(m_templateId);
+    m_panel = new wxPanel(this, wxID_ANY);
+    platform::CreateTemplateControls(m_panel, t);
+    auto* bar = new wxMenuBar;
+    for (const res::MenuTemplate& drop : res::Menu(m_menuId)) {
+        auto* menu = new wxMenu;
+        for (const res::MenuItemTemplate& item : drop.items) {
+            if (item.text.empty()) {
+                menu->AppendSeparator();
+            } else {
+                menu->Append(res::ToToolkitId(item.command), platform::Text(item.text));
+            }
+        }
+        bar->Append(menu, platform::Text(drop.text));
+    }
+    SetMenuBar(bar);
+    SetClientSize(m_panel->ConvertDialogToPixels(wxSize(t.cx, t.cy)));
+    DoDataExchange();
+    const bool result = OnInitDialog();
+    CentreOnScreen();
+    return result;
+}

@@ -1,0 +1,83 @@
+// Real implementations of the platform services over wxWidgets.
+#include "Platform.h"
+
+#include <wx/app.h>
+#include <wx/filedlg.h>
+#include <wx/log.h>
+#include <wx/msgdlg.h>
+#include <wx/utils.h>
+
+#include <chrono>
+
+namespace platform {
+
+namespace {
+
+Hooks RealHooks()
+{
+    Hooks hooks;
+    hooks.messageBox = [](const std::string& text, const std::string& caption, wxWindow* parent) {
+        return wxMessageBox(wxString::FromUTF8(text), wxString::FromUTF8(caption), wxOK, parent);
+    };
+    hooks.chooseOpenFile = [](wxWindow* parent, const std::string& description,
+                              const std::string& pattern) -> std::optional<std::string> {
+        wxFileDialog dialog(parent, wxFileSelectorPromptStr, wxEmptyString, wxEmptyString,
+                            wxString::FromUTF8(description + "|" + pattern), wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+        // After Cancel wx still reports the highlighted file: only OK counts.
+        if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+        return std::string(dialog.GetPath().utf8_str());
+    };
+    hooks.openUrl = [](const std::string& url) {
+        wxLogNull quiet;  // no browser must not mean an error window
+        return wxLaunchDefaultBrowser(wxString::FromUTF8(url));
+    };
+    hooks.runModal = [](wxDialog& dialog) { return dialog.ShowModal(); };
+    return hooks;
+}
+
+}  // namespace
+
+Hooks& GetHooks()
+{
+    static Hooks hooks = RealHooks();
+    return hooks;
+}
+
+void ResetHooks() { GetHooks() = RealHooks(); }
+
+int AfxMessageBox(const std::string& text, const std::string& caption, wxWindow* parent)
+{
+    // No caption: the application's name, as a dialog framework gives it.
+    const std::string shown =
+        caption.empty() && wxTheApp != nullptr ? std::string(wxTheApp->GetAppDisplayName().utf8_str()) : caption;
+    return GetHooks().messageBox(text, shown, parent);
+}
+
+std::optional<std::string> ChooseOpenFile(wxWindow* parent, const std::string& description,
+                                          const std::string& pattern)
+{
+    return GetHooks().chooseOpenFile(parent, description, pattern);
+}
+
+bool ShellOpen(const std::string& url) { return GetHooks().openUrl(url); }
+
+int DoModal(wxDialog& dialog) { return GetHooks().runModal(dialog); }
+
+std::uint32_t GetTickCount()
+{
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+void InstallAssertHandler(std::function<void(const std::string& message)> report)
+{
+    static std::function<void(const std::string&)> reporter;
+    reporter = std::move(report);
+    wxSetAssertHandler([](const wxString& file, int line, const wxString& func, const wxString& cond,
+                          const wxString& msg) {
+        reporter(std::string((file + ":" + wxString::Format("%d", line) + " " + func + ": " + cond + " " + msg)
+                                 .utf8_str()));
+    });
+}
+
+}  // namespace platform

@@ -1,0 +1,67 @@
+// The services the windows ask of the system: message boxes, the file chooser, the browser,
+// modal dialogs and the tick count. Everything that waits on a person goes through a
+// replaceable hook, so that tests run unattended and can read what would have been shown.
+#pragma once
+
+#include <wx/dialog.h>
+#include <wx/modalhook.h>
+#include <wx/window.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+struct Hooks {
+    // Shows `text` with an OK button; returns wxOK.
+    std::function<int(const std::string& text, const std::string& caption, wxWindow* parent)> messageBox;
+    // Lets the user pick one existing file; nullopt when cancelled.
+    std::function<std::optional<std::string>(wxWindow* parent, const std::string& description,
+                                             const std::string& pattern)>
+        chooseOpenFile;
+    // Opens an address in the user's browser; returns whether it was handed over.
+    std::function<bool(const std::string& url)> openUrl;
+    // Runs a dialog modally and returns its result.
+    std::function<int(wxDialog& dialog)> runModal;
+};
+
+// The hooks in force; ResetHooks() restores the real ones.
+Hooks& GetHooks();
+void ResetHooks();
+
+// A message box with an OK button; an empty caption means the application's name.
+int AfxMessageBox(const std::string& text, const std::string& caption = {}, wxWindow* parent = nullptr);
+
+// The file-open dialog with one filter entry; a cancelled dialog gives nullopt.
+std::optional<std::string> ChooseOpenFile(wxWindow* parent, const std::string& description,
+                                          const std::string& pattern);
+
+// Opens `url` in the browser without ever showing an error window; the result says whether
+// the address was handed over.
+bool ShellOpen(const std::string& url);
+
+int DoModal(wxDialog& dialog);
+
+// Milliseconds of a monotonic clock, wrapping like a 32-bit tick count.
+std::uint32_t GetTickCount();
+
+// Routes wx assertions to `report` instead of a blocking dialog.
+void InstallAssertHandler(std::function<void(const std::string& message)> report);
+
+// A safety net for tests: refuses every modal dialog that slipped past the hooks.
+class RefuseModalDialogs : public wxModalDialogHook {
+public:
+    int refused = 0;
+
+protected:
+    int Enter(wxDialog*) override
+    {
+        ++refused;
+        return wxID_CANCEL;
+    }
+    void Exit(wxDialog*) override {}
+};
+
+}  // namespace platform

@@ -1,0 +1,64 @@
+// The templates, menu and strings of the program, as the original resource script gave them.
+#include "Resources.h"
+
+#include <stdexcept>
+
+namespace res {
+
+namespace {
+
+const DialogTemplate kAbout = {
+    IDD_ABOUTBOX, 170, 62, "关于 Kestrow",
+    {
+        {IDR_MAINFRAME, ControlKind::Icon, 14, 14, 21, 20, kStyleNone, ""},
+        {IDC_ABOUT_TEXT, ControlKind::StaticText, 42, 14, 114, 8, kStyleNoPrefix, "Kestrow，1.0 版"},
+        {IDOK, ControlKind::Button, 113, 41, 50, 14, kStyleDefaultButton | kStyleTabStop, "确定"},
+    }};
+
+const DialogTemplate kMain = {
+    IDD_KESTROW_DIALOG, 464, 298, "Kestrow",
+    {
+        {IDC_CONVERSATION_LIST, ControlKind::ListView, 7, 7, 180, 284, kStyleBorder | kStyleTabStop, ""},
+        {IDC_MESSAGE_VIEW, ControlKind::RichEdit, 192, 7, 265, 284,
+         kStyleBorder | kStyleVScroll | kStyleMultiline | kStyleWantReturn, ""},
+    }};
+
+const DialogTemplate kProgress = {
+    IDD_PROGRESS, 276, 44, "正在恢复……",
+    {
+        {IDC_PROGRESS_BAR, ControlKind::ProgressBar, 7, 7, 262, 14, kStyleBorder, ""},
+        {IDC_PROGRESS_TEXT, ControlKind::StaticText, 111, 29, 90, 8, kStyleNone, ""},
+    }};
+
+// Menu 129 as the resource gave it; the window renames the items to English at start-up.
+const std::vector<MenuTemplate> kMenu = {
+    {"文件(&F)",
+     {{"打开短信数据库(&O)", ID_OPEN_DATABASE}, {"恢复已删除短信(&R)", ID_RECOVER}, {"", 0}, {"导出(&E)", ID_EXPORT}}},
+    {"帮助(&H)", {{"关于(&A)", ID_ABOUT}, {"主页", ID_HOME_PAGE}, {"使用方法", ID_USAGE}}},
+};
+
+}  // namespace
+
+const DialogTemplate& Dialog(int id)
+{
+    switch (id) {
+    case IDD_ABOUTBOX: return kAbout;
+    case IDD_KESTROW_DIALOG: return kMain;
+    case IDD_PROGRESS: return kProgress;
+    default: throw std::out_of_range("no dialog template " + std::to_string(id));
+    }
+}
+
+const std::vector<MenuTemplate>& Menu(int id)
+{
+    if (id != IDR_MENU) throw std::out_of_range("no menu " + std::to_string(id));
+    return kMenu;
+}
+
+std::string_view String(int id)
+{
+    if (id == IDS_ABOUTBOX) return "关于 Kestrow(&A)...";
+    return {};
+}
+
+}  // namespace res

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Takes docs/screenshot.png: the window under a virtual X server with a sample database open
+# and one conversation selected. Needs a build in build/main (tools/bootstrap.sh demo).
+#   tools/screenshot.sh [DATABASE] [ROW]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+database=${1:-samples/android/mmssms.db}
+row=${2:-2}
+demo=build/main/tools/kestrow-demo-window
+[ -x "$demo" ] || cmake --build build/main --target kestrow-demo-window
+command -v import >/dev/null || { echo "needs ImageMagick's import (apt-get install imagemagick)" >&2; exit 1; }
+# The window renames an Android log aside when it opens a database: work on a copy.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+cp "$database"* "$scratch/"
+mkdir -p docs
+GSETTINGS_BACKEND=memory xvfb-run -a -s "-screen 0 1000x700x24" sh -c \
+  "\"$demo\" \"$scratch/$(basename "$database")\" $row 4 & sleep 2.5; import -window root docs/screenshot.png; wait"
+echo "wrote docs/screenshot.png"

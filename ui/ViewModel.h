@@ -1,0 +1,57 @@
+// What the main window shows, computed without a display: the conversation list's rows, the
+// message view's coloured runs, and the window's fixed texts. The window code only puts these
+// on screen, and tests check them here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Rgb {
+    std::uint8_t r = 0, g = 0, b = 0;
+    bool operator==(const Rgb&) const = default;
+};
+
+constexpr Rgb kLiveHeadingColour{38, 129, 27};  // green heading of a live message
+constexpr Rgb kLiveBodyColour{20, 20, 20};      // dark grey text of a live message
+constexpr Rgb kRecoveredColour{255, 0, 0};      // heading and text of a recovered message
+constexpr Rgb kRecoveredRowColour{255, 0, 0};   // list rows that gained recovered messages
+
+struct TextRun {
+    std::string text;
+    Rgb colour;
+    bool operator==(const TextRun&) const = default;
+};
+
+// The message view for conversation `c`: per message a heading line ("name time\n") and its
+// text followed by a blank line ("\n\n"), in time order, coloured by live or recovered. Empty
+// when the conversation has no message (or no reader is current).
+std::vector<TextRun> ConversationRuns(std::int32_t c);
+
+struct ListRow {
+    std::string address;
+    std::string recentTime;
+    std::string quantity;  // "%d", or "%d(%d)" when messages were recovered
+    bool red = false;      // the entry has recovered messages
+    bool operator==(const ListRow&) const = default;
+};
+
+// One row per conversation-table entry, in table order.
+std::vector<ListRow> ConversationRows();
+
+// The vendor's pages (one constant host).
+inline constexpr const char* kVendorHost = "www.kestrow.example";
+std::string HomePageAddress();   // "http://" + host + "/"
+std::string UsagePageAddress();  // "http://" + host + "/kestrow.htm"
+
+// The introduction shown before any conversation, ending in the usage page written without a
+// scheme, which link detection turns into a link.
+std::string IntroductionText();
+
+// The Open command's messages.
+std::string WrongFileText();
+inline constexpr const char* kLogLockedText =
+    "Please do not use other software to open the database file, please retry after closing all "
+    "other software.";
+inline constexpr const char* kLogLockedCaption = "Failure";
+inline constexpr const char* kApplicationName = "Kestrow";
