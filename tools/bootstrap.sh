@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for Kestrow (installing only the missing packages), builds it,
 # and then either runs the companion on the bundled samples (demo) or runs every test (test).
-#   tools/bootstrap.sh demo   build kestrow-cli and show both sample databases
+#   tools/bootstrap.sh demo   build kestrow-cli and kestrow, show and recover both samples
 #   tools/bootstrap.sh test   build twice (normal; clang with AddressSanitizer, UBSan and
 #                             libFuzzer) and run the whole suite in each
 set -euo pipefail
@@ -11,6 +11,7 @@ PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libsqlite3-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libbenchmark-dev
+  libwxgtk3.2-dev xvfb xauth fonts-wqy-microhei
 )
 
 install_missing() {
@@ -35,7 +36,7 @@ configure() {  # configure DIR [cmake options...]
 
 demo() {
   configure build/main
-  cmake --build build/main --target kestrow-cli
+  cmake --build build/main --target kestrow-cli kestrow
   local cli=build/main/cli/kestrow-cli db
   for db in samples/android/mmssms.db samples/iphone/sms.db; do
     echo
@@ -44,7 +45,12 @@ demo() {
     echo
     echo "== $cli messages $db (first 30 lines)"
     "$cli" messages "$db" | head -n 30
+    echo
+    echo "== $cli recover $db (first 40 lines)"
+    "$cli" recover "$db" | head -n 40
   done
+  echo
+  echo "The window: build/main/app/kestrow (File > Open, then pick one of the samples)."
 }
 
 run_tests() {

@@ -1,0 +1,185 @@
+// What the main window shows, without a display: the view's runs, the list's rows, and the Open
+// command's name rules and log set-aside on real files.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "StoreHelpers.h"
+#include "readers/OpenDatabase.h"
+#include "ui/ViewModel.h"
+
+namespace {
+
+using ViewModelTest = FreshStore;
+
+MessageRecord Message(std::string address, std::int64_t time, int fromMe, std::string body, int unassigned = 0)
+{
+    MessageRecord m;
+    m.address = std::move(address);
+    m.time = time;
+    m.fromMe = fromMe;
+    m.body = std::move(body);
+    m.unassignedFlag = unassigned;
+    return m;
+}
+
+// Two conversations and the catch-all entry, with live and recovered messages.
+void SetUpStore(DatabaseName kind)
+{
+    const bool iphone = kind == DatabaseName::Iphone;
+    g_store.currentReader = CreateReader(kind);
+    g_store.conversationCount = 3;
+    g_store.conversations[0] = {iphone ? "Unknown" : "Ungrouped", 0, 0, 0, "", 1};
+    g_store.conversations[1] = {"13800000001", 0, 0, 0, iphone ? "1" : "", 0};
+    g_store.conversations[2] = {"13800000002", 0, 0, 0, iphone ? "2" : "", 0};
+    const std::string a = iphone ? "1" : "13800000001";
+    const std::string b = iphone ? "2" : "13800000002";
+    g_store.liveMessages = {Message(a, 10, 0, "hello"), Message(b, 20, 1, "to b"), Message("", 30, 1, "draft"),
+                            Message(a, 40, 1, "reply")};
+    g_store.liveMessageCount = 4;
+    CSms& reader = *g_store.currentReader;
+    reader.m_recovered = {Message(a, 10, 0, "recovered at 10"), Message("77", 35, 0, "nobody's", 1),
+                          Message(a, 50, 1, "recovered sent")};
+    reader.m_recoveredCount = 3;
+}
+
+TEST_F(ViewModelTest, AndroidRunsMergeByTimeWithTheirColoursAndHeadings)
+{
+    SetUpStore(DatabaseName::Android);
+    // Times 10 to 50 are seconds since 2001.
+    const std::vector<TextRun> expected = {
+        {"13800000001 2001-01-02 00:00:10\n", kLiveHeadingColour},  // live first on equal times
+        {"hello\n\n", kLiveBodyColour},
+        {"13800000001 2001-01-02 00:00:10\n", kRecoveredColour},
+        {"recovered at 10\n\n", kRecoveredColour},
+        {"Me 2001-01-02 00:00:40\n", kLiveHeadingColour},
+        {"reply\n\n", kLiveBodyColour},
+        {"Me 2001-01-02 00:00:50\n", kRecoveredColour},
+        {"recovered sent\n\n", kRecoveredColour},
+    };
+    const std::vector<TextRun> runs = ConversationRuns(1);
+    EXPECT_EQ(runs, expected);
+}
+
+TEST_F(ViewModelTest, CatchAllShowsUnassignedAndAddresslessMessagesWithArrowHeadings)
+{
+    SetUpStore(DatabaseName::Android);
+    const std::vector<TextRun> runs = ConversationRuns(0);
+    ASSERT_EQ(runs.size(), 4u);
+    EXPECT_EQ(runs[0].text, "Me ->  2001-01-02 00:00:30\n");  // sent, empty address
+    EXPECT_EQ(runs[1].text, "draft\n\n");
+    EXPECT_EQ(runs[2].text, "77 2001-01-02 00:00:35\n");  // received, unassigned recovered
+    EXPECT_EQ(runs[2].colour, kRecoveredColour);
+    EXPECT_TRUE(ConversationRuns(2).size() == 2 && ConversationRuns(2)[0].text.starts_with("Me "));
+}
+
+TEST_F(ViewModelTest, IphoneMessagesBelongByKeyAndAreHeadedWithTheConversationsAddress)
+{
+    SetUpStore(DatabaseName::Iphone);
+    const std::vector<TextRun> runs = ConversationRuns(1);
+    ASSERT_EQ(runs.size(), 8u);
+    EXPECT_EQ(runs[0].text, "13800000001 2001-01-02 00:00:10\n");  // not the key "1"
+    EXPECT_EQ(runs[6].text, "Me 2001-01-02 00:00:50\n");
+    // Row 0 of an iPhone database: received messages headed with the catch-all's name.
+    const std::vector<TextRun> catchAll = ConversationRuns(0);
+    ASSERT_EQ(catchAll.size(), 4u);
+    EXPECT_EQ(catchAll[0].text, "Me 2001-01-02 00:00:30\n");  // no arrow for the iPhone
+    EXPECT_EQ(catchAll[2].text, "Unknown 2001-01-02 00:00:35\n");
+}
+
+TEST_F(ViewModelTest, EmptyConversationsAndTheListRows)
+{
+    SetUpStore(DatabaseName::Android);
+    g_store.conversationCount = 4;
+    g_store.conversations[3] = {"nobody", 0, 0, 0, "", 0};
+    EXPECT_TRUE(ConversationRuns(3).empty());
+    g_store.liveMessages[0].body = "";
+    EXPECT_EQ(ConversationRuns(1)[1].text, "\n\n");  // an empty text keeps its blank line
+
+    g_store.conversations[1].messageCount = 5;
+    g_store.conversations[1].recoveredCount = 2;
+    g_store.conversations[1].recentTime = 1'439'532'000'123;
+    g_store.conversations[2].messageCount = 0;
+    g_store.conversations[2].recoveredCount = 3;
+    g_store.conversations[3].messageCount = 5;
+    const std::vector<ListRow> expected = {
+        {"Ungrouped", "None", "0", false},
+        {"13800000001", "2015-08-14 06:00:00", "5(2)", true},
+        {"13800000002", "None", "0(3)", true},
+        {"nobody", "None", "5", false},
+    };
+    EXPECT_EQ(ConversationRows(), expected);
+}
+
+TEST_F(ViewModelTest, FixedTexts)
+{
+    EXPECT_EQ(IntroductionText(),
+              "This software can view and recover all messages in iPhone and Android phones. First you "
+              "should copy the message database file in the mobile phone to the computer, and then use "
+              "this software for view and recovery. For the detailed use method of software, visit "
+              "www.kestrow.example/kestrow.htm.");
+    EXPECT_EQ(WrongFileText(),
+              "The file in select is incorrect, the SMS database of iPhone mobile phone is sms.db and that "
+              "of Android mobile phone is mmssms.db. On how to use this software, you can visit "
+              "http://www.kestrow.example/kestrow.htm.");
+}
+
+class SetAsideTest : public FreshStore {
+protected:
+    void Write(const std::string& name, const std::string& bytes) { std::ofstream(m_dir / name) << bytes; }
+    std::string Read(const std::string& name)
+    {
+        std::ifstream in(m_dir / name);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    bool Exists(const std::string& name) { return std::filesystem::exists(m_dir / name); }
+    std::string Db() { return (m_dir / "mmssms.db").string(); }
+};
+
+TEST_F(SetAsideTest, TheLogTakesTheSetAsideNameAndAnOlderOneGoes)
+{
+    EXPECT_EQ(SetAsideLog(Db()), LogSetAside::NoLog);
+
+    Write("mmssms.db-wal", "log 1");
+    EXPECT_EQ(SetAsideLog(Db()), LogSetAside::Renamed);
+    EXPECT_FALSE(Exists("mmssms.db-wal"));
+    EXPECT_EQ(Read("mmssms.db-wal-undelete"), "log 1");
+
+    // Opening again without a new log leaves the set-aside one as it is.
+    EXPECT_EQ(SetAsideLog(Db()), LogSetAside::NoLog);
+    EXPECT_EQ(Read("mmssms.db-wal-undelete"), "log 1");
+
+    Write("mmssms.db-wal", "log 2");
+    EXPECT_EQ(SetAsideLog(Db()), LogSetAside::Renamed);
+    EXPECT_EQ(Read("mmssms.db-wal-undelete"), "log 2");
+}
+
+TEST_F(SetAsideTest, AnUndeletableSetAsideFileStopsTheOpenBeforeAnyChange)
+{
+    {
+        fixtures::PhoneDb db = fixtures::PhoneDb::Android(m_dir / "mmssms.db");
+        db.AddAndroidAddress("5550001");
+    }
+    Write("mmssms.db-wal", "log");
+    // A folder that is not empty cannot be deleted, not even by root.
+    std::filesystem::create_directories(m_dir / "mmssms.db-wal-undelete" / "inside");
+    g_store.currentReader = CreateReader(DatabaseName::Iphone);
+    EXPECT_EQ(OpenDatabaseFile(Db()), OpenOutcome::LogLocked);
+    EXPECT_EQ(Read("mmssms.db-wal"), "log");
+    EXPECT_EQ(g_store.currentReader->m_deviceKind, kDeviceIphone);  // the reader stayed
+
+    std::filesystem::remove_all(m_dir / "mmssms.db-wal-undelete");
+    EXPECT_EQ(OpenDatabaseFile(Db()), OpenOutcome::OpenedAndroid);
+    EXPECT_EQ(g_store.conversationCount, 2);
+    EXPECT_TRUE(Exists("mmssms.db-wal-undelete"));
+
+    // Names that fit no rule change nothing; an iPhone database's log stays where it is.
+    EXPECT_EQ(OpenDatabaseFile((m_dir / "old_mmssms.db").string()), OpenOutcome::WrongFile);
+    EXPECT_EQ(OpenDatabaseFile((m_dir / "SMS2").string()), OpenOutcome::WrongFile);
+    EXPECT_EQ(g_store.currentReader->m_deviceKind, kDeviceAndroid);
+    Write("sms.db-wal", "iphone log");
+    EXPECT_EQ(OpenDatabaseFile((m_dir / "SMS.DB").string()), OpenOutcome::OpenedIphone);
+    EXPECT_EQ(Read("sms.db-wal"), "iphone log");
+}
+
+}  // namespace

@@ -1,0 +1,285 @@
+// The main window on a virtual display, driven through its handlers and the platform hooks.
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/menu.h>
+#include <wx/stattext.h>
+#include <wx/weakref.h>
+
+#include <fstream>
+
+#include "StoreHelpers.h"
+#include "app/KestrowDlg.h"
+#include "platform/Platform.h"
+#include "res/Resources.h"
+#include "ui/ViewModel.h"
+
+namespace {
+
+using fixtures::PhoneDb;
+
+struct Shown {
+    std::string text, caption;
+};
+
+class MainWindowTest : public FreshStore {
+protected:
+    void SetUp() override
+    {
+        FreshStore::SetUp();
+        platform::Hooks& hooks = platform::GetHooks();
+        hooks.messageBox = [this](const std::string& text, const std::string& caption, wxWindow*) {
+            m_boxes.push_back({text, caption});
+            return wxOK;
+        };
+        hooks.chooseOpenFile = [this](wxWindow*, const std::string& description, const std::string& pattern) {
+            m_filters.push_back(description + "|" + pattern);
+            return m_nextChoice;
+        };
+        hooks.openUrl = [this](const std::string& url) {
+            m_urls.push_back(url);
+            return true;
+        };
+        hooks.runModal = [this](wxDialog& dialog) {
+            m_modalTitles.push_back(std::string(dialog.GetTitle().utf8_str()));
+            for (wxWindow* child : dialog.GetChildren()) {
+                m_modalTexts.push_back(std::string(child->GetLabel().utf8_str()));
+            }
+            return wxID_OK;
+        };
+        m_window = new CKestrowDlg;
+        m_window->Create();
+        m_window->Show();
+        wxTheApp->Yield();
+    }
+
+    void TearDown() override
+    {
+        if (m_window) m_window->Destroy();
+        wxTheApp->ProcessIdle();
+        platform::ResetHooks();
+        FreshStore::TearDown();
+    }
+
+    void Open(const std::filesystem::path& path)
+    {
+        m_nextChoice = path.string();
+        wxCommandEvent event;
+        m_window->OnOpenDatabase(event);
+    }
+
+    std::filesystem::path AndroidDatabase()
+    {
+        const auto path = m_dir / "mmssms.db";
+        PhoneDb db = PhoneDb::Android(path);
+        db.AddAndroidAddress("+8613812345678");
+        db.AddAndroidAddress("10086");
+        db.AddAndroidSms({.address = "13812345678", .date = std::int64_t{1'439'532'000'123}, .type = 1, .body = "你好"});
+        db.AddAndroidSms({.address = "13812345678", .date = std::int64_t{1'439'532'060'000}, .type = 2, .body = "hi"});
+        db.AddAndroidSms({.address = "10086", .date = std::int64_t{1'439'000'000'000}, .type = 1, .body = "balance"});
+        return path;
+    }
+
+    wxColour ColourAt(long position)
+    {
+        wxTextAttr style;
+        EXPECT_TRUE(m_window->m_viewMessages->GetStyle(position, style));
+        return style.GetTextColour();
+    }
+
+    wxWeakRef<CKestrowDlg> m_window;
+    std::optional<std::string> m_nextChoice;
+    std::vector<Shown> m_boxes;
+    std::vector<std::string> m_filters, m_urls, m_modalTitles, m_modalTexts;
+};
+
+std::string Utf8(const wxString& text) { return std::string(text.utf8_str()); }
+
+TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
+{
+    EXPECT_EQ(Utf8(m_window->GetTitle()), "Kestrow");
+    wxMenuBar* bar = m_window->GetMenuBar();
+    ASSERT_EQ(bar->GetMenuCount(), 2u);
+    EXPECT_EQ(Utf8(bar->GetMenuLabel(0)), "File(&F)");
+    EXPECT_EQ(Utf8(bar->GetMenuLabel(1)), "Help(&H)");
+    const std::vector<std::pair<std::string, int>> file = {{"Open SMS database(&O)", res::ID_OPEN_DATABASE},
+                                                           {"Recover deleted SMS(&R)", res::ID_RECOVER},
+                                                           {"", 0},
+                                                           {"Export(&E)", res::ID_EXPORT}};
+    for (std::size_t i = 0; i < file.size(); ++i) {
+        wxMenuItem* item = bar->GetMenu(0)->FindItemByPosition(i);
+        if (file[i].first.empty()) {
+            EXPECT_TRUE(item->IsSeparator());
+            continue;
+        }
+        EXPECT_EQ(Utf8(item->GetItemLabel()), file[i].first);
+        EXPECT_EQ(res::FromToolkitId(item->GetId()), file[i].second);
+    }
+    EXPECT_EQ(Utf8(bar->GetMenu(1)->FindItemByPosition(2)->GetItemLabel()), "Usage");
+
+    CListCtrl& list = *m_window->m_listConversations;
+    ASSERT_EQ(list.GetColumnCount(), 3);
+    const char* titles[] = {"Phone Number", "Recent Time", "Quantity"};
+    for (int i = 0; i < 3; ++i) {
+        wxListItem column;
+        column.SetMask(wxLIST_MASK_TEXT);
+        list.GetColumn(i, column);
+        EXPECT_EQ(Utf8(column.GetText()), titles[i]);
+    }
+    // Wide enough for a full date-time in this font.
+    EXPECT_GE(list.GetColumnWidth(1), list.GetTextExtent("2015-08-14 09:05:03").GetWidth());
+    EXPECT_EQ(list.GetItemCount(), 0);
+    EXPECT_EQ(Utf8(m_window->m_viewMessages->GetValue()), IntroductionText());
+    EXPECT_EQ(g_store.currentReader, nullptr);
+
+    // The template's placement, converted from dialog units with the panel's font.
+    EXPECT_EQ(list.GetPosition(), m_window->Panel()->ConvertDialogToPixels(wxPoint(7, 7)));
+    EXPECT_EQ(m_window->m_viewMessages->GetPosition(), m_window->Panel()->ConvertDialogToPixels(wxPoint(192, 7)));
+}
+
+TEST_F(MainWindowTest, OpenFillsTheListAndSelectingARowShowsTheConversation)
+{
+    Open(AndroidDatabase());
+    ASSERT_EQ(m_filters.size(), 1u);
+    EXPECT_EQ(m_filters[0], "SMS database file (*.db)|*.[dD][bB]");
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_EQ(m_window->m_strDatabasePath, (m_dir / "mmssms.db").string());
+    CListCtrl& list = *m_window->m_listConversations;
+    const std::vector<ListRow> rows = ConversationRows();
+    ASSERT_EQ(list.GetItemCount(), 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Utf8(list.GetItemText(i, 0)), rows[i].address);
+        EXPECT_EQ(Utf8(list.GetItemText(i, 1)), rows[i].recentTime);
+        EXPECT_EQ(Utf8(list.GetItemText(i, 2)), rows[i].quantity);
+    }
+    EXPECT_EQ(Utf8(list.GetItemText(1, 0)), "13812345678");
+    EXPECT_EQ(list.GetSelectedItemCount(), 0);
+    EXPECT_EQ(Utf8(m_window->m_viewMessages->GetValue()), IntroductionText());  // the view is left alone
+
+    // Rows of conversations with recovered messages are red in every column.
+    g_store.conversations[1].recoveredCount = 2;
+    m_window->FillConversationList();
+    EXPECT_EQ(Utf8(list.GetItemText(1, 2)), "2(2)");
+    EXPECT_EQ(list.GetItemTextColour(1), wxColour(255, 0, 0));
+    EXPECT_FALSE(list.GetItemTextColour(2).IsOk());
+
+    // Selecting a row from code sends the selection event, as a click does.
+    list.SetItemState(1, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+    wxTheApp->Yield();
+    const std::string expected = "13812345678 2015-08-14 06:00:00\n你好\n\nMe 2015-08-14 06:01:00\nhi\n\n";
+    const std::string shown = Utf8(m_window->m_viewMessages->GetValue());
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(ColourAt(0), wxColour(38, 129, 27));
+    EXPECT_EQ(ColourAt(static_cast<long>(wxString::FromUTF8("13812345678 2015-08-14 06:00:00\n").length()) + 1),
+              wxColour(20, 20, 20));
+
+    // The handler shows the row again whenever it is told the row is selected.
+    m_window->m_viewMessages->SetValue("edited by the user");
+    wxListEvent again(wxEVT_LIST_ITEM_SELECTED, res::IDC_CONVERSATION_LIST);
+    again.m_itemIndex = 1;
+    m_window->OnConversationChanged(again);
+    EXPECT_EQ(Utf8(m_window->m_viewMessages->GetValue()), expected);
+
+    // With nothing selected, Down reaches row 0 (the catch-all entry) first.
+    list.SetItemState(1, 0, wxLIST_STATE_SELECTED);
+    wxKeyEvent down(wxEVT_KEY_DOWN);
+    down.m_keyCode = WXK_DOWN;
+    down.SetEventObject(&list);
+    list.GetEventHandler()->ProcessEvent(down);
+    EXPECT_EQ(list.GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED), 0);
+}
+
+TEST_F(MainWindowTest, WrongFilesCancelAndTheLockedLog)
+{
+    const auto path = AndroidDatabase();
+    m_nextChoice = std::nullopt;
+    wxCommandEvent event;
+    m_window->OnOpenDatabase(event);
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_TRUE(m_window->m_strDatabasePath.empty());
+
+    Open(m_dir / "old_mmssms.db");
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, WrongFileText());
+    EXPECT_EQ(m_boxes[0].caption, "Kestrow");
+    EXPECT_EQ(g_store.currentReader, nullptr);
+
+    std::ofstream(path.string() + "-wal") << "log";
+    std::filesystem::create_directories(path.string() + "-wal-undelete/inside");
+    Open(path);
+    ASSERT_EQ(m_boxes.size(), 2u);
+    EXPECT_EQ(m_boxes[1].caption, "Failure");
+    EXPECT_EQ(m_boxes[1].text, kLogLockedText);
+    EXPECT_TRUE(m_window->m_strDatabasePath.empty());
+    EXPECT_EQ(m_window->m_listConversations->GetItemCount(), 0);
+}
+
+TEST_F(MainWindowTest, LinksOpenOnlyOnALeftButtonRelease)
+{
+    const std::string intro = IntroductionText();
+    const long start = static_cast<long>(intro.find("www."));
+    const long end = static_cast<long>(intro.size()) - 1;  // before the full stop
+    for (wxEventType type : {wxEVT_MOTION, wxEVT_LEFT_DOWN, wxEVT_RIGHT_UP, wxEVT_LEFT_UP}) {
+        wxMouseEvent mouse(type);
+        wxTextUrlEvent link(res::IDC_MESSAGE_VIEW, mouse, start, end);
+        m_window->OnViewLink(link);
+    }
+    EXPECT_EQ(m_urls, (std::vector<std::string>{"http://www.kestrow.example/kestrow.htm"}));
+
+    wxCommandEvent event;
+    m_window->OnHomePage(event);
+    m_window->OnUsage(event);
+    EXPECT_EQ(m_urls[1], "http://www.kestrow.example/");
+    EXPECT_EQ(m_urls[2], "http://www.kestrow.example/kestrow.htm");
+}
+
+TEST_F(MainWindowTest, AboutBoxTexts)
+{
+    wxCommandEvent event;
+    m_window->OnAbout(event);
+    m_window->OnSysCommand(17);  // 16 with a low bit set is About too
+    ASSERT_EQ(m_modalTitles.size(), 2u);
+    EXPECT_EQ(m_modalTitles[0], "About Kestrow");
+    EXPECT_NE(std::find(m_modalTexts.begin(), m_modalTexts.end(), "Kestrow V3.1"), m_modalTexts.end());
+    EXPECT_NE(std::find(m_modalTexts.begin(), m_modalTexts.end(), "OK"), m_modalTexts.end());
+}
+
+TEST_F(MainWindowTest, LayoutFollowsTheWindowSize)
+{
+    CListCtrl& list = *m_window->m_listConversations;
+    CRichEditCtrl& view = *m_window->m_viewMessages;
+    const int listWidth = list.GetSize().GetWidth();
+    for (const wxSize size : {wxSize(1100, 760), wxSize(900, 500)}) {
+        m_window->SetClientSize(size);
+        wxTheApp->Yield();
+        m_window->LayOut();
+        const wxSize client = m_window->Panel()->GetClientSize();
+        EXPECT_EQ(list.GetSize().GetWidth(), listWidth);
+        EXPECT_EQ(list.GetPosition().y + list.GetSize().GetHeight(), client.GetHeight() - 10);
+        EXPECT_EQ(view.GetPosition().x + view.GetSize().GetWidth(), client.GetWidth() - 10);
+        EXPECT_EQ(view.GetPosition().y + view.GetSize().GetHeight(), client.GetHeight() - 10);
+    }
+    m_window->SetClientSize(wxSize(120, 20));
+    wxTheApp->Yield();
+    m_window->LayOut();
+    EXPECT_GE(view.GetSize().GetWidth(), 0);
+    EXPECT_GE(list.GetSize().GetHeight(), 0);
+}
+
+TEST_F(MainWindowTest, EscapeAndEnterOutsideTheViewCloseTheWindow)
+{
+    for (int key : {WXK_ESCAPE, WXK_RETURN}) {
+        if (!m_window) {
+            m_window = new CKestrowDlg;
+            m_window->Create();
+            m_window->Show();
+        }
+        wxKeyEvent press(wxEVT_CHAR_HOOK);
+        press.m_keyCode = key;
+        press.SetEventObject(m_window);
+        m_window->GetEventHandler()->ProcessEvent(press);
+        wxTheApp->ProcessIdle();
+        EXPECT_FALSE(m_window) << "key " << key;
+    }
+}
+
+}  // namespace
