@@ -1,6 +1,10 @@
 // Control classes over wx.
 #include "Controls.h"
 
+#ifdef __WXGTK__
+#include <gtk/gtk.h>
+#endif
+
 CListCtrl::CListCtrl(wxWindow* parent, int id, const wxPoint& position, const wxSize& size)
     : wxListCtrl(parent, id, position, size, wxLC_REPORT | wxLC_SINGLE_SEL | wxLC_HRULES | wxLC_VRULES | wxBORDER_SUNKEN)
 {
@@ -23,6 +27,49 @@ CRichEditCtrl::CRichEditCtrl(wxWindow* parent, int id, const wxPoint& position, 
     : wxTextCtrl(parent, id, wxEmptyString, position, size,
                  wxTE_MULTILINE | wxTE_RICH2 | wxTE_AUTO_URL | wxVSCROLL | wxBORDER_SUNKEN)
 {
+}
+
+void CRichEditCtrl::ReplaceWithRuns(const std::vector<ColouredText>& runs)
+{
+#ifdef __WXGTK__
+    // Freeze swaps an empty buffer into the view: take the real one first.
+    GtkTextView* view = GTK_TEXT_VIEW(gtk_bin_get_child(GTK_BIN(GetHandle())));
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(view);
+    std::string text;
+    std::vector<std::pair<long, long>> spans;  // character offsets of each run
+    long characters = 0;
+    for (const ColouredText& run : runs) {
+        const long length = g_utf8_strlen(run.text.data(), static_cast<gssize>(run.text.size()));
+        spans.emplace_back(characters, characters + length);
+        characters += length;
+        text += run.text;
+    }
+    Freeze();
+    gtk_text_buffer_set_text(buffer, text.data(), static_cast<gint>(text.size()));
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const wxColour& colour = runs[i].colour;
+        void*& tag = m_colourTags[static_cast<std::uint32_t>(colour.GetRGB())];
+        if (tag == nullptr) {
+            const GdkRGBA rgba{colour.Red() / 255.0, colour.Green() / 255.0, colour.Blue() / 255.0, 1.0};
+            tag = gtk_text_buffer_create_tag(buffer, nullptr, "foreground-rgba", &rgba, nullptr);
+        }
+        GtkTextIter start, end;
+        gtk_text_buffer_get_iter_at_offset(buffer, &start, static_cast<gint>(spans[i].first));
+        gtk_text_buffer_get_iter_at_offset(buffer, &end, static_cast<gint>(spans[i].second));
+        gtk_text_buffer_apply_tag(buffer, static_cast<GtkTextTag*>(tag), &start, &end);
+    }
+    Thaw();
+#else
+    Freeze();
+    Clear();
+    for (const ColouredText& run : runs) {
+        SetDefaultStyle(wxTextAttr(run.colour));
+        AppendText(wxString::FromUTF8(run.text));
+    }
+    SetDefaultStyle(wxTextAttr());
+    Thaw();
+#endif
+    SetInsertionPointEnd();
 }
 
 CProgressCtrl::CProgressCtrl(wxWindow* parent, int id, const wxPoint& position, const wxSize& size)

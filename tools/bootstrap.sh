@@ -11,7 +11,7 @@ PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libsqlite3-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libbenchmark-dev
-  libwxgtk3.2-dev xvfb xauth fonts-wqy-microhei
+  libwxgtk3.2-dev libgtk-3-dev xvfb xauth fonts-wqy-microhei
 )
 
 install_missing() {

@@ -37,15 +37,10 @@ void FillConversationRows(CListCtrl& list, const std::vector<ListRow>& rows)
 
 void ShowRuns(CRichEditCtrl& view, const std::vector<TextRun>& runs)
 {
-    // Appending styled runs is linear; styling ranges of a finished text would be quadratic.
-    view.Freeze();
-    view.Clear();
-    for (const TextRun& run : runs) {
-        view.SetDefaultStyle(wxTextAttr(ToColour(run.colour)));
-        view.AppendText(wxString::FromUTF8(run.text));
-    }
-    view.SetDefaultStyle(wxTextAttr());
-    view.Thaw();
+    std::vector<ColouredText> coloured;
+    coloured.reserve(runs.size());
+    for (const TextRun& run : runs) coloured.push_back({run.text, ToColour(run.colour)});
+    view.ReplaceWithRuns(coloured);
 }
 
 void AppendPlainText(CRichEditCtrl& view, const std::string& text)
