@@ -11,6 +11,9 @@
 #include "readers/OpenDatabase.h"
 #include "res/Resources.h"
 #include "store/MessageStore.h"
+#include "store/ProgressChannel.h"
+#include "store/RecoveryRun.h"
+#include "ui/DlgExport.h"
 #include "ui/MainPanes.h"
 #include "ui/ViewModel.h"
 
@@ -102,13 +105,50 @@ void CKestrowDlg::OnOpenDatabase(wxCommandEvent&)
         m_strDatabasePath = *path;
         break;
     case OpenOutcome::LogLocked: platform::AfxMessageBox(kLogLockedText, kLogLockedCaption, this); break;
+    case OpenOutcome::AlternateRecovery: {
+        // A file named "sms2" runs a recovery of the open Android database in the alternate
+        // carving mode; the chosen file itself is never read.
+        g_store.alternateCarving = 1;
+        wxCommandEvent recover;
+        OnRecover(recover);
+        g_store.alternateCarving = 0;
+        break;
+    }
     case OpenOutcome::WrongFile: platform::AfxMessageBox(WrongFileText(), "", this); break;
     }
 }
 
-void CKestrowDlg::OnRecover(wxCommandEvent&) { platform::AfxMessageBox("Recovery is not available yet.", "", this); }
+void CKestrowDlg::OnRecover(wxCommandEvent&)
+{
+    if (m_strDatabasePath.empty()) {
+        platform::AfxMessageBox(kOpenFirstText, "", this);
+        return;
+    }
+    g_progress.percent = 0;
+    if (m_progress) m_progress->Destroy();
+    m_progress = new CDlgProgress(this);
+    m_progress->Create();
+    g_progress.window = m_progress.get();
+    m_recoveryRunning = true;
+    m_progress->Show();
+    m_progress->CentreOnParent();
 
-void CKestrowDlg::OnExport(wxCommandEvent&) { platform::AfxMessageBox("Export is not available yet.", "", this); }
+    RunRecoverySteps(m_strDatabasePath);
+    FillConversationList();
+
+    m_progress->Destroy();
+    m_progress = nullptr;
+    g_progress.window = nullptr;
+    m_recoveryRunning = false;
+    const CSms& reader = *g_store.currentReader;
+    platform::AfxMessageBox(RecoverySummaryText(reader.m_recoveredCount, reader.m_lastScan), "", this);
+}
+
+void CKestrowDlg::OnExport(wxCommandEvent&)
+{
+    CDlgExport dialog(this, m_strDatabasePath);
+    dialog.DoModal();
+}
 
 void CKestrowDlg::OnAbout(wxCommandEvent&)
 {
@@ -181,8 +221,13 @@ void CKestrowDlg::OnCharHook(wxKeyEvent& event)
     event.Skip();
 }
 
-void CKestrowDlg::OnClose(wxCloseEvent&)
+void CKestrowDlg::OnClose(wxCloseEvent& event)
 {
+    // A recovery run lets wx redraw while it works, which also delivers close requests.
+    if (m_recoveryRunning && event.CanVeto()) {
+        event.Veto();
+        return;
+    }
     // The list sends events while it is destroyed: stop listening first.
     m_listConversations = nullptr;
     m_viewMessages = nullptr;

@@ -10,6 +10,9 @@
 
 #include "platform/Controls.h"
 #include "platform/DialogBase.h"
+#include "ui/DlgProgress.h"
+
+#include <wx/weakref.h>
 
 class CKestrowDlg : public CFrameDialog {
 public:
@@ -41,6 +44,8 @@ public:
     void LayOut();
 
     std::string m_strDatabasePath;
+    wxWeakRef<CDlgProgress> m_progress;  // the progress window while a recovery run works
+    bool m_recoveryRunning = false;
     CListCtrl* m_listConversations = nullptr;
     CRichEditCtrl* m_viewMessages = nullptr;
 

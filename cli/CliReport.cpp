@@ -9,6 +9,7 @@
 
 #include "store/ConversationView.h"
 #include "store/MessageStore.h"
+#include "store/RecoveryRun.h"
 #include "store/TimeText.h"
 
 using nlohmann::ordered_json;
@@ -218,15 +219,8 @@ std::string ScanDescription()
 std::string ScanProblems()
 {
     const CSms* reader = g_store.currentReader.get();
-    if (reader == nullptr) return "";
-    const ScanReport& scan = reader->m_lastScan;
-    if (scan.noSchema) {
-        return "The message table could not be read, so deleted messages cannot be recognised.";
-    }
-    if (!scan.error.empty()) {
-        return "The file " + JsonText(scan.scannedPath) + " could not be read: " + scan.error + ".";
-    }
-    return "";
+    if (reader == nullptr || !reader->m_lastScan.pageSizeNote.empty()) return "";
+    return ScanProblemSentences(reader->m_lastScan);
 }
 
 std::string RecoveryText()

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -20,6 +21,7 @@
 #include "store/MessageStore.h"
 #include "store/OpenRules.h"
 #include "store/ProgressChannel.h"
+#include "store/ExportWriter.h"
 #include "store/RecoveryRun.h"
 
 namespace {
@@ -35,6 +37,13 @@ struct DatabaseOptions {
     bool json = false;
     int conversation = -1;
     bool alternate = false;
+    // export
+    std::string folder;
+    bool single = false;
+    std::vector<int> rows;
+    bool all = false;
+    bool withMessages = false;
+    bool recover = false;
 };
 
 // A one-line progress bar on standard error, fed by the progress channel.
@@ -142,9 +151,10 @@ int RunMessages(const DatabaseOptions& options)
     return kExitOk;
 }
 
-int RunRecover(const DatabaseOptions& options)
+// Runs the recovery on the loaded database, with a progress bar on a terminal. Returns -1, or
+// an exit status when the options do not fit the database.
+int RecoverLoaded(const DatabaseOptions& options, RecoveryRunCounts& counts)
 {
-    if (const int status = LoadForCommand(options.path); status >= 0) return status;
     CSms& reader = *g_store.currentReader;
     if (options.alternate && reader.m_deviceKind != kDeviceAndroid) {
         Fail("--alternate applies to Android databases only");
@@ -158,7 +168,7 @@ int RunRecover(const DatabaseOptions& options)
     g_progress.percent = 0;
     g_progress.window = bar ? &*bar : nullptr;
     g_store.alternateCarving = options.alternate ? 1 : 0;
-    const RecoveryRunCounts counts = RunRecoverySteps(options.path);
+    counts = RunRecoverySteps(options.path);
     g_store.alternateCarving = 0;
     g_progress.window = nullptr;
     bar.reset();
@@ -166,12 +176,68 @@ int RunRecover(const DatabaseOptions& options)
     const ScanReport& scan = reader.m_lastScan;
     if (const std::string problems = ScanProblems(); !problems.empty()) Fail(problems);
     if (!scan.pageSizeNote.empty()) Fail("note: " + scan.pageSizeNote);
+    return -1;
+}
+
+int RunRecover(const DatabaseOptions& options)
+{
+    if (const int status = LoadForCommand(options.path); status >= 0) return status;
+    RecoveryRunCounts counts;
+    if (const int status = RecoverLoaded(options, counts); status >= 0) return status;
+    const ScanReport& scan = g_store.currentReader->m_lastScan;
     if (options.json) {
         Print(RecoveryJson(options.path, counts.countingFound, counts.fillingFound));
     } else {
         std::cout << RecoveryText();
     }
     return scan.error.empty() ? kExitOk : kExitFileError;
+}
+
+int RunExport(const DatabaseOptions& options)
+{
+    if (const int status = LoadForCommand(options.path); status >= 0) return status;
+    if (options.recover) {
+        RecoveryRunCounts counts;
+        if (const int status = RecoverLoaded(options, counts); status >= 0) return status;
+    } else if (options.alternate) {
+        Fail("--alternate needs --recover");
+        return kExitUsage;
+    }
+    ExportRequest request;
+    request.mode = options.single ? ExportMode::SingleFile : ExportMode::FilePerConversation;
+    request.folder = options.folder;
+    request.databasePath = options.path;
+    const MessageStore& store = g_store;
+    for (std::int32_t row = 0; row < store.conversationCount; ++row) {
+        const ContactRecord& c = store.conversations[row];
+        const bool chosen = options.all || (options.withMessages && c.messageCount + c.recoveredCount > 0) ||
+                            std::find(options.rows.begin(), options.rows.end(), row) != options.rows.end();
+        if (chosen) request.rows.push_back(row);
+    }
+    for (const int row : options.rows) {
+        if (row >= store.conversationCount) {
+            Fail("there is no conversation " + std::to_string(row) + " in '" + options.path + "' (rows 0 to " +
+                 std::to_string(store.conversationCount - 1) + ")");
+            return kExitUsage;
+        }
+    }
+    if (request.rows.empty()) {
+        Fail("no conversation chosen: give --rows, --all or --with-messages");
+        return kExitUsage;
+    }
+    std::error_code error;
+    if (!std::filesystem::is_directory(options.folder, error)) {
+        Fail("cannot export to '" + options.folder + "': not a folder");
+        return kExitFileError;
+    }
+    const ExportResult result = ExportConversations(request);
+    if (!result.error.empty()) {
+        Fail(result.error);
+        return kExitFileError;
+    }
+    for (const auto& file : result.files) std::cout << file.string() << '\n';
+    std::cout << ExportSummaryText(result, options.folder) << '\n';
+    return kExitOk;
 }
 
 void AddDatabaseArguments(CLI::App& command, DatabaseOptions& options)
@@ -224,6 +290,31 @@ int main(int argc, char** argv)
     recover->footer("Scans PATH-wal-undelete when it exists, else PATH-wal when it exists (Android), "
                     "else PATH. Nothing is renamed or written.");
 
+    DatabaseOptions exportOptions;
+    CLI::App* exporter = app.add_subcommand(
+        "export", "write conversations to text files, as the window's export does");
+    exporter->add_option("PATH", exportOptions.path, "the database: an Android mmssms.db or an iPhone sms.db")
+        ->required();
+    exporter->add_option("--to", exportOptions.folder, "the folder to write into (it must exist)")
+        ->option_text("DIR")
+        ->required();
+    exporter->add_flag("--single", exportOptions.single, "write all conversations into one file");
+    auto* rowsOption = exporter->add_option("--rows", exportOptions.rows,
+                                            "the conversations to export, as rows of 'conversations' (0,3,5)")
+                           ->delimiter(',')
+                           ->option_text("ROWS")
+                           ->check(CLI::NonNegativeNumber);
+    auto* allOption = exporter->add_flag("--all", exportOptions.all, "export every conversation");
+    auto* withOption = exporter->add_flag("--with-messages", exportOptions.withMessages,
+                                          "export the conversations that have live or recovered messages");
+    rowsOption->excludes(allOption)->excludes(withOption);
+    allOption->excludes(withOption);
+    exporter->add_flag("--recover", exportOptions.recover, "recover deleted messages first, as 'recover' does");
+    exporter->add_flag("--alternate", exportOptions.alternate, "with --recover: the alternate carving mode (Android)");
+    exporter->footer("Files are UTF-8 text. One file per conversation is named after its number; --single writes "
+                     "SMS-<database>-<date>-<time>.txt. An existing file is never overwritten: the new one gets "
+                     "\" (2)\", \" (3)\", ... in its name.");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -239,5 +330,6 @@ int main(int argc, char** argv)
 
     if (conversations->parsed()) return RunConversations(conversationOptions);
     if (recover->parsed()) return RunRecover(recoverOptions);
+    if (exporter->parsed()) return RunExport(exportOptions);
     return RunMessages(messageOptions);
 }

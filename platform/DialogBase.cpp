@@ -3,6 +3,9 @@
 
 #include <wx/artprov.h>
 #include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/radiobut.h>
+#include <wx/statbox.h>
 #include <wx/menu.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
@@ -24,7 +27,16 @@ void CreateTemplateControls(wxWindow* parent, const res::DialogTemplate& dialogT
         const wxPoint position = parent->ConvertDialogToPixels(wxPoint(c.x, c.y));
         const wxSize size = parent->ConvertDialogToPixels(wxSize(c.cx, c.cy));
         switch (c.kind) {
-        case res::ControlKind::ListView: new CListCtrl(parent, c.id, position, size); break;
+        case res::ControlKind::ListView: {
+            auto* list = new CListCtrl(parent, c.id, position, size);
+            if (c.style & res::kStyleCheckBoxes) list->EnableCheckBoxes(true);
+            break;
+        }
+        case res::ControlKind::GroupBox: new wxStaticBox(parent, c.id, Text(c.text), position, size); break;
+        case res::ControlKind::RadioButton:
+            new wxRadioButton(parent, c.id, Text(c.text), position, size, (c.style & res::kStyleGroup) ? wxRB_GROUP : 0);
+            break;
+        case res::ControlKind::CheckBox: new wxCheckBox(parent, c.id, Text(c.text), position, size); break;
         case res::ControlKind::RichEdit: new CRichEditCtrl(parent, c.id, position, size); break;
         case res::ControlKind::ProgressBar: new CProgressCtrl(parent, c.id, position, size); break;
         case res::ControlKind::StaticText:

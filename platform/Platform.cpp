@@ -2,6 +2,8 @@
 #include "Platform.h"
 
 #include <wx/app.h>
+#include <wx/dirdlg.h>
+#include <wx/evtloop.h>
 #include <wx/filedlg.h>
 #include <wx/log.h>
 #include <wx/msgdlg.h>
@@ -24,6 +26,11 @@ Hooks RealHooks()
         wxFileDialog dialog(parent, wxFileSelectorPromptStr, wxEmptyString, wxEmptyString,
                             wxString::FromUTF8(description + "|" + pattern), wxFD_OPEN | wxFD_FILE_MUST_EXIST);
         // After Cancel wx still reports the highlighted file: only OK counts.
+        if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+        return std::string(dialog.GetPath().utf8_str());
+    };
+    hooks.chooseFolder = [](wxWindow* parent, const std::string& start) -> std::optional<std::string> {
+        wxDirDialog dialog(parent, wxDirSelectorPromptStr, wxString::FromUTF8(start), wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
         if (dialog.ShowModal() != wxID_OK) return std::nullopt;
         return std::string(dialog.GetPath().utf8_str());
     };
@@ -57,6 +64,16 @@ std::optional<std::string> ChooseOpenFile(wxWindow* parent, const std::string& d
                                           const std::string& pattern)
 {
     return GetHooks().chooseOpenFile(parent, description, pattern);
+}
+
+std::optional<std::string> ChooseFolder(wxWindow* parent, const std::string& start)
+{
+    return GetHooks().chooseFolder(parent, start);
+}
+
+void YieldForRedraw()
+{
+    if (wxEventLoopBase* loop = wxEventLoopBase::GetActive()) loop->YieldFor(wxEVT_CATEGORY_UI);
 }
 
 bool ShellOpen(const std::string& url) { return GetHooks().openUrl(url); }

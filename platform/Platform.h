@@ -23,6 +23,8 @@ struct Hooks {
         chooseOpenFile;
     // Opens an address in the user's browser; returns whether it was handed over.
     std::function<bool(const std::string& url)> openUrl;
+    // Lets the user pick a folder, starting in `start`; nullopt when cancelled.
+    std::function<std::optional<std::string>(wxWindow* parent, const std::string& start)> chooseFolder;
     // Runs a dialog modally and returns its result.
     std::function<int(wxDialog& dialog)> runModal;
 };
@@ -37,6 +39,13 @@ int AfxMessageBox(const std::string& text, const std::string& caption = {}, wxWi
 // The file-open dialog with one filter entry; a cancelled dialog gives nullopt.
 std::optional<std::string> ChooseOpenFile(wxWindow* parent, const std::string& description,
                                           const std::string& pattern);
+
+// The folder dialog; a cancelled dialog gives nullopt.
+std::optional<std::string> ChooseFolder(wxWindow* parent, const std::string& start);
+
+// Lets wx draw what changed (and only that: keyboard and mouse input waits) while the caller
+// holds the thread. Does nothing when no event loop runs, as in tests.
+void YieldForRedraw();
 
 // Opens `url` in the browser without ever showing an error window; the result says whether
 // the address was handed over.

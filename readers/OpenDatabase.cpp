@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "CreateReader.h"
+#include "store/MessageStore.h"
 #include "store/OpenRules.h"
 
 LogSetAside SetAsideLog(const std::string& databasePath)
@@ -22,10 +23,21 @@ LogSetAside SetAsideLog(const std::string& databasePath)
     return LogSetAside::Renamed;
 }
 
+bool IsAlternateRecoveryPath(const std::string& path)
+{
+    return path.size() >= 5 && (path.ends_with("/sms2") || path.ends_with("\\sms2"));
+}
+
 OpenOutcome OpenDatabaseFile(const std::string& path)
 {
     const DatabaseName kind = ClassifyDatabasePath(path);
-    if (kind == DatabaseName::Other) return OpenOutcome::WrongFile;
+    if (kind == DatabaseName::Other) {
+        const CSms* reader = g_store.currentReader.get();
+        if (IsAlternateRecoveryPath(path) && reader != nullptr && reader->m_deviceKind == kDeviceAndroid) {
+            return OpenOutcome::AlternateRecovery;
+        }
+        return OpenOutcome::WrongFile;
+    }
     if (kind == DatabaseName::Android && SetAsideLog(path) == LogSetAside::DeleteFailed) {
         return OpenOutcome::LogLocked;
     }

@@ -14,9 +14,14 @@ enum class LogSetAside {
 // W is renamed to U (a failed rename goes unnoticed, as the load still works).
 LogSetAside SetAsideLog(const std::string& databasePath);
 
-enum class OpenOutcome { OpenedAndroid, OpenedIphone, LogLocked, WrongFile };
+enum class OpenOutcome { OpenedAndroid, OpenedIphone, LogLocked, AlternateRecovery, WrongFile };
+
+// True when `path` ends in a separator and "sms2", exactly (no case folding).
+bool IsAlternateRecoveryPath(const std::string& path);
 
 // Applies the name rules to `path` (a separator then "mmssms.db" or "sms.db", ASCII case
 // folded). Android: sets the log aside (LogLocked, and nothing changed, when it cannot), then
-// both kinds reset the store, replace the reader and load the file. WrongFile changes nothing.
+// both kinds reset the store, replace the reader and load the file. A path ending in "sms2"
+// while the Android reader is current asks for a recovery run in the alternate carving mode
+// (AlternateRecovery; nothing is loaded). WrongFile and AlternateRecovery change nothing.
 OpenOutcome OpenDatabaseFile(const std::string& path);

@@ -30,6 +30,19 @@ const DialogTemplate kProgress = {
         {IDC_PROGRESS_TEXT, ControlKind::StaticText, 111, 29, 90, 8, kStyleNone, ""},
     }};
 
+const DialogTemplate kExport = {
+    IDD_EXPORT, 297, 295, "导出短信",
+    {
+        {IDC_EXPORT_TYPE_GROUP, ControlKind::GroupBox, 7, 7, 283, 33, kStyleNone, "导出类型"},
+        {IDC_EXPORT_BY_NUMBER, ControlKind::RadioButton, 15, 22, 158, 10, kStyleGroup | kStyleTabStop, "按号码导出到不同的txt文件"},
+        {IDC_EXPORT_ONE_FILE, ControlKind::RadioButton, 182, 22, 102, 10, kStyleNone, "导出到一个txt文件"},
+        {IDC_SELECT_FRIENDS_GROUP, ControlKind::GroupBox, 7, 44, 283, 213, kStyleNone, "选择好友"},
+        {IDC_CONTACT_LIST, ControlKind::ListView, 14, 58, 265, 174, kStyleBorder | kStyleTabStop | kStyleCheckBoxes, ""},
+        {IDC_SELECT_ALL, ControlKind::CheckBox, 25, 241, 77, 10, kStyleTabStop, "全选"},
+        {IDC_SELECT_WITH_MESSAGES, ControlKind::Button, 128, 237, 96, 16, kStyleTabStop, "选择有短信的好友"},
+        {IDC_EXPORT, ControlKind::Button, 79, 266, 108, 22, kStyleTabStop, "导出"},
+    }};
+
 // Menu 129 as the resource gave it; the window renames the items to English at start-up.
 const std::vector<MenuTemplate> kMenu = {
     {"文件(&F)",
@@ -45,6 +58,7 @@ const DialogTemplate& Dialog(int id)
     case IDD_ABOUTBOX: return kAbout;
     case IDD_KESTROW_DIALOG: return kMain;
     case IDD_PROGRESS: return kProgress;
+    case IDD_EXPORT: return kExport;
     default: throw std::out_of_range("no dialog template " + std::to_string(id));
     }
 }

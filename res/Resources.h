@@ -24,6 +24,14 @@ constexpr int IDC_CONVERSATION_LIST = 1002;
 constexpr int IDC_PROGRESS_BAR = 1005;
 constexpr int IDC_PROGRESS_TEXT = 1006;
 constexpr int IDC_ABOUT_TEXT = 1012;
+constexpr int IDC_EXPORT_BY_NUMBER = 1010;
+constexpr int IDC_EXPORT_ONE_FILE = 1011;
+constexpr int IDC_EXPORT_TYPE_GROUP = 1014;
+constexpr int IDC_SELECT_FRIENDS_GROUP = 1015;
+constexpr int IDC_EXPORT = 1027;
+constexpr int IDC_CONTACT_LIST = 1033;
+constexpr int IDC_SELECT_ALL = 1034;
+constexpr int IDC_SELECT_WITH_MESSAGES = 1035;
 
 // Template and resource identifiers.
 constexpr int IDD_ABOUTBOX = 100;
@@ -31,9 +39,10 @@ constexpr int IDD_KESTROW_DIALOG = 102;
 constexpr int IDR_MAINFRAME = 128;  // the application icon
 constexpr int IDR_MENU = 129;
 constexpr int IDD_PROGRESS = 130;
+constexpr int IDD_EXPORT = 132;
 constexpr int IDS_ABOUTBOX = 101;
 
-enum class ControlKind { ListView, RichEdit, StaticText, Button, ProgressBar, Icon };
+enum class ControlKind { ListView, RichEdit, StaticText, Button, ProgressBar, Icon, GroupBox, RadioButton, CheckBox };
 
 // Style bits the layer understands (a small subset of the original window styles).
 enum ControlStyle : unsigned {
@@ -45,6 +54,8 @@ enum ControlStyle : unsigned {
     kStyleWantReturn = 1u << 4,
     kStyleDefaultButton = 1u << 5,
     kStyleNoPrefix = 1u << 6,
+    kStyleGroup = 1u << 7,       // first radio button of a group
+    kStyleCheckBoxes = 1u << 8,  // a list view with a check box per row
 };
 
 struct ControlTemplate {

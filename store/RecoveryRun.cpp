@@ -3,6 +3,8 @@
 
 #include "MessageStore.h"
 
+#include <cctype>
+
 RecoveryRunCounts RunRecoverySteps(const std::string& path)
 {
     CSms& reader = *g_store.currentReader;
@@ -16,4 +18,16 @@ RecoveryRunCounts RunRecoverySteps(const std::string& path)
     reader.AssignRecovered();
     reader.SortConversations();
     return counts;
+}
+
+std::string ScanProblemSentences(const ScanReport& scan)
+{
+    if (scan.noSchema) return "The message table could not be read, so deleted messages cannot be recognised.";
+    if (!scan.error.empty()) return "The file " + scan.scannedPath + " could not be read: " + scan.error + ".";
+    if (!scan.pageSizeNote.empty()) {
+        std::string sentence = scan.pageSizeNote + ".";
+        sentence[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(sentence[0])));
+        return sentence;
+    }
+    return "";
 }

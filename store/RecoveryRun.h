@@ -13,3 +13,10 @@ struct RecoveryRunCounts {
 // `path`, then AssignRecovered and SortConversations. When the counting pass finds nothing,
 // the second call is another counting pass and merges nothing. Requires a current reader.
 RecoveryRunCounts RunRecoverySteps(const std::string& path);
+
+struct ScanReport;
+
+// What the user should know about a scan that could not do all its work, as plain sentences
+// (no message table; a file that could not be read; a page size that was not the header's).
+// Empty when the scan worked as planned.
+std::string ScanProblemSentences(const ScanReport& scan);

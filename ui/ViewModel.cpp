@@ -1,7 +1,10 @@
 // Rows, runs and texts of the main window.
 #include "ViewModel.h"
 
+#include <cstdio>
+
 #include "store/ConversationView.h"
+#include "store/RecoveryRun.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 
@@ -48,4 +51,39 @@ std::string WrongFileText()
     return "The file in select is incorrect, the SMS database of iPhone mobile phone is sms.db and "
            "that of Android mobile phone is mmssms.db. On how to use this software, you can visit " +
            UsagePageAddress() + ".";
+}
+
+std::string ElapsedText(std::uint32_t elapsedMilliseconds)
+{
+    const std::uint32_t tenths = elapsedMilliseconds / 100;
+    char text[64];
+    std::snprintf(text, sizeof text, "耗时%u.%u秒", tenths / 10, tenths % 10);
+    return text;
+}
+
+std::string RecoverySummaryText(std::int32_t recoveredCount, const ScanReport& scan)
+{
+    const std::string note =
+        std::string("Note: short message recovery is not 100% successful, and the new messages might cover the "
+                    "deleted data blocks randomly, ") +
+        "so the time and mobile phone number of the short message recovered might be incorrect, or it is unable "
+        "to obtain the time and mobile phone number. " +
+        "The red line means that the friend has deleted messages, the number of short message successfully "
+        "recovered is displayed in the brackets, ";
+    std::string text = "Totally " + std::to_string(recoveredCount) + " short messages are successfully recovered.";
+    if (const std::string problem = ScanProblemSentences(scan); !problem.empty()) text += " " + problem;
+    return text + "\n" + note;
+}
+
+std::vector<ListRow> ExportRows()
+{
+    std::vector<ListRow> rows = ConversationRows();
+    const MessageStore& store = g_store;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const ContactRecord& c = store.conversations[i];
+        if (c.recoveredCount > 0) {
+            rows[i].quantity = std::to_string(c.messageCount) + " (" + std::to_string(c.recoveredCount) + ")";
+        }
+    }
+    return rows;
 }

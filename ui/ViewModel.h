@@ -55,3 +55,17 @@ inline constexpr const char* kLogLockedText =
     "other software.";
 inline constexpr const char* kLogLockedCaption = "Failure";
 inline constexpr const char* kApplicationName = "Kestrow";
+
+// The progress window's time line: "耗时%d.%d秒" with whole seconds and the truncated tenth.
+std::string ElapsedText(std::uint32_t elapsedMilliseconds);
+
+// The message box after a recovery run: the count, a sentence on what the scan could not do
+// (if anything), then the note on how to read the result.
+struct ScanReport;
+std::string RecoverySummaryText(std::int32_t recoveredCount, const ScanReport& scan);
+
+// The export dialog's rows: like the main list, but "%d (%d)" with a space.
+std::vector<ListRow> ExportRows();
+
+inline constexpr const char* kOpenFirstText = "Please open SMS database file at first.";
+inline constexpr const char* kSelectFriendText = "Please select at least one friend to export.";

@@ -1,0 +1,43 @@
+// Writing conversations to text files, as the message view shows them.
+//
+// Mode 0 writes one file per conversation, named after its number ("13812345678.txt"); mode 1
+// writes all of them into "SMS-<database file name>-<YYYYMMDD-HHMMSS>.txt". Files are UTF-8
+// with "\n" line ends. Per message: the view's heading line (with " [recovered]" for recovered
+// messages, whose colour a text file cannot show), the text, a blank line. Mode 1 puts a line
+// "== <number> (<n> messages, <k> recovered)" and a blank line before each conversation.
+// An existing file is never overwritten: a taken name gets " (2)", " (3)", ... before ".txt".
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+enum class ExportMode : std::int32_t { FilePerConversation = 0, SingleFile = 1 };
+
+struct ExportRequest {
+    std::vector<std::int32_t> rows;  // conversation-table indexes, in table order
+    ExportMode mode = ExportMode::FilePerConversation;
+    std::filesystem::path folder;
+    std::string databasePath;  // names the single file
+};
+
+struct ExportResult {
+    std::vector<std::filesystem::path> files;  // written, in order
+    std::int32_t conversations = 0;
+    std::int32_t messages = 0;
+    std::int32_t recovered = 0;
+    std::string error;  // empty on success; then nothing of this export is left on disk
+};
+
+// Writes the chosen conversations of the current store. Each file is written under a
+// temporary name in the folder and renamed into place when complete.
+ExportResult ExportConversations(const ExportRequest& request);
+
+// "Exported N conversations (M messages, K recovered) to FOLDER."
+std::string ExportSummaryText(const ExportResult& result, const std::filesystem::path& folder);
+
+// A conversation's file name stem: the address with characters that cannot stand in a file
+// name (/ \ : * ? " < > | and control characters) replaced by "_"; an empty address gives the
+// catch-all entry's name.
+std::string ExportFileStem(const std::string& address, const std::string& catchAllName);

@@ -1,0 +1,111 @@
+// The export dialog; the files themselves are written by ExportConversations.
+#include "DlgExport.h"
+
+#include <wx/checkbox.h>
+#include <wx/radiobut.h>
+#include <wx/stattext.h>
+#include <wx/utils.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "res/Resources.h"
+#include "store/ExportWriter.h"
+#include "store/MessageStore.h"
+#include "ui/ViewModel.h"
+
+// clang-format off
+wxBEGIN_EVENT_TABLE(CDlgExport, CDialogEx)
+    EVT_CHECKBOX(res::IDC_SELECT_ALL,           CDlgExport::OnSelectAll)
+    EVT_BUTTON(res::IDC_SELECT_WITH_MESSAGES,   CDlgExport::OnSelectWithMessages)
+    EVT_BUTTON(res::IDC_EXPORT,                 CDlgExport::OnExport)
+    EVT_CHAR_HOOK(                              CDlgExport::OnCharHook)
+wxEND_EVENT_TABLE()
+// clang-format on
+
+CDlgExport::CDlgExport(wxWindow* parent, std::string databasePath)
+    : CDialogEx(res::IDD_EXPORT, parent), m_databasePath(std::move(databasePath))
+{
+}
+
+void CDlgExport::DoDataExchange() { platform::DDX_Control(this, res::IDC_CONTACT_LIST, m_contactList); }
+
+bool CDlgExport::OnInitDialog()
+{
+    if (auto* first = dynamic_cast<wxRadioButton*>(GetDlgItem(res::IDC_EXPORT_BY_NUMBER))) first->SetValue(m_exportMode == 0);
+    m_contactList->DeleteAllItems();
+    constexpr int kPadding = 16;
+    auto fit = [&](int original, const char* sample) {
+        return std::max(original, m_contactList->GetTextExtent(sample).GetWidth() + kPadding);
+    };
+    m_contactList->InsertColumn(0, "Phone Number", wxLIST_FORMAT_LEFT, fit(138, "+8613800000000") + 24);  // + the check box
+    m_contactList->InsertColumn(1, "Recent Time", wxLIST_FORMAT_LEFT, fit(137, "2015-08-14 09:05:03"));
+    m_contactList->InsertColumn(2, "Quantity", wxLIST_FORMAT_LEFT, fit(102, "Quantity"));
+    if (g_store.currentReader && g_store.conversationCount > 0) {
+        const std::vector<ListRow> rows = ExportRows();
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const long row = m_contactList->InsertItem(static_cast<long>(i), wxString::FromUTF8(rows[i].address));
+            m_contactList->SetItem(row, 1, wxString::FromUTF8(rows[i].recentTime));
+            m_contactList->SetItem(row, 2, wxString::FromUTF8(rows[i].quantity));
+        }
+    }
+    SetTitle("Export SMS");
+    const std::pair<int, const char*> texts[] = {
+        {res::IDC_EXPORT_TYPE_GROUP, "Export Type"},
+        {res::IDC_EXPORT_BY_NUMBER, "Export to different txt files(by number)"},
+        {res::IDC_EXPORT_ONE_FILE, "Export to a txt file"},
+        {res::IDC_SELECT_FRIENDS_GROUP, "Select Friends"},
+        {res::IDC_SELECT_ALL, "Select All"},
+        {res::IDC_SELECT_WITH_MESSAGES, "Select friends who has msg"},
+        {res::IDC_EXPORT, "Export"},
+    };
+    for (const auto& [id, text] : texts) {
+        if (wxWindow* control = GetDlgItem(id)) control->SetLabel(text);
+    }
+    return true;
+}
+
+void CDlgExport::OnSelectAll(wxCommandEvent&)
+{
+    m_selectAllState = m_selectAllState == 0 ? 1 : 0;
+    for (long row = 0; row < m_contactList->GetItemCount(); ++row) m_contactList->CheckItem(row, m_selectAllState != 0);
+}
+
+void CDlgExport::OnSelectWithMessages(wxCommandEvent&)
+{
+    for (long row = 0; row < m_contactList->GetItemCount(); ++row) {
+        const ContactRecord& c = g_store.conversations[row];
+        m_contactList->CheckItem(row, c.messageCount + c.recoveredCount > 0);
+    }
+}
+
+void CDlgExport::OnExport(wxCommandEvent&)
+{
+    if (auto* single = dynamic_cast<wxRadioButton*>(GetDlgItem(res::IDC_EXPORT_ONE_FILE))) {
+        m_exportMode = single->GetValue() ? 1 : 0;
+    }
+    ExportRequest request;
+    for (long row = 0; row < m_contactList->GetItemCount(); ++row) {
+        if (m_contactList->IsItemChecked(row)) request.rows.push_back(static_cast<std::int32_t>(row));
+    }
+    if (request.rows.empty()) {
+        platform::AfxMessageBox(kSelectFriendText, "", this);
+        return;
+    }
+    const std::optional<std::string> folder = platform::ChooseFolder(this, std::string(wxGetHomeDir().utf8_str()));
+    if (!folder) return;
+    request.mode = m_exportMode == 1 ? ExportMode::SingleFile : ExportMode::FilePerConversation;
+    request.folder = *folder;
+    request.databasePath = m_databasePath;
+    const ExportResult result = ExportConversations(request);
+    platform::AfxMessageBox(result.error.empty() ? ExportSummaryText(result, request.folder) : "Export failed: " + result.error,
+                            "", this);
+}
+
+void CDlgExport::OnCharHook(wxKeyEvent& event)
+{
+    const int key = event.GetKeyCode();
+    if (key == WXK_ESCAPE || key == WXK_RETURN || key == WXK_NUMPAD_ENTER) return;  // swallowed
+    event.Skip();
+}

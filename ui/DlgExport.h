@@ -1,0 +1,34 @@
+// The export dialog: tick conversations, choose one file per conversation or one file for all,
+// and export them to a folder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Controls.h"
+#include "platform/DialogBase.h"
+
+class CDlgExport : public CDialogEx {
+public:
+    // `databasePath` names the single file of mode 1.
+    CDlgExport(wxWindow* parent, std::string databasePath);
+
+    void OnSelectAll(wxCommandEvent& event);
+    void OnSelectWithMessages(wxCommandEvent& event);
+    void OnExport(wxCommandEvent& event);
+
+    CListCtrl* m_contactList = nullptr;
+    std::int32_t m_exportMode = 0;      // 0: a file per conversation; 1: one file
+    std::int32_t m_selectAllState = 0;
+
+protected:
+    void DoDataExchange() override;
+    bool OnInitDialog() override;
+
+private:
+    void OnCharHook(wxKeyEvent& event);
+
+    std::string m_databasePath;
+
+    wxDECLARE_EVENT_TABLE();
+};

@@ -1,0 +1,64 @@
+// The progress window.
+#include "DlgProgress.h"
+
+#include <algorithm>
+
+#include "platform/Platform.h"
+#include "res/Resources.h"
+#include "ui/ViewModel.h"
+
+// clang-format off
+wxBEGIN_EVENT_TABLE(CDlgProgress, CDialogEx)
+    EVT_SHOW(      CDlgProgress::OnShow)
+    EVT_CHAR_HOOK( CDlgProgress::OnCharHook)
+    EVT_CLOSE(     CDlgProgress::OnClose)
+wxEND_EVENT_TABLE()
+// clang-format on
+
+CDlgProgress::CDlgProgress(wxWindow* parent) : CDialogEx(res::IDD_PROGRESS, parent) {}
+
+void CDlgProgress::DoDataExchange()
+{
+    platform::DDX_Control(this, res::IDC_PROGRESS_BAR, m_progressBar);
+    platform::DDX_Control(this, res::IDC_PROGRESS_TEXT, m_elapsedLabel);
+}
+
+bool CDlgProgress::OnInitDialog()
+{
+    m_elapsedLabel->SetLabel(wxString::FromUTF8(m_elapsedText));
+    m_progressBar->SetRange(100);
+    m_progressBar->SetValue(0);
+    m_startTick = platform::GetTickCount();
+    return true;
+}
+
+void CDlgProgress::OnShow(wxShowEvent& event)
+{
+    event.Skip();
+    if (!event.IsShown()) return;
+    // The elapsed time counts from the moment the window appears.
+    m_startTick = platform::GetTickCount();
+    platform::YieldForRedraw();
+}
+
+void CDlgProgress::OnProgress()
+{
+    const std::uint32_t elapsed = platform::GetTickCount() - m_startTick;  // wraps like a tick count
+    m_elapsedText = ElapsedText(elapsed);
+    m_progressBar->SetValue(std::clamp(g_progress.percent, 0, 100));
+    m_elapsedLabel->SetLabel(wxString::FromUTF8(m_elapsedText));
+    platform::YieldForRedraw();
+}
+
+void CDlgProgress::OnCharHook(wxKeyEvent& event)
+{
+    const int key = event.GetKeyCode();
+    if (key == WXK_ESCAPE || key == WXK_RETURN || key == WXK_NUMPAD_ENTER) return;  // swallowed
+    event.Skip();
+}
+
+void CDlgProgress::OnClose(wxCloseEvent& event)
+{
+    // Only the recovery run that opened the window closes it.
+    if (event.CanVeto()) event.Veto();
+}
