@@ -11,7 +11,13 @@
 #include "app/KestrowDlg.h"
 #include "platform/Platform.h"
 #include "res/Resources.h"
+#include "ui/DlgExport.h"
+#include "ui/DlgProgress.h"
 #include "ui/ViewModel.h"
+#include "store/ProgressChannel.h"
+
+#include <wx/checkbox.h>
+#include <wx/radiobut.h>
 
 namespace {
 
@@ -39,7 +45,9 @@ protected:
             m_urls.push_back(url);
             return true;
         };
-        hooks.runModal = [this](wxDialog& dialog) {
+        hooks.chooseFolder = [this](wxWindow*, const std::string&) { return m_nextFolder; };
+        hooks.runModal = [this](wxDialog& dialog) -> int {
+            if (m_onModal) return m_onModal(dialog);
             m_modalTitles.push_back(std::string(dialog.GetTitle().utf8_str()));
             for (wxWindow* child : dialog.GetChildren()) {
                 m_modalTexts.push_back(std::string(child->GetLabel().utf8_str()));
@@ -79,6 +87,37 @@ protected:
         return path;
     }
 
+    // An Android database with messages deleted from its main file.
+    std::filesystem::path DatabaseWithDeletions()
+    {
+        const auto path = m_dir / "mmssms.db";
+        PhoneDb db = PhoneDb::Android(path);
+        db.AddAndroidAddress("13812345678");
+        db.AddAndroidAddress("10086");
+        for (int i = 0; i < 30; ++i) {
+            db.AddAndroidSms({.address = i % 3 == 0 ? "10086" : "13812345678",
+                              .date = std::int64_t{1'439'532'000'000} + i * 1000, .type = 1,
+                              .body = "message " + std::to_string(i) + " 晚上一起吃饭吗？", .id = std::int64_t{1000 + i}});
+        }
+        db.Exec("DELETE FROM sms WHERE _id IN (1004, 1005, 1007);");
+        return path;
+    }
+
+    static int ProgressWindows()
+    {
+        int count = 0;
+        for (wxWindow* window : wxTopLevelWindows) {
+            if (dynamic_cast<CDlgProgress*>(window) != nullptr && !window->IsBeingDeleted()) ++count;
+        }
+        return count;
+    }
+
+    void Recover()
+    {
+        wxCommandEvent event;
+        m_window->OnRecover(event);
+    }
+
     wxColour ColourAt(long position)
     {
         wxTextAttr style;
@@ -88,6 +127,8 @@ protected:
 
     wxWeakRef<CKestrowDlg> m_window;
     std::optional<std::string> m_nextChoice;
+    std::optional<std::string> m_nextFolder;
+    std::function<int(wxDialog&)> m_onModal;
     std::vector<Shown> m_boxes;
     std::vector<std::string> m_filters, m_urls, m_modalTitles, m_modalTexts;
 };
@@ -280,6 +321,139 @@ TEST_F(MainWindowTest, EscapeAndEnterOutsideTheViewCloseTheWindow)
         wxTheApp->ProcessIdle();
         EXPECT_FALSE(m_window) << "key " << key;
     }
+}
+
+TEST_F(MainWindowTest, RecoverMarksTheConversationsAndReports)
+{
+    Recover();
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, "Please open SMS database file at first.");
+    EXPECT_EQ(ProgressWindows(), 0);
+
+    Open(DatabaseWithDeletions());
+    for (int run = 0; run < 2; ++run) {
+        Recover();
+        wxTheApp->ProcessIdle();
+        EXPECT_EQ(ProgressWindows(), 0);  // gone after each run
+        EXPECT_EQ(g_progress.window, nullptr);
+    }
+    ASSERT_EQ(m_boxes.size(), 3u);
+    EXPECT_TRUE(m_boxes[2].text.starts_with("Totally 3 short messages are successfully recovered.\nNote: ")) << m_boxes[2].text;
+    EXPECT_EQ(m_boxes[2].caption, "Kestrow");
+    CListCtrl& list = *m_window->m_listConversations;
+    const int row = list.FindItem(-1, "13812345678");
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(Utf8(list.GetItemText(row, 2)), "17(3)");
+    EXPECT_EQ(list.GetItemTextColour(row), wxColour(255, 0, 0));
+    const int other = list.FindItem(-1, "10086");
+    EXPECT_EQ(Utf8(list.GetItemText(other, 2)), "10");
+    EXPECT_FALSE(list.GetItemTextColour(other).IsOk());
+
+    // The recovered messages show in red among the live ones.
+    m_window->ShowConversation(row);
+    const std::string shown = Utf8(m_window->m_viewMessages->GetValue());
+    const std::size_t at = shown.find("message 4 ");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(ColourAt(static_cast<long>(wxString::FromUTF8(shown.substr(0, at)).length())), wxColour(255, 0, 0));
+}
+
+TEST_F(MainWindowTest, ProgressWindowShowsThePercentageAndTheTime)
+{
+    CDlgProgress progress(m_window);
+    progress.Create();
+    EXPECT_EQ(Utf8(progress.GetTitle()), "正在恢复……");
+    EXPECT_EQ(Utf8(progress.m_elapsedLabel->GetLabel()), "");  // empty until the first notification
+    progress.m_startTick -= 1234;
+    g_progress.percent = 45;
+    progress.OnProgress();
+    EXPECT_EQ(progress.m_progressBar->GetValue(), 45);
+    EXPECT_TRUE(Utf8(progress.m_elapsedLabel->GetLabel()).starts_with("耗时1.2")) << Utf8(progress.m_elapsedLabel->GetLabel());
+    // Escape and Enter do not close it.
+    wxKeyEvent escape(wxEVT_CHAR_HOOK);
+    escape.m_keyCode = WXK_ESCAPE;
+    progress.GetEventHandler()->ProcessEvent(escape);
+    EXPECT_TRUE(progress.IsShownOnScreen() || !progress.IsBeingDeleted());
+    g_progress.percent = 0;
+}
+
+TEST_F(MainWindowTest, Sms2RunsTheAlternateModeOnlyWithAnAndroidDatabase)
+{
+    Open(DatabaseWithDeletions());
+    Open(m_dir / "sms2");
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_TRUE(m_boxes[0].text.starts_with("Totally ")) << m_boxes[0].text;
+    EXPECT_EQ(g_store.alternateCarving, 0);
+    EXPECT_EQ(m_window->m_strDatabasePath, (m_dir / "mmssms.db").string());
+
+    const auto iphone = m_dir / "i";
+    std::filesystem::create_directory(iphone);
+    {
+        PhoneDb db = PhoneDb::Iphone(iphone / "sms.db");
+        db.AddIphoneHandle(1, "5550001");
+    }
+    Open(iphone / "sms.db");
+    Open(iphone / "sms2");
+    ASSERT_EQ(m_boxes.size(), 2u);
+    EXPECT_EQ(m_boxes[1].text, WrongFileText());
+}
+
+TEST_F(MainWindowTest, ExportDialogTicksRowsAndWritesFiles)
+{
+    // With no database open the list is empty.
+    int rowsSeen = -1;
+    m_onModal = [&](wxDialog& dialog) {
+        rowsSeen = dynamic_cast<CDlgExport&>(dialog).m_contactList->GetItemCount();
+        return wxID_CANCEL;
+    };
+    wxCommandEvent event;
+    m_window->OnExport(event);
+    EXPECT_EQ(rowsSeen, 0);
+
+    Open(DatabaseWithDeletions());
+    Recover();
+    m_boxes.clear();
+    const auto out = m_dir / "out";
+    std::filesystem::create_directory(out);
+    m_nextFolder = out.string();
+    m_onModal = [&](wxDialog& dialog) {
+        auto& exporter = dynamic_cast<CDlgExport&>(dialog);
+        CListCtrl& list = *exporter.m_contactList;
+        EXPECT_EQ(Utf8(exporter.GetTitle()), "Export SMS");
+        EXPECT_EQ(Utf8(exporter.GetDlgItem(res::IDC_EXPORT)->GetLabel()), "Export");
+        EXPECT_EQ(list.GetItemCount(), 3);
+        const int row = list.FindItem(-1, "13812345678");
+        EXPECT_EQ(Utf8(list.GetItemText(row, 2)), "17 (3)");  // with a space in this list
+        wxCommandEvent click;
+        exporter.OnExport(click);  // nothing ticked
+        list.CheckItem(0, true);
+        exporter.OnSelectAll(click);
+        for (int i = 0; i < 3; ++i) EXPECT_TRUE(list.IsItemChecked(i));
+        exporter.OnSelectAll(click);
+        for (int i = 0; i < 3; ++i) EXPECT_FALSE(list.IsItemChecked(i));
+        exporter.OnSelectWithMessages(click);
+        EXPECT_FALSE(list.IsItemChecked(0));  // the catch-all row has no message
+        EXPECT_TRUE(list.IsItemChecked(row));
+        // Escape is swallowed.
+        wxKeyEvent escape(wxEVT_CHAR_HOOK);
+        escape.m_keyCode = WXK_ESCAPE;
+        exporter.GetEventHandler()->ProcessEvent(escape);
+        exporter.OnExport(click);
+        dynamic_cast<wxRadioButton*>(exporter.GetDlgItem(res::IDC_EXPORT_ONE_FILE))->SetValue(true);
+        exporter.OnExport(click);
+        return wxID_CANCEL;
+    };
+    m_window->OnExport(event);
+    ASSERT_EQ(m_boxes.size(), 3u);
+    EXPECT_EQ(m_boxes[0].text, "Please select at least one friend to export.");
+    EXPECT_EQ(m_boxes[1].text, "Exported 2 conversations (30 messages, 3 recovered) to " + out.string() + ".");
+    EXPECT_EQ(m_boxes[2].text, m_boxes[1].text);
+    EXPECT_TRUE(std::filesystem::exists(out / "13812345678.txt"));
+    EXPECT_TRUE(std::filesystem::exists(out / "10086.txt"));
+    int single = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(out)) {
+        single += entry.path().filename().string().starts_with("SMS-mmssms.db-") ? 1 : 0;
+    }
+    EXPECT_EQ(single, 1);
 }
 
 }  // namespace
