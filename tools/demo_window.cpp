@@ -1,14 +1,20 @@
 // Shows the main window with a database opened through the platform hooks and one
 // conversation selected, then closes after a few seconds: for screenshots of the program.
-//   kestrow-demo-window DATABASE ROW SECONDS
+//   kestrow-demo-window DATABASE ROW SECONDS [recover|progress]
+// "recover" runs a recovery first (its summary goes to standard error); "progress" also shows
+// the progress window as a run would, at 45 percent.
 #include <wx/app.h>
 #include <wx/timer.h>
 
 #include <cstdlib>
 #include <string>
 
+#include <cstdio>
+
 #include "app/KestrowDlg.h"
 #include "platform/Platform.h"
+#include "store/ProgressChannel.h"
+#include "ui/DlgProgress.h"
 
 class DemoApp : public wxApp {
 public:
@@ -22,11 +28,29 @@ public:
         platform::GetHooks().chooseOpenFile = [database](wxWindow*, const std::string&, const std::string&) {
             return std::optional<std::string>(database);
         };
+        const std::string mode = argc > 4 ? std::string(argv[4].utf8_str()) : "";
+        platform::GetHooks().messageBox = [](const std::string& text, const std::string&, wxWindow*) {
+            std::fprintf(stderr, "%s\n", text.c_str());
+            return wxOK;
+        };
         auto* window = new CKestrowDlg;
         window->Create();
         window->Show();
         wxCommandEvent open;
         window->OnOpenDatabase(open);
+        if (mode == "recover" || mode == "progress") {
+            wxCommandEvent recover;
+            window->OnRecover(recover);
+        }
+        if (mode == "progress") {
+            auto* progress = new CDlgProgress(window);
+            progress->Create();
+            progress->Show();
+            progress->CentreOnParent();
+            progress->m_startTick -= 2345;
+            g_progress.percent = 45;
+            progress->OnProgress();
+        }
         if (row >= 0 && row < window->m_listConversations->GetItemCount()) {
             window->m_listConversations->SetItemState(row, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED,
                                                       wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Takes docs/screenshot.png: the window under a virtual X server with a sample database open
-# and one conversation selected. Needs a build in build/main (tools/bootstrap.sh demo).
-#   tools/screenshot.sh [DATABASE] [ROW]
+# Takes a screenshot of the window under a virtual X server with a sample database open and
+# one conversation selected. Needs a build in build/main (tools/bootstrap.sh demo).
+#   tools/screenshot.sh [DATABASE] [ROW] [OUTPUT] [recover|progress]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 database=${1:-samples/android/mmssms.db}
 row=${2:-2}
+output=${3:-docs/screenshot.png}
+mode=${4:-}
 demo=build/main/tools/kestrow-demo-window
 [ -x "$demo" ] || cmake --build build/main --target kestrow-demo-window
 command -v import >/dev/null || { echo "needs ImageMagick's import (apt-get install imagemagick)" >&2; exit 1; }
@@ -15,5 +17,5 @@ trap 'rm -rf "$scratch"' EXIT
 cp "$database"* "$scratch/"
 mkdir -p docs
 GSETTINGS_BACKEND=memory xvfb-run -a -s "-screen 0 1000x700x24" sh -c \
-  "\"$demo\" \"$scratch/$(basename "$database")\" $row 4 & sleep 2.5; import -window root docs/screenshot.png; wait"
-echo "wrote docs/screenshot.png"
+  "\"$demo\" \"$scratch/$(basename "$database")\" $row 4 $mode & sleep 2.5; import -window root \"$output\"; wait"
+echo "wrote $output"
