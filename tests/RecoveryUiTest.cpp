@@ -15,13 +15,6 @@ namespace {
 
 using fixtures::PhoneDb;
 
-class Recorder : public ProgressListener {
-public:
-    Recorder() { g_progress.window = this; }
-    ~Recorder() { g_progress.window = nullptr; }
-    void OnProgress() override { seen.push_back(g_progress.percent); }
-    std::vector<std::int32_t> seen;
-};
 
 std::string Read(const std::filesystem::path& path)
 {
@@ -73,7 +66,7 @@ TEST_F(RecoveryRunTest, ProgressClimbsThroughThePassesAndTheMerge)
         db.Exec("DELETE FROM message WHERE ROWID % 7 = 0;");
     }
     Load(path);
-    Recorder recorder;
+    ProgressRecorder recorder;
     const RecoveryRunCounts counts = RunRecoverySteps(path.string());
     ASSERT_GT(counts.countingFound, 10);
     ASSERT_FALSE(recorder.seen.empty());

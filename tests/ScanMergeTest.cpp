@@ -19,14 +19,6 @@ namespace {
 
 using namespace records;
 
-// Records every notification of the progress channel.
-class ProgressRecorder : public ProgressListener {
-public:
-    ProgressRecorder() { g_progress.window = this; }
-    ~ProgressRecorder() { g_progress.window = nullptr; }
-    void OnProgress() override { seen.push_back(g_progress.percent); }
-    std::vector<std::int32_t> seen;
-};
 
 void WriteFile(const std::filesystem::path& path, const Bytes& bytes)
 {

@@ -9,6 +9,20 @@
 #include "readers/CreateReader.h"
 #include "store/MessageStore.h"
 #include "store/OpenRules.h"
+#include "store/ProgressChannel.h"
+
+#include <vector>
+
+// Registers itself as the progress window and records every notification.
+class ProgressRecorder : public ProgressListener {
+public:
+    ProgressRecorder() { g_progress.window = this; }
+    ~ProgressRecorder() { g_progress.window = nullptr; }
+    ProgressRecorder(const ProgressRecorder&) = delete;
+    ProgressRecorder& operator=(const ProgressRecorder&) = delete;
+    void OnProgress() override { seen.push_back(g_progress.percent); }
+    std::vector<std::int32_t> seen;
+};
 
 // Starts every test from the store as it is at program start.
 class FreshStore : public ::testing::Test {
