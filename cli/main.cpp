@@ -255,23 +255,29 @@ int main(int argc, char** argv)
     // Texts are UTF-8 whatever the user's locale; the locale only measures column widths.
     if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "");
 
-    CLI::App app{"Show the conversations and messages of a phone message database.\n"
-                 "Reads an Android mmssms.db or an iPhone sms.db; never changes the file.",
+    CLI::App app{"Show, recover and export the messages of a phone message database copied to\n"
+                 "this computer: an Android mmssms.db or an iPhone sms.db (the name decides the\n"
+                 "kind). Nothing on disk is ever changed.",
                  kProgram};
     app.set_version_flag("--version", std::string(kProgram) + " " KESTROW_VERSION);
     app.require_subcommand(1);
-    app.footer("Exit status: 0 on success, 1 when the file cannot be read, 2 on a usage error\n"
-               "or a file name other than mmssms.db or sms.db.");
+    app.footer("Examples:\n"
+               "  kestrow-cli conversations mmssms.db\n"
+               "  kestrow-cli messages --conversation 1 sms.db\n"
+               "  kestrow-cli recover --json mmssms.db > found.json\n"
+               "  kestrow-cli export sms.db --to out --with-messages --recover\n\n"
+               "Run 'kestrow-cli COMMAND --help' for a command's options.\n\n"
+               "Exit status: 0 on success, 1 when a file cannot be read or written, 2 on a usage\n"
+               "error or a file name other than mmssms.db or sms.db.");
 
     DatabaseOptions conversationOptions;
     CLI::App* conversations = app.add_subcommand(
-        "conversations", "list the conversation partners with the time of the newest message "
-                         "and the number of messages");
+        "conversations", "list the conversation partners, newest first");
     AddDatabaseArguments(*conversations, conversationOptions);
 
     DatabaseOptions messageOptions;
     CLI::App* messages = app.add_subcommand(
-        "messages", "print the live messages in time order, or one conversation");
+        "messages", "print the messages in time order, or one conversation");
     AddDatabaseArguments(*messages, messageOptions);
     messages->add_option("-c,--conversation", messageOptions.conversation,
                          "show only this conversation, as the window's message view does "
@@ -281,8 +287,7 @@ int main(int argc, char** argv)
 
     DatabaseOptions recoverOptions;
     CLI::App* recover = app.add_subcommand(
-        "recover", "find deleted messages still in the file (or in an Android database's "
-                   "write-ahead log), attribute them to conversations and print them");
+        "recover", "find deleted messages and print them by conversation");
     AddDatabaseArguments(*recover, recoverOptions);
     recover->add_flag("--alternate", recoverOptions.alternate,
                       "Android only: recognise records by their header-size byte (the "
@@ -292,7 +297,7 @@ int main(int argc, char** argv)
 
     DatabaseOptions exportOptions;
     CLI::App* exporter = app.add_subcommand(
-        "export", "write conversations to text files, as the window's export does");
+        "export", "write conversations to text files");
     exporter->add_option("PATH", exportOptions.path, "the database: an Android mmssms.db or an iPhone sms.db")
         ->required();
     exporter->add_option("--to", exportOptions.folder, "the folder to write into (it must exist)")

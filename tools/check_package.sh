@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a configured build folder and checks what it holds.
+#   tools/check_package.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+source=$(cd "$(dirname "$0")/.." && pwd)
+desktop-file-validate "$source/res/kestrow.desktop"
+cd "$build"
+rm -f kestrow_*.deb
+cpack -G DEB >/dev/null
+package=$(ls kestrow_*.deb)
+echo "package: $package"
+dpkg-deb --info "$package" | sed -n '/Depends/p'
+contents=$(dpkg-deb --contents "$package")
+echo "$contents"
+missing=0
+for path in ./usr/bin/kestrow ./usr/bin/kestrow-cli ./usr/share/applications/kestrow.desktop \
+    ./usr/share/icons/hicolor/48x48/apps/kestrow.png ./usr/share/icons/hicolor/256x256/apps/kestrow.png \
+    ./usr/share/man/man1/kestrow.1.gz ./usr/share/man/man1/kestrow-cli.1.gz \
+    ./usr/share/doc/kestrow/README.md ./usr/share/doc/kestrow/copyright; do
+  if ! grep -q " $path\$" <<<"$contents"; then
+    echo "missing from the package: $path" >&2
+    missing=1
+  fi
+done
+dpkg-deb --info "$package" | grep -q '^ Depends:.*libwxgtk3.2' || { echo "no wx dependency found" >&2; missing=1; }
+dpkg-deb --info "$package" | grep -q '^ Depends:.*libsqlite3' || { echo "no sqlite dependency found" >&2; missing=1; }
+exit $missing
