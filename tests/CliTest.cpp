@@ -256,4 +256,29 @@ TEST_F(CliTest, RecoverExplainsWhatItCouldNotDo)
     EXPECT_NE(noTable.out.find("Totally 0 short messages"), std::string::npos);
 }
 
+TEST_F(CliTest, ExportWritesTheChosenConversations)
+{
+    const auto path = Android(m_dir / "a");
+    const auto out = m_dir / "out";
+    std::filesystem::create_directory(out);
+    const CliResult rows = Run({"export", path.string(), "--to", out.string(), "--rows", "1,2"});
+    ASSERT_EQ(rows.status, 0) << rows.err;
+    EXPECT_NE(rows.out.find("Exported 2 conversations (3 messages, 0 recovered) to " + out.string() + "."),
+              std::string::npos);
+    EXPECT_EQ(ReadFile(out / "13812345678.txt"),
+              "13812345678 2015-08-14 06:00:00\n你好\n\nMe 2015-08-14 06:01:00\nhi\nthere\n\n");
+    EXPECT_EQ(ReadFile(out / "10086.txt"), "10086 2015-08-08 02:13:20\nbalance\n\n");
+
+    const CliResult single = Run({"export", path.string(), "--to", out.string(), "--single", "--with-messages"});
+    ASSERT_EQ(single.status, 0) << single.err;
+    EXPECT_NE(single.out.find("SMS-mmssms.db-"), std::string::npos);
+
+    EXPECT_EQ(Run({"export", path.string(), "--to", out.string(), "--rows", "7"}).status, 2);
+    EXPECT_EQ(Run({"export", path.string(), "--to", out.string()}).status, 2);  // nothing chosen
+    EXPECT_EQ(Run({"export", path.string(), "--to", out.string(), "--all", "--rows", "1"}).status, 2);
+    const CliResult notFolder = Run({"export", path.string(), "--to", (out / "10086.txt").string(), "--all"});
+    EXPECT_EQ(notFolder.status, 1);
+    EXPECT_NE(notFolder.err.find("10086.txt"), std::string::npos);
+}
+
 }  // namespace
