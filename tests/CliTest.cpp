@@ -51,12 +51,7 @@ protected:
     {
         std::filesystem::create_directories(folder);
         const auto path = folder / "mmssms.db";
-        PhoneDb db = PhoneDb::Android(path);
-        db.AddAndroidAddress("+8613812345678");
-        db.AddAndroidAddress("10086");
-        db.AddAndroidSms({.address = "13812345678", .date = std::int64_t{1'439'532'000'123}, .type = 1, .body = "你好"});
-        db.AddAndroidSms({.address = "13812345678", .date = std::int64_t{1'439'532'060'000}, .type = 2, .body = "hi\nthere"});
-        db.AddAndroidSms({.address = "10086", .date = std::int64_t{1'439'000'000'000}, .type = 1, .body = "balance"});
+        fixtures::WriteTwoPartnerAndroid(path);
         return path;
     }
 

@@ -78,12 +78,7 @@ protected:
     std::filesystem::path AndroidDatabase()
     {
         const auto path = m_dir / "mmssms.db";
-        PhoneDb db = PhoneDb::Android(path);
-        db.AddAndroidAddress("+8613812345678");
-        db.AddAndroidAddress("10086");
-        db.AddAndroidSms({.address = "13812345678", .date = std::int64_t{1'439'532'000'123}, .type = 1, .body = "你好"});
-        db.AddAndroidSms({.address = "13812345678", .date = std::int64_t{1'439'532'060'000}, .type = 2, .body = "hi"});
-        db.AddAndroidSms({.address = "10086", .date = std::int64_t{1'439'000'000'000}, .type = 1, .body = "balance"});
+        fixtures::WriteTwoPartnerAndroid(path);
         return path;
     }
 
@@ -206,7 +201,7 @@ TEST_F(MainWindowTest, OpenFillsTheListAndSelectingARowShowsTheConversation)
     // Selecting a row from code sends the selection event, as a click does.
     list.SetItemState(1, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
     wxTheApp->Yield();
-    const std::string expected = "13812345678 2015-08-14 06:00:00\n你好\n\nMe 2015-08-14 06:01:00\nhi\n\n";
+    const std::string expected = "13812345678 2015-08-14 06:00:00\n你好\n\nMe 2015-08-14 06:01:00\nhi\nthere\n\n";
     const std::string shown = Utf8(m_window->m_viewMessages->GetValue());
     EXPECT_EQ(shown, expected);
     EXPECT_EQ(ColourAt(0), wxColour(38, 129, 27));
