@@ -35,6 +35,13 @@ configure() {  # configure DIR [cmake options...]
   cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
 }
 
+first_lines() {  # first_lines N COMMAND...: the first N lines of a command's output
+  local count=$1 output
+  shift
+  output=$("$@")
+  head -n "$count" <<<"$output"
+}
+
 demo() {
   configure build/main
   cmake --build build/main --target kestrow-cli kestrow
@@ -45,10 +52,10 @@ demo() {
     "$cli" conversations "$db"
     echo
     echo "== $cli messages $db (first 30 lines)"
-    "$cli" messages "$db" | head -n 30
+    first_lines 30 "$cli" messages "$db"
     echo
     echo "== $cli recover $db (first 40 lines)"
-    "$cli" recover "$db" | head -n 40
+    first_lines 40 "$cli" recover "$db"
   done
   echo
   echo "The window: build/main/app/kestrow (File > Open, then pick one of the samples)."
