@@ -82,6 +82,12 @@ bool WriteNewFile(const fs::path& folder, const std::string& stem, const std::st
             written = target;
             return true;
         }
+        // File systems without a no-replace rename: a hard link fails the same way on a taken name.
+        if (errno == EINVAL && ::link(temporary.c_str(), target.c_str()) == 0) {
+            ::unlink(temporary.c_str());
+            written = target;
+            return true;
+        }
         if (errno != EEXIST) {
             error = "cannot write " + target.string() + ": " + std::strerror(errno);
             ::unlink(temporary.c_str());
