@@ -1,7 +1,7 @@
 // Template-driven window construction.
 #include "DialogBase.h"
 
-#include <wx/artprov.h>
+#include <wx/bitmap.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/radiobut.h>
@@ -12,6 +12,8 @@
 
 #include "Controls.h"
 #include "Platform.h"
+
+#include "res/kestrow.xpm"
 
 namespace platform {
 
@@ -49,8 +51,8 @@ void CreateTemplateControls(wxWindow* parent, const res::DialogTemplate& dialogT
             break;
         }
         case res::ControlKind::Icon:
-            new wxStaticBitmap(parent, c.id, wxArtProvider::GetBitmap(wxART_INFORMATION, wxART_MESSAGE_BOX),
-                               position, size);
+            // The only icon resource is the application's own.
+            new wxStaticBitmap(parent, c.id, wxBitmap(kestrow_xpm), position, size);
             break;
         }
     }
