@@ -216,13 +216,6 @@ std::string ScanDescription()
     return text;
 }
 
-std::string ScanProblems()
-{
-    const CSms* reader = g_store.currentReader.get();
-    if (reader == nullptr || !reader->m_lastScan.pageSizeNote.empty()) return "";
-    return ScanProblemSentences(reader->m_lastScan);
-}
-
 std::string RecoveryText()
 {
     const MessageStore& store = g_store;
@@ -266,7 +259,7 @@ ordered_json RecoveryJson(const std::string& databasePath, std::int32_t counting
         list.push_back(std::move(item));
     }
     out["recovered"] = std::move(list);
-    if (const std::string problems = ScanProblems(); !problems.empty()) out["problem"] = problems;
+    if (const std::string problem = ScanFailureSentence(scan); !problem.empty()) out["problem"] = problem;
     if (!scan.pageSizeNote.empty()) out["page_size_note"] = scan.pageSizeNote;
     return out;
 }

@@ -25,8 +25,6 @@ nlohmann::ordered_json ConversationJson(const std::string& databasePath, int row
 
 // After a recovery run: which file was scanned and how ("Scanned FILE in 4096-byte pages.").
 std::string ScanDescription();
-// Why the scan could not do all its work, one sentence per problem; empty when it could.
-std::string ScanProblems();
 // The summary line, the conversation table and the recovered messages grouped by conversation
 // under heading lines like the message view's.
 std::string RecoveryText();

@@ -174,8 +174,8 @@ int RecoverLoaded(const DatabaseOptions& options, RecoveryRunCounts& counts)
     bar.reset();
 
     const ScanReport& scan = reader.m_lastScan;
-    if (const std::string problems = ScanProblems(); !problems.empty()) Fail(problems);
-    if (!scan.pageSizeNote.empty()) Fail("note: " + scan.pageSizeNote);
+    if (const std::string failure = ScanFailureSentence(scan); !failure.empty()) Fail(failure);
+    if (const std::string note = PageSizeSentence(scan); !note.empty()) Fail("note: " + note);
     return -1;
 }
 

@@ -78,6 +78,15 @@ bool CDialogEx::Create()
     return OnInitDialog();
 }
 
+void CDialogEx::SwallowEscapeAndEnter()
+{
+    Bind(wxEVT_CHAR_HOOK, [](wxKeyEvent& event) {
+        const int key = event.GetKeyCode();
+        if (key == WXK_ESCAPE || key == WXK_RETURN || key == WXK_NUMPAD_ENTER) return;
+        event.Skip();
+    });
+}
+
 int CDialogEx::DoModal()
 {
     Create();

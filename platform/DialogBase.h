@@ -39,6 +39,8 @@ public:
 protected:
     virtual void DoDataExchange() {}
     virtual bool OnInitDialog() { return true; }
+    // Escape and Enter neither close nor "click" anything in this dialog (they are swallowed).
+    void SwallowEscapeAndEnter();
 
 private:
     bool m_created = false;

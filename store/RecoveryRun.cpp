@@ -20,14 +20,24 @@ RecoveryRunCounts RunRecoverySteps(const std::string& path)
     return counts;
 }
 
-std::string ScanProblemSentences(const ScanReport& scan)
+std::string ScanFailureSentence(const ScanReport& scan)
 {
     if (scan.noSchema) return "The message table could not be read, so deleted messages cannot be recognised.";
     if (!scan.error.empty()) return "The file " + scan.scannedPath + " could not be read: " + scan.error + ".";
-    if (!scan.pageSizeNote.empty()) {
-        std::string sentence = scan.pageSizeNote + ".";
-        sentence[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(sentence[0])));
-        return sentence;
-    }
     return "";
+}
+
+std::string PageSizeSentence(const ScanReport& scan)
+{
+    if (scan.pageSizeNote.empty()) return "";
+    std::string sentence = scan.pageSizeNote + ".";
+    sentence[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(sentence[0])));
+    return sentence;
+}
+
+std::string ScanProblemSentences(const ScanReport& scan)
+{
+    const std::string failure = ScanFailureSentence(scan);
+    const std::string pageSize = PageSizeSentence(scan);
+    return failure.empty() || pageSize.empty() ? failure + pageSize : failure + " " + pageSize;
 }

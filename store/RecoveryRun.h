@@ -16,7 +16,9 @@ RecoveryRunCounts RunRecoverySteps(const std::string& path);
 
 struct ScanReport;
 
-// What the user should know about a scan that could not do all its work, as plain sentences
-// (no message table; a file that could not be read; a page size that was not the header's).
-// Empty when the scan worked as planned.
+// Why a scan could not run: no message table, or a file that could not be read; empty when it ran.
+std::string ScanFailureSentence(const ScanReport& scan);
+// Why the scan used 4096-byte pages instead of the header's page size; empty when it did not.
+std::string PageSizeSentence(const ScanReport& scan);
+// Both of the above that apply, for the summary after a recovery run.
 std::string ScanProblemSentences(const ScanReport& scan);

@@ -260,15 +260,10 @@ TEST_F(ScanTest, FastWalkAgreesWithTheLiteralWalk)
     }
 }
 
+// A find as the scans leave it, in the order the merge tests read best.
 MessageRecord Find(std::string body, std::int64_t time, int fromMe = 0, std::string address = "a", int spill = 0)
 {
-    MessageRecord m;
-    m.body = std::move(body);
-    m.time = time;
-    m.fromMe = fromMe;
-    m.address = std::move(address);
-    m.spillFlag = spill;
-    return m;
+    return MessageOf(std::move(address), time, fromMe, std::move(body), spill);
 }
 
 TEST_F(ScanTest, MergeDropsLiveCopiesAndRepeatsInScanOrder)

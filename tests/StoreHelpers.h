@@ -24,6 +24,20 @@ public:
     std::vector<std::int32_t> seen;
 };
 
+// A message record with the fields tests vary most.
+inline MessageRecord MessageOf(std::string address, std::int64_t time, int fromMe, std::string body, int spill = 0,
+                               int unassigned = 0)
+{
+    MessageRecord m;
+    m.address = std::move(address);
+    m.time = time;
+    m.fromMe = fromMe;
+    m.body = std::move(body);
+    m.spillFlag = spill;
+    m.unassignedFlag = unassigned;
+    return m;
+}
+
 // Starts every test from the store as it is at program start.
 class FreshStore : public ::testing::Test {
 protected:

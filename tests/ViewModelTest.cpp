@@ -12,17 +12,6 @@ namespace {
 
 using ViewModelTest = FreshStore;
 
-MessageRecord Message(std::string address, std::int64_t time, int fromMe, std::string body, int unassigned = 0)
-{
-    MessageRecord m;
-    m.address = std::move(address);
-    m.time = time;
-    m.fromMe = fromMe;
-    m.body = std::move(body);
-    m.unassignedFlag = unassigned;
-    return m;
-}
-
 // Two conversations and the catch-all entry, with live and recovered messages.
 void SetUpStore(DatabaseName kind)
 {
@@ -34,12 +23,12 @@ void SetUpStore(DatabaseName kind)
     g_store.conversations[2] = {"13800000002", 0, 0, 0, iphone ? "2" : "", 0};
     const std::string a = iphone ? "1" : "13800000001";
     const std::string b = iphone ? "2" : "13800000002";
-    g_store.liveMessages = {Message(a, 10, 0, "hello"), Message(b, 20, 1, "to b"), Message("", 30, 1, "draft"),
-                            Message(a, 40, 1, "reply")};
+    g_store.liveMessages = {MessageOf(a, 10, 0, "hello"), MessageOf(b, 20, 1, "to b"), MessageOf("", 30, 1, "draft"),
+                            MessageOf(a, 40, 1, "reply")};
     g_store.liveMessageCount = 4;
     CSms& reader = *g_store.currentReader;
-    reader.m_recovered = {Message(a, 10, 0, "recovered at 10"), Message("77", 35, 0, "nobody's", 1),
-                          Message(a, 50, 1, "recovered sent")};
+    reader.m_recovered = {MessageOf(a, 10, 0, "recovered at 10"), MessageOf("77", 35, 0, "nobody's", 0, 1),
+                          MessageOf(a, 50, 1, "recovered sent")};
     reader.m_recoveredCount = 3;
 }
 

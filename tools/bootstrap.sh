@@ -18,7 +18,7 @@ PACKAGES=(
 install_missing() {
   local missing=() package
   for package in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+    [ "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null)" = "install ok installed" ] \
       || missing+=("$package")
   done
   [ ${#missing[@]} -eq 0 ] && return 0

@@ -10,7 +10,9 @@ rm -f kestrow_*.deb
 cpack -G DEB >/dev/null
 package=$(ls kestrow_*.deb)
 echo "package: $package"
-dpkg-deb --info "$package" | sed -n '/Depends/p'
+# Captured first: "grep -q" in a pipeline would close it early and fail the script (pipefail).
+info=$(dpkg-deb --info "$package")
+grep ' Depends:' <<<"$info"
 contents=$(dpkg-deb --contents "$package")
 echo "$contents"
 missing=0
@@ -23,6 +25,6 @@ for path in ./usr/bin/kestrow ./usr/bin/kestrow-cli ./usr/share/applications/kes
     missing=1
   fi
 done
-dpkg-deb --info "$package" | grep -q '^ Depends:.*libwxgtk3.2' || { echo "no wx dependency found" >&2; missing=1; }
-dpkg-deb --info "$package" | grep -q '^ Depends:.*libsqlite3' || { echo "no sqlite dependency found" >&2; missing=1; }
+grep -q '^ Depends:.*libwxgtk3.2' <<<"$info" || { echo "no wx dependency found" >&2; missing=1; }
+grep -q '^ Depends:.*libsqlite3' <<<"$info" || { echo "no sqlite dependency found" >&2; missing=1; }
 exit $missing

@@ -1,9 +1,7 @@
 // The export dialog; the files themselves are written by ExportConversations.
 #include "DlgExport.h"
 
-#include <wx/checkbox.h>
 #include <wx/radiobut.h>
-#include <wx/stattext.h>
 #include <wx/utils.h>
 
 #include <algorithm>
@@ -13,6 +11,7 @@
 #include "res/Resources.h"
 #include "store/ExportWriter.h"
 #include "store/MessageStore.h"
+#include "ui/MainPanes.h"
 #include "ui/ViewModel.h"
 
 // clang-format off
@@ -20,13 +19,13 @@ wxBEGIN_EVENT_TABLE(CDlgExport, CDialogEx)
     EVT_CHECKBOX(res::IDC_SELECT_ALL,           CDlgExport::OnSelectAll)
     EVT_BUTTON(res::IDC_SELECT_WITH_MESSAGES,   CDlgExport::OnSelectWithMessages)
     EVT_BUTTON(res::IDC_EXPORT,                 CDlgExport::OnExport)
-    EVT_CHAR_HOOK(                              CDlgExport::OnCharHook)
 wxEND_EVENT_TABLE()
 // clang-format on
 
 CDlgExport::CDlgExport(wxWindow* parent, std::string databasePath)
     : CDialogEx(res::IDD_EXPORT, parent), m_databasePath(std::move(databasePath))
 {
+    SwallowEscapeAndEnter();
 }
 
 void CDlgExport::DoDataExchange() { platform::DDX_Control(this, res::IDC_CONTACT_LIST, m_contactList); }
@@ -35,13 +34,8 @@ bool CDlgExport::OnInitDialog()
 {
     if (auto* first = dynamic_cast<wxRadioButton*>(GetDlgItem(res::IDC_EXPORT_BY_NUMBER))) first->SetValue(m_exportMode == 0);
     m_contactList->DeleteAllItems();
-    constexpr int kPadding = 16;
-    auto fit = [&](int original, const char* sample) {
-        return std::max(original, m_contactList->GetTextExtent(sample).GetWidth() + kPadding);
-    };
-    m_contactList->InsertColumn(0, "Phone Number", wxLIST_FORMAT_LEFT, fit(138, "+8613800000000") + 24);  // + the check box
-    m_contactList->InsertColumn(1, "Recent Time", wxLIST_FORMAT_LEFT, fit(137, "2015-08-14 09:05:03"));
-    m_contactList->InsertColumn(2, "Quantity", wxLIST_FORMAT_LEFT, fit(102, "Quantity"));
+    constexpr int kCheckBoxWidth = 24;  // the check box takes its room out of column 0
+    InsertFittedColumns(*m_contactList, 138, 137, 102, kCheckBoxWidth);
     if (g_store.currentReader && g_store.conversationCount > 0) {
         const std::vector<ListRow> rows = ExportRows();
         for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -103,9 +97,3 @@ void CDlgExport::OnExport(wxCommandEvent&)
                             "", this);
 }
 
-void CDlgExport::OnCharHook(wxKeyEvent& event)
-{
-    const int key = event.GetKeyCode();
-    if (key == WXK_ESCAPE || key == WXK_RETURN || key == WXK_NUMPAD_ENTER) return;  // swallowed
-    event.Skip();
-}

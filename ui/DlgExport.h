@@ -26,7 +26,6 @@ protected:
     bool OnInitDialog() override;
 
 private:
-    void OnCharHook(wxKeyEvent& event);
 
     std::string m_databasePath;
 

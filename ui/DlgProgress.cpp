@@ -10,12 +10,11 @@
 // clang-format off
 wxBEGIN_EVENT_TABLE(CDlgProgress, CDialogEx)
     EVT_SHOW(      CDlgProgress::OnShow)
-    EVT_CHAR_HOOK( CDlgProgress::OnCharHook)
     EVT_CLOSE(     CDlgProgress::OnClose)
 wxEND_EVENT_TABLE()
 // clang-format on
 
-CDlgProgress::CDlgProgress(wxWindow* parent) : CDialogEx(res::IDD_PROGRESS, parent) {}
+CDlgProgress::CDlgProgress(wxWindow* parent) : CDialogEx(res::IDD_PROGRESS, parent) { SwallowEscapeAndEnter(); }
 
 void CDlgProgress::DoDataExchange()
 {
@@ -50,12 +49,6 @@ void CDlgProgress::OnProgress()
     platform::YieldForRedraw();
 }
 
-void CDlgProgress::OnCharHook(wxKeyEvent& event)
-{
-    const int key = event.GetKeyCode();
-    if (key == WXK_ESCAPE || key == WXK_RETURN || key == WXK_NUMPAD_ENTER) return;  // swallowed
-    event.Skip();
-}
 
 void CDlgProgress::OnClose(wxCloseEvent& event)
 {

@@ -31,7 +31,6 @@ protected:
 
 private:
     void OnShow(wxShowEvent& event);
-    void OnCharHook(wxKeyEvent& event);
     void OnClose(wxCloseEvent& event);
 
     wxDECLARE_EVENT_TABLE();

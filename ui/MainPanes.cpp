@@ -9,17 +9,22 @@ wxColour ToColour(const Rgb& c) { return wxColour(c.r, c.g, c.b); }
 
 }  // namespace
 
-void SetUpConversationColumns(CListCtrl& list)
+void InsertFittedColumns(CListCtrl& list, int phoneWidth, int timeWidth, int quantityWidth, int firstExtra)
 {
-    list.DeleteAllItems();
-    list.DeleteAllColumns();
     constexpr int kPadding = 16;  // room for the cell margins and the grid line
     auto fit = [&](int original, const char* sample) {
         return std::max(original, list.GetTextExtent(sample).GetWidth() + kPadding);
     };
-    list.InsertColumn(0, "Phone Number", wxLIST_FORMAT_LEFT, fit(100, "+8613800000000"));
-    list.InsertColumn(1, "Recent Time", wxLIST_FORMAT_LEFT, fit(130, "2015-08-14 09:05:03"));
-    list.InsertColumn(2, "Quantity", wxLIST_FORMAT_LEFT, fit(80, "Quantity"));
+    list.InsertColumn(0, "Phone Number", wxLIST_FORMAT_LEFT, fit(phoneWidth, "+8613800000000") + firstExtra);
+    list.InsertColumn(1, "Recent Time", wxLIST_FORMAT_LEFT, fit(timeWidth, "2015-08-14 09:05:03"));
+    list.InsertColumn(2, "Quantity", wxLIST_FORMAT_LEFT, fit(quantityWidth, "Quantity"));
+}
+
+void SetUpConversationColumns(CListCtrl& list)
+{
+    list.DeleteAllItems();
+    list.DeleteAllColumns();
+    InsertFittedColumns(list, 100, 130, 80);
 }
 
 void FillConversationRows(CListCtrl& list, const std::vector<ListRow>& rows)

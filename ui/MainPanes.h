@@ -12,6 +12,10 @@
 // number, a full date-time or a bracketed count.
 void SetUpConversationColumns(CListCtrl& list);
 
+// Inserts the three conversation columns with the given original widths, each widened to fit
+// its widest expected text in the list's font; `firstExtra` adds room (a check box) to column 0.
+void InsertFittedColumns(CListCtrl& list, int phoneWidth, int timeWidth, int quantityWidth, int firstExtra = 0);
+
 // Replaces all rows; rows of conversations with recovered messages are drawn red. No row is
 // selected afterwards.
 void FillConversationRows(CListCtrl& list, const std::vector<ListRow>& rows);

@@ -130,6 +130,15 @@ protected:
 
 std::string Utf8(const wxString& text) { return std::string(text.utf8_str()); }
 
+// Sends a key to a dialog's char hook; true when a handler took it without passing it on.
+bool KeyIsSwallowed(wxDialog& dialog, int key)
+{
+    wxKeyEvent press(wxEVT_CHAR_HOOK);
+    press.m_keyCode = key;
+    press.SetEventObject(&dialog);
+    return dialog.GetEventHandler()->ProcessEvent(press) && !press.GetSkipped();
+}
+
 TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
 {
     EXPECT_EQ(Utf8(m_window->GetTitle()), "Kestrow");
@@ -363,11 +372,10 @@ TEST_F(MainWindowTest, ProgressWindowShowsThePercentageAndTheTime)
     progress.OnProgress();
     EXPECT_EQ(progress.m_progressBar->GetValue(), 45);
     EXPECT_TRUE(Utf8(progress.m_elapsedLabel->GetLabel()).starts_with("耗时1.2")) << Utf8(progress.m_elapsedLabel->GetLabel());
-    // Escape and Enter do not close it.
-    wxKeyEvent escape(wxEVT_CHAR_HOOK);
-    escape.m_keyCode = WXK_ESCAPE;
-    progress.GetEventHandler()->ProcessEvent(escape);
-    EXPECT_TRUE(progress.IsShownOnScreen() || !progress.IsBeingDeleted());
+    // Escape and Enter are taken by the dialog and go no further; other keys pass.
+    EXPECT_TRUE(KeyIsSwallowed(progress, WXK_ESCAPE));
+    EXPECT_TRUE(KeyIsSwallowed(progress, WXK_RETURN));
+    EXPECT_FALSE(KeyIsSwallowed(progress, 'A'));
     g_progress.percent = 0;
 }
 
@@ -428,10 +436,8 @@ TEST_F(MainWindowTest, ExportDialogTicksRowsAndWritesFiles)
         exporter.OnSelectWithMessages(click);
         EXPECT_FALSE(list.IsItemChecked(0));  // the catch-all row has no message
         EXPECT_TRUE(list.IsItemChecked(row));
-        // Escape is swallowed.
-        wxKeyEvent escape(wxEVT_CHAR_HOOK);
-        escape.m_keyCode = WXK_ESCAPE;
-        exporter.GetEventHandler()->ProcessEvent(escape);
+        EXPECT_TRUE(KeyIsSwallowed(exporter, WXK_ESCAPE));
+        EXPECT_TRUE(KeyIsSwallowed(exporter, WXK_NUMPAD_ENTER));
         exporter.OnExport(click);
         dynamic_cast<wxRadioButton*>(exporter.GetDlgItem(res::IDC_EXPORT_ONE_FILE))->SetValue(true);
         exporter.OnExport(click);
