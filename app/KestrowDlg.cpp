@@ -95,16 +95,18 @@ void CKestrowDlg::ShowConversation(std::int32_t c) { ShowRuns(*m_viewMessages, C
 
 void CKestrowDlg::OnOpenDatabase(wxCommandEvent&)
 {
-    const std::optional<std::string> path =
-        platform::ChooseOpenFile(this, "SMS database file (*.db)", "*.[dD][bB]");
+    const std::optional<std::string> path = platform::ChooseOpenFile(this, kOpenFileFilter);
     if (!path) return;
-    switch (OpenDatabaseFile(*path)) {
+    const OpenResult opened = OpenDatabaseFile(*path);
+    switch (opened.outcome) {
     case OpenOutcome::OpenedAndroid:
     case OpenOutcome::OpenedIphone:
         FillConversationList();
+        // The previous file's conversation must not stand beside the new list.
+        m_viewMessages->Clear();
         m_strDatabasePath = *path;
+        if (!opened.warning.empty()) platform::AfxMessageBox(opened.warning, "", this);
         break;
-    case OpenOutcome::LogLocked: platform::AfxMessageBox(kLogLockedText, kLogLockedCaption, this); break;
     case OpenOutcome::AlternateRecovery: {
         // A file named "sms2" runs a recovery of the open Android database in the alternate
         // carving mode; the chosen file itself is never read.
@@ -177,7 +179,7 @@ void CKestrowDlg::OnViewLink(wxTextUrlEvent& event)
 {
     if (!event.GetMouseEvent().LeftUp()) return;
     const wxString link = m_viewMessages->GetRange(event.GetURLStart(), event.GetURLEnd());
-    platform::ShellOpen("http://" + std::string(link.utf8_str()));
+    platform::ShellOpen(LinkAddress(std::string(link.utf8_str())));
 }
 
 void CKestrowDlg::OnSize(wxSizeEvent& event)

@@ -172,8 +172,18 @@ ordered_json MessagesJson(const std::string& databasePath)
     const MessageStore& store = g_store;
     ordered_json out = Envelope(databasePath);
     ordered_json list = ordered_json::array();
+    // Entry ids are the entries' indexes at load time; sorting moved them to other rows.
+    std::vector<std::int32_t> rowOfEntry(static_cast<std::size_t>(store.conversationCount), -1);
+    for (std::int32_t row = 0; row < store.conversationCount; ++row) {
+        const std::int32_t id = store.conversations[row].entryId;
+        if (id >= 0 && id < store.conversationCount) rowOfEntry[static_cast<std::size_t>(id)] = row;
+    }
     for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
-        list.push_back(MessageJson(store.liveMessages[i], false));
+        const MessageRecord& m = store.liveMessages[i];
+        ordered_json item = MessageJson(m, false);
+        const bool known = m.countedIn >= 0 && m.countedIn < store.conversationCount;
+        item["row"] = known ? ordered_json(rowOfEntry[static_cast<std::size_t>(m.countedIn)]) : ordered_json(nullptr);
+        list.push_back(std::move(item));
     }
     out["messages"] = std::move(list);
     return out;

@@ -16,8 +16,8 @@
 #include <unistd.h>
 
 #include "CliReport.h"
-#include "readers/AndroidSms.h"
 #include "readers/CreateReader.h"
+#include "readers/OpenDatabase.h"
 #include "store/MessageStore.h"
 #include "store/OpenRules.h"
 #include "store/ProgressChannel.h"
@@ -83,33 +83,30 @@ std::string UnreadableReason(const std::string& path)
     return "";
 }
 
-bool LooksLikeSqlite(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    char header[16] = {};
-    return file.read(header, sizeof header) && std::memcmp(header, "SQLite format 3", 16) == 0;
-}
-
-// Loads `path` into the store the way the window's Open command does, but without setting
-// any log aside: nothing on disk changes. Returns an exit status, or -1 when loaded.
+// Loads `path` into the store as the window's Open command does: the name decides the kind
+// where it can, else the tables. Nothing on disk changes. Returns an exit status, or -1 when
+// loaded.
 int LoadForCommand(const std::string& path)
 {
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    const DatabaseName kind = ClassifyDatabasePath(error ? path : absolute.string());
-    if (kind == DatabaseName::Other) {
-        Fail("'" + path + "' is not a message database name: the Android database is " +
-             "called mmssms.db and the iPhone database sms.db (the name decides the kind)");
-        return kExitUsage;
-    }
     if (const std::string reason = UnreadableReason(path); !reason.empty()) {
         Fail("cannot read '" + path + "': " + reason);
         return kExitFileError;
     }
-    if (!LooksLikeSqlite(path)) {
-        Fail("warning: '" + path + "' is not an SQLite 3 database; no rows can be read from it");
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    const std::string full = error ? path : absolute.string();
+    const DatabaseName kind = DetectDatabaseKind(full);
+    if (kind == DatabaseName::Other) {
+        Fail("'" + path + "' is not a message database: neither named mmssms.db or sms.db nor holding the " +
+             "tables of one (sms and canonical_addresses for Android, message and handle for the iPhone)");
+        return kExitUsage;
     }
     ReplaceReaderAndLoad(CreateReader(kind), path);
+    if (g_store.liveMessageCount == 0 && g_store.conversationCount == 1) {
+        if (const std::string warning = UnreadableDatabaseSentence(path, kind); !warning.empty()) {
+            Fail("warning: " + warning);
+        }
+    }
     return -1;
 }
 
@@ -160,9 +157,6 @@ int RecoverLoaded(const DatabaseOptions& options, RecoveryRunCounts& counts)
         Fail("--alternate applies to Android databases only");
         return kExitUsage;
     }
-    // The companion sets no log aside: it reads an Android "-wal" where it lies.
-    if (auto* android = dynamic_cast<CAndroidSms*>(&reader)) android->m_scanLogInPlace = true;
-
     std::optional<TerminalProgress> bar;
     if (::isatty(STDERR_FILENO)) bar.emplace();
     g_progress.percent = 0;

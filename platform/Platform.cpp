@@ -21,10 +21,9 @@ Hooks RealHooks()
     hooks.messageBox = [](const std::string& text, const std::string& caption, wxWindow* parent) {
         return wxMessageBox(wxString::FromUTF8(text), wxString::FromUTF8(caption), wxOK, parent);
     };
-    hooks.chooseOpenFile = [](wxWindow* parent, const std::string& description,
-                              const std::string& pattern) -> std::optional<std::string> {
-        wxFileDialog dialog(parent, wxFileSelectorPromptStr, wxEmptyString, wxEmptyString,
-                            wxString::FromUTF8(description + "|" + pattern), wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+    hooks.chooseOpenFile = [](wxWindow* parent, const std::string& wildcard) -> std::optional<std::string> {
+        wxFileDialog dialog(parent, wxFileSelectorPromptStr, wxEmptyString, wxEmptyString, wxString::FromUTF8(wildcard),
+                            wxFD_OPEN | wxFD_FILE_MUST_EXIST);
         // After Cancel wx still reports the highlighted file: only OK counts.
         if (dialog.ShowModal() != wxID_OK) return std::nullopt;
         return std::string(dialog.GetPath().utf8_str());
@@ -60,10 +59,9 @@ int AfxMessageBox(const std::string& text, const std::string& caption, wxWindow*
     return GetHooks().messageBox(text, shown, parent);
 }
 
-std::optional<std::string> ChooseOpenFile(wxWindow* parent, const std::string& description,
-                                          const std::string& pattern)
+std::optional<std::string> ChooseOpenFile(wxWindow* parent, const std::string& wildcard)
 {
-    return GetHooks().chooseOpenFile(parent, description, pattern);
+    return GetHooks().chooseOpenFile(parent, wildcard);
 }
 
 std::optional<std::string> ChooseFolder(wxWindow* parent, const std::string& start)

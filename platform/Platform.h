@@ -17,10 +17,9 @@ namespace platform {
 struct Hooks {
     // Shows `text` with an OK button; returns wxOK.
     std::function<int(const std::string& text, const std::string& caption, wxWindow* parent)> messageBox;
-    // Lets the user pick one existing file; nullopt when cancelled.
-    std::function<std::optional<std::string>(wxWindow* parent, const std::string& description,
-                                             const std::string& pattern)>
-        chooseOpenFile;
+    // Lets the user pick one existing file; `wildcard` lists the filters as "description|pattern"
+    // pairs joined by "|". nullopt when cancelled.
+    std::function<std::optional<std::string>(wxWindow* parent, const std::string& wildcard)> chooseOpenFile;
     // Opens an address in the user's browser; returns whether it was handed over.
     std::function<bool(const std::string& url)> openUrl;
     // Lets the user pick a folder, starting in `start`; nullopt when cancelled.
@@ -36,9 +35,9 @@ void ResetHooks();
 // A message box with an OK button; an empty caption means the application's name.
 int AfxMessageBox(const std::string& text, const std::string& caption = {}, wxWindow* parent = nullptr);
 
-// The file-open dialog with one filter entry; a cancelled dialog gives nullopt.
-std::optional<std::string> ChooseOpenFile(wxWindow* parent, const std::string& description,
-                                          const std::string& pattern);
+// The file-open dialog with the filters of `wildcard` ("description|pattern|..."); a cancelled
+// dialog gives nullopt.
+std::optional<std::string> ChooseOpenFile(wxWindow* parent, const std::string& wildcard);
 
 // The folder dialog; a cancelled dialog gives nullopt.
 std::optional<std::string> ChooseFolder(wxWindow* parent, const std::string& start);

@@ -6,11 +6,37 @@
 #include <algorithm>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "ColumnSchema.h"
 #include "DatabaseOpen.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
+
+// What one load gathers beside the store, to attribute messages whose address no
+// conversation spells the same way.
+struct AndroidLoad {
+    std::unordered_map<std::int64_t, std::int32_t> entryOfAddressId;  // canonical _id -> entry index
+    std::unordered_map<std::int64_t, std::int32_t> entryOfThread;     // threads._id -> entry index
+    std::vector<std::int64_t> threadOfMessage;                        // per live message, 0 if NULL
+};
+
+namespace {
+
+// The single id of a recipient list ("12"), or -1 when it names no id or several ("3 12").
+std::int64_t SingleRecipient(const char* ids)
+{
+    if (ids == nullptr) return -1;
+    std::string_view text(ids);
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return -1;
+    const auto last = text.find_last_not_of(' ');
+    text = text.substr(first, last - first + 1);
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return -1;
+    return ReadDecimal64(std::string(text).c_str());
+}
+
+}  // namespace
 
 CAndroidSms::CAndroidSms() : CSms(kDeviceAndroid) {}
 
@@ -22,39 +48,67 @@ std::int32_t CAndroidSms::LoadDatabase(std::string path)
     catchAll.address = "Ungrouped";
     catchAll.recentTime = 0;
     catchAll.isCatchAll = 1;
+    catchAll.entryId = 0;
     store.liveMessageCount = 0;
     store.liveMessages = {};
 
-    ConnectionCloser closer(m_db);
-    if (OpenDatabaseForReading(path, LogUse::MainFileOnly, &m_db) == SQLITE_OK) {
-        store.columnCount = 0;
-        sqlite3_exec(m_db, "PRAGMA table_info(sms)", OnColumnRow, nullptr, nullptr);
-        sqlite3_exec(m_db, "SELECT address FROM canonical_addresses;", OnAddressRow, nullptr,
-                     nullptr);
-        sqlite3_exec(m_db,
-                     "SELECT address, date, type, body, (select count(1) from sms) as c FROM sms "
-                     "order by date asc;",
-                     OnSmsRow, nullptr, nullptr);
+    AndroidLoad load;
+    {
+        const DatabaseReading reading(path, m_db);
+        if (reading.Opened()) {
+            store.columnCount = 0;
+            sqlite3_exec(m_db, "PRAGMA table_info(sms)", OnColumnRow, nullptr, nullptr);
+            if (sqlite3_exec(m_db, "SELECT address, _id FROM canonical_addresses;", OnAddressRow, &load, nullptr) !=
+                    SQLITE_OK &&
+                store.conversationCount == 1) {
+                // A table without _id still gives its partners; only the thread rule needs the ids.
+                sqlite3_exec(m_db, "SELECT address FROM canonical_addresses;", OnAddressRow, &load, nullptr);
+            }
+            if (sqlite3_exec(m_db,
+                             "SELECT address, date, type, body, (select count(1) from sms) as c, thread_id, _id "
+                             "FROM sms order by date asc;",
+                             OnSmsRow, &load, nullptr) != SQLITE_OK &&
+                store.liveMessageCount == 0) {
+                sqlite3_exec(m_db,
+                             "SELECT address, date, type, body, (select count(1) from sms) as c FROM sms "
+                             "order by date asc;",
+                             OnSmsRow, &load, nullptr);
+            }
+            sqlite3_exec(m_db, "SELECT _id, recipient_ids FROM threads;", OnThreadRow, &load, nullptr);
+        }
     }
-    TallyMessages();
+    std::vector<std::int32_t> fallback;
+    if (!load.entryOfThread.empty()) {
+        fallback.assign(static_cast<std::size_t>(store.liveMessageCount), -1);
+        for (std::size_t m = 0; m < fallback.size() && m < load.threadOfMessage.size(); ++m) {
+            const auto found = load.entryOfThread.find(load.threadOfMessage[m]);
+            if (found != load.entryOfThread.end()) fallback[m] = found->second;
+        }
+    }
+    TallyMessages(fallback);
     SortConversations();
     return 1;
 }
 
-int CAndroidSms::OnAddressRow(void* /*unused*/, int /*columnCount*/, char** values, char** /*names*/)
+int CAndroidSms::OnAddressRow(void* load, int columnCount, char** values, char** /*names*/)
 {
     MessageStore& store = g_store;
     if (store.conversationCount >= kConversationLimit) return 0;
-    ContactRecord& entry = store.conversations[store.conversationCount];
+    const std::int32_t index = store.conversationCount;
+    ContactRecord& entry = store.conversations[index];
     entry.address = Utf8ToAnsiString(values[0]);
     StripChinaPrefix(entry.address);
     entry.recentTime = 0;
     entry.messageCount = 0;
+    entry.entryId = index;
+    if (load != nullptr && columnCount > 1 && values[1] != nullptr) {
+        static_cast<AndroidLoad*>(load)->entryOfAddressId.try_emplace(ReadDecimal64(values[1]), index);
+    }
     ++store.conversationCount;
     return 0;
 }
 
-int CAndroidSms::OnSmsRow(void* /*unused*/, int /*columnCount*/, char** values, char** /*names*/)
+int CAndroidSms::OnSmsRow(void* load, int columnCount, char** values, char** /*names*/)
 {
     MessageStore& store = g_store;
     if (store.liveMessages.empty()) {
@@ -69,11 +123,26 @@ int CAndroidSms::OnSmsRow(void* /*unused*/, int /*columnCount*/, char** values, 
     message.fromMe = (values[2] != nullptr && std::string_view(values[2]) == "1") ? 0 : 1;
     message.body = Utf8ToAnsiString(values[3]);
     message.unassignedFlag = 0;
+    if (columnCount > 6) message.rowId = ReadDecimal64(values[6]);
+    if (load != nullptr && columnCount > 5) {
+        static_cast<AndroidLoad*>(load)->threadOfMessage.push_back(ReadDecimal64(values[5]));
+    }
     ++store.liveMessageCount;
     return 0;
 }
 
-void CAndroidSms::TallyMessages()
+int CAndroidSms::OnThreadRow(void* load, int /*columnCount*/, char** values, char** /*names*/)
+{
+    auto& context = *static_cast<AndroidLoad*>(load);
+    if (values[0] == nullptr) return 0;
+    // A thread of one partner belongs to that partner's entry; any other to the catch-all entry.
+    const auto partner = context.entryOfAddressId.find(SingleRecipient(values[1]));
+    context.entryOfThread.try_emplace(ReadDecimal64(values[0]),
+                                      partner == context.entryOfAddressId.end() ? 0 : partner->second);
+    return 0;
+}
+
+void CAndroidSms::TallyMessages(std::span<const std::int32_t> fallback)
 {
     MessageStore& store = g_store;
     std::unordered_map<std::string_view, std::int32_t> firstEntry;
@@ -82,11 +151,18 @@ void CAndroidSms::TallyMessages()
         firstEntry.try_emplace(store.conversations[i].address, i);
     }
     for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
-        const MessageRecord& message = store.liveMessages[m];
+        MessageRecord& message = store.liveMessages[m];
         const auto found = firstEntry.find(message.address);
-        if (found == firstEntry.end()) continue;
-        ContactRecord& entry = store.conversations[found->second];
+        std::int32_t target = 0;
+        if (found != firstEntry.end()) {
+            target = found->second;
+        } else if (static_cast<std::size_t>(m) < fallback.size() && fallback[m] >= 0 &&
+                   fallback[m] < store.conversationCount) {
+            target = fallback[m];
+        }
+        ContactRecord& entry = store.conversations[target];
         ++entry.messageCount;
         entry.recentTime = message.time;
+        message.countedIn = entry.entryId;
     }
 }

@@ -1,5 +1,9 @@
-// The Android reader: live rows of mmssms.db (tables canonical_addresses and sms).
+// The Android reader: live rows of mmssms.db (tables canonical_addresses, sms and threads).
 #pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
 
 #include "store/Sms.h"
 
@@ -8,28 +12,29 @@ public:
     CAndroidSms();
 
     // Conversations from canonical_addresses (a leading "+86" removed), live messages from
-    // sms in ascending date order, the schema of sms. Reads the main file alone: a "-wal"
-    // beside it is ignored. Always returns 1.
+    // sms in ascending date order, the schema of sms. Reads the database as it stands: rows
+    // committed to a "-wal" log beside it count, without anything on disk changing. Always
+    // returns 1.
     std::int32_t LoadDatabase(std::string path) override;
 
-    // Scans the set-aside log (path + "-wal-undelete") in 4096-byte blocks when it exists,
-    // else the database itself in its own page size; see RunRecoveryPass for the two passes.
+    // Scans a "-wal-undelete" log that an earlier program set aside when it exists, else the
+    // "-wal" log in 4096-byte blocks when it exists, else the database itself in its own page
+    // size; see RunRecoveryPass for the two passes.
     void RecoverDeleted(std::string path, std::int32_t& count) override;
 
-    // The file a scan of the database at `path` reads: the set-aside log when it exists; with
-    // `logInPlace`, next the "-wal" log itself (for callers that set nothing aside); else the
-    // database. `logMode` tells whether a log was chosen.
-    static std::string ScanTarget(const std::string& path, bool logInPlace, bool& logMode);
+    // The file a scan of the database at `path` reads (see RecoverDeleted); `logMode` tells
+    // whether a log was chosen.
+    static std::string ScanTarget(const std::string& path, bool& logMode);
 
-    // Set by callers that never rename the log (the command-line companion): scan "-wal" in
-    // place when no set-aside log exists.
-    bool m_scanLogInPlace = false;
+    // Counts each live message in list order in its conversation and records it in the
+    // message's countedIn: the first entry whose address equals the message's, else
+    // `fallback[m]` (an entry index, used for message m when it is not negative), else the
+    // catch-all entry 0. The entry's recentTime becomes the time of its last message in list
+    // order. An empty `fallback` sends every unmatched message to entry 0.
+    static void TallyMessages(std::span<const std::int32_t> fallback = {});
 
-    // Row callbacks for sqlite3_exec; each returns 0.
-    static int OnAddressRow(void* unused, int columnCount, char** values, char** names);
-    static int OnSmsRow(void* unused, int columnCount, char** values, char** names);
-
-    // Counts each live message in the first conversation whose address equals its own and
-    // sets that conversation's recentTime to the time of its last message in list order.
-    static void TallyMessages();
+    // Row callbacks for sqlite3_exec, each given the load's AndroidLoad; each returns 0.
+    static int OnAddressRow(void* load, int columnCount, char** values, char** names);
+    static int OnSmsRow(void* load, int columnCount, char** values, char** names);
+    static int OnThreadRow(void* load, int columnCount, char** values, char** names);
 };

@@ -2,6 +2,7 @@
 #include "DatabaseOpen.h"
 
 #include <sqlite3.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <array>
@@ -36,13 +37,11 @@ bool HeaderSaysLogMode(const std::string& path)
 
 bool Writable(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
 
-// Reading through the log needs a read-write handle (a read-only one would create a "-shm"
-// file); it is safe only when SQLite will find nothing to roll back or tidy up.
+// Reading through the log in place needs a read-write handle (a read-only one would create a
+// "-shm" file); it is used only when the user may write both files anyway.
 bool CanReadThroughLog(const std::string& path)
 {
-    const std::string log = path + "-wal";
-    return NonEmptyFile(log) && !NonEmptyFile(path + "-journal") && HeaderSaysLogMode(path) &&
-           Writable(path) && Writable(log);
+    return HasCommittedLog(path) && Writable(path) && Writable(path + "-wal");
 }
 
 int OpenImmutable(const std::string& path, sqlite3** db)
@@ -53,8 +52,7 @@ int OpenImmutable(const std::string& path, sqlite3** db)
 
 int OpenThroughLog(const std::string& path, sqlite3** db)
 {
-    int rc = sqlite3_open_v2(SqliteFileUri(path, "").c_str(), db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI, nullptr);
+    int rc = sqlite3_open_v2(SqliteFileUri(path, "").c_str(), db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI, nullptr);
     if (rc != SQLITE_OK) return rc;
     int applied = 0;
     rc = sqlite3_db_config(*db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, &applied);
@@ -94,21 +92,73 @@ std::string SqliteFileUri(const std::string& path, const std::string& query)
     return uri;
 }
 
-int OpenDatabaseForReading(const std::string& path, LogUse use, sqlite3** db)
+bool HasCommittedLog(const std::string& path)
+{
+    return NonEmptyFile(path + "-wal") && !NonEmptyFile(path + "-journal") && HeaderSaysLogMode(path);
+}
+
+int OpenDatabaseForReading(const std::string& path, LogUse use, sqlite3** db, OpenedAs* how)
 {
     *db = nullptr;
     if (use == LogUse::IncludeCommittedLog && CanReadThroughLog(path)) {
         const int rc = OpenThroughLog(path, db);
-        if (rc == SQLITE_OK) return rc;
+        if (rc == SQLITE_OK) {
+            if (how != nullptr) *how = OpenedAs::LogInPlace;
+            return rc;
+        }
         // The log could not be used; the main file alone is still worth reading.
         sqlite3_close(*db);
         *db = nullptr;
     }
-    return OpenImmutable(path, db);
+    const int rc = OpenImmutable(path, db);
+    if (how != nullptr) *how = rc == SQLITE_OK ? OpenedAs::MainFileOnly : OpenedAs::Failed;
+    return rc;
 }
 
-ConnectionCloser::~ConnectionCloser()
+namespace {
+
+// A new private folder for a copy, or an empty path when none can be made.
+fs::path MakePrivateFolder()
+{
+    std::error_code error;
+    std::string pattern = (fs::temp_directory_path(error) / "kestrow-read-XXXXXX").string();
+    if (error || ::mkdtemp(pattern.data()) == nullptr) return {};
+    return pattern;
+}
+
+}  // namespace
+
+DatabaseReading::DatabaseReading(const std::string& path, sqlite3*& db, LogPolicy policy) : m_db(db)
+{
+    m_db = nullptr;
+    if (HasCommittedLog(path) && (policy == LogPolicy::AlwaysPrivateCopy || !CanReadThroughLog(path))) {
+        // The log is only applied by a connection that may create a "-shm" file: read a copy.
+        m_privateFolder = MakePrivateFolder();
+        if (!m_privateFolder.empty()) {
+            const fs::path copy = m_privateFolder / "database";
+            std::error_code error;
+            fs::copy_file(path, copy, error);
+            if (!error) fs::copy_file(path + "-wal", copy.string() + "-wal", error);
+            if (!error) {
+                m_result = OpenThroughLog(copy.string(), &m_db);
+                if (m_result == SQLITE_OK) {
+                    m_how = OpenedAs::PrivateCopy;
+                    return;
+                }
+                sqlite3_close(m_db);
+                m_db = nullptr;
+            }
+        }
+    }
+    m_result = OpenDatabaseForReading(path, LogUse::IncludeCommittedLog, &m_db, &m_how);
+}
+
+DatabaseReading::~DatabaseReading()
 {
     sqlite3_close(m_db);
     m_db = nullptr;
+    if (!m_privateFolder.empty()) {
+        std::error_code ignored;
+        fs::remove_all(m_privateFolder, ignored);
+    }
 }

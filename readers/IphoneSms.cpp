@@ -6,11 +6,87 @@
 #include <algorithm>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "ColumnSchema.h"
 #include "DatabaseOpen.h"
+#include "store/AttributedText.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
+
+namespace {
+
+// Finalizes a statement however the scope is left.
+struct Statement {
+    sqlite3_stmt* handle = nullptr;
+    ~Statement() { sqlite3_finalize(handle); }
+};
+
+const char* Text(sqlite3_stmt* row, int column)
+{
+    return reinterpret_cast<const char*>(sqlite3_column_text(row, column));
+}
+
+bool SchemaHasColumn(std::string_view name)
+{
+    const MessageStore& store = g_store;
+    for (std::int32_t i = 0; i < store.columnCount; ++i) {
+        if (store.columnNames[i] == name) return true;
+    }
+    return false;
+}
+
+// Entry indexes for messages that no handle key matches, found through their chat: the chat
+// with the smallest id that holds the message, when that chat has exactly one handle with an
+// entry. Others get -1 (the catch-all entry).
+std::vector<std::int32_t> ChatFallback(sqlite3* db)
+{
+    const MessageStore& store = g_store;
+    std::unordered_map<std::string_view, std::int32_t> entryOfKey;
+    for (std::int32_t i = 0; i < store.conversationCount; ++i) entryOfKey.try_emplace(store.conversations[i].key, i);
+    std::vector<std::int32_t> fallback(static_cast<std::size_t>(store.liveMessageCount), -1);
+    bool anyUnmatched = false;
+    for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
+        if (!entryOfKey.contains(store.liveMessages[m].address)) anyUnmatched = true;
+    }
+    if (!anyUnmatched || db == nullptr) return fallback;
+
+    std::unordered_map<std::int64_t, std::int32_t> entryOfChat;  // chats of one handle that has an entry
+    {
+        Statement chats;
+        sqlite3_prepare_v2(db, "SELECT chat_id, count(*), min(handle_id) FROM chat_handle_join GROUP BY chat_id;", -1,
+                           &chats.handle, nullptr);
+        while (chats.handle != nullptr && sqlite3_step(chats.handle) == SQLITE_ROW) {
+            if (sqlite3_column_int64(chats.handle, 1) != 1) continue;
+            const char* handle = Text(chats.handle, 2);
+            const auto entry = entryOfKey.find(handle != nullptr ? handle : "");
+            if (handle != nullptr && entry != entryOfKey.end() && entry->second != 0) {
+                entryOfChat.emplace(sqlite3_column_int64(chats.handle, 0), entry->second);
+            }
+        }
+    }
+    if (entryOfChat.empty()) return fallback;
+    std::unordered_map<std::int64_t, std::int64_t> chatOfMessage;  // the smallest chat id
+    {
+        Statement joins;
+        sqlite3_prepare_v2(db, "SELECT message_id, min(chat_id) FROM chat_message_join GROUP BY message_id;", -1,
+                           &joins.handle, nullptr);
+        while (joins.handle != nullptr && sqlite3_step(joins.handle) == SQLITE_ROW) {
+            chatOfMessage.emplace(sqlite3_column_int64(joins.handle, 0), sqlite3_column_int64(joins.handle, 1));
+        }
+    }
+    for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
+        const MessageRecord& message = store.liveMessages[m];
+        if (entryOfKey.contains(message.address)) continue;
+        const auto chat = chatOfMessage.find(message.rowId);
+        if (chat == chatOfMessage.end()) continue;
+        const auto entry = entryOfChat.find(chat->second);
+        if (entry != entryOfChat.end()) fallback[static_cast<std::size_t>(m)] = entry->second;
+    }
+    return fallback;
+}
+
+}  // namespace
 
 CIphoneSms::CIphoneSms() : CSms(kDeviceIphone) {}
 
@@ -22,20 +98,34 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
     catchAll.address = "Unknown";
     catchAll.recentTime = 0;
     catchAll.isCatchAll = 1;
+    catchAll.entryId = 0;
     store.liveMessageCount = 0;
     store.liveMessages = {};
 
-    ConnectionCloser closer(m_db);
-    if (OpenDatabaseForReading(path, LogUse::IncludeCommittedLog, &m_db) == SQLITE_OK) {
-        store.columnCount = 0;
-        sqlite3_exec(m_db, "PRAGMA table_info(message)", OnColumnRow, nullptr, nullptr);
-        sqlite3_exec(m_db, "SELECT ROWID, id FROM handle;", OnHandleRow, nullptr, nullptr);
-        sqlite3_exec(m_db,
-                     "SELECT text, handle_id ,date, is_from_me, (select count(1) from message) as "
-                     "c FROM message order by date asc;",
-                     OnMessageRow, nullptr, nullptr);
+    std::vector<std::int32_t> fallback;
+    {
+        const DatabaseReading reading(path, m_db);
+        if (reading.Opened()) {
+            store.columnCount = 0;
+            sqlite3_exec(m_db, "PRAGMA table_info(message)", OnColumnRow, nullptr, nullptr);
+            sqlite3_exec(m_db, "SELECT ROWID, id FROM handle;", OnHandleRow, nullptr, nullptr);
+            // Nanosecond and second dates sort together by the instant they stand for.
+            const std::string query =
+                std::string("SELECT text, handle_id, date, is_from_me, (select count(1) from message) as c, ROWID") +
+                (SchemaHasColumn("attributedbody") ? ", attributedBody" : "") +
+                " FROM message ORDER BY CASE WHEN date >= 100000000000 OR date <= -100000000000 "
+                "THEN date / 1000000000 ELSE date END, date;";
+            store.iphoneNanosecondDates = 0;
+            Statement messages;
+            if (sqlite3_prepare_v2(m_db, query.c_str(), -1, &messages.handle, nullptr) == SQLITE_OK) {
+                while (sqlite3_step(messages.handle) == SQLITE_ROW) OnMessageRow(messages.handle);
+            }
+            fallback = ChatFallback(m_db);
+        }
     }
-    CountConversationMessages();
+    // A table without live rows could be of either era: its deleted rows may hold either unit.
+    if (store.liveMessageCount == 0) store.iphoneNanosecondDates = 1;
+    CountConversationMessages(fallback);
     SortConversations();
     return 1;
 }
@@ -44,51 +134,79 @@ int CIphoneSms::OnHandleRow(void* /*unused*/, int /*columnCount*/, char** values
 {
     MessageStore& store = g_store;
     if (store.conversationCount >= kConversationLimit) return 0;
-    ContactRecord& entry = store.conversations[store.conversationCount];
+    const std::int32_t index = store.conversationCount;
+    ContactRecord& entry = store.conversations[index];
     // Key and address are kept as delivered, without the UTF-8 check: the key must compare
     // byte for byte with the messages' handle_id text.
     entry.key = values[0] ? values[0] : "";
     entry.address = values[1] ? values[1] : "";
     StripChinaPrefix(entry.address);
+    entry.entryId = index;
     ++store.conversationCount;
     return 0;
 }
 
-int CIphoneSms::OnMessageRow(void* /*unused*/, int /*columnCount*/, char** values, char** /*names*/)
+void CIphoneSms::OnMessageRow(sqlite3_stmt* row)
 {
     MessageStore& store = g_store;
     if (store.liveMessages.empty()) {
-        store.liveMessages.resize(static_cast<std::size_t>(std::max(0, ReadDecimal32(values[4]))));
+        store.liveMessages.resize(static_cast<std::size_t>(std::max(0, ReadDecimal32(Text(row, 4)))));
     }
-    if (store.liveMessageCount >= static_cast<std::int32_t>(store.liveMessages.size())) return 0;
+    if (store.liveMessageCount >= static_cast<std::int32_t>(store.liveMessages.size())) return;
     MessageRecord& message = store.liveMessages[store.liveMessageCount];
-    message.body = Utf8ToAnsiString(values[0]);
-    message.address = values[1] ? values[1] : "";
-    message.time = ReadDecimal32(values[2]);  // saturates: nanosecond dates become 2147483647
-    message.fromMe = ReadDecimal32(values[3]);
+    const char* text = Text(row, 0);
+    message.body = Utf8ToAnsiString(text);
+    if (message.body.empty() && sqlite3_column_count(row) > 6 && sqlite3_column_type(row, 6) == SQLITE_BLOB) {
+        const auto* blob = static_cast<const std::uint8_t*>(sqlite3_column_blob(row, 6));
+        const auto size = static_cast<std::size_t>(sqlite3_column_bytes(row, 6));
+        message.body = Utf8ToAnsiString(AttributedBodyText({blob, size}));
+    }
+    const char* handle = Text(row, 1);
+    message.address = handle ? handle : "";
+    const std::int64_t stored = ReadDecimal64(Text(row, 2));
+    if (stored >= kIphoneNanosecondThreshold || stored <= -kIphoneNanosecondThreshold) store.iphoneNanosecondDates = 1;
+    message.time = IphoneSecondsSince2001(stored);
+    message.fromMe = ReadDecimal32(Text(row, 3));
+    message.rowId = sqlite3_column_int64(row, 5);
     message.unassignedFlag = 0;
     ++store.liveMessageCount;
-    return 0;
 }
 
-void CIphoneSms::CountConversationMessages()
+void CIphoneSms::CountConversationMessages(std::span<const std::int32_t> fallback)
 {
     MessageStore& store = g_store;
     struct Tally {
         std::int32_t count = 0;
         std::int64_t newest = 0;
     };
-    std::unordered_map<std::string_view, Tally> byKey;
+    std::unordered_map<std::string_view, std::int32_t> firstEntryOfKey;
+    for (std::int32_t j = 0; j < store.conversationCount; ++j) firstEntryOfKey.try_emplace(store.conversations[j].key, j);
+    std::unordered_map<std::string_view, Tally> byKey;             // messages matched by key
+    std::vector<Tally> byEntry(static_cast<std::size_t>(store.conversationCount));  // the others
     for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
-        const MessageRecord& message = store.liveMessages[m];
-        Tally& tally = byKey[message.address];
-        ++tally.count;
-        tally.newest = std::max(tally.newest, message.time);
+        MessageRecord& message = store.liveMessages[m];
+        const auto found = firstEntryOfKey.find(message.address);
+        Tally* tally;
+        std::int32_t target;
+        if (found != firstEntryOfKey.end()) {
+            tally = &byKey[message.address];
+            target = found->second;
+        } else {
+            target = static_cast<std::size_t>(m) < fallback.size() && fallback[m] > 0 &&
+                             fallback[m] < store.conversationCount
+                         ? fallback[m]
+                         : 0;
+            tally = &byEntry[static_cast<std::size_t>(target)];
+        }
+        ++tally->count;
+        tally->newest = std::max(tally->newest, message.time);
+        message.countedIn = store.conversations[target].entryId;
     }
     for (std::int32_t j = 0; j < store.conversationCount; ++j) {
         ContactRecord& entry = store.conversations[j];
         const auto found = byKey.find(entry.key);
-        entry.messageCount = found == byKey.end() ? 0 : found->second.count;
-        entry.recentTime = found == byKey.end() ? 0 : found->second.newest;
+        const Tally& other = byEntry[static_cast<std::size_t>(j)];
+        entry.messageCount = (found == byKey.end() ? 0 : found->second.count) + other.count;
+        entry.recentTime = std::max(found == byKey.end() ? 0 : found->second.newest, other.newest);
     }
 }

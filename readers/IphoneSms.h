@@ -1,25 +1,37 @@
-// The iPhone reader: live rows of sms.db (tables handle and message).
+// The iPhone reader: live rows of sms.db (tables handle, message and the chat joins).
 #pragma once
 
+#include <cstdint>
+#include <span>
+#include <string>
+
 #include "store/Sms.h"
+
+struct sqlite3_stmt;
 
 class CIphoneSms : public CSms {
 public:
     CIphoneSms();
 
     // Conversations from handle (key = ROWID, address = id without a leading "+86"), live
-    // messages from message in ascending date order, the schema of message. Rows committed
-    // to a "-wal" log are read too. Always returns 1.
+    // messages from message in ascending time order, the schema of message. Dates are kept
+    // as seconds since 2001 whatever their stored unit; a message without text takes the one
+    // archived in its attributedBody. Rows committed to a "-wal" log are read too. Always
+    // returns 1.
     std::int32_t LoadDatabase(std::string path) override;
 
     // Scans the database file itself in its own page size; see RunRecoveryPass.
     void RecoverDeleted(std::string path, std::int32_t& count) override;
 
-    // Row callbacks for sqlite3_exec; each returns 0.
+    // Row callback for sqlite3_exec over (ROWID, id) of handle; returns 0.
     static int OnHandleRow(void* unused, int columnCount, char** values, char** names);
-    static int OnMessageRow(void* unused, int columnCount, char** values, char** names);
+    // Stores the message row the statement is on: (text, handle_id, date, is_from_me, count,
+    // ROWID[, attributedBody]).
+    static void OnMessageRow(sqlite3_stmt* row);
 
     // For every conversation: the number of live messages whose address equals its key, and
-    // the largest of their times (starting from 0) as recentTime.
-    static void CountConversationMessages();
+    // the largest of their times (starting from 0) as recentTime. A message that equals no
+    // key counts in entry `fallback[m]` (an entry index, when given and not negative), else in
+    // the catch-all entry 0. Each message's countedIn names the first entry that counts it.
+    static void CountConversationMessages(std::span<const std::int32_t> fallback = {});
 };

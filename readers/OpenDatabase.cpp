@@ -1,26 +1,81 @@
-// Opening a chosen database file: the log set-aside and the reader replacement.
+// Opening a chosen database file: recognising its kind and replacing the reader.
 #include "OpenDatabase.h"
 
-#include <filesystem>
+#include <sqlite3.h>
+
+#include <cstring>
+#include <fstream>
+#include <set>
 
 #include "CreateReader.h"
+#include "DatabaseOpen.h"
 #include "store/MessageStore.h"
-#include "store/OpenRules.h"
 
-LogSetAside SetAsideLog(const std::string& databasePath)
+namespace {
+
+bool LooksLikeSqlite(const std::string& path)
 {
-    namespace fs = std::filesystem;
-    const std::string log = databasePath + "-wal";
-    const std::string setAside = log + "-undelete";
-    std::error_code error;
-    if (!fs::exists(log, error)) return LogSetAside::NoLog;
-    if (fs::exists(setAside, error)) {
-        // remove() fails on a file another program holds only where locks are mandatory; a
-        // folder of that name that is not empty fails everywhere.
-        if (!fs::remove(setAside, error) || error) return LogSetAside::DeleteFailed;
+    std::ifstream file(path, std::ios::binary);
+    char header[16] = {};
+    return file.read(header, sizeof header) && std::memcmp(header, "SQLite format 3", 16) == 0;
+}
+
+// The names of the tables of the database at `path`, lower-cased, as it stands (its
+// committed log applied); empty when it cannot be read.
+std::set<std::string> TableNames(const std::string& path)
+{
+    std::set<std::string> names;
+    if (!LooksLikeSqlite(path)) return names;
+    sqlite3* db = nullptr;
+    const DatabaseReading reading(path, db);
+    if (!reading.Opened()) return names;
+    sqlite3_exec(
+        db, "SELECT lower(name) FROM sqlite_master WHERE type = 'table';",
+        [](void* found, int, char** values, char**) {
+            if (values[0] != nullptr) static_cast<std::set<std::string>*>(found)->insert(values[0]);
+            return 0;
+        },
+        &names, nullptr);
+    return names;
+}
+
+bool HasAndroidTables(const std::set<std::string>& tables)
+{
+    return tables.contains("sms") && tables.contains("canonical_addresses");
+}
+
+bool HasIphoneTables(const std::set<std::string>& tables)
+{
+    return tables.contains("message") && tables.contains("handle");
+}
+
+}  // namespace
+
+DatabaseName DetectDatabaseKind(const std::string& path)
+{
+    const DatabaseName byName = ClassifyDatabasePath(path);
+    if (byName != DatabaseName::Other) return byName;
+    const std::set<std::string> tables = TableNames(path);
+    if (HasAndroidTables(tables)) return DatabaseName::Android;
+    if (HasIphoneTables(tables)) return DatabaseName::Iphone;
+    return DatabaseName::Other;
+}
+
+std::string UnreadableDatabaseSentence(const std::string& path, DatabaseName kind)
+{
+    if (!LooksLikeSqlite(path)) {
+        return "The file " + path + " is not an SQLite 3 database, so no messages can be read from it.";
     }
-    fs::rename(log, setAside, error);
-    return LogSetAside::Renamed;
+    const std::set<std::string> tables = TableNames(path);
+    if (kind == DatabaseName::Android && !HasAndroidTables(tables)) {
+        return "The file " + path +
+               " has no Android message tables (sms and canonical_addresses), so no messages can be read from it.";
+    }
+    if (kind == DatabaseName::Iphone && !HasIphoneTables(tables)) {
+        return "The file " + path +
+               " has no iPhone message tables (message and handle), so no messages can be read from it.";
+    }
+    return "";
 }
 
 bool IsAlternateRecoveryPath(const std::string& path)
@@ -28,19 +83,22 @@ bool IsAlternateRecoveryPath(const std::string& path)
     return path.size() >= 5 && (path.ends_with("/sms2") || path.ends_with("\\sms2"));
 }
 
-OpenOutcome OpenDatabaseFile(const std::string& path)
+OpenResult OpenDatabaseFile(const std::string& path)
 {
-    const DatabaseName kind = ClassifyDatabasePath(path);
+    DatabaseName kind = ClassifyDatabasePath(path);
     if (kind == DatabaseName::Other) {
         const CSms* reader = g_store.currentReader.get();
         if (IsAlternateRecoveryPath(path) && reader != nullptr && reader->m_deviceKind == kDeviceAndroid) {
-            return OpenOutcome::AlternateRecovery;
+            return {OpenOutcome::AlternateRecovery, ""};
         }
-        return OpenOutcome::WrongFile;
-    }
-    if (kind == DatabaseName::Android && SetAsideLog(path) == LogSetAside::DeleteFailed) {
-        return OpenOutcome::LogLocked;
+        kind = DetectDatabaseKind(path);
+        if (kind == DatabaseName::Other) return {OpenOutcome::WrongFile, ""};
     }
     ReplaceReaderAndLoad(CreateReader(kind), path);
-    return kind == DatabaseName::Android ? OpenOutcome::OpenedAndroid : OpenOutcome::OpenedIphone;
+    OpenResult result{kind == DatabaseName::Android ? OpenOutcome::OpenedAndroid : OpenOutcome::OpenedIphone, ""};
+    // Only a load that found nothing at all needs a reason.
+    if (g_store.liveMessageCount == 0 && g_store.conversationCount == 1) {
+        result.warning = UnreadableDatabaseSentence(path, kind);
+    }
+    return result;
 }

@@ -1,27 +1,34 @@
-// The Open command's work, without a window: which reader a chosen file gets, setting an
-// Android database's write-ahead log aside, and loading the file into the store.
+// The Open command's work, without a window: which reader a chosen file gets and loading the
+// file into the store. Nothing on disk is changed.
 #pragma once
 
 #include <string>
 
-enum class LogSetAside {
-    NoLog,         // no "-wal" beside the database
-    Renamed,       // "-wal" now carries the "-wal-undelete" name
-    DeleteFailed,  // an older "-wal-undelete" could not be deleted: nothing was changed
+#include "store/OpenRules.h"
+
+// The kind of database at `path`: by its name where the name decides (a separator, then
+// "mmssms.db" or "sms.db", any case); otherwise by its tables: sms and canonical_addresses
+// make it Android, message and handle make it iPhone. Other files, including files that are
+// not SQLite databases, give DatabaseName::Other.
+DatabaseName DetectDatabaseKind(const std::string& path);
+
+// Why nothing could be read from the database of `kind` at `path` ("" when its tables are
+// there): not an SQLite 3 database, or one without that kind's message tables. A sentence
+// that names the file.
+std::string UnreadableDatabaseSentence(const std::string& path, DatabaseName kind);
+
+enum class OpenOutcome { OpenedAndroid, OpenedIphone, AlternateRecovery, WrongFile };
+
+struct OpenResult {
+    OpenOutcome outcome = OpenOutcome::WrongFile;
+    std::string warning;  // an opened file from which nothing can be read: why (else empty)
 };
-
-// W = path + "-wal", U = W + "-undelete". When W exists, an existing U is deleted first, then
-// W is renamed to U (a failed rename goes unnoticed, as the load still works).
-LogSetAside SetAsideLog(const std::string& databasePath);
-
-enum class OpenOutcome { OpenedAndroid, OpenedIphone, LogLocked, AlternateRecovery, WrongFile };
 
 // True when `path` ends in a separator and "sms2", exactly (no case folding).
 bool IsAlternateRecoveryPath(const std::string& path);
 
-// Applies the name rules to `path` (a separator then "mmssms.db" or "sms.db", ASCII case
-// folded). Android: sets the log aside (LogLocked, and nothing changed, when it cannot), then
-// both kinds reset the store, replace the reader and load the file. A path ending in "sms2"
-// while the Android reader is current asks for a recovery run in the alternate carving mode
-// (AlternateRecovery; nothing is loaded). WrongFile and AlternateRecovery change nothing.
-OpenOutcome OpenDatabaseFile(const std::string& path);
+// Applies the rules to `path`: the names first; a path ending in "sms2" while the Android
+// reader is current asks for a recovery run in the alternate carving mode (AlternateRecovery;
+// nothing is loaded); then the tables. A recognised file replaces the reader and is loaded
+// into the store. WrongFile and AlternateRecovery change nothing.
+OpenResult OpenDatabaseFile(const std::string& path);

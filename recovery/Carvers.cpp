@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "Varint.h"
+#include "store/AttributedText.h"
 #include "store/TimeText.h"
 
 namespace {
@@ -20,6 +21,7 @@ bool Accepts(ColumnRule rule, std::int32_t s)
     case ColumnRule::AndroidDate: return s == 5 || s == 8;
     case ColumnRule::ThreadId: return s == 1 || s == 2 || s == 3 || s == 9;
     case ColumnRule::IphoneDate: return s == 4;
+    case ColumnRule::IphoneDateOrNanoseconds: return s == 4 || s == 6;
     case ColumnRule::Version: return s != 0 && s <= 4;
     }
     return false;
@@ -35,10 +37,10 @@ ColumnRule AndroidRule(const std::string& type, const std::string& name)
     return type == "TEXT" ? ColumnRule::Text : ColumnRule::Unchecked;
 }
 
-ColumnRule IphoneRule(const std::string& type, const std::string& name)
+ColumnRule IphoneRule(const std::string& type, const std::string& name, bool nanosecondDates)
 {
     if (type == "INTEGER") {
-        if (name == "date") return ColumnRule::IphoneDate;
+        if (name == "date") return nanosecondDates ? ColumnRule::IphoneDateOrNanoseconds : ColumnRule::IphoneDate;
         if (name == "version") return ColumnRule::Version;
         return ColumnRule::AnyInteger;
     }
@@ -61,6 +63,7 @@ ColumnField IphoneField(const std::string& name)
     if (name == "date") return ColumnField::Date;
     if (name == "handle_id") return ColumnField::HandleId;
     if (name == "is_from_me") return ColumnField::IsFromMe;
+    if (name == "attributedbody") return ColumnField::AttributedBody;
     return ColumnField::None;
 }
 
@@ -85,7 +88,7 @@ RecordCarver::RecordCarver(Kind kind, const MessageStore& store) : m_kind(kind)
     for (std::int32_t i = 0; i < m_columnCount; ++i) {
         const std::string& name = store.columnNames[i];
         const std::string& type = store.columnTypes[i];
-        m_rules[i] = iphone ? IphoneRule(type, name) : AndroidRule(type, name);
+        m_rules[i] = iphone ? IphoneRule(type, name, store.iphoneNanosecondDates != 0) : AndroidRule(type, name);
         m_fields[i] = iphone ? IphoneField(name) : AndroidField(name);
         for (std::int32_t serialType = 0; serialType < 64; ++serialType) {
             if (Accepts(m_rules[i], serialType)) m_accepts[i] |= std::uint64_t{1} << serialType;
@@ -201,6 +204,8 @@ void RecordCarver::Extract(const std::uint8_t* body, const std::int32_t* serialT
 {
     // The fit test guarantees that every column's content lies within `available` bytes.
     std::size_t offset = 0;
+    const std::uint8_t* archived = nullptr;  // the attributedBody blob, when there is one
+    std::int32_t archivedLength = 0;
     for (std::int32_t k = 0; k < m_columnCount; ++k) {
         const std::uint8_t* content = body + offset;
         const std::int32_t serialType = serialTypes[k];
@@ -216,7 +221,12 @@ void RecordCarver::Extract(const std::uint8_t* body, const std::int32_t* serialT
         case ColumnField::Type: record.fromMe = serialType == 9 ? 0 : 1; break;
         case ColumnField::IsFromMe: record.fromMe = serialType == 8 ? 0 : 1; break;
         case ColumnField::Date:
-            if (m_kind == Kind::Iphone) {
+            if (m_kind == Kind::Iphone && serialType == 6 && m_rules[k] == ColumnRule::IphoneDateOrNanoseconds) {
+                // Nanoseconds since 2001 (iOS 11 and later), kept as seconds like a live date.
+                std::uint64_t value = 0;
+                for (int b = 0; b < 8; ++b) value = (value << 8) | content[b];
+                record.time = IphoneSecondsSince2001(static_cast<std::int64_t>(value));
+            } else if (m_kind == Kind::Iphone) {
                 // Four bytes whatever the serial type; bytes past the image read as zero.
                 std::uint32_t value = 0;
                 for (std::size_t b = 0; b < 4; ++b) {
@@ -240,8 +250,19 @@ void RecordCarver::Extract(const std::uint8_t* body, const std::int32_t* serialT
             record.address = std::to_string(static_cast<std::int32_t>(value));
             break;
         }
+        case ColumnField::AttributedBody:
+            if (serialType >= 12 && (serialType & 1) == 0) {
+                archived = content;
+                archivedLength = length;
+            }
+            break;
         }
         offset += static_cast<std::size_t>(length);
+    }
+    // Since iOS 16 many messages keep their text only in the archived attributed string.
+    if (record.body.empty() && archived != nullptr) {
+        record.body = Utf8ToAnsiString(
+            AttributedBodyText({archived, static_cast<std::size_t>(archivedLength)}));
     }
 }
 

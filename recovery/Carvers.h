@@ -36,11 +36,12 @@ enum class ColumnRule : std::uint8_t {
     AndroidDate,  // INTEGER date, date_sent: 5 (6-byte integer) or 8 (constant 0)
     ThreadId,     // INTEGER thread_id: 1, 2, 3 or 9 (constant 1)
     IphoneDate,   // INTEGER date: exactly 4
+    IphoneDateOrNanoseconds,  // INTEGER date of a nanosecond table: 4, or 6 (an 8-byte integer)
     Version,      // INTEGER version: not 0 and at most 4
 };
 
 // What a column gives to the output record.
-enum class ColumnField : std::uint8_t { None, Address, Date, Type, Body, Text, HandleId, IsFromMe };
+enum class ColumnField : std::uint8_t { None, Address, Date, Type, Body, Text, HandleId, IsFromMe, AttributedBody };
 
 // A schema turned into per-column rules, built once per scan.
 class RecordCarver {

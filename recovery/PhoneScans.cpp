@@ -30,11 +30,12 @@ bool Exists(const std::string& path)
 
 }  // namespace
 
-std::string CAndroidSms::ScanTarget(const std::string& path, bool logInPlace, bool& logMode)
+std::string CAndroidSms::ScanTarget(const std::string& path, bool& logMode)
 {
     logMode = true;
+    // A log that an earlier program renamed out of SQLite's way holds the older bytes.
     if (const std::string setAside = path + "-wal-undelete"; Exists(setAside)) return setAside;
-    if (const std::string log = path + "-wal"; logInPlace && Exists(log)) return log;
+    if (const std::string log = path + "-wal"; Exists(log)) return log;
     logMode = false;
     return path;
 }
@@ -42,7 +43,7 @@ std::string CAndroidSms::ScanTarget(const std::string& path, bool logInPlace, bo
 void CAndroidSms::RecoverDeleted(std::string path, std::int32_t& count)
 {
     RecoveryPassPlan plan;
-    plan.file = ScanTarget(path, m_scanLogInPlace, plan.logMode);
+    plan.file = ScanTarget(path, plan.logMode);
     plan.carverKind = g_store.alternateCarving != 0 ? RecordCarver::Kind::AndroidWithHeader
                                                      : RecordCarver::Kind::Android;
     plan.layoutFor = AndroidLayout;

@@ -26,8 +26,13 @@ std::vector<ShownMessage> CollectConversation(std::int32_t c)
         }
         const MessageRecord& m = recovered ? reader->m_recovered[i++] : store.liveMessages[j++];
 
-        const bool belongs = (iphone ? m.address == entry.key : m.address == entry.address) ||
-                             (c == 0 && (m.unassignedFlag == 1 || m.address.empty()));
+        const bool sameText = iphone ? m.address == entry.key : m.address == entry.address;
+        // A live message shows where it is counted (and wherever its text matches, as entries
+        // of the same name have always shown the same messages); a recovered message, and a
+        // live one no reader attributed, by the texts and the catch-all rule.
+        const bool belongs = !recovered && m.countedIn >= 0
+                                 ? m.countedIn == entry.entryId || sameText
+                                 : sameText || (c == 0 && (m.unassignedFlag == 1 || m.address.empty()));
         if (!belongs) continue;
 
         std::string name;

@@ -16,7 +16,8 @@ struct ShownMessage {
 
 // The messages of conversation `c` (0 <= c < conversationCount) of the current reader: live
 // and recovered lists merged by time (a live message first on equal times), keeping those
-// that belong to the conversation. iPhone messages belong by key, Android ones by address;
-// the catch-all entry 0 also shows unassigned recovered messages and messages with an empty
+// that belong to the conversation. A live message belongs where the reader counted it; iPhone
+// messages also belong by key, Android ones by address; the catch-all entry 0 also shows
+// unassigned recovered messages and recovered (or unattributed live) messages with an empty
 // address. Empty when no reader is current or `c` is out of range.
 std::vector<ShownMessage> CollectConversation(std::int32_t c);

@@ -12,6 +12,9 @@ struct ContactRecord {
     std::int32_t recoveredCount = 0;  // recovered messages attributed to it
     std::string key;            // iPhone: the handle's row id as decimal text; Android: empty
     std::int32_t isCatchAll = 0;  // 1 for entry 0 only
+    // The entry's identity for the load that made it: its index at creation (0 for the
+    // catch-all entry). Sorting moves it with the entry; live messages refer to it.
+    std::int32_t entryId = 0;
 
     bool operator==(const ContactRecord&) const = default;
 };
@@ -24,6 +27,10 @@ struct MessageRecord {
     std::string address;         // Android: partner's number; iPhone: handle key as decimal text
     std::int32_t spillFlag = 0;  // recovered only: carved record longer than page size - 35
     std::int32_t unassignedFlag = 0;  // recovered only: attributed to the catch-all entry
+    // Live messages: the entryId of the conversation that counts the message; -1 for
+    // recovered messages and for live ones that no reader has attributed.
+    std::int32_t countedIn = -1;
+    std::int64_t rowId = 0;  // the row's id in its table (_id, ROWID); 0 when unknown
 
     bool operator==(const MessageRecord&) const = default;
 };

@@ -20,6 +20,7 @@ void MessageStore::RestoreProgramStart()
     columnTypes.fill({});
     columnCount = 0;
     alternateCarving = 0;
+    iphoneNanosecondDates = 0;
 }
 
 void ResetStore()

@@ -31,6 +31,11 @@ struct MessageStore {
 
     std::int32_t alternateCarving = 0;
 
+    // iPhone only: 1 when the message table keeps nanosecond dates (a live date of 1e11 or
+    // more in absolute value, or no live row at all), so that the carver also accepts 8-byte
+    // dates. Set by each iPhone load.
+    std::int32_t iphoneNanosecondDates = 0;
+
     // Returns every member to its state at program start (no reader, empty schema). The
     // program itself never calls this; tests use it to begin each case from a fresh store.
     void RestoreProgramStart();

@@ -2,6 +2,7 @@
 #include "TimeText.h"
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <limits>
 
@@ -9,18 +10,16 @@ namespace {
 
 constexpr std::int64_t kMillisecondThreshold = 100'000'000'000;  // 1e11
 constexpr std::int64_t kSecondsClamp = 10'000'000'000;            // 1e10
-constexpr std::int64_t kOneDay = 86'400;
 constexpr std::int64_t kLastConvertible = 32'535'215'999;  // 3000-12-31 23:59:59 UTC
-constexpr int kCalendarShiftYears = 31;
 
-std::string FormatLocal(std::int64_t secondsSince1970, int yearShift)
+std::string FormatLocal(std::int64_t secondsSince1970)
 {
     const std::time_t value = static_cast<std::time_t>(secondsSince1970);
     std::tm local{};
     if (localtime_r(&value, &local) == nullptr) return "1960-01-01 00:00:00";
     char text[64];
     std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d",
-                  local.tm_year + 1900 + yearShift, local.tm_mon + 1, local.tm_mday,
+                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
                   local.tm_hour, local.tm_min, local.tm_sec);
     return text;
 }
@@ -32,13 +31,21 @@ std::string FormatMessageTime(std::int64_t t)
     if (t >= kMillisecondThreshold) {
         std::int64_t seconds = t / 1000;
         if (seconds > kSecondsClamp) seconds = 0;
-        return FormatLocal(seconds, 0);
+        return FormatLocal(seconds);
     }
     if (t == 0) return "None";
-    // Seconds since 2001, shown through the 1970 calendar moved 31 years on (one day added).
-    const std::int64_t shifted = t + kOneDay;  // cannot overflow: t < 1e11
-    if (shifted < 0 || shifted > kLastConvertible) return "1960-01-01 00:00:00";
-    return FormatLocal(shifted, kCalendarShiftYears);
+    // Seconds since 2001: the exact instant.
+    const std::int64_t unix = t + kSecondsFrom1970To2001;  // cannot overflow: t < 1e11
+    if (unix < 0 || unix > kLastConvertible) return "1960-01-01 00:00:00";
+    return FormatLocal(unix);
+}
+
+std::int64_t IphoneSecondsSince2001(std::int64_t stored)
+{
+    // Nanoseconds from iOS 11 on; the unit is told per value because an upgraded phone keeps
+    // its older rows in seconds. Division truncates toward zero.
+    if (stored >= kIphoneNanosecondThreshold || stored <= -kIphoneNanosecondThreshold) return stored / 1'000'000'000;
+    return stored;
 }
 
 std::string Utf8ToAnsiString(const char* text)
@@ -47,15 +54,69 @@ std::string Utf8ToAnsiString(const char* text)
     return Utf8ToAnsiString(std::string_view(text));
 }
 
+namespace {
+
+// The length of the well-formed sequence (Unicode table 3-7) that starts at `i`, or 0 when the
+// bytes there are not one.
+inline std::size_t WellFormedLength(const unsigned char* bytes, std::size_t i, std::size_t size)
+{
+    const unsigned char lead = bytes[i];
+    if (lead < 0x80) return 1;
+    std::size_t needed;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        needed = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        needed = 2;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        needed = 3;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (size - i <= needed) return 0;
+    if (bytes[i + 1] < low || bytes[i + 1] > high) return 0;
+    for (std::size_t k = 2; k <= needed; ++k) {
+        if ((bytes[i + k] & 0xC0) != 0x80) return 0;
+    }
+    return needed + 1;
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view text)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    std::size_t i = 0;
+    while (i < size) {
+        // Eight ASCII bytes at a time: most message texts are mostly ASCII or mostly CJK.
+        while (i + 8 <= size) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes + i, 8);
+            if ((word & 0x8080808080808080ULL) != 0) break;
+            i += 8;
+        }
+        if (i >= size) break;
+        const std::size_t length = WellFormedLength(bytes, i, size);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
 std::string Utf8ToAnsiString(std::string_view text)
 {
     // Well-formed sequences (Unicode table 3-7). A malformed sequence is replaced by one U+FFFD
     // per maximal subpart: the longest prefix of a well-formed sequence, or one lone byte.
     static constexpr char kReplacement[] = "\xEF\xBF\xBD";
-    // Most texts are plain ASCII: copy those whole.
+    // Nearly every text is valid: check it without writing, then copy it whole.
+    if (IsValidUtf8(text)) return std::string(text);
     std::size_t ascii = 0;
     while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
-    if (ascii == text.size()) return std::string(text);
     std::string out;
     out.reserve(text.size());
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());

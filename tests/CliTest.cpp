@@ -76,14 +76,24 @@ TEST_F(CliTest, HelpVersionAndUsageErrors)
     EXPECT_EQ(Run({"messages", "--conversation", "-1", "x/sms.db"}).status, 2);
 }
 
-TEST_F(CliTest, TheNameDecidesTheKindAndFileErrorsNameTheFile)
+TEST_F(CliTest, TheNameOrTheTablesDecideTheKindAndFileErrorsNameTheFile)
 {
+    std::ofstream(m_dir / "chat.db") << "plain text";
     const CliResult wrongName = Run({"conversations", (m_dir / "chat.db").string()});
     EXPECT_EQ(wrongName.status, 2);
     EXPECT_NE(wrongName.err.find("chat.db"), std::string::npos);
     EXPECT_NE(wrongName.err.find("mmssms.db"), std::string::npos);
     EXPECT_NE(wrongName.err.find("sms.db"), std::string::npos);
+    PhoneDb(m_dir / "old_mmssms.db").Exec("CREATE TABLE notes (text TEXT);");
     EXPECT_EQ(Run({"conversations", (m_dir / "old_mmssms.db").string()}).status, 2);
+    EXPECT_EQ(Run({"conversations", (m_dir / "missing.db").string()}).status, 1);
+
+    // A backup keeps the database under a name of its own: the tables tell.
+    const auto backup = m_dir / "3d0d7e5fb2ce288813306e4d4636395e047a3d28";
+    fixtures::WriteTwoPartnerAndroid(backup);
+    const CliResult byTables = Run({"conversations", "--json", backup.string()});
+    EXPECT_EQ(byTables.status, 0);
+    EXPECT_EQ(json::parse(byTables.out)["kind"], "android");
 
     const auto missing = (m_dir / "mmssms.db").string();
     const CliResult notThere = Run({"conversations", missing});
@@ -157,7 +167,8 @@ TEST_F(CliTest, MessagesInListOrderAndOneConversation)
     ASSERT_EQ(parsed["messages"].size(), 3u);
     EXPECT_EQ(parsed["messages"][1], json::parse(R"({"body": "你好", "from_me": false,
         "time": 1439532000123, "time_text": "2015-08-14 06:00:00", "address": "13812345678",
-        "recovered": false})"));
+        "recovered": false, "row": 1})"));
+    EXPECT_EQ(parsed["messages"][0]["row"], 2);  // 10086, listed after the newer conversation
 
     const CliResult one = Run({"messages", "--conversation", "1", path.string()});
     EXPECT_EQ(one.out, "13812345678 2015-08-14 06:00:00\n你好\n\nMe 2015-08-14 06:01:00\nhi\nthere\n\n");

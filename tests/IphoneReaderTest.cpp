@@ -1,6 +1,7 @@
 // The iPhone reader on fixture databases built with the phone's real tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "StoreHelpers.h"
@@ -35,18 +36,18 @@ TEST_F(IphoneReaderTest, LoadsHandlesMessagesAndTheSchema)
     ASSERT_EQ(g_store.conversationCount, 4);
     EXPECT_EQ(g_store.conversations[0].address, "Unknown");
     EXPECT_EQ(g_store.conversations[0].key, "");
-    EXPECT_EQ(g_store.conversations[0].messageCount, 1);  // the NULL handle_id
-    EXPECT_EQ(g_store.conversations[0].recentTime, kAug14 + 5);
+    EXPECT_EQ(g_store.conversations[0].messageCount, 2);  // the NULL handle_id and handle 0 (no chat)
+    EXPECT_EQ(g_store.conversations[0].recentTime, kAug14 + 6);
 
-    const ContactRecord& saturated = g_store.conversations[1];
-    EXPECT_EQ(saturated.address, "13900000000");
-    EXPECT_EQ(saturated.key, "3");
-    EXPECT_EQ(saturated.recentTime, 2'147'483'647);
-    const ContactRecord& china = g_store.conversations[2];
+    const ContactRecord& china = g_store.conversations[1];
     EXPECT_EQ(china.address, "13812345678");  // "+86" removed from the address, not the key
     EXPECT_EQ(china.key, "1");
     EXPECT_EQ(china.messageCount, 2);
     EXPECT_EQ(china.recentTime, kAug14 + 60);
+    const ContactRecord& nanoseconds = g_store.conversations[2];
+    EXPECT_EQ(nanoseconds.address, "13900000000");
+    EXPECT_EQ(nanoseconds.key, "3");
+    EXPECT_EQ(nanoseconds.recentTime, kAug14);  // stored in nanoseconds, kept in seconds
     const ContactRecord& mail = g_store.conversations[3];
     EXPECT_EQ(mail.address, "friend@example.com");
     EXPECT_EQ(mail.messageCount, 2);
@@ -58,10 +59,11 @@ TEST_F(IphoneReaderTest, LoadsHandlesMessagesAndTheSchema)
     EXPECT_EQ(g_store.liveMessages[1].fromMe, 0);  // NULL is_from_me
     EXPECT_EQ(g_store.liveMessages[2].body, "你好");
     EXPECT_EQ(g_store.liveMessages[2].address, "1");
-    EXPECT_EQ(g_store.liveMessages[3].address, "");
-    EXPECT_EQ(g_store.liveMessages[4].address, "0");  // handle 0: counted nowhere
-    EXPECT_EQ(g_store.liveMessages[5].fromMe, 1);
-    EXPECT_EQ(g_store.liveMessages[6].time, 2'147'483'647);
+    EXPECT_EQ(g_store.liveMessages[3].body, "ns date");  // the same instant, in time order
+    EXPECT_EQ(g_store.liveMessages[3].time, kAug14);
+    EXPECT_EQ(g_store.liveMessages[4].address, "");
+    EXPECT_EQ(g_store.liveMessages[5].address, "0");
+    EXPECT_EQ(g_store.liveMessages[6].fromMe, 1);
 
     ASSERT_EQ(g_store.columnCount, 51);
     EXPECT_EQ(g_store.columnNames[2], "text");
@@ -94,7 +96,7 @@ TEST_F(IphoneReaderTest, EmptyOrMissingTables)
     }
     Load(sub / "sms.db");
     EXPECT_EQ(g_store.conversationCount, 1);
-    EXPECT_EQ(g_store.conversations[0].messageCount, 1);
+    EXPECT_EQ(g_store.conversations[0].messageCount, 2);  // no handle table: both in the catch-all entry
     EXPECT_EQ(g_store.liveMessageCount, 2);
 }
 
@@ -166,6 +168,13 @@ TEST_F(IphoneReaderTest, CountingEqualsTheLiteralLoopsWithRepeatedKeys)
             ++e.messageCount;
             if (g_store.liveMessages[m].time > e.recentTime) e.recentTime = g_store.liveMessages[m].time;
         }
+    }
+    // A message whose key no entry has counts in the catch-all entry.
+    for (int m = 0; m < g_store.liveMessageCount; ++m) {
+        const std::string& key = g_store.liveMessages[m].address;
+        if (std::any_of(expected.begin(), expected.end(), [&](const ContactRecord& e) { return e.key == key; })) continue;
+        ++expected[0].messageCount;
+        expected[0].recentTime = std::max(expected[0].recentTime, g_store.liveMessages[m].time);
     }
     CIphoneSms::CountConversationMessages();
     for (int i = 0; i < 60; ++i) EXPECT_EQ(g_store.conversations[i], expected[i]) << "entry " << i;

@@ -101,12 +101,12 @@ TEST_F(RecoveryEndToEnd, AndroidMessagesThatLivedOnlyInTheLog)
         db.Exec("DELETE FROM sms WHERE _id >= 1010;");
         db.CloseKeepingLog();
     }
-    // As the window's Open command does: set the log aside, then load the main file alone.
-    std::filesystem::rename(path.string() + "-wal", path.string() + "-wal-undelete");
+    // The live list is the database with its log: the deletions committed there count.
     Load(path);
     ASSERT_EQ(g_store.liveMessageCount, 10);
     RunRecoverySteps(path.string());
     EXPECT_TRUE(g_store.currentReader->m_lastScan.logMode);
+    EXPECT_EQ(g_store.currentReader->m_lastScan.scannedPath, path.string() + "-wal");
     EXPECT_EQ(RecoveredBodies(), (std::set<std::string>{BodyOf(10), BodyOf(11), BodyOf(12), BodyOf(13)}));
     EXPECT_EQ(g_store.conversations[1].recoveredCount, 4);
     EXPECT_EQ(g_store.conversations[1].recentTime, kAndroidBase + 13);  // raised by a recovered message

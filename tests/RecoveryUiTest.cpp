@@ -89,12 +89,12 @@ TEST_F(RecoveryRunTest, Sms2AsksForTheAlternateRecoveryOnlyWithAnAndroidDatabase
     for (const char* path : {"sms2", "/a/SMS2", "/a/xsms2", "/a/sms2.db", "/a/sms22"}) {
         EXPECT_FALSE(IsAlternateRecoveryPath(path)) << path;
     }
-    EXPECT_EQ(OpenDatabaseFile("/a/sms2"), OpenOutcome::WrongFile);  // no reader yet
+    EXPECT_EQ(OpenDatabaseFile("/a/sms2").outcome, OpenOutcome::WrongFile);  // no reader yet
     g_store.currentReader = CreateReader(DatabaseName::Iphone);
-    EXPECT_EQ(OpenDatabaseFile("/a/sms2"), OpenOutcome::WrongFile);
+    EXPECT_EQ(OpenDatabaseFile("/a/sms2").outcome, OpenOutcome::WrongFile);
     g_store.currentReader = CreateReader(DatabaseName::Android);
-    EXPECT_EQ(OpenDatabaseFile("/a/sms2"), OpenOutcome::AlternateRecovery);
-    EXPECT_EQ(OpenDatabaseFile("/a/SMS2"), OpenOutcome::WrongFile);
+    EXPECT_EQ(OpenDatabaseFile("/a/sms2").outcome, OpenOutcome::AlternateRecovery);
+    EXPECT_EQ(OpenDatabaseFile("/a/SMS2").outcome, OpenOutcome::WrongFile);
     EXPECT_EQ(g_store.currentReader->m_deviceKind, kDeviceAndroid);
 }
 

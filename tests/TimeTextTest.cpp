@@ -25,14 +25,15 @@ TEST(FormatMessageTime, MillisecondsSecondsSince2001AndTheirLimitsInUtc)
         {99'999'999'999, "1960-01-01 00:00:00"},           // just below: seconds since 2001, too late
         {10'000'000'000'000, "2286-11-20 17:46:40"},       // 1e10 seconds is not clamped
         {20'000'000'000'000, "1970-01-01 00:00:00"},       // above it: clamped to 0, not "None"
-        {1, "2001-01-02 00:00:01"},                        // one day ahead of the exact instant
+        {1, "2001-01-01 00:00:01"},                        // seconds since 2001: the exact instant
         {461'234'567, "2015-08-14 08:42:47"},
-        {68'083'200, "2003-02-29 00:00:00"},               // 1972-02-29 moved 31 years on
-        {-86'400, "2001-01-01 00:00:00"},                  // shifted value 0
-        {-86'401, "1960-01-01 00:00:00"},                  // shifted value negative
+        {99'748'800, "2004-02-29 12:00:00"},               // a real leap day
+        {730'943'999, "2024-02-29 23:59:59"},
+        {-978'307'200, "1970-01-01 00:00:00"},             // the earliest convertible instant
+        {-978'307'201, "1960-01-01 00:00:00"},             // before 1970
         {-1'000'000'000, "1960-01-01 00:00:00"},
-        {32'535'129'599, "3031-12-31 23:59:59"},           // shifted to 3000-12-31 23:59:59
-        {32'535'129'600, "1960-01-01 00:00:00"},           // one second later
+        {31'556'908'799, "3000-12-31 23:59:59"},           // the latest convertible instant
+        {31'556'908'800, "1960-01-01 00:00:00"},           // one second later
         {60'000'000'000, "1960-01-01 00:00:00"},
         {std::numeric_limits<std::int64_t>::min(), "1960-01-01 00:00:00"},
         {std::numeric_limits<std::int64_t>::max(), "1970-01-01 00:00:00"},
@@ -46,7 +47,7 @@ TEST(FormatMessageTime, UsesTheProcessTimeZone)
     ::setenv("TZ", "CST-8", 1);  // UTC+8 without daylight saving, no zone files needed
     ::tzset();
     EXPECT_EQ(FormatMessageTime(1'439'532'000'123), "2015-08-14 14:00:00");
-    EXPECT_EQ(FormatMessageTime(1), "2001-01-02 08:00:01");
+    EXPECT_EQ(FormatMessageTime(1), "2001-01-01 08:00:01");
     EXPECT_EQ(FormatMessageTime(20'000'000'000'000), "1970-01-01 08:00:00");
     ::setenv("TZ", saved.c_str(), 1);
     ::tzset();
@@ -56,6 +57,22 @@ struct Utf8Case {
     std::string input;
     std::string expected;
 };
+
+TEST(IphoneSecondsSince2001, TheUnitIsDecidedPerValue)
+{
+    const std::pair<std::int64_t, std::int64_t> cases[] = {
+        {0, 0},
+        {461'234'567, 461'234'567},                      // seconds (iOS 10 and earlier)
+        {99'999'999'999, 99'999'999'999},                // below 1e11: still seconds
+        {100'000'000'000, 100},                          // 1e11 and more: nanoseconds
+        {461'234'567'891'234'567, 461'234'567},          // iOS 11 and later
+        {-100'000'000'000, -100},
+        {-1'999'999'999'999, -1'999},                    // rounds toward zero
+        {-5, -5},
+        {std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::min() / 1'000'000'000},
+    };
+    for (const auto& [stored, seconds] : cases) EXPECT_EQ(IphoneSecondsSince2001(stored), seconds) << stored;
+}
 
 TEST(Utf8ToAnsiString, ReplacesEachMaximalSubpartOfMalformedInput)
 {
@@ -75,8 +92,13 @@ TEST(Utf8ToAnsiString, ReplacesEachMaximalSubpartOfMalformedInput)
         {"\xF4\x90\x80\x80", r + r + r + r},           // above U+10FFFF
         {"\xFF\xFE", r + r},
         {"a\xF1\x80\x80\xE1\x80\xC2" "b", "a" + r + r + r + "b"},
+        {"eight ascii bytes first\xC3", "eight ascii bytes first" + r},  // after the 8-byte steps
+        {"0123456789abcdef\xE4\xB8\xAD", "0123456789abcdef中"},
     };
-    for (const Utf8Case& c : cases) EXPECT_EQ(Utf8ToAnsiString(std::string_view(c.input)), c.expected);
+    for (const Utf8Case& c : cases) {
+        EXPECT_EQ(Utf8ToAnsiString(std::string_view(c.input)), c.expected);
+        EXPECT_EQ(IsValidUtf8(c.input), c.input == c.expected) << c.expected;
+    }
     EXPECT_EQ(Utf8ToAnsiString(static_cast<const char*>(nullptr)), "");
 }
 

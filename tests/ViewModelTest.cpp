@@ -1,5 +1,5 @@
-// What the main window shows, without a display: the view's runs, the list's rows, and the Open
-// command's name rules and log set-aside on real files.
+// What the main window shows, without a display: the view's runs, the list's rows and its
+// fixed texts.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -37,13 +37,13 @@ TEST_F(ViewModelTest, AndroidRunsMergeByTimeWithTheirColoursAndHeadings)
     SetUpStore(DatabaseName::Android);
     // Times 10 to 50 are seconds since 2001.
     const std::vector<TextRun> expected = {
-        {"13800000001 2001-01-02 00:00:10\n", kLiveHeadingColour},  // live first on equal times
+        {"13800000001 2001-01-01 00:00:10\n", kLiveHeadingColour},  // live first on equal times
         {"hello\n\n", kLiveBodyColour},
-        {"13800000001 2001-01-02 00:00:10\n", kRecoveredColour},
+        {"13800000001 2001-01-01 00:00:10\n", kRecoveredColour},
         {"recovered at 10\n\n", kRecoveredColour},
-        {"Me 2001-01-02 00:00:40\n", kLiveHeadingColour},
+        {"Me 2001-01-01 00:00:40\n", kLiveHeadingColour},
         {"reply\n\n", kLiveBodyColour},
-        {"Me 2001-01-02 00:00:50\n", kRecoveredColour},
+        {"Me 2001-01-01 00:00:50\n", kRecoveredColour},
         {"recovered sent\n\n", kRecoveredColour},
     };
     const std::vector<TextRun> runs = ConversationRuns(1);
@@ -55,9 +55,9 @@ TEST_F(ViewModelTest, CatchAllShowsUnassignedAndAddresslessMessagesWithArrowHead
     SetUpStore(DatabaseName::Android);
     const std::vector<TextRun> runs = ConversationRuns(0);
     ASSERT_EQ(runs.size(), 4u);
-    EXPECT_EQ(runs[0].text, "Me ->  2001-01-02 00:00:30\n");  // sent, empty address
+    EXPECT_EQ(runs[0].text, "Me ->  2001-01-01 00:00:30\n");  // sent, empty address
     EXPECT_EQ(runs[1].text, "draft\n\n");
-    EXPECT_EQ(runs[2].text, "77 2001-01-02 00:00:35\n");  // received, unassigned recovered
+    EXPECT_EQ(runs[2].text, "77 2001-01-01 00:00:35\n");  // received, unassigned recovered
     EXPECT_EQ(runs[2].colour, kRecoveredColour);
     EXPECT_TRUE(ConversationRuns(2).size() == 2 && ConversationRuns(2)[0].text.starts_with("Me "));
 }
@@ -67,13 +67,13 @@ TEST_F(ViewModelTest, IphoneMessagesBelongByKeyAndAreHeadedWithTheConversationsA
     SetUpStore(DatabaseName::Iphone);
     const std::vector<TextRun> runs = ConversationRuns(1);
     ASSERT_EQ(runs.size(), 8u);
-    EXPECT_EQ(runs[0].text, "13800000001 2001-01-02 00:00:10\n");  // not the key "1"
-    EXPECT_EQ(runs[6].text, "Me 2001-01-02 00:00:50\n");
+    EXPECT_EQ(runs[0].text, "13800000001 2001-01-01 00:00:10\n");  // not the key "1"
+    EXPECT_EQ(runs[6].text, "Me 2001-01-01 00:00:50\n");
     // Row 0 of an iPhone database: received messages headed with the catch-all's name.
     const std::vector<TextRun> catchAll = ConversationRuns(0);
     ASSERT_EQ(catchAll.size(), 4u);
-    EXPECT_EQ(catchAll[0].text, "Me 2001-01-02 00:00:30\n");  // no arrow for the iPhone
-    EXPECT_EQ(catchAll[2].text, "Unknown 2001-01-02 00:00:35\n");
+    EXPECT_EQ(catchAll[0].text, "Me 2001-01-01 00:00:30\n");  // no arrow for the iPhone
+    EXPECT_EQ(catchAll[2].text, "Unknown 2001-01-01 00:00:35\n");
 }
 
 TEST_F(ViewModelTest, EmptyConversationsAndTheListRows)
@@ -113,62 +113,19 @@ TEST_F(ViewModelTest, FixedTexts)
               "http://www.kestrow.example/kestrow.htm.");
 }
 
-class SetAsideTest : public FreshStore {
-protected:
-    void Write(const std::string& name, const std::string& bytes) { std::ofstream(m_dir / name) << bytes; }
-    std::string Read(const std::string& name)
-    {
-        std::ifstream in(m_dir / name);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    bool Exists(const std::string& name) { return std::filesystem::exists(m_dir / name); }
-    std::string Db() { return (m_dir / "mmssms.db").string(); }
-};
-
-TEST_F(SetAsideTest, TheLogTakesTheSetAsideNameAndAnOlderOneGoes)
+TEST(LinkAddress, OnlyATextWithoutASchemeGetsHttp)
 {
-    EXPECT_EQ(SetAsideLog(Db()), LogSetAside::NoLog);
-
-    Write("mmssms.db-wal", "log 1");
-    EXPECT_EQ(SetAsideLog(Db()), LogSetAside::Renamed);
-    EXPECT_FALSE(Exists("mmssms.db-wal"));
-    EXPECT_EQ(Read("mmssms.db-wal-undelete"), "log 1");
-
-    // Opening again without a new log leaves the set-aside one as it is.
-    EXPECT_EQ(SetAsideLog(Db()), LogSetAside::NoLog);
-    EXPECT_EQ(Read("mmssms.db-wal-undelete"), "log 1");
-
-    Write("mmssms.db-wal", "log 2");
-    EXPECT_EQ(SetAsideLog(Db()), LogSetAside::Renamed);
-    EXPECT_EQ(Read("mmssms.db-wal-undelete"), "log 2");
-}
-
-TEST_F(SetAsideTest, AnUndeletableSetAsideFileStopsTheOpenBeforeAnyChange)
-{
-    {
-        fixtures::PhoneDb db = fixtures::PhoneDb::Android(m_dir / "mmssms.db");
-        db.AddAndroidAddress("5550001");
-    }
-    Write("mmssms.db-wal", "log");
-    // A folder that is not empty cannot be deleted, not even by root.
-    std::filesystem::create_directories(m_dir / "mmssms.db-wal-undelete" / "inside");
-    g_store.currentReader = CreateReader(DatabaseName::Iphone);
-    EXPECT_EQ(OpenDatabaseFile(Db()), OpenOutcome::LogLocked);
-    EXPECT_EQ(Read("mmssms.db-wal"), "log");
-    EXPECT_EQ(g_store.currentReader->m_deviceKind, kDeviceIphone);  // the reader stayed
-
-    std::filesystem::remove_all(m_dir / "mmssms.db-wal-undelete");
-    EXPECT_EQ(OpenDatabaseFile(Db()), OpenOutcome::OpenedAndroid);
-    EXPECT_EQ(g_store.conversationCount, 2);
-    EXPECT_TRUE(Exists("mmssms.db-wal-undelete"));
-
-    // Names that fit no rule change nothing; an iPhone database's log stays where it is.
-    EXPECT_EQ(OpenDatabaseFile((m_dir / "old_mmssms.db").string()), OpenOutcome::WrongFile);
-    EXPECT_EQ(OpenDatabaseFile((m_dir / "SMS2").string()), OpenOutcome::WrongFile);
-    EXPECT_EQ(g_store.currentReader->m_deviceKind, kDeviceAndroid);
-    Write("sms.db-wal", "iphone log");
-    EXPECT_EQ(OpenDatabaseFile((m_dir / "SMS.DB").string()), OpenOutcome::OpenedIphone);
-    EXPECT_EQ(Read("sms.db-wal"), "iphone log");
+    const std::pair<const char*, const char*> cases[] = {
+        {"www.kestrow.example/kestrow.htm", "http://www.kestrow.example/kestrow.htm"},
+        {"https://example.org/a?b=1", "https://example.org/a?b=1"},
+        {"http://example.org", "http://example.org"},
+        {"file:///tmp/x.html", "file:///tmp/x.html"},
+        {"mailto:a@example.org", "mailto:a@example.org"},
+        {"HTTPS://EXAMPLE.ORG", "HTTPS://EXAMPLE.ORG"},
+        {"www.example.org:8080/path", "http://www.example.org:8080/path"},  // a port, not a scheme
+        {"ftp.example.org/x", "http://ftp.example.org/x"},
+    };
+    for (const auto& [text, address] : cases) EXPECT_EQ(LinkAddress(text), address) << text;
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libsqlite3-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libbenchmark-dev
-  libwxgtk3.2-dev libgtk-3-dev xvfb xauth fonts-wqy-microhei
+  libwxgtk3.2-dev libgtk-3-dev xvfb xauth fonts-wqy-microhei fonts-noto-color-emoji
   dpkg-dev file desktop-file-utils
 )
 
@@ -46,7 +46,7 @@ demo() {
   configure build/main
   cmake --build build/main --target kestrow-cli kestrow
   local cli=build/main/cli/kestrow-cli db
-  for db in samples/android/mmssms.db samples/iphone/sms.db; do
+  for db in samples/android/mmssms.db samples/iphone/sms.db samples/iphone-current/sms.db; do
     echo
     echo "== $cli conversations $db"
     "$cli" conversations "$db"

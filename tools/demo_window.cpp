@@ -25,7 +25,7 @@ public:
         const std::string database(argv[1].utf8_str());
         const long row = std::atol(argv[2].utf8_str());
         const int seconds = std::atoi(argv[3].utf8_str());
-        platform::GetHooks().chooseOpenFile = [database](wxWindow*, const std::string&, const std::string&) {
+        platform::GetHooks().chooseOpenFile = [database](wxWindow*, const std::string&) {
             return std::optional<std::string>(database);
         };
         const std::string mode = argc > 4 ? std::string(argv[4].utf8_str()) : "";

@@ -1,6 +1,6 @@
 // Writes the sample databases under samples/: a small Android mmssms.db (with a "-wal" log
-// holding the latest deletions) and an iPhone sms.db, both with deleted messages whose bytes
-// are still in the files. Deterministic text and times; rerun with: kestrow-make-samples DIR
+// holding the latest deletions), an iPhone sms.db of 2015 and one of today (with its "-wal"),
+// all with deleted messages whose bytes are still in the files. Deterministic text and times; rerun with: kestrow-make-samples DIR
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -164,6 +164,80 @@ void MakeIphone(const std::filesystem::path& folder)
     db.Close();
 }
 
+// A phone of today (iOS 16): nanosecond dates, many texts only in attributedBody, a group chat
+// whose sent messages have handle_id 0, and deletions whose bytes stay in the file and in the
+// "-wal" log that a copy of a running phone carries along.
+void MakeIphoneCurrent(const std::filesystem::path& folder)
+{
+    std::filesystem::create_directories(folder);
+    const auto path = folder / "sms.db";
+    std::mt19937 random(2023);
+    PhoneDb db = PhoneDb::IphoneCurrent(path, {.writeAheadLog = true});
+    db.Exec("BEGIN");
+    const std::vector<std::string> handles = {"+14155550123", "+8613812345678", "mei.chen@icloud.com",
+                                              "+33612345678", "+491701234567", "+15125550199"};
+    for (std::size_t h = 0; h < handles.size(); ++h) {
+        const auto rowid = static_cast<std::int64_t>(h + 1);
+        db.AddIphoneHandle(rowid, handles[h]);
+        db.Run("INSERT INTO chat (ROWID, guid, style, state, chat_identifier, service_name) "
+               "VALUES (?1, ?2, 45, 3, ?3, 'iMessage')",
+               {rowid, "iMessage;-;" + handles[h], handles[h]});
+        db.Run("INSERT INTO chat_handle_join VALUES (?1, ?1)", {rowid});
+    }
+    // A group chat of the first three partners.
+    const std::int64_t group = static_cast<std::int64_t>(handles.size() + 1);
+    db.Run("INSERT INTO chat (ROWID, guid, style, state, chat_identifier, service_name) "
+           "VALUES (?1, 'iMessage;+;chat482910', 43, 3, 'chat482910', 'iMessage')",
+           {group});
+    for (std::int64_t h = 1; h <= 3; ++h) db.Run("INSERT INTO chat_handle_join VALUES (?1, ?2)", {group, h});
+
+    constexpr std::int64_t kNano = 1'000'000'000;
+    std::int64_t seconds = 700'000'000;  // March 2023, seconds since 2001
+    auto add = [&](std::int64_t rowid, std::int64_t handle, std::int64_t chat, bool fromMe, const std::string& body) {
+        seconds += 30 + static_cast<std::int64_t>(random() % 20'000);
+        const std::int64_t date = seconds * kNano + static_cast<std::int64_t>(random() % kNano);
+        // From iOS 16 on most texts are kept only in the archived attributed string.
+        const bool archivedOnly = random() % 3 != 0;
+        db.AddIphoneMessage({.text = archivedOnly ? fixtures::Value(nullptr) : fixtures::Value(body),
+                             .handleId = handle,
+                             .date = date,
+                             .isFromMe = std::int64_t{fromMe},
+                             .id = rowid,
+                             .attributedBody = fixtures::ArchivedAttributedString(body)});
+        db.Run("INSERT INTO chat_message_join VALUES (?1, ?2)", {chat, rowid});
+    };
+    const int kMessages = 280;
+    for (int i = 0; i < kMessages; ++i) {
+        const std::int64_t rowid = 5000 + i;
+        if (i % 9 == 4) {
+            // The group: received messages carry their sender, sent ones handle 0.
+            const bool fromMe = random() % 2 == 0;
+            add(rowid, fromMe ? 0 : static_cast<std::int64_t>(random() % 3 + 1), group, fromMe, Body(random, i));
+        } else {
+            const auto handle = static_cast<std::int64_t>(random() % handles.size() + 1);
+            add(rowid, handle, handle, random() % 2 == 0, i == 140 ? LongBody() : Body(random, i));
+        }
+    }
+    db.Exec("COMMIT");
+    db.Checkpoint();
+    // Deletions whose freed cells stay in the main file.
+    db.Exec("DELETE FROM message WHERE ROWID IN (5007, 5019, 5031, 5046, 5058, 5072, 5085, 5103, 5121, 5137, "
+            "5150, 5166, 5184, 5199, 5213, 5230, 5248, 5262);");
+    db.Exec("DELETE FROM chat_message_join WHERE message_id NOT IN (SELECT ROWID FROM message);");
+    db.Checkpoint();
+    // The latest messages and deletions are still only in the log.
+    db.Exec("BEGIN");
+    for (int i = 0; i < 10; ++i) {
+        const auto handle = static_cast<std::int64_t>(random() % handles.size() + 1);
+        add(6000 + i, handle, handle, random() % 2 == 0, Body(random, i) + " [" + std::to_string(i + 1) + "]");
+    }
+    db.Exec("COMMIT");
+    db.Exec("DELETE FROM message WHERE ROWID IN (6002, 6005, 6008, 5270);");
+    db.Exec("DELETE FROM chat_message_join WHERE message_id NOT IN (SELECT ROWID FROM message);");
+    db.CloseKeepingLog();
+    std::filesystem::remove(path.string() + "-shm");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -172,11 +246,12 @@ int main(int argc, char** argv)
     try {
         MakeAndroid(root / "android");
         MakeIphone(root / "iphone");
+        MakeIphoneCurrent(root / "iphone-current");
     } catch (const std::exception& error) {
         std::fprintf(stderr, "kestrow-make-samples: %s\n", error.what());
         return 1;
     }
-    std::printf("wrote %s and %s\n", (root / "android" / "mmssms.db").c_str(),
-                (root / "iphone" / "sms.db").c_str());
+    std::printf("wrote %s, %s and %s\n", (root / "android" / "mmssms.db").c_str(), (root / "iphone" / "sms.db").c_str(),
+                (root / "iphone-current" / "sms.db").c_str());
     return 0;
 }

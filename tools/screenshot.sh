@@ -11,7 +11,7 @@ mode=${4:-}
 demo=build/main/tools/kestrow-demo-window
 [ -x "$demo" ] || cmake --build build/main --target kestrow-demo-window
 command -v import >/dev/null || { echo "needs ImageMagick's import (apt-get install imagemagick)" >&2; exit 1; }
-# The window renames an Android log aside when it opens a database: work on a copy.
+# The window changes nothing on disk; a copy keeps the samples safe all the same.
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cp "$database"* "$scratch/"

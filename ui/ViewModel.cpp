@@ -1,6 +1,7 @@
 // Rows, runs and texts of the main window.
 #include "ViewModel.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "store/ConversationView.h"
@@ -51,6 +52,25 @@ std::string WrongFileText()
     return "The file in select is incorrect, the SMS database of iPhone mobile phone is sms.db and "
            "that of Android mobile phone is mmssms.db. On how to use this software, you can visit " +
            UsagePageAddress() + ".";
+}
+
+std::string LinkAddress(const std::string& linkText)
+{
+    // A scheme is a letter followed by letters, digits, "+", "-" or ".", then ":" (RFC 3986).
+    const std::size_t colon = linkText.find(':');
+    bool hasScheme = colon != std::string::npos && colon > 0 && std::isalpha(static_cast<unsigned char>(linkText[0]));
+    for (std::size_t i = 1; hasScheme && i < colon; ++i) {
+        const auto c = static_cast<unsigned char>(linkText[i]);
+        hasScheme = std::isalnum(c) || c == '+' || c == '-' || c == '.';
+    }
+    // "www.example.org:8080/x" has a port, not a scheme: a scheme is followed by "//" or is
+    // one of the schemes written without it.
+    if (hasScheme) {
+        const std::string scheme = linkText.substr(0, colon);
+        const bool slashes = linkText.compare(colon + 1, 2, "//") == 0;
+        hasScheme = slashes || scheme == "mailto" || scheme == "tel" || scheme == "sms";
+    }
+    return hasScheme ? linkText : "http://" + linkText;
 }
 
 std::string ElapsedText(std::uint32_t elapsedMilliseconds)

@@ -48,13 +48,14 @@ std::string UsagePageAddress();  // "http://" + host + "/kestrow.htm"
 // scheme, which link detection turns into a link.
 std::string IntroductionText();
 
-// The Open command's messages.
+// The Open command's file filters (GTK's patterns are case-sensitive) and its message.
+inline constexpr const char* kOpenFileFilter = "SMS database file (*.db)|*.[dD][bB]|All files|*";
 std::string WrongFileText();
-inline constexpr const char* kLogLockedText =
-    "Please do not use other software to open the database file, please retry after closing all "
-    "other software.";
-inline constexpr const char* kLogLockedCaption = "Failure";
 inline constexpr const char* kApplicationName = "Kestrow";
+
+// The address a clicked link opens: as it stands when it begins with a scheme (http://,
+// https://, file://, mailto: and the like), else with "http://" before it.
+std::string LinkAddress(const std::string& linkText);
 
 // The progress window's time line: "耗时%d.%d秒" with whole seconds and the truncated tenth.
 std::string ElapsedText(std::uint32_t elapsedMilliseconds);

@@ -28,6 +28,9 @@ int FuzzCarvers(const std::uint8_t* data, std::size_t size);
 // A whole counting and filling walk of arbitrary bytes, under a schema from the input.
 int FuzzScan(const std::uint8_t* data, std::size_t size);
 
+// The text reader of archived attributed strings (iPhone attributedBody blobs).
+int FuzzAttributed(const std::uint8_t* data, std::size_t size);
+
 struct Target {
     std::string_view name;  // also the folder of its corpus under tests/corpus
     int (*run)(const std::uint8_t*, std::size_t);
@@ -37,6 +40,7 @@ inline constexpr Target kTargets[] = {
     {"text", FuzzText},
     {"carvers", FuzzCarvers},
     {"scan", FuzzScan},
+    {"attributed", FuzzAttributed},
 };
 
 }  // namespace fuzz

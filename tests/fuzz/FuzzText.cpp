@@ -3,6 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "store/AttributedText.h"
 
 #include "FuzzTargets.h"
 #include "store/TimeText.h"
@@ -17,6 +20,7 @@ int FuzzText(const std::uint8_t* data, std::size_t size)
     const std::string checked = Utf8ToAnsiString(bytes);
     Check(Utf8ToAnsiString(std::string_view(checked)) == checked, "UTF-8 check is idempotent");
     Check(checked.size() <= size * 3, "at most one replacement per byte");
+    Check(IsValidUtf8(bytes) == (checked == bytes), "the fast validity check agrees with the conversion");
 
     // Decimal parsing agrees with the C library on the text up to the first zero byte.
     const std::string text(bytes.substr(0, bytes.find('\0')));
@@ -30,6 +34,18 @@ int FuzzText(const std::uint8_t* data, std::size_t size)
     std::memcpy(&raw, data, size < sizeof raw ? size : sizeof raw);
     const std::string shown = FormatMessageTime(raw);
     Check(shown == "None" || shown.size() >= 19, "time text shape");
+    return 0;
+}
+
+int FuzzAttributed(const std::uint8_t* data, std::size_t size)
+{
+    // The input in a buffer of its own size, so that the sanitizers catch any read past it.
+    const std::vector<std::uint8_t> blob(data, data + size);
+    const std::string text = AttributedBodyText(blob);
+    const std::string_view bytes(reinterpret_cast<const char*>(blob.data()), blob.size());
+    Check(text.size() <= size, "the text is no longer than the blob");
+    Check(text.empty() || bytes.find(text) != std::string_view::npos, "the text is bytes of the blob");
+    Check(text.empty() || bytes.find("NSString") != std::string_view::npos, "a text needs the class name");
     return 0;
 }
 

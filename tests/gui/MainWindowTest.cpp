@@ -1,5 +1,7 @@
 // The main window on a virtual display, driven through its handlers and the platform hooks.
 #include <gtest/gtest.h>
+
+#include <cstring>
 #include <wx/app.h>
 #include <wx/menu.h>
 #include <wx/stattext.h>
@@ -37,8 +39,8 @@ protected:
             m_boxes.push_back({text, caption});
             return wxOK;
         };
-        hooks.chooseOpenFile = [this](wxWindow*, const std::string& description, const std::string& pattern) {
-            m_filters.push_back(description + "|" + pattern);
+        hooks.chooseOpenFile = [this](wxWindow*, const std::string& wildcard) {
+            m_filters.push_back(wildcard);
             return m_nextChoice;
         };
         hooks.openUrl = [this](const std::string& url) {
@@ -184,8 +186,6 @@ TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
 TEST_F(MainWindowTest, OpenFillsTheListAndSelectingARowShowsTheConversation)
 {
     Open(AndroidDatabase());
-    ASSERT_EQ(m_filters.size(), 1u);
-    EXPECT_EQ(m_filters[0], "SMS database file (*.db)|*.[dD][bB]");
     EXPECT_TRUE(m_boxes.empty());
     EXPECT_EQ(m_window->m_strDatabasePath, (m_dir / "mmssms.db").string());
     CListCtrl& list = *m_window->m_listConversations;
@@ -198,7 +198,7 @@ TEST_F(MainWindowTest, OpenFillsTheListAndSelectingARowShowsTheConversation)
     }
     EXPECT_EQ(Utf8(list.GetItemText(1, 0)), "13812345678");
     EXPECT_EQ(list.GetSelectedItemCount(), 0);
-    EXPECT_EQ(Utf8(m_window->m_viewMessages->GetValue()), IntroductionText());  // the view is left alone
+    EXPECT_EQ(Utf8(m_window->m_viewMessages->GetValue()), "");  // empty until a row is selected
 
     // Rows of conversations with recovered messages are red in every column.
     g_store.conversations[1].recoveredCount = 2;
@@ -224,6 +224,12 @@ TEST_F(MainWindowTest, OpenFillsTheListAndSelectingARowShowsTheConversation)
     m_window->OnConversationChanged(again);
     EXPECT_EQ(Utf8(m_window->m_viewMessages->GetValue()), expected);
 
+    // Opening a database again empties the view: the old conversation does not stand beside
+    // the new list.
+    Open(m_dir / "mmssms.db");
+    EXPECT_EQ(Utf8(m_window->m_viewMessages->GetValue()), "");
+    ASSERT_EQ(list.GetItemCount(), 3);
+
     // With nothing selected, Down reaches row 0 (the catch-all entry) first.
     list.SetItemState(1, 0, wxLIST_STATE_SELECTED);
     wxKeyEvent down(wxEVT_KEY_DOWN);
@@ -233,7 +239,7 @@ TEST_F(MainWindowTest, OpenFillsTheListAndSelectingARowShowsTheConversation)
     EXPECT_EQ(list.GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED), 0);
 }
 
-TEST_F(MainWindowTest, WrongFilesCancelAndTheLockedLog)
+TEST_F(MainWindowTest, WrongFilesCancelAndUnreadableFiles)
 {
     const auto path = AndroidDatabase();
     m_nextChoice = std::nullopt;
@@ -241,21 +247,25 @@ TEST_F(MainWindowTest, WrongFilesCancelAndTheLockedLog)
     m_window->OnOpenDatabase(event);
     EXPECT_TRUE(m_boxes.empty());
     EXPECT_TRUE(m_window->m_strDatabasePath.empty());
+    ASSERT_EQ(m_filters.size(), 1u);
+    EXPECT_EQ(m_filters[0], "SMS database file (*.db)|*.[dD][bB]|All files|*");
 
+    std::ofstream(m_dir / "old_mmssms.db") << "some notes";
     Open(m_dir / "old_mmssms.db");
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_EQ(m_boxes[0].text, WrongFileText());
     EXPECT_EQ(m_boxes[0].caption, "Kestrow");
     EXPECT_EQ(g_store.currentReader, nullptr);
 
-    std::ofstream(path.string() + "-wal") << "log";
-    std::filesystem::create_directories(path.string() + "-wal-undelete/inside");
-    Open(path);
+    // A file that carries the name but holds no database opens, with the reason shown.
+    const auto named = m_dir / "copy" / "sms.db";
+    std::filesystem::create_directories(named.parent_path());
+    std::ofstream(named) << "not a database";
+    Open(named);
     ASSERT_EQ(m_boxes.size(), 2u);
-    EXPECT_EQ(m_boxes[1].caption, "Failure");
-    EXPECT_EQ(m_boxes[1].text, kLogLockedText);
-    EXPECT_TRUE(m_window->m_strDatabasePath.empty());
-    EXPECT_EQ(m_window->m_listConversations->GetItemCount(), 0);
+    EXPECT_EQ(m_boxes[1].text, "The file " + named.string() + " is not an SQLite 3 database, so no messages can be read from it.");
+    EXPECT_EQ(m_window->m_strDatabasePath, named.string());
+    EXPECT_EQ(m_window->m_listConversations->GetItemCount(), 1);
 }
 
 TEST_F(MainWindowTest, LinksOpenOnlyOnALeftButtonRelease)
@@ -270,11 +280,24 @@ TEST_F(MainWindowTest, LinksOpenOnlyOnALeftButtonRelease)
     }
     EXPECT_EQ(m_urls, (std::vector<std::string>{"http://www.kestrow.example/kestrow.htm"}));
 
+    // A link that carries its own scheme opens as it is.
+    m_window->m_viewMessages->SetValue("see https://example.org/a?b=1 or mailto:a@example.org");
+    for (const char* text : {"https://example.org/a?b=1", "mailto:a@example.org"}) {
+        const std::string value = Utf8(m_window->m_viewMessages->GetValue());
+        const long from = static_cast<long>(value.find(text));
+        wxMouseEvent up(wxEVT_LEFT_UP);
+        wxTextUrlEvent link(res::IDC_MESSAGE_VIEW, up, from, from + static_cast<long>(std::strlen(text)));
+        m_window->OnViewLink(link);
+    }
+    EXPECT_EQ(m_urls, (std::vector<std::string>{"http://www.kestrow.example/kestrow.htm", "https://example.org/a?b=1",
+                                                "mailto:a@example.org"}));
+    m_urls.clear();
+
     wxCommandEvent event;
     m_window->OnHomePage(event);
     m_window->OnUsage(event);
-    EXPECT_EQ(m_urls[1], "http://www.kestrow.example/");
-    EXPECT_EQ(m_urls[2], "http://www.kestrow.example/kestrow.htm");
+    EXPECT_EQ(m_urls[0], "http://www.kestrow.example/");
+    EXPECT_EQ(m_urls[1], "http://www.kestrow.example/kestrow.htm");
 }
 
 TEST_F(MainWindowTest, AboutBoxTexts)
@@ -334,7 +357,9 @@ TEST_F(MainWindowTest, RecoverMarksTheConversationsAndReports)
     EXPECT_EQ(m_boxes[0].text, "Please open SMS database file at first.");
     EXPECT_EQ(ProgressWindows(), 0);
 
-    Open(DatabaseWithDeletions());
+    const auto path = DatabaseWithDeletions();
+    const auto before = fixtures::SnapshotFolder(m_dir.Path());
+    Open(path);
     for (int run = 0; run < 2; ++run) {
         Recover();
         wxTheApp->ProcessIdle();
@@ -344,6 +369,7 @@ TEST_F(MainWindowTest, RecoverMarksTheConversationsAndReports)
     ASSERT_EQ(m_boxes.size(), 3u);
     EXPECT_TRUE(m_boxes[2].text.starts_with("Totally 3 short messages are successfully recovered.\nNote: ")) << m_boxes[2].text;
     EXPECT_EQ(m_boxes[2].caption, "Kestrow");
+    EXPECT_TRUE(fixtures::SnapshotFolder(m_dir.Path()) == before) << "the files changed";
     CListCtrl& list = *m_window->m_listConversations;
     const int row = list.FindItem(-1, "13812345678");
     ASSERT_GE(row, 0);
