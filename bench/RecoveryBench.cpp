@@ -1,13 +1,12 @@
 // Recovery speed: the varint reader, one carver over a page, whole recovery runs of generated
-// databases of about 10 MB and 100 MB, and the merge of 100,000 finds. The databases are
-// generated once into a cache folder outside the repository (KESTROW_BENCH_CACHE, default
-// /tmp/kestrow-bench-cache) and reused by later runs.
+// databases of about 10 MB and 100 MB, and the merge of 100,000 finds.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 
+#include "BenchDatabases.h"
 #include "fixtures/PhoneDb.h"
 #include "readers/CreateReader.h"
 #include "recovery/Carvers.h"
@@ -21,61 +20,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path CacheFolder()
-{
-    const char* configured = std::getenv("KESTROW_BENCH_CACHE");
-    fs::path folder = configured ? configured : "/tmp/kestrow-bench-cache";
-    fs::create_directories(folder);
-    return folder;
-}
-
-std::string Body(std::mt19937& random, int i)
-{
-    static const char* phrases[] = {"晚上一起吃饭吗？", "Running late, 10 min", "收到，谢谢！",
-                                    "Ça va ? On se voit au café.", "生日快乐🎂🎉", "Can you pick up milk?"};
-    return std::string(phrases[random() % 6]) + " #" + std::to_string(i) + " " + phrases[random() % 6];
-}
-
-// A database of about `megabytes` MB with one message in ten deleted (secure delete off).
-fs::path Database(bool iphone, int megabytes)
-{
-    const fs::path folder = CacheFolder() / ((iphone ? "iphone-" : "android-") + std::to_string(megabytes));
-    const fs::path path = folder / (iphone ? "sms.db" : "mmssms.db");
-    if (fs::exists(path)) return path;
-    fs::create_directories(folder);
-    const fs::path partial = folder / (iphone ? "building-sms.db" : "building-mmssms.db");
-    {
-        std::mt19937 random(static_cast<unsigned>(megabytes));
-        fixtures::PhoneDb db = iphone ? fixtures::PhoneDb::Iphone(partial) : fixtures::PhoneDb::Android(partial);
-        const int messages = megabytes * (iphone ? 5200 : 8000);
-        db.Exec("BEGIN");
-        for (int p = 1; p <= 400; ++p) {
-            if (iphone) {
-                db.AddIphoneHandle(p, "+86139" + std::to_string(10'000'000 + p));
-            } else {
-                db.AddAndroidAddress("+86139" + std::to_string(10'000'000 + p));
-            }
-        }
-        for (int i = 0; i < messages; ++i) {
-            const int partner = 1 + static_cast<int>(random() % 400);
-            if (iphone) {
-                db.AddIphoneMessage({.text = Body(random, i), .handleId = partner,
-                                     .date = std::int64_t{400'000'000} + i * 60,
-                                     .isFromMe = static_cast<std::int64_t>(random() % 2)});
-            } else {
-                db.AddAndroidSms({.address = "139" + std::to_string(10'000'000 + partner),
-                                  .date = std::int64_t{1'300'000'000'000} + i * 60'000LL,
-                                  .type = static_cast<std::int64_t>(1 + random() % 2), .body = Body(random, i),
-                                  .threadId = partner});
-            }
-        }
-        db.Exec("COMMIT");
-        db.Exec(iphone ? "DELETE FROM message WHERE ROWID % 10 = 3;" : "DELETE FROM sms WHERE _id % 10 = 3;");
-    }
-    fs::rename(partial, path);
-    return path;
-}
 
 void BM_ReadVarint(benchmark::State& state)
 {
@@ -95,7 +39,7 @@ BENCHMARK(BM_ReadVarint);
 // The Android carver at every offset of one 4096-byte page taken from a generated database.
 void BM_CarvePage(benchmark::State& state)
 {
-    const fs::path path = Database(false, 10);
+    const fs::path path = bench::SmallDatabase(false, 10);
     g_store.RestoreProgramStart();
     ReplaceReaderAndLoad(CreateReader(DatabaseName::Android), path.string());
     const FileImage image(path.string());
@@ -117,7 +61,7 @@ BENCHMARK(BM_CarvePage);
 void BM_RecoveryRun(benchmark::State& state)
 {
     const bool iphone = state.range(0) != 0;
-    const fs::path path = Database(iphone, static_cast<int>(state.range(1)));
+    const fs::path path = bench::SmallDatabase(iphone, static_cast<int>(state.range(1)));
     g_store.RestoreProgramStart();
     ReplaceReaderAndLoad(CreateReader(iphone ? DatabaseName::Iphone : DatabaseName::Android), path.string());
     RecoveryRunCounts counts;
@@ -140,7 +84,7 @@ void BM_Merge100k(benchmark::State& state)
     g_store.liveMessages.resize(100'000);
     g_store.liveMessageCount = 100'000;
     for (int i = 0; i < 100'000; ++i) {
-        g_store.liveMessages[i].body = Body(random, i);
+        g_store.liveMessages[i].body = bench::Body(random, i);
         g_store.liveMessages[i].time = 1'300'000'000'000 + i;
     }
     std::vector<MessageRecord> finds(100'000);

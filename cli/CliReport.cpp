@@ -7,43 +7,52 @@
 #include <unordered_map>
 #include <vector>
 
+#include "JsonWriter.h"
 #include "store/ConversationView.h"
 #include "store/MessageStore.h"
 #include "store/RecoveryRun.h"
 #include "store/TimeText.h"
 
-using nlohmann::ordered_json;
-
 namespace {
 
-// JSON strings must be valid UTF-8; iPhone keys and addresses are kept as delivered.
+// Texts for a terminal must be valid UTF-8; iPhone keys and addresses are kept as delivered.
 std::string JsonText(const std::string& text) { return Utf8ToAnsiString(std::string_view(text)); }
 
-// The fields every message object shares.
-ordered_json MessageFields(const MessageRecord& m)
+// The fields every message object shares (the writer checks the texts as UTF-8).
+void WriteMessageFields(JsonWriter& json, const MessageRecord& m)
 {
-    ordered_json item;
-    item["body"] = JsonText(m.body);
-    item["from_me"] = m.fromMe != 0;
-    item["time"] = m.time;
-    item["time_text"] = FormatMessageTime(m.time);
-    item["address"] = JsonText(m.address);
-    return item;
+    json.Member("body", m.body);
+    json.Member("from_me", m.fromMe != 0);
+    json.Member("time", m.time);
+    json.Member("time_text", FormatMessageTime(m.time));
+    json.Member("address", m.address);
 }
 
-ordered_json MessageJson(const MessageRecord& m, bool recovered)
+void WriteEnvelope(JsonWriter& json, const std::string& databasePath)
 {
-    ordered_json item = MessageFields(m);
-    item["recovered"] = recovered;
-    return item;
+    json.Member("database", databasePath);
+    json.Member("kind", KindName());
 }
 
-ordered_json Envelope(const std::string& databasePath)
+void WriteConversationList(JsonWriter& json)
 {
-    ordered_json out;
-    out["database"] = JsonText(databasePath);
-    out["kind"] = KindName();
-    return out;
+    const MessageStore& store = g_store;
+    json.Key("conversations");
+    json.BeginArray();
+    for (std::int32_t i = 0; i < store.conversationCount; ++i) {
+        const ContactRecord& c = store.conversations[i];
+        json.BeginObject();
+        json.Member("row", i);
+        json.Member("address", c.address);
+        json.Member("key", c.key);
+        json.Member("recent_time", c.recentTime);
+        json.Member("recent_time_text", FormatMessageTime(c.recentTime));
+        json.Member("message_count", c.messageCount);
+        json.Member("recovered_count", c.recoveredCount);
+        json.Member("catch_all", c.isCatchAll != 0);
+        json.EndObject();
+    }
+    json.EndArray();
 }
 
 // The sender shown for a received live message outside any conversation: Android stores the
@@ -134,26 +143,12 @@ std::string ConversationsText()
     return out;
 }
 
-ordered_json ConversationsJson(const std::string& databasePath)
+void WriteConversationsJson(JsonWriter& json, const std::string& databasePath)
 {
-    const MessageStore& store = g_store;
-    ordered_json out = Envelope(databasePath);
-    ordered_json list = ordered_json::array();
-    for (std::int32_t i = 0; i < store.conversationCount; ++i) {
-        const ContactRecord& c = store.conversations[i];
-        ordered_json item;
-        item["row"] = i;
-        item["address"] = JsonText(c.address);
-        item["key"] = JsonText(c.key);
-        item["recent_time"] = c.recentTime;
-        item["recent_time_text"] = FormatMessageTime(c.recentTime);
-        item["message_count"] = c.messageCount;
-        item["recovered_count"] = c.recoveredCount;
-        item["catch_all"] = c.isCatchAll != 0;
-        list.push_back(std::move(item));
-    }
-    out["conversations"] = std::move(list);
-    return out;
+    json.BeginObject();
+    WriteEnvelope(json, databasePath);
+    WriteConversationList(json);
+    json.EndObject();
 }
 
 std::string MessagesText()
@@ -167,26 +162,34 @@ std::string MessagesText()
     return out;
 }
 
-ordered_json MessagesJson(const std::string& databasePath)
+void WriteMessagesJson(JsonWriter& json, const std::string& databasePath)
 {
     const MessageStore& store = g_store;
-    ordered_json out = Envelope(databasePath);
-    ordered_json list = ordered_json::array();
+    json.BeginObject();
+    WriteEnvelope(json, databasePath);
     // Entry ids are the entries' indexes at load time; sorting moved them to other rows.
     std::vector<std::int32_t> rowOfEntry(static_cast<std::size_t>(store.conversationCount), -1);
     for (std::int32_t row = 0; row < store.conversationCount; ++row) {
         const std::int32_t id = store.conversations[row].entryId;
         if (id >= 0 && id < store.conversationCount) rowOfEntry[static_cast<std::size_t>(id)] = row;
     }
+    json.Key("messages");
+    json.BeginArray();
     for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
         const MessageRecord& m = store.liveMessages[i];
-        ordered_json item = MessageJson(m, false);
-        const bool known = m.countedIn >= 0 && m.countedIn < store.conversationCount;
-        item["row"] = known ? ordered_json(rowOfEntry[static_cast<std::size_t>(m.countedIn)]) : ordered_json(nullptr);
-        list.push_back(std::move(item));
+        json.BeginObject();
+        WriteMessageFields(json, m);
+        json.Member("recovered", false);
+        json.Key("row");
+        if (m.countedIn >= 0 && m.countedIn < store.conversationCount) {
+            json.Int(rowOfEntry[static_cast<std::size_t>(m.countedIn)]);
+        } else {
+            json.Null();
+        }
+        json.EndObject();
     }
-    out["messages"] = std::move(list);
-    return out;
+    json.EndArray();
+    json.EndObject();
 }
 
 std::string ConversationText(int row)
@@ -198,23 +201,54 @@ std::string ConversationText(int row)
     return out;
 }
 
-ordered_json ConversationJson(const std::string& databasePath, int row)
+void WriteConversationJson(JsonWriter& json, const std::string& databasePath, int row)
 {
-    ordered_json out = Envelope(databasePath);
-    out["row"] = row;
-    ordered_json list = ordered_json::array();
+    json.BeginObject();
+    WriteEnvelope(json, databasePath);
+    json.Member("row", row);
+    json.Key("messages");
+    json.BeginArray();
     for (const ShownMessage& shown : CollectConversation(row)) {
-        ordered_json item = MessageJson(*shown.message, shown.recovered);
-        item["heading"] = JsonText(shown.heading);
-        list.push_back(std::move(item));
+        json.BeginObject();
+        WriteMessageFields(json, *shown.message);
+        json.Member("recovered", shown.recovered);
+        json.Member("heading", shown.heading);
+        json.EndObject();
     }
-    out["messages"] = std::move(list);
-    return out;
+    json.EndArray();
+    json.EndObject();
+}
+
+std::string PlacesText(const MessageRecord& m)
+{
+    std::string text;
+    for (const FindPlace& place : m.places) {
+        text += text.empty() ? "Found in " : "; ";
+        text += JsonText(place.file);
+        if (place.page != 0) text += " page " + std::to_string(place.page);
+        text += " at byte " + std::to_string(place.offset) + " (" + PlaceText(place.where) + ")";
+    }
+    if (m.truncated != 0) text += text.empty() ? "Truncated" : "; truncated: the rest of the text is gone";
+    return text;
 }
 
 std::string ScanDescription()
 {
     const CSms* reader = g_store.currentReader.get();
+    if (reader != nullptr && reader->m_lastScan.deep) {
+        std::string text = "Read";
+        for (const ScannedSource& source : reader->m_lastScan.sources) {
+            text += text == "Read" ? " " : ", ";
+            text += JsonText(source.path) + " (" + source.kind;
+            if (source.note.empty()) {
+                text += ", " + std::to_string(source.size) + " bytes, " + std::to_string(source.pages) +
+                        (source.kind == "database" ? " pages" : " page versions") + ")";
+            } else {
+                text += ": " + source.note + ")";
+            }
+        }
+        return text + ".";
+    }
     if (reader == nullptr || reader->m_lastScan.scannedPath.empty() || reader->m_lastScan.pageSize == 0) {
         return "";
     }
@@ -235,10 +269,14 @@ std::string RecoveryText()
     out += "Totally " + std::to_string(reader.m_recoveredCount) +
            " short messages are successfully recovered.\n\n";
     out += ConversationsText();
+    if (reader.m_recoveredCount == 0) return out;
+    const std::vector<std::vector<ShownMessage>> all = CollectAllConversations();
     for (std::int32_t row = 0; row < store.conversationCount; ++row) {
         std::string messages;
-        for (const ShownMessage& shown : CollectConversation(row)) {
-            if (shown.recovered) AppendMessage(messages, JsonText(shown.heading), shown.message->body);
+        for (const ShownMessage& shown : all[static_cast<std::size_t>(row)]) {
+            if (!shown.recovered) continue;
+            const std::string places = PlacesText(*shown.message);
+            AppendMessage(messages, JsonText(shown.heading) + (places.empty() ? "" : "\n" + places), shown.message->body);
         }
         if (messages.empty()) continue;
         out += "\n== " + JsonText(store.conversations[row].address) + " (row " + std::to_string(row) +
@@ -248,28 +286,66 @@ std::string RecoveryText()
     return out;
 }
 
-ordered_json RecoveryJson(const std::string& databasePath, std::int32_t countingFound,
-                          std::int32_t fillingFound)
+void WriteRecoveryJson(JsonWriter& json, const std::string& databasePath, std::int32_t countingFound,
+                       std::int32_t fillingFound)
 {
     const CSms& reader = *g_store.currentReader;
     const ScanReport& scan = reader.m_lastScan;
-    ordered_json out = Envelope(databasePath);
-    out["scanned"] = JsonText(scan.scannedPath);
-    out["page_size"] = scan.pageSize;
-    out["counting_found"] = countingFound;
-    out["filling_found"] = fillingFound;
-    out["recovered_count"] = reader.m_recoveredCount;
-    out["conversations"] = ConversationsJson(databasePath)["conversations"];
-    ordered_json list = ordered_json::array();
+    json.BeginObject();
+    WriteEnvelope(json, databasePath);
+    json.Member("deep", scan.deep);
+    if (scan.deep) {
+        json.Key("sources");
+        json.BeginArray();
+        for (const ScannedSource& source : scan.sources) {
+            json.BeginObject();
+            json.Member("file", source.path);
+            json.Member("kind", source.kind);
+            json.Member("size", source.size);
+            json.Member("pages", source.pages);
+            if (!source.note.empty()) json.Member("note", source.note);
+            json.EndObject();
+        }
+        json.EndArray();
+    }
+    json.Member("scanned", scan.scannedPath);
+    json.Member("page_size", scan.pageSize);
+    json.Member("counting_found", countingFound);
+    json.Member("filling_found", fillingFound);
+    json.Member("recovered_count", reader.m_recoveredCount);
+    WriteConversationList(json);
+    json.Key("recovered");
+    json.BeginArray();
     for (std::int32_t i = 0; i < reader.m_recoveredCount; ++i) {
         const MessageRecord& m = reader.m_recovered[i];
-        ordered_json item = MessageFields(m);
-        item["spill"] = m.spillFlag != 0;
-        item["unassigned"] = m.unassignedFlag != 0;
-        list.push_back(std::move(item));
+        json.BeginObject();
+        WriteMessageFields(json, m);
+        json.Member("spill", m.spillFlag != 0);
+        json.Member("unassigned", m.unassignedFlag != 0);
+        if (scan.deep) {
+            json.Key("places");
+            json.BeginArray();
+            for (const FindPlace& place : m.places) {
+                json.BeginObject();
+                json.Member("file", place.file);
+                json.Member("offset", place.offset);
+                json.Member("page", place.page);
+                json.Member("where", PlaceText(place.where));
+                json.EndObject();
+            }
+            json.EndArray();
+            json.Key("row_id");
+            if (m.rowId != 0) {
+                json.Int(m.rowId);
+            } else {
+                json.Null();
+            }
+            json.Member("truncated", m.truncated != 0);
+        }
+        json.EndObject();
     }
-    out["recovered"] = std::move(list);
-    if (const std::string problem = ScanFailureSentence(scan); !problem.empty()) out["problem"] = problem;
-    if (!scan.pageSizeNote.empty()) out["page_size_note"] = scan.pageSizeNote;
-    return out;
+    json.EndArray();
+    if (const std::string problem = ScanFailureSentence(scan); !problem.empty()) json.Member("problem", problem);
+    if (!scan.pageSizeNote.empty()) json.Member("page_size_note", scan.pageSizeNote);
+    json.EndObject();
 }

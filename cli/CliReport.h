@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include <nlohmann/json.hpp>
+class JsonWriter;
 
 // "android" or "iphone" for the current reader; "" when none.
 std::string KindName();
@@ -12,24 +12,24 @@ std::string KindName();
 // The conversation table, entries 0..conversationCount-1, as the window's list shows them:
 // columns "Phone Number", "Recent Time", "Quantity", padded to line up.
 std::string ConversationsText();
-nlohmann::ordered_json ConversationsJson(const std::string& databasePath);
+void WriteConversationsJson(JsonWriter& json, const std::string& databasePath);
 
 // The live list in list order: a heading line ("Me" or the sender, a space, the time), the
 // body and a blank line per message.
 std::string MessagesText();
-nlohmann::ordered_json MessagesJson(const std::string& databasePath);
+void WriteMessagesJson(JsonWriter& json, const std::string& databasePath);
 
 // One conversation (a row of the list) as the message view shows it.
 std::string ConversationText(int row);
-nlohmann::ordered_json ConversationJson(const std::string& databasePath, int row);
+void WriteConversationJson(JsonWriter& json, const std::string& databasePath, int row);
 
 // After a recovery run: which file was scanned and how ("Scanned FILE in 4096-byte pages.").
 std::string ScanDescription();
 // The summary line, the conversation table and the recovered messages grouped by conversation
 // under heading lines like the message view's.
 std::string RecoveryText();
-nlohmann::ordered_json RecoveryJson(const std::string& databasePath, std::int32_t countingFound,
-                                    std::int32_t fillingFound);
+void WriteRecoveryJson(JsonWriter& json, const std::string& databasePath, std::int32_t countingFound,
+                       std::int32_t fillingFound);
 
 // Quantity column text: "%d", or "%d(%d)" when some messages were recovered.
 std::string QuantityText(int messageCount, int recoveredCount);

@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -16,7 +18,10 @@
 #include <unistd.h>
 
 #include "CliReport.h"
+#include "JsonWriter.h"
+#include "readers/AndroidSms.h"
 #include "readers/CreateReader.h"
+#include "recovery/RecoveryScan.h"
 #include "readers/OpenDatabase.h"
 #include "store/MessageStore.h"
 #include "store/OpenRules.h"
@@ -37,6 +42,7 @@ struct DatabaseOptions {
     bool json = false;
     int conversation = -1;
     bool alternate = false;
+    bool deep = false;
     // export
     std::string folder;
     bool single = false;
@@ -46,26 +52,31 @@ struct DatabaseOptions {
     bool recover = false;
 };
 
-// A one-line progress bar on standard error, fed by the progress channel.
+// A one-line progress bar on standard error, fed by the progress channel. It is redrawn only
+// when the shown percentage changes, and ends on 100% with a line break.
 class TerminalProgress : public ProgressListener {
 public:
-    void OnProgress() override
+    void OnProgress() override { Draw(std::clamp(g_progress.percent, 0, 100)); }
+    ~TerminalProgress()
     {
-        const int percent = std::clamp(g_progress.percent, 0, 100);
+        if (m_shown < 0) return;
+        Draw(100);
+        std::fputs("\n", stderr);
+    }
+
+private:
+    void Draw(int percent)
+    {
+        if (percent == m_shown) return;
+        m_shown = percent;
         const int filled = percent * kWidth / 100;
         std::fprintf(stderr, "\rRecovering [%s%s] %3d%%", std::string(filled, '#').c_str(),
                      std::string(kWidth - filled, ' ').c_str(), percent);
         std::fflush(stderr);
-        m_shown = true;
-    }
-    ~TerminalProgress()
-    {
-        if (m_shown) std::fputs("\n", stderr);
     }
 
-private:
     static constexpr int kWidth = 40;
-    bool m_shown = false;
+    int m_shown = -1;
 };
 
 void Fail(const std::string& message) { std::cerr << kProgram << ": " << message << '\n'; }
@@ -84,9 +95,10 @@ std::string UnreadableReason(const std::string& path)
 }
 
 // Loads `path` into the store as the window's Open command does: the name decides the kind
-// where it can, else the tables. Nothing on disk changes. Returns an exit status, or -1 when
-// loaded.
-int LoadForCommand(const std::string& path)
+// where it can, else the tables. Nothing on disk changes. With `forRecovery`, the file that
+// the recovery will scan is read on a second thread while SQLite reads the live rows. Returns
+// an exit status, or -1 when loaded.
+int LoadForCommand(const std::string& path, bool forRecovery = false)
 {
     if (const std::string reason = UnreadableReason(path); !reason.empty()) {
         Fail("cannot read '" + path + "': " + reason);
@@ -101,7 +113,14 @@ int LoadForCommand(const std::string& path)
              "tables of one (sms and canonical_addresses for Android, message and handle for the iPhone)");
         return kExitUsage;
     }
+    std::future<std::shared_ptr<ScanCache>> prefetch;
+    if (forRecovery) {
+        bool logMode = false;
+        const std::string target = kind == DatabaseName::Android ? CAndroidSms::ScanTarget(path, logMode) : path;
+        prefetch = std::async(std::launch::async, ReadScanImage, target);
+    }
     ReplaceReaderAndLoad(CreateReader(kind), path);
+    if (prefetch.valid()) g_store.currentReader->m_scanCache = prefetch.get();
     if (g_store.liveMessageCount == 0 && g_store.conversationCount == 1) {
         if (const std::string warning = UnreadableDatabaseSentence(path, kind); !warning.empty()) {
             Fail("warning: " + warning);
@@ -110,16 +129,21 @@ int LoadForCommand(const std::string& path)
     return -1;
 }
 
-void Print(const nlohmann::ordered_json& json)
+// Writes a JSON report to standard output as it is produced.
+template <typename Write>
+void PrintJson(Write write)
 {
-    std::cout << json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    std::cout.flush();
+    JsonWriter json(stdout);
+    write(json);
+    json.Finish();
 }
 
 int RunConversations(const DatabaseOptions& options)
 {
     if (const int status = LoadForCommand(options.path); status >= 0) return status;
     if (options.json) {
-        Print(ConversationsJson(options.path));
+        PrintJson([&](JsonWriter& json) { WriteConversationsJson(json, options.path); });
     } else {
         std::cout << ConversationsText();
     }
@@ -136,12 +160,12 @@ int RunMessages(const DatabaseOptions& options)
     }
     if (options.conversation >= 0) {
         if (options.json) {
-            Print(ConversationJson(options.path, options.conversation));
+            PrintJson([&](JsonWriter& json) { WriteConversationJson(json, options.path, options.conversation); });
         } else {
             std::cout << ConversationText(options.conversation);
         }
     } else if (options.json) {
-        Print(MessagesJson(options.path));
+        PrintJson([&](JsonWriter& json) { WriteMessagesJson(json, options.path); });
     } else {
         std::cout << MessagesText();
     }
@@ -157,13 +181,22 @@ int RecoverLoaded(const DatabaseOptions& options, RecoveryRunCounts& counts)
         Fail("--alternate applies to Android databases only");
         return kExitUsage;
     }
+    if (options.alternate && options.deep) {
+        Fail("--alternate and --deep exclude each other");
+        return kExitUsage;
+    }
     std::optional<TerminalProgress> bar;
     if (::isatty(STDERR_FILENO)) bar.emplace();
     g_progress.percent = 0;
     g_progress.window = bar ? &*bar : nullptr;
-    g_store.alternateCarving = options.alternate ? 1 : 0;
-    counts = RunRecoverySteps(options.path);
-    g_store.alternateCarving = 0;
+    if (options.deep) {
+        RunDeepRecoverySteps(options.path);
+        counts = {};
+    } else {
+        g_store.alternateCarving = options.alternate ? 1 : 0;
+        counts = RunRecoverySteps(options.path);
+        g_store.alternateCarving = 0;
+    }
     g_progress.window = nullptr;
     bar.reset();
 
@@ -175,12 +208,14 @@ int RecoverLoaded(const DatabaseOptions& options, RecoveryRunCounts& counts)
 
 int RunRecover(const DatabaseOptions& options)
 {
-    if (const int status = LoadForCommand(options.path); status >= 0) return status;
+    if (const int status = LoadForCommand(options.path, true); status >= 0) return status;
     RecoveryRunCounts counts;
     if (const int status = RecoverLoaded(options, counts); status >= 0) return status;
     const ScanReport& scan = g_store.currentReader->m_lastScan;
     if (options.json) {
-        Print(RecoveryJson(options.path, counts.countingFound, counts.fillingFound));
+        PrintJson([&](JsonWriter& json) {
+            WriteRecoveryJson(json, options.path, counts.countingFound, counts.fillingFound);
+        });
     } else {
         std::cout << RecoveryText();
     }
@@ -189,12 +224,12 @@ int RunRecover(const DatabaseOptions& options)
 
 int RunExport(const DatabaseOptions& options)
 {
-    if (const int status = LoadForCommand(options.path); status >= 0) return status;
+    if (const int status = LoadForCommand(options.path, options.recover); status >= 0) return status;
     if (options.recover) {
         RecoveryRunCounts counts;
         if (const int status = RecoverLoaded(options, counts); status >= 0) return status;
-    } else if (options.alternate) {
-        Fail("--alternate needs --recover");
+    } else if (options.alternate || options.deep) {
+        Fail(std::string(options.deep ? "--deep" : "--alternate") + " needs --recover");
         return kExitUsage;
     }
     ExportRequest request;
@@ -286,8 +321,11 @@ int main(int argc, char** argv)
     recover->add_flag("--alternate", recoverOptions.alternate,
                       "Android only: recognise records by their header-size byte (the "
                       "window's alternate carving mode)");
-    recover->footer("Scans PATH-wal-undelete when it exists, else PATH-wal when it exists (Android), "
-                    "else PATH. Nothing is renamed or written.");
+    recover->add_flag("--deep", recoverOptions.deep,
+                      "read the database, its -wal log and its -journal by their structure: "
+                      "every page, every shape of record, and where each message was found");
+    recover->footer("The default recovery scans PATH-wal-undelete when it exists, else PATH-wal when it exists "
+                    "(Android), else PATH. --deep reads all of them. Nothing is renamed or written.");
 
     DatabaseOptions exportOptions;
     CLI::App* exporter = app.add_subcommand(
@@ -310,6 +348,7 @@ int main(int argc, char** argv)
     allOption->excludes(withOption);
     exporter->add_flag("--recover", exportOptions.recover, "recover deleted messages first, as 'recover' does");
     exporter->add_flag("--alternate", exportOptions.alternate, "with --recover: the alternate carving mode (Android)");
+    exporter->add_flag("--deep", exportOptions.deep, "with --recover: the deep recovery");
     exporter->footer("Files are UTF-8 text. One file per conversation is named after its number; --single writes "
                      "SMS-<database>-<date>-<time>.txt. An existing file is never overwritten: the new one gets "
                      "\" (2)\", \" (3)\", ... in its name.");
@@ -327,8 +366,20 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
 
-    if (conversations->parsed()) return RunConversations(conversationOptions);
-    if (recover->parsed()) return RunRecover(recoverOptions);
-    if (exporter->parsed()) return RunExport(exportOptions);
-    return RunMessages(messageOptions);
+    int status = kExitOk;
+    if (conversations->parsed()) {
+        status = RunConversations(conversationOptions);
+    } else if (recover->parsed()) {
+        status = RunRecover(recoverOptions);
+    } else if (exporter->parsed()) {
+        status = RunExport(exportOptions);
+    } else {
+        status = RunMessages(messageOptions);
+    }
+    // Tearing down the store of a large database takes longer than anything left to do: end
+    // the process once the output is out.
+    std::cout.flush();
+    if (std::fflush(stdout) != 0 && status == kExitOk) status = kExitFileError;
+    std::fflush(stderr);
+    std::_Exit(status);
 }

@@ -10,6 +10,7 @@
 
 #include "ColumnSchema.h"
 #include "DatabaseOpen.h"
+#include "LiveOrder.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 
@@ -19,6 +20,7 @@ struct AndroidLoad {
     std::unordered_map<std::int64_t, std::int32_t> entryOfAddressId;  // canonical _id -> entry index
     std::unordered_map<std::int64_t, std::int32_t> entryOfThread;     // threads._id -> entry index
     std::vector<std::int64_t> threadOfMessage;                        // per live message, 0 if NULL
+    ColumnKeys dateOrder;                                             // per live message, its date
 };
 
 namespace {
@@ -34,6 +36,23 @@ std::int64_t SingleRecipient(const char* ids)
     text = text.substr(first, last - first + 1);
     if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return -1;
     return ReadDecimal64(std::string(text).c_str());
+}
+
+// Reads the sms rows in table order, then puts them (and their thread ids) in date order.
+void ReadMessages(sqlite3* db, AndroidLoad& load)
+{
+    Statement rows(db, "SELECT address, date, type, body, (select count(1) from sms) as c, thread_id, _id FROM sms;");
+    // A table without these columns still gives its messages, without the thread rule.
+    if (!rows.Ok()) {
+        sqlite3_prepare_v2(db, "SELECT address, date, type, body, (select count(1) from sms) FROM sms;", -1,
+                           &rows.handle, nullptr);
+    }
+    while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) CAndroidSms::OnSmsRow(rows.handle, load);
+    MessageStore& store = g_store;
+    const std::vector<std::size_t> order = AscendingOrder(load.dateOrder, nullptr);
+    store.liveMessages.resize(order.size());  // only rows that were stored are ordered
+    ApplyOrder(store.liveMessages, order);
+    if (load.threadOfMessage.size() == order.size()) ApplyOrder(load.threadOfMessage, order);
 }
 
 }  // namespace
@@ -64,16 +83,7 @@ std::int32_t CAndroidSms::LoadDatabase(std::string path)
                 // A table without _id still gives its partners; only the thread rule needs the ids.
                 sqlite3_exec(m_db, "SELECT address FROM canonical_addresses;", OnAddressRow, &load, nullptr);
             }
-            if (sqlite3_exec(m_db,
-                             "SELECT address, date, type, body, (select count(1) from sms) as c, thread_id, _id "
-                             "FROM sms order by date asc;",
-                             OnSmsRow, &load, nullptr) != SQLITE_OK &&
-                store.liveMessageCount == 0) {
-                sqlite3_exec(m_db,
-                             "SELECT address, date, type, body, (select count(1) from sms) as c FROM sms "
-                             "order by date asc;",
-                             OnSmsRow, &load, nullptr);
-            }
+            ReadMessages(m_db, load);
             sqlite3_exec(m_db, "SELECT _id, recipient_ids FROM threads;", OnThreadRow, &load, nullptr);
         }
     }
@@ -108,27 +118,37 @@ int CAndroidSms::OnAddressRow(void* load, int columnCount, char** values, char**
     return 0;
 }
 
-int CAndroidSms::OnSmsRow(void* load, int columnCount, char** values, char** /*names*/)
+void CAndroidSms::OnSmsRow(sqlite3_stmt* row, AndroidLoad& load)
 {
     MessageStore& store = g_store;
     if (store.liveMessages.empty()) {
-        store.liveMessages.resize(static_cast<std::size_t>(std::max(0, ReadDecimal32(values[4]))));
+        store.liveMessages.resize(static_cast<std::size_t>(std::max(0, ReadDecimal32(ColumnText(row, 4)))));
+        load.dateOrder.Reserve(store.liveMessages.size());
+        load.threadOfMessage.reserve(store.liveMessages.size());
     }
     // A row beyond the count that the first row reported has no place: it is dropped.
-    if (store.liveMessageCount >= static_cast<std::int32_t>(store.liveMessages.size())) return 0;
+    if (store.liveMessageCount >= static_cast<std::int32_t>(store.liveMessages.size())) return;
     MessageRecord& message = store.liveMessages[store.liveMessageCount];
-    message.address = Utf8ToAnsiString(values[0]);
+    load.dateOrder.Add(row, 1);
+    message.address = Utf8ToAnsiString(ColumnText(row, 0));
     StripChinaPrefix(message.address);
-    message.time = ReadDecimal64(values[1]);  // NULL and "0" both give 0
-    message.fromMe = (values[2] != nullptr && std::string_view(values[2]) == "1") ? 0 : 1;
-    message.body = Utf8ToAnsiString(values[3]);
+    // Integers as they are; other values read from their text (NULL and "0" both give 0).
+    const bool integerDate = sqlite3_column_type(row, 1) == SQLITE_INTEGER;
+    message.time = integerDate ? sqlite3_column_int64(row, 1) : ReadDecimal64(ColumnText(row, 1));
+    // Only the value 1 (or the text "1") marks a received message.
+    if (sqlite3_column_type(row, 2) == SQLITE_INTEGER) {
+        message.fromMe = sqlite3_column_int64(row, 2) == 1 ? 0 : 1;
+    } else {
+        const char* type = ColumnText(row, 2);
+        message.fromMe = (type != nullptr && std::string_view(type) == "1") ? 0 : 1;
+    }
+    message.body = Utf8ToAnsiString(ColumnText(row, 3));
     message.unassignedFlag = 0;
-    if (columnCount > 6) message.rowId = ReadDecimal64(values[6]);
-    if (load != nullptr && columnCount > 5) {
-        static_cast<AndroidLoad*>(load)->threadOfMessage.push_back(ReadDecimal64(values[5]));
+    if (sqlite3_column_count(row) > 6) {
+        message.rowId = sqlite3_column_int64(row, 6);
+        load.threadOfMessage.push_back(sqlite3_column_int64(row, 5));
     }
     ++store.liveMessageCount;
-    return 0;
 }
 
 int CAndroidSms::OnThreadRow(void* load, int /*columnCount*/, char** values, char** /*names*/)

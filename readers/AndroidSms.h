@@ -7,6 +7,9 @@
 
 #include "store/Sms.h"
 
+struct AndroidLoad;
+struct sqlite3_stmt;
+
 class CAndroidSms : public CSms {
 public:
     CAndroidSms();
@@ -22,6 +25,9 @@ public:
     // size; see RunRecoveryPass for the two passes.
     void RecoverDeleted(std::string path, std::int32_t& count) override;
 
+    // Reads the database, its logs and its journal by their structure; see RunDeepRecovery.
+    void RecoverDeep(std::string path) override;
+
     // The file a scan of the database at `path` reads (see RecoverDeleted); `logMode` tells
     // whether a log was chosen.
     static std::string ScanTarget(const std::string& path, bool& logMode);
@@ -35,6 +41,8 @@ public:
 
     // Row callbacks for sqlite3_exec, each given the load's AndroidLoad; each returns 0.
     static int OnAddressRow(void* load, int columnCount, char** values, char** names);
-    static int OnSmsRow(void* load, int columnCount, char** values, char** names);
+    // Stores the sms row the statement is on: (address, date, type, body, count[, thread_id,
+    // _id]).
+    static void OnSmsRow(sqlite3_stmt* row, AndroidLoad& load);
     static int OnThreadRow(void* load, int columnCount, char** values, char** names);
 };

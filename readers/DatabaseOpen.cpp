@@ -47,12 +47,14 @@ bool CanReadThroughLog(const std::string& path)
 int OpenImmutable(const std::string& path, sqlite3** db)
 {
     return sqlite3_open_v2(SqliteFileUri(path, "immutable=1").c_str(), db,
-                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
 }
 
 int OpenThroughLog(const std::string& path, sqlite3** db)
 {
-    int rc = sqlite3_open_v2(SqliteFileUri(path, "").c_str(), db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI, nullptr);
+    // One thread uses the connection: no mutex needed.
+    int rc = sqlite3_open_v2(SqliteFileUri(path, "").c_str(), db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) return rc;
     int applied = 0;
     rc = sqlite3_db_config(*db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, &applied);

@@ -10,21 +10,24 @@
 
 #include "ColumnSchema.h"
 #include "DatabaseOpen.h"
+#include "LiveOrder.h"
 #include "store/AttributedText.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 
 namespace {
 
-// Finalizes a statement however the scope is left.
-struct Statement {
-    sqlite3_stmt* handle = nullptr;
-    ~Statement() { sqlite3_finalize(handle); }
-};
+const char* Text(sqlite3_stmt* row, int column) { return ColumnText(row, column); }
 
-const char* Text(sqlite3_stmt* row, int column)
+// The instant a stored date stands for, for ordering: seconds since 2001 whatever its unit.
+void ToInstant(OrderKey& key)
 {
-    return reinterpret_cast<const char*>(sqlite3_column_text(row, column));
+    if (key.isInteger) {
+        key.integer = IphoneSecondsSince2001(key.integer);
+        key.number = static_cast<long double>(key.integer);
+    } else if (key.storageClass == 1 && (key.number >= 1e11L || key.number <= -1e11L)) {
+        key.number /= 1e9L;
+    }
 }
 
 bool SchemaHasColumn(std::string_view name)
@@ -53,9 +56,7 @@ std::vector<std::int32_t> ChatFallback(sqlite3* db)
 
     std::unordered_map<std::int64_t, std::int32_t> entryOfChat;  // chats of one handle that has an entry
     {
-        Statement chats;
-        sqlite3_prepare_v2(db, "SELECT chat_id, count(*), min(handle_id) FROM chat_handle_join GROUP BY chat_id;", -1,
-                           &chats.handle, nullptr);
+        Statement chats(db, "SELECT chat_id, count(*), min(handle_id) FROM chat_handle_join GROUP BY chat_id;");
         while (chats.handle != nullptr && sqlite3_step(chats.handle) == SQLITE_ROW) {
             if (sqlite3_column_int64(chats.handle, 1) != 1) continue;
             const char* handle = Text(chats.handle, 2);
@@ -68,9 +69,7 @@ std::vector<std::int32_t> ChatFallback(sqlite3* db)
     if (entryOfChat.empty()) return fallback;
     std::unordered_map<std::int64_t, std::int64_t> chatOfMessage;  // the smallest chat id
     {
-        Statement joins;
-        sqlite3_prepare_v2(db, "SELECT message_id, min(chat_id) FROM chat_message_join GROUP BY message_id;", -1,
-                           &joins.handle, nullptr);
+        Statement joins(db, "SELECT message_id, min(chat_id) FROM chat_message_join GROUP BY message_id;");
         while (joins.handle != nullptr && sqlite3_step(joins.handle) == SQLITE_ROW) {
             chatOfMessage.emplace(sqlite3_column_int64(joins.handle, 0), sqlite3_column_int64(joins.handle, 1));
         }
@@ -109,17 +108,27 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
             store.columnCount = 0;
             sqlite3_exec(m_db, "PRAGMA table_info(message)", OnColumnRow, nullptr, nullptr);
             sqlite3_exec(m_db, "SELECT ROWID, id FROM handle;", OnHandleRow, nullptr, nullptr);
-            // Nanosecond and second dates sort together by the instant they stand for.
             const std::string query =
                 std::string("SELECT text, handle_id, date, is_from_me, (select count(1) from message) as c, ROWID") +
-                (SchemaHasColumn("attributedbody") ? ", attributedBody" : "") +
-                " FROM message ORDER BY CASE WHEN date >= 100000000000 OR date <= -100000000000 "
-                "THEN date / 1000000000 ELSE date END, date;";
+                (SchemaHasColumn("attributedbody") ? ", attributedBody" : "") + " FROM message;";
             store.iphoneNanosecondDates = 0;
-            Statement messages;
-            if (sqlite3_prepare_v2(m_db, query.c_str(), -1, &messages.handle, nullptr) == SQLITE_OK) {
-                while (sqlite3_step(messages.handle) == SQLITE_ROW) OnMessageRow(messages.handle);
+            Statement messages(m_db, query.c_str());
+            ColumnKeys stored;
+            while (messages.Ok() && sqlite3_step(messages.handle) == SQLITE_ROW) {
+                if (store.liveMessageCount < static_cast<std::int32_t>(store.liveMessages.size()) ||
+                    store.liveMessages.empty()) {
+                    stored.Add(messages.handle, 2);
+                }
+                OnMessageRow(messages.handle);
+                if (stored.Size() == 1) stored.Reserve(store.liveMessages.size());
             }
+            // Nanosecond and second dates sort together by the instant they stand for, then by
+            // the stored value.
+            stored.Resize(static_cast<std::size_t>(store.liveMessageCount));
+            ColumnKeys instants = stored;
+            instants.Transform([](std::int64_t date) { return IphoneSecondsSince2001(date); }, ToInstant);
+            store.liveMessages.resize(stored.Size());
+            ApplyOrder(store.liveMessages, AscendingOrder(instants, &stored));
             fallback = ChatFallback(m_db);
         }
     }

@@ -72,11 +72,11 @@ std::int32_t SerialTypeOf(std::uint64_t value)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
 
-// Content bytes as text: they end at their first zero byte, and are checked as UTF-8.
-std::string ContentText(const std::uint8_t* content, std::int32_t length)
+// Content bytes as text: they end at their first zero byte (checked as UTF-8 when copied).
+std::string_view ContentText(const std::uint8_t* content, std::int32_t length)
 {
     std::string_view text(reinterpret_cast<const char*>(content), static_cast<std::size_t>(length));
-    return Utf8ToAnsiString(text.substr(0, text.find('\0')));
+    return text.substr(0, text.find('\0'));
 }
 
 }  // namespace
@@ -116,12 +116,40 @@ inline bool RecordCarver::ColumnAccepts(std::int32_t i, std::int32_t s) const
 bool RecordCarver::Carve(std::int32_t& recordLength, const std::uint8_t* position,
                          MessageRecord* record, const std::uint8_t* end) const
 {
-    if (m_kind == Kind::AndroidWithHeader) return CarveWithHeader(recordLength, position, record, end);
-    return CarveDefault(recordLength, position, record, end);
+    if (record == nullptr) return CarveFields(recordLength, position, nullptr, end);
+    CarvedFields fields;
+    if (!CarveFields(recordLength, position, &fields, end)) return false;
+    fields.FillRecord(*record);
+    return true;
+}
+
+bool RecordCarver::CarveFields(std::int32_t& recordLength, const std::uint8_t* position, CarvedFields* fields,
+                               const std::uint8_t* end) const
+{
+    if (m_kind == Kind::AndroidWithHeader) return CarveWithHeader(recordLength, position, fields, end);
+    return CarveDefault(recordLength, position, fields, end);
+}
+
+std::string_view CarvedFields::BodyText() const
+{
+    if (!body.empty() || archived.empty()) return body;
+    return AttributedBodyView({reinterpret_cast<const std::uint8_t*>(archived.data()), archived.size()});
+}
+
+void CarvedFields::FillRecord(MessageRecord& record) const
+{
+    if (hasBody) record.body = Utf8ToAnsiString(BodyText());
+    if (hasAddress) {
+        record.address = Utf8ToAnsiString(address);
+        StripChinaPrefix(record.address);
+    }
+    if (hasHandle) record.address = std::to_string(handle);
+    if (hasTime) record.time = time;
+    if (hasFromMe) record.fromMe = fromMe;
 }
 
 bool RecordCarver::CarveDefault(std::int32_t& recordLength, const std::uint8_t* position,
-                                MessageRecord* record, const std::uint8_t* end) const
+                                CarvedFields* record, const std::uint8_t* end) const
 {
     if (*position != 0) return false;
     // Offsets from `position`; `available` is the offset of the appended zero byte.
@@ -153,7 +181,7 @@ bool RecordCarver::CarveDefault(std::int32_t& recordLength, const std::uint8_t* 
 }
 
 bool RecordCarver::CarveWithHeader(std::int32_t& recordLength, const std::uint8_t* position,
-                                   MessageRecord* record, const std::uint8_t* end) const
+                                   CarvedFields* record, const std::uint8_t* end) const
 {
     if (!m_canStart[*position]) return false;
     const std::size_t available = static_cast<std::size_t>(end - position);
@@ -200,12 +228,10 @@ bool RecordCarver::CarveWithHeader(std::int32_t& recordLength, const std::uint8_
 
 void RecordCarver::Extract(const std::uint8_t* body, const std::int32_t* serialTypes,
                            const std::int32_t* contentLengths, std::size_t available,
-                           MessageRecord& record) const
+                           CarvedFields& record) const
 {
     // The fit test guarantees that every column's content lies within `available` bytes.
     std::size_t offset = 0;
-    const std::uint8_t* archived = nullptr;  // the attributedBody blob, when there is one
-    std::int32_t archivedLength = 0;
     for (std::int32_t k = 0; k < m_columnCount; ++k) {
         const std::uint8_t* content = body + offset;
         const std::int32_t serialType = serialTypes[k];
@@ -214,18 +240,29 @@ void RecordCarver::Extract(const std::uint8_t* body, const std::int32_t* serialT
         case ColumnField::None: break;
         case ColumnField::Address:
             record.address = ContentText(content, length);
-            StripChinaPrefix(record.address);
+            record.hasAddress = true;
+            record.hasHandle = false;
             break;
         case ColumnField::Body:
-        case ColumnField::Text: record.body = ContentText(content, length); break;
-        case ColumnField::Type: record.fromMe = serialType == 9 ? 0 : 1; break;
-        case ColumnField::IsFromMe: record.fromMe = serialType == 8 ? 0 : 1; break;
+        case ColumnField::Text:
+            record.body = ContentText(content, length);
+            record.hasBody = true;
+            break;
+        case ColumnField::Type:
+            record.fromMe = serialType == 9 ? 0 : 1;
+            record.hasFromMe = true;
+            break;
+        case ColumnField::IsFromMe:
+            record.fromMe = serialType == 8 ? 0 : 1;
+            record.hasFromMe = true;
+            break;
         case ColumnField::Date:
             if (m_kind == Kind::Iphone && serialType == 6 && m_rules[k] == ColumnRule::IphoneDateOrNanoseconds) {
                 // Nanoseconds since 2001 (iOS 11 and later), kept as seconds like a live date.
                 std::uint64_t value = 0;
                 for (int b = 0; b < 8; ++b) value = (value << 8) | content[b];
                 record.time = IphoneSecondsSince2001(static_cast<std::int64_t>(value));
+                record.hasTime = true;
             } else if (m_kind == Kind::Iphone) {
                 // Four bytes whatever the serial type; bytes past the image read as zero.
                 std::uint32_t value = 0;
@@ -233,12 +270,15 @@ void RecordCarver::Extract(const std::uint8_t* body, const std::int32_t* serialT
                     value = (value << 8) | (offset + b < available ? content[b] : 0u);
                 }
                 record.time = value;
+                record.hasTime = true;
             } else if (serialType == 5) {
                 std::uint64_t value = 0;
                 for (int b = 0; b < 6; ++b) value = (value << 8) | content[b];
                 record.time = static_cast<std::int64_t>(value);
+                record.hasTime = true;
             } else if (serialType == 8) {
                 record.time = 0;
+                record.hasTime = true;
             }
             break;
         case ColumnField::HandleId: {
@@ -247,22 +287,20 @@ void RecordCarver::Extract(const std::uint8_t* body, const std::int32_t* serialT
                 value = 0;
                 for (std::int32_t b = 0; b < length; ++b) value = (value << 8) | content[b];
             }
-            record.address = std::to_string(static_cast<std::int32_t>(value));
+            record.handle = static_cast<std::int32_t>(value);
+            record.hasHandle = true;
+            record.hasAddress = false;
             break;
         }
         case ColumnField::AttributedBody:
+            // Since iOS 16 many messages keep their text only in the archived attributed string.
             if (serialType >= 12 && (serialType & 1) == 0) {
-                archived = content;
-                archivedLength = length;
+                record.archived = {reinterpret_cast<const char*>(content), static_cast<std::size_t>(length)};
+                record.hasBody = true;
             }
             break;
         }
         offset += static_cast<std::size_t>(length);
-    }
-    // Since iOS 16 many messages keep their text only in the archived attributed string.
-    if (record.body.empty() && archived != nullptr) {
-        record.body = Utf8ToAnsiString(
-            AttributedBodyText({archived, static_cast<std::size_t>(archivedLength)}));
     }
 }
 

@@ -23,6 +23,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "store/MessageRecords.h"
 #include "store/MessageStore.h"
@@ -43,6 +44,26 @@ enum class ColumnRule : std::uint8_t {
 // What a column gives to the output record.
 enum class ColumnField : std::uint8_t { None, Address, Date, Type, Body, Text, HandleId, IsFromMe, AttributedBody };
 
+// The fields of a carved record as views into the image: nothing is converted or copied until
+// FillRecord. A field whose column the schema does not have stays unset.
+struct CarvedFields {
+    std::string_view body;      // the body or text column, up to its first zero byte
+    std::string_view address;   // Android: the address as stored, up to its first zero byte
+    std::string_view archived;  // iPhone: the attributedBody blob
+    std::int64_t time = 0;
+    std::int32_t fromMe = 0;
+    std::int32_t handle = 0;  // iPhone: handle_id (its low 32 bits)
+    bool hasBody = false, hasAddress = false, hasTime = false, hasFromMe = false, hasHandle = false;
+
+    // The message text as the record gets it: the body, or when that is empty the text
+    // archived in attributedBody (bytes as stored, not yet checked as UTF-8).
+    std::string_view BodyText() const;
+    // Sets the record's body, address, time and fromMe as the carvers always have: texts
+    // checked as UTF-8, a leading "+86" removed from an Android address, a handle written in
+    // decimal. Fields not set leave the record as it was.
+    void FillRecord(MessageRecord& record) const;
+};
+
 // A schema turned into per-column rules, built once per scan.
 class RecordCarver {
 public:
@@ -57,6 +78,9 @@ public:
     // verdict and the length do not depend on `record`.
     bool Carve(std::int32_t& recordLength, const std::uint8_t* position, MessageRecord* record,
                const std::uint8_t* end) const;
+    // The same, with the fields as views into the image (when `fields` is not null).
+    bool CarveFields(std::int32_t& recordLength, const std::uint8_t* position, CarvedFields* fields,
+                     const std::uint8_t* end) const;
 
     Kind GetKind() const { return m_kind; }
     std::int32_t ColumnCount() const { return m_columnCount; }
@@ -68,12 +92,12 @@ public:
 
 private:
     bool CarveDefault(std::int32_t& recordLength, const std::uint8_t* position,
-                      MessageRecord* record, const std::uint8_t* end) const;
+                      CarvedFields* record, const std::uint8_t* end) const;
     bool CarveWithHeader(std::int32_t& recordLength, const std::uint8_t* position,
-                         MessageRecord* record, const std::uint8_t* end) const;
+                         CarvedFields* record, const std::uint8_t* end) const;
     void Extract(const std::uint8_t* body, const std::int32_t* serialTypes,
                  const std::int32_t* contentLengths, std::size_t available,
-                 MessageRecord& record) const;
+                 CarvedFields& record) const;
 
     Kind m_kind;
     std::int32_t m_columnCount = 0;

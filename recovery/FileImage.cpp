@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
+#include <string>
 #include <utility>
 
 namespace {
@@ -35,8 +37,12 @@ FileImage::FileImage(const std::string& path)
         m_error = std::strerror(errno);
         return;
     }
+    if (S_ISDIR(info.st_mode)) {
+        m_error = std::strerror(EISDIR);
+        return;
+    }
     if (!S_ISREG(info.st_mode)) {
-        m_error = S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+        m_error = "not a regular file";
         return;
     }
     const auto length = static_cast<std::uint64_t>(info.st_size);
@@ -44,55 +50,67 @@ FileImage::FileImage(const std::string& path)
         m_error = "the file is 4 GiB or larger, more than a scan can hold in memory";
         return;
     }
-    if (Map(file.fd, static_cast<std::size_t>(length))) return;
-    auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(length + 1);
+    if (!Allocate(static_cast<std::size_t>(length))) {
+        m_error = std::strerror(ENOMEM);
+        return;
+    }
+    // Read, never mapped: a mapping of a file that another program cuts short would end the
+    // process with a bus error on the first byte past the new end.
     std::size_t done = 0;
     while (done < length) {
-        const ssize_t got = ::read(file.fd, bytes.get() + done, length - done);
+        const ssize_t got = ::pread(file.fd, m_writable + done, length - done, static_cast<off_t>(done));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
             m_error = std::strerror(errno);
+            Release();
             return;
         }
-        if (got == 0) break;  // the file shrank while it was read: scan what there is
+        if (got == 0) {
+            m_error = "it became shorter while it was read (" + std::to_string(done) + " of " +
+                      std::to_string(length) + " bytes), so it was not scanned";
+            Release();
+            return;
+        }
         done += static_cast<std::size_t>(got);
     }
-    bytes[done] = 0;
-    m_bytes = std::move(bytes);
-    m_data = m_bytes.get();
-    m_size = done;
+    m_writable[length] = 0;
+    m_data = m_writable;
+    m_size = static_cast<std::size_t>(length);
 }
 
-bool FileImage::Map(int fd, std::size_t length)
+bool FileImage::Allocate(std::size_t length)
 {
-    // Anonymous zero pages one byte longer than the file, with the file mapped over their
-    // start: the byte after the file is always a readable zero, whether it falls in the file's
-    // last page (beyond its end, which reads as zero) or in the anonymous page after it.
-    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    const std::size_t total = (length + 1 + page - 1) / page * page;
-    void* base = ::mmap(nullptr, total, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    // Anonymous pages, one byte longer than the file for the zero that ends any varint. Large
+    // images ask for huge pages: a few hundred page faults instead of tens of thousands.
+    constexpr std::size_t kHuge = std::size_t{2} << 20;
+    const std::size_t total = (length + 1 + kHuge - 1) / kHuge * kHuge;
+    void* base = ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED) return false;
-    if (length > 0 &&
-        ::mmap(base, length, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, 0) == MAP_FAILED) {
-        ::munmap(base, total);
-        return false;
-    }
+#ifdef MADV_HUGEPAGE
+    if (length >= kHuge && false) ::madvise(base, total, MADV_HUGEPAGE);
+#endif
     m_mapping = base;
     m_mappedLength = total;
-    m_data = static_cast<const std::uint8_t*>(base);
-    m_size = length;
+    m_writable = static_cast<std::uint8_t*>(base);
     return true;
 }
 
-FileImage::~FileImage()
+void FileImage::Release()
 {
     if (m_mapping != nullptr) ::munmap(m_mapping, m_mappedLength);
+    m_mapping = nullptr;
+    m_mappedLength = 0;
+    m_writable = nullptr;
+    m_data = nullptr;
+    m_size = 0;
 }
 
+FileImage::~FileImage() { Release(); }
+
 FileImage::FileImage(FileImage&& other) noexcept
-    : m_bytes(std::move(other.m_bytes)),
-      m_mapping(std::exchange(other.m_mapping, nullptr)),
+    : m_mapping(std::exchange(other.m_mapping, nullptr)),
       m_mappedLength(other.m_mappedLength),
+      m_writable(std::exchange(other.m_writable, nullptr)),
       m_data(std::exchange(other.m_data, nullptr)),
       m_size(other.m_size),
       m_error(std::move(other.m_error))
@@ -102,10 +120,24 @@ FileImage::FileImage(FileImage&& other) noexcept
 FileImage FileImage::FromBytes(const std::uint8_t* data, std::size_t size)
 {
     FileImage image;
-    image.m_bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size + 1);
-    if (size > 0) std::memcpy(image.m_bytes.get(), data, size);
-    image.m_bytes[size] = 0;
-    image.m_data = image.m_bytes.get();
+    if (!image.Allocate(size)) throw std::bad_alloc();
+    if (size > 0) std::memcpy(image.m_writable, data, size);
+    image.m_writable[size] = 0;
+    image.m_data = image.m_writable;
     image.m_size = size;
     return image;
+}
+
+FileIdentity FileIdentity::Of(const std::string& path)
+{
+    FileIdentity identity;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return identity;
+    identity.known = true;
+    identity.device = static_cast<std::uint64_t>(info.st_dev);
+    identity.inode = static_cast<std::uint64_t>(info.st_ino);
+    identity.size = static_cast<std::uint64_t>(info.st_size);
+    identity.modifiedSeconds = static_cast<std::int64_t>(info.st_mtim.tv_sec);
+    identity.modifiedNanoseconds = static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+    return identity;
 }

@@ -8,11 +8,10 @@
 
 class FileImage {
 public:
-    // Reads the file at `path`. On failure Data() is null and Error() says why (with the
-    // system's reason); files of 4 GiB or more are refused rather than truncated. A regular
-    // file is mapped read-only and privately rather than copied (another program that cuts
-    // the file short while it is scanned would end the scan with a bus error); other files
-    // are read.
+    // Reads the regular file at `path` whole. On failure Data() is null and Error() says why
+    // (with the system's reason); files of 4 GiB or more are refused rather than truncated,
+    // and a file that another program cuts short while it is read is refused with a sentence
+    // saying so (never a crash).
     explicit FileImage(const std::string& path);
     ~FileImage();
     FileImage(FileImage&& other) noexcept;
@@ -30,14 +29,26 @@ public:
 
 private:
     FileImage() = default;
-    bool Map(int fd, std::size_t length);
+    // Anonymous memory for `length` bytes and the zero after them.
+    bool Allocate(std::size_t length);
+    void Release();
 
-    std::unique_ptr<std::uint8_t[]> m_bytes;  // a copy, when the file is not mapped
-    void* m_mapping = nullptr;                // or the mapping, m_mappedLength bytes
+    void* m_mapping = nullptr;  // the anonymous pages holding the image, m_mappedLength bytes
     std::size_t m_mappedLength = 0;
+    std::uint8_t* m_writable = nullptr;
     const std::uint8_t* m_data = nullptr;
     std::size_t m_size = 0;
     std::string m_error;
+};
+
+// What tells whether a file changed between two readings: device, inode, size and the
+// modification time to the nanosecond.
+struct FileIdentity {
+    bool known = false;
+    std::uint64_t device = 0, inode = 0, size = 0;
+    std::int64_t modifiedSeconds = 0, modifiedNanoseconds = 0;
+    static FileIdentity Of(const std::string& path);
+    bool operator==(const FileIdentity&) const = default;
 };
 
 constexpr std::uint64_t kLargestScannableFile = (std::uint64_t{1} << 32) - 1;

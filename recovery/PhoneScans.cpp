@@ -1,6 +1,7 @@
 // RecoverDeleted of the two readers: which file is scanned, and how its pages are walked.
 #include <filesystem>
 
+#include "DeepScan.h"
 #include "RecoveryScan.h"
 #include "readers/AndroidSms.h"
 #include "readers/IphoneSms.h"
@@ -49,6 +50,10 @@ void CAndroidSms::RecoverDeleted(std::string path, std::int32_t& count)
     plan.layoutFor = AndroidLayout;
     RunRecoveryPass(*this, plan, count);
 }
+
+void CAndroidSms::RecoverDeep(std::string path) { RunDeepRecovery(*this, path); }
+
+void CIphoneSms::RecoverDeep(std::string path) { RunDeepRecovery(*this, path); }
 
 void CIphoneSms::RecoverDeleted(std::string path, std::int32_t& count)
 {

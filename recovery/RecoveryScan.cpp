@@ -2,8 +2,10 @@
 #include "RecoveryScan.h"
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
+#include "LiveCopies.h"
 #include "Merge.h"
 #include "store/MessageStore.h"
 #include "store/ProgressChannel.h"
@@ -28,18 +30,17 @@ PageSizeChoice ChoosePageSize(const FileImage& image)
                                   ", which is not a page size, so 4096-byte pages were used"};
 }
 
-std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const RecordCarver& carver,
-                       std::span<MessageRecord> records)
+std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const RecordCarver& carver, FindSink* sink)
 {
     const std::uint8_t* const data = image.Data();
     const std::uint8_t* const end = image.End();
     const std::int64_t pageSize = layout.pageSize;
     const auto pageCount = static_cast<std::int32_t>(image.Size() / static_cast<std::size_t>(pageSize));
-    const bool filling = !records.empty();
+    const bool filling = sink != nullptr;
+    const LiveCopies* live = sink != nullptr ? sink->live : nullptr;
     const bool zeroFirst = carver.GetKind() != RecordCarver::Kind::AndroidWithHeader;
     const std::size_t zeroRun = carver.ZeroRunRejected();
     const std::uint8_t* zeroRunEnd = data;  // bytes from some earlier candidate up to here are 0
-    std::size_t stored = 0;
     std::int32_t found = 0;
 
     for (std::int32_t p = 0; p < pageCount; ++p) {
@@ -73,12 +74,21 @@ std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const R
                 ++offset;
                 continue;
             }
-            MessageRecord* out = filling && stored < records.size() ? &records[stored] : nullptr;
+            const bool storing = filling && sink->records.size() < sink->limit;
             std::int32_t length = 0;
-            if (carver.Carve(length, position, out, end)) {
-                if (out != nullptr) {
-                    out->spillFlag = length > layout.pageSize - kSpillAllowance ? 1 : 0;
-                    ++stored;
+            CarvedFields fields;
+            if (carver.CarveFields(length, position, storing ? &fields : nullptr, end)) {
+                if (storing) {
+                    const int spill = length > layout.pageSize - kSpillAllowance ? 1 : 0;
+                    // A copy of a live row is what the merge drops first: not storing it saves
+                    // copying its texts. Bytes equal to a live body are valid UTF-8 already.
+                    const bool liveCopy = live != nullptr && live->Contains(spill != 0, fields.hasTime ? fields.time : 0,
+                                                                            fields.BodyText());
+                    if (!liveCopy) {
+                        MessageRecord& out = sink->records.emplace_back();
+                        fields.FillRecord(out);
+                        out.spillFlag = spill;
+                    }
                 }
                 ++found;
                 offset += layout.skip;
@@ -88,13 +98,19 @@ std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const R
         }
         if (p % 10 == 5) {
             if (filling) {
-                ReportProgress(static_cast<double>(found) / static_cast<double>(records.size()) * 50 + 40);
+                ReportProgress(static_cast<double>(found) / static_cast<double>(sink->limit) * 50 + 40);
             } else {
                 ReportProgress(static_cast<double>(p) / static_cast<double>(pageCount) * 40);
             }
         }
     }
     return found;
+}
+
+std::shared_ptr<ScanCache> ReadScanImage(const std::string& path)
+{
+    const FileIdentity identity = FileIdentity::Of(path);
+    return std::make_shared<ScanCache>(ScanCache{path, identity, FileImage(path)});
 }
 
 void RunRecoveryPass(CSms& reader, const RecoveryPassPlan& plan, std::int32_t& count)
@@ -107,11 +123,19 @@ void RunRecoveryPass(CSms& reader, const RecoveryPassPlan& plan, std::int32_t& c
     count = 0;
 
     std::vector<MessageRecord> records;
+    std::optional<LiveCopies> copies;
     std::int32_t found = 0;
     if (g_store.columnCount == 0) {
         report.noSchema = true;
     } else {
-        const FileImage image(plan.file);
+        // The filling pass reuses the counting pass's bytes when the file has not changed since.
+        std::shared_ptr<ScanCache> cache = std::move(reader.m_scanCache);
+        const FileIdentity identity = FileIdentity::Of(plan.file);
+        if (!cache || cache->path != plan.file || !identity.known || !(cache->identity == identity)) {
+            cache = ReadScanImage(plan.file);
+        }
+        const FileImage& image = cache->image;
+        if (wanted == 0 && image.Loaded() && identity.known) reader.m_scanCache = cache;
         if (!image.Loaded()) {
             report.error = image.Error();
         } else {
@@ -121,16 +145,21 @@ void RunRecoveryPass(CSms& reader, const RecoveryPassPlan& plan, std::int32_t& c
             report.pageSizeNote = pageSize.note;
             const PageLayout layout = plan.layoutFor(pageSize.pageSize, plan.logMode, g_store.columnCount);
             const RecordCarver carver(plan.carverKind, g_store);
-            if (wanted > 0) records.resize(static_cast<std::size_t>(wanted));
-            found = WalkPages(image, layout, carver, records);
+            if (wanted > 0) {
+                copies.emplace(g_store);
+                FindSink sink{records, static_cast<std::size_t>(wanted), &*copies};
+                found = WalkPages(image, layout, carver, &sink);
+            } else {
+                found = WalkPages(image, layout, carver, nullptr);
+            }
         }
     }
     if (wanted != 0) {
-        // A file that changed since the counting pass may give fewer finds: only the records
-        // actually filled are recovered messages.
-        const std::size_t filled = std::min(records.size(), static_cast<std::size_t>(found));
-        report.filled = static_cast<std::int32_t>(filled);
-        MergeRecovered(reader, std::span<const MessageRecord>(records.data(), filled));
+        // Only the records actually filled are finds: copies of live rows were not stored, and
+        // a file that changed since the counting pass may give fewer.
+        report.filled = static_cast<std::int32_t>(records.size());
+        if (!copies) copies.emplace(g_store);
+        MergeRecovered(reader, records, *copies);
         SortRecoveredByTime(reader);
     }
     count = found;

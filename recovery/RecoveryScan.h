@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "Carvers.h"
 #include "FileImage.h"
@@ -29,15 +31,35 @@ struct PageSizeChoice {
 // gives 4096 with a note saying why.
 PageSizeChoice ChoosePageSize(const FileImage& image);
 
+class LiveCopies;
+
+// Where a filling pass puts its finds: appended to `records`, at most `limit` of them. With
+// `live`, a find that equals a live message as the merge compares them is counted but not
+// stored (the merge would drop it first).
+struct FindSink {
+    std::vector<MessageRecord>& records;
+    std::size_t limit = 0;
+    const LiveCopies* live = nullptr;
+};
+
 // Walks the whole pages of `image`. Offsets 0 to pageSize - margin - 1 of each page are offered
 // to `carver`; after an accepted candidate the offset advances by layout.skip, otherwise by 1.
-// In a filling pass (`records` not empty) the first records.size() finds are stored, with
-// their spill flag set when the record is longer than pageSize - 35; later finds are only
-// counted. After each page whose index ends in 5 the progress is reported: p / pages x 40 in
-// a counting pass, found / records.size() x 50 + 40 in a filling pass. Returns the number of
-// accepted candidates.
-std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const RecordCarver& carver,
-                       std::span<MessageRecord> records);
+// A counting pass has no sink; a filling pass stores its finds in the sink, in order, with
+// their spill flag set when the record is longer than pageSize - 35. After each page whose
+// index ends in 5 the progress is reported: p / pages x 40 in a counting pass, found /
+// sink->limit x 50 + 40 in a filling pass. Returns the number of accepted candidates.
+std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const RecordCarver& carver, FindSink* sink);
+
+// A file image kept for a later pass, with what identifies the file's state when it was read.
+struct ScanCache {
+    std::string path;
+    FileIdentity identity;
+    FileImage image;
+};
+
+// Reads `path` for a scan. Put into a reader's m_scanCache, the next pass on the same path uses
+// these bytes instead of reading the file again, as long as the file has not changed since.
+std::shared_ptr<ScanCache> ReadScanImage(const std::string& path);
 
 // What a reader's RecoverDeleted decides before the common work.
 struct RecoveryPassPlan {

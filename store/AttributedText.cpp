@@ -14,7 +14,9 @@ constexpr std::uint8_t kLength32 = 0x82;
 
 }  // namespace
 
-std::string AttributedBodyText(std::span<const std::uint8_t> blob)
+std::string AttributedBodyText(std::span<const std::uint8_t> blob) { return std::string(AttributedBodyView(blob)); }
+
+std::string_view AttributedBodyView(std::span<const std::uint8_t> blob)
 {
     const std::string_view bytes(reinterpret_cast<const char*>(blob.data()), blob.size());
     const std::size_t name = bytes.find(kClassName);
@@ -38,5 +40,5 @@ std::string AttributedBodyText(std::span<const std::uint8_t> blob)
         return {};
     }
     if (length > blob.size() - at) return {};
-    return std::string(bytes.substr(at, static_cast<std::size_t>(length)));
+    return bytes.substr(at, static_cast<std::size_t>(length));
 }

@@ -13,8 +13,11 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 // The UTF-8 bytes of the first string archived after the class name "NSString", exactly as
 // stored (not checked as UTF-8); empty when the blob holds no such string or is cut short.
 // Reads nothing outside `blob`.
 std::string AttributedBodyText(std::span<const std::uint8_t> blob);
+// The same bytes as a view into `blob`.
+std::string_view AttributedBodyView(std::span<const std::uint8_t> blob);

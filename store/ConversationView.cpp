@@ -1,8 +1,47 @@
-// Selecting and naming the messages of one conversation.
+// Selecting and naming the messages of conversations: one, or all of them in one pass.
 #include "ConversationView.h"
+
+#include <algorithm>
+#include <string_view>
+#include <unordered_map>
 
 #include "MessageStore.h"
 #include "TimeText.h"
+
+namespace {
+
+// Walks the live and recovered lists merged by time (a live message first on equal times).
+template <typename Visit>
+void ForEachInTimeOrder(const MessageStore& store, const CSms& reader, Visit visit)
+{
+    std::int32_t i = 0;  // next recovered message
+    std::int32_t j = 0;  // next live message
+    while (i < reader.m_recoveredCount || j < store.liveMessageCount) {
+        bool recovered;
+        if (i >= reader.m_recoveredCount) {
+            recovered = false;
+        } else if (j >= store.liveMessageCount) {
+            recovered = true;
+        } else {
+            recovered = store.liveMessages[j].time > reader.m_recovered[i].time;
+        }
+        const MessageRecord& m = recovered ? reader.m_recovered[i++] : store.liveMessages[j++];
+        visit(m, recovered);
+    }
+}
+
+std::string Heading(const MessageRecord& m, std::int32_t c, const ContactRecord& entry, bool iphone)
+{
+    std::string name;
+    if (m.fromMe != 0) {
+        name = (c == 0 && !iphone) ? "Me -> " + m.address : "Me";
+    } else {
+        name = iphone ? entry.address : m.address;
+    }
+    return name + " " + FormatMessageTime(m.time);
+}
+
+}  // namespace
 
 std::vector<ShownMessage> CollectConversation(std::int32_t c)
 {
@@ -13,19 +52,7 @@ std::vector<ShownMessage> CollectConversation(std::int32_t c)
 
     const bool iphone = reader->m_deviceKind == kDeviceIphone;
     const ContactRecord& entry = store.conversations[c];
-    std::int32_t i = 0;  // next recovered message
-    std::int32_t j = 0;  // next live message
-    while (i < reader->m_recoveredCount || j < store.liveMessageCount) {
-        bool recovered;
-        if (i >= reader->m_recoveredCount) {
-            recovered = false;
-        } else if (j >= store.liveMessageCount) {
-            recovered = true;
-        } else {
-            recovered = store.liveMessages[j].time > reader->m_recovered[i].time;
-        }
-        const MessageRecord& m = recovered ? reader->m_recovered[i++] : store.liveMessages[j++];
-
+    ForEachInTimeOrder(store, *reader, [&](const MessageRecord& m, bool recovered) {
         const bool sameText = iphone ? m.address == entry.key : m.address == entry.address;
         // A live message shows where it is counted (and wherever its text matches, as entries
         // of the same name have always shown the same messages); a recovered message, and a
@@ -33,15 +60,44 @@ std::vector<ShownMessage> CollectConversation(std::int32_t c)
         const bool belongs = !recovered && m.countedIn >= 0
                                  ? m.countedIn == entry.entryId || sameText
                                  : sameText || (c == 0 && (m.unassignedFlag == 1 || m.address.empty()));
-        if (!belongs) continue;
-
-        std::string name;
-        if (m.fromMe != 0) {
-            name = (c == 0 && !iphone) ? "Me -> " + m.address : "Me";
-        } else {
-            name = iphone ? entry.address : m.address;
-        }
-        shown.push_back({&m, recovered, name + " " + FormatMessageTime(m.time)});
-    }
+        if (belongs) shown.push_back({&m, recovered, Heading(m, c, entry, iphone)});
+    });
     return shown;
+}
+
+std::vector<std::vector<ShownMessage>> CollectAllConversations()
+{
+    const MessageStore& store = g_store;
+    std::vector<std::vector<ShownMessage>> all(static_cast<std::size_t>(store.conversationCount));
+    const CSms* reader = store.currentReader.get();
+    if (reader == nullptr) return all;
+
+    const bool iphone = reader->m_deviceKind == kDeviceIphone;
+    // The rows each text names (entries of the same name share their messages), and the row
+    // of each entry id.
+    std::unordered_map<std::string_view, std::vector<std::int32_t>> rowsOfText;
+    std::vector<std::int32_t> rowOfEntry(static_cast<std::size_t>(store.conversationCount), -1);
+    for (std::int32_t row = 0; row < store.conversationCount; ++row) {
+        const ContactRecord& entry = store.conversations[row];
+        rowsOfText[iphone ? std::string_view(entry.key) : std::string_view(entry.address)].push_back(row);
+        if (entry.entryId >= 0 && entry.entryId < store.conversationCount) rowOfEntry[static_cast<std::size_t>(entry.entryId)] = row;
+    }
+    std::vector<std::int32_t> rows;
+    ForEachInTimeOrder(store, *reader, [&](const MessageRecord& m, bool recovered) {
+        rows.clear();
+        if (const auto found = rowsOfText.find(m.address); found != rowsOfText.end()) rows = found->second;
+        if (!recovered && m.countedIn >= 0) {
+            if (m.countedIn < store.conversationCount && rowOfEntry[static_cast<std::size_t>(m.countedIn)] >= 0) {
+                rows.push_back(rowOfEntry[static_cast<std::size_t>(m.countedIn)]);
+            }
+        } else if (m.unassignedFlag == 1 || m.address.empty()) {
+            rows.push_back(0);
+        }
+        std::sort(rows.begin(), rows.end());
+        rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+        for (const std::int32_t row : rows) {
+            all[static_cast<std::size_t>(row)].push_back({&m, recovered, Heading(m, row, store.conversations[row], iphone)});
+        }
+    });
+    return all;
 }

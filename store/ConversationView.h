@@ -21,3 +21,7 @@ struct ShownMessage {
 // unassigned recovered messages and recovered (or unattributed live) messages with an empty
 // address. Empty when no reader is current or `c` is out of range.
 std::vector<ShownMessage> CollectConversation(std::int32_t c);
+
+// Every conversation's messages, as CollectConversation gives them, indexed by row: one pass
+// over the lists however many conversations there are.
+std::vector<std::vector<ShownMessage>> CollectAllConversations();

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // One conversation (conversation partner). Entry 0 of the table is the catch-all entry.
 struct ContactRecord {
@@ -19,6 +20,30 @@ struct ContactRecord {
     bool operator==(const ContactRecord&) const = default;
 };
 
+// Where in the files a recovered message's bytes were found (deep recovery).
+enum class PlaceKind : std::uint8_t {
+    CellInUse,        // a cell of a table page (an older version, or a row deleted since)
+    Freeblock,        // a freed cell on its page's chain of free blocks
+    Unallocated,      // the gap between a page's cell pointers and its cells
+    FreelistPage,     // a page on the database's list of free pages
+    OlderLogVersion,  // a version of a page in the write-ahead log older than its latest
+    JournalPage,      // a page image kept by the rollback journal
+    Unstructured,     // bytes outside any whole page (the end of a file)
+};
+
+// The words reports use for a place: "cell in use", "freeblock", "unallocated space",
+// "freelist page", "older page version in the log", "journal page", "outside any page".
+const char* PlaceText(PlaceKind kind);
+
+struct FindPlace {
+    std::string file;          // the file that holds the bytes
+    std::int64_t offset = 0;   // of the record (its header-size byte) in that file
+    std::int64_t page = 0;     // page number in the database (for a log frame or a journal
+                               // record, the page it holds); 0 when outside any page
+    PlaceKind where = PlaceKind::Unstructured;
+    bool operator==(const FindPlace&) const = default;
+};
+
 // One message, live or recovered.
 struct MessageRecord {
     std::string body;
@@ -31,6 +56,10 @@ struct MessageRecord {
     // recovered messages and for live ones that no reader has attributed.
     std::int32_t countedIn = -1;
     std::int64_t rowId = 0;  // the row's id in its table (_id, ROWID); 0 when unknown
+    // Deep recovery only: every place the message was found, and whether its text was cut
+    // short (the rest of a long message lay on overflow pages that are gone).
+    std::vector<FindPlace> places;
+    std::int32_t truncated = 0;
 
     bool operator==(const MessageRecord&) const = default;
 };

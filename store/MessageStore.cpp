@@ -38,6 +38,20 @@ void ResetStore()
     store.conversations.fill(ContactRecord{});
 }
 
+const char* PlaceText(PlaceKind kind)
+{
+    switch (kind) {
+    case PlaceKind::CellInUse: return "cell in use";
+    case PlaceKind::Freeblock: return "freeblock";
+    case PlaceKind::Unallocated: return "unallocated space";
+    case PlaceKind::FreelistPage: return "freelist page";
+    case PlaceKind::OlderLogVersion: return "older page version in the log";
+    case PlaceKind::JournalPage: return "journal page";
+    case PlaceKind::Unstructured: return "outside any page";
+    }
+    return "";
+}
+
 CSms::CSms(DeviceKind kind) : m_deviceKind(kind)
 {
     // A new reader starts with no live list; the reset has already released the old one.
@@ -50,6 +64,8 @@ CSms::~CSms() = default;
 std::int32_t CSms::LoadDatabase(std::string /*path*/) { return 1; }
 
 void CSms::RecoverDeleted(std::string /*path*/, std::int32_t& /*count*/) {}
+
+void CSms::RecoverDeep(std::string /*path*/) {}
 
 void CSms::AssignRecovered()
 {

@@ -20,6 +20,15 @@ RecoveryRunCounts RunRecoverySteps(const std::string& path)
     return counts;
 }
 
+void RunDeepRecoverySteps(const std::string& path)
+{
+    CSms& reader = *g_store.currentReader;
+    reader.m_recoveredCount = 0;
+    reader.RecoverDeep(path);
+    reader.AssignRecovered();
+    reader.SortConversations();
+}
+
 std::string ScanFailureSentence(const ScanReport& scan)
 {
     if (scan.noSchema) return "The message table could not be read, so deleted messages cannot be recognised.";

@@ -14,6 +14,10 @@ struct RecoveryRunCounts {
 // the second call is another counting pass and merges nothing. Requires a current reader.
 RecoveryRunCounts RunRecoverySteps(const std::string& path);
 
+// A deep recovery on `path`, then AssignRecovered and SortConversations. Requires a current
+// reader.
+void RunDeepRecoverySteps(const std::string& path);
+
 struct ScanReport;
 
 // Why a scan could not run: no message table, or a file that could not be read; empty when it ran.

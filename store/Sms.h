@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,15 @@
 struct sqlite3;
 
 enum DeviceKind : std::int32_t { kDeviceAndroid = 0, kDeviceIphone = 1 };
+
+// One file a deep recovery read.
+struct ScannedSource {
+    std::string path;
+    std::string kind;            // "database", "log" or "journal"
+    std::int64_t size = 0;       // bytes read
+    std::int64_t pages = 0;      // pages (or page versions) parsed
+    std::string note;            // why it was read only in part, or not at all; empty when whole
+};
 
 // What the last recovery pass could and could not do, for the summary shown to the user.
 struct ScanReport {
@@ -21,6 +31,8 @@ struct ScanReport {
     std::string error;         // why the file could not be scanned; empty when it was
     bool noSchema = false;     // no column schema: records cannot be recognised
     std::int32_t filled = 0;   // records stored by a filling pass
+    bool deep = false;         // a deep recovery: `sources` lists what it read
+    std::vector<ScannedSource> sources;
 };
 
 class CSms {
@@ -41,12 +53,19 @@ public:
     virtual void AssignRecovered();
     // Orders conversations 1..count-1 by recentTime, newest first; entry 0 stays first.
     virtual void SortConversations();
+    // Deep recovery: reads every file of the database at `path` (the database, its log, its
+    // journal) by its structure and makes the deleted messages found the recovered list, each
+    // with the places it was found. The base reader recovers nothing.
+    virtual void RecoverDeep(std::string path);
 
     sqlite3* m_db = nullptr;  // open only while LoadDatabase runs
     const std::int32_t m_deviceKind;
     std::vector<MessageRecord> m_recovered;  // the recovered list (empty = none)
     std::int32_t m_recoveredCount = 0;
     ScanReport m_lastScan;  // written by each RecoverDeleted pass
+    // The bytes the counting pass read, kept for the filling pass when the file is unchanged
+    // (the scans own this; the store never looks inside).
+    std::shared_ptr<struct ScanCache> m_scanCache;
 
 protected:
     explicit CSms(DeviceKind kind);

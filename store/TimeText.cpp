@@ -3,6 +3,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
+#include <array>
+#include <initializer_list>
+#include <utility>
 #include <ctime>
 #include <limits>
 
@@ -56,34 +60,58 @@ std::string Utf8ToAnsiString(const char* text)
 
 namespace {
 
-// The length of the well-formed sequence (Unicode table 3-7) that starts at `i`, or 0 when the
-// bytes there are not one.
-inline std::size_t WellFormedLength(const unsigned char* bytes, std::size_t i, std::size_t size)
+// UTF-8 validation as a state machine whose transitions for one input byte are packed into one
+// 64-bit word: six bits per state hold the next state's shift (state x 6), so a step is one
+// table load and one shift. States: 0 accept; 1, 2, 3 continuation bytes still needed; 4
+// after E0 (next A0..BF), 5 after ED (next 80..9F), 6 after F0 (next 90..BF), 7 after F4
+// (next 80..8F); 8 error, which never leaves.
+constexpr int kAccept = 0, kError = 8;
+
+constexpr std::uint64_t Row(std::initializer_list<std::pair<int, int>> moves)
 {
-    const unsigned char lead = bytes[i];
-    if (lead < 0x80) return 1;
-    std::size_t needed;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        needed = 1;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        needed = 2;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        needed = 3;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
+    std::uint64_t row = 0;
+    for (int state = 0; state < 9; ++state) row |= std::uint64_t{kError * 6} << (state * 6);
+    for (const auto& [from, to] : moves) {
+        row &= ~(std::uint64_t{63} << (from * 6));
+        row |= std::uint64_t(to * 6) << (from * 6);
     }
-    if (size - i <= needed) return 0;
-    if (bytes[i + 1] < low || bytes[i + 1] > high) return 0;
-    for (std::size_t k = 2; k <= needed; ++k) {
-        if ((bytes[i + k] & 0xC0) != 0x80) return 0;
-    }
-    return needed + 1;
+    return row;
 }
+
+constexpr std::array<std::uint64_t, 256> MakeTransitions()
+{
+    std::array<std::uint64_t, 256> rows{};
+    for (int b = 0; b < 256; ++b) {
+        if (b < 0x80) {
+            rows[b] = Row({{0, 0}});
+        } else if (b < 0x90) {
+            rows[b] = Row({{1, 0}, {2, 1}, {3, 2}, {5, 1}, {7, 2}});
+        } else if (b < 0xA0) {
+            rows[b] = Row({{1, 0}, {2, 1}, {3, 2}, {5, 1}, {6, 2}});
+        } else if (b < 0xC0) {
+            rows[b] = Row({{1, 0}, {2, 1}, {3, 2}, {4, 1}, {6, 2}});
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            rows[b] = Row({{0, 1}});
+        } else if (b == 0xE0) {
+            rows[b] = Row({{0, 4}});
+        } else if (b == 0xED) {
+            rows[b] = Row({{0, 5}});
+        } else if (b >= 0xE1 && b <= 0xEF) {
+            rows[b] = Row({{0, 2}});
+        } else if (b == 0xF0) {
+            rows[b] = Row({{0, 6}});
+        } else if (b >= 0xF1 && b <= 0xF3) {
+            rows[b] = Row({{0, 3}});
+        } else if (b == 0xF4) {
+            rows[b] = Row({{0, 7}});
+        } else {
+            rows[b] = Row({});
+        }
+    }
+    return rows;
+}
+
+constexpr std::array<std::uint64_t, 256> kTransitions = MakeTransitions();
 
 }  // namespace
 
@@ -91,21 +119,23 @@ bool IsValidUtf8(std::string_view text)
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t size = text.size();
+    std::uint64_t state = kAccept;
     std::size_t i = 0;
     while (i < size) {
-        // Eight ASCII bytes at a time: most message texts are mostly ASCII or mostly CJK.
-        while (i + 8 <= size) {
-            std::uint64_t word;
-            std::memcpy(&word, bytes + i, 8);
-            if ((word & 0x8080808080808080ULL) != 0) break;
-            i += 8;
+        // Between characters, eight ASCII bytes at a time.
+        if (state == kAccept) {
+            while (i + 8 <= size) {
+                std::uint64_t word;
+                std::memcpy(&word, bytes + i, 8);
+                if ((word & 0x8080808080808080ULL) != 0) break;
+                i += 8;
+            }
         }
-        if (i >= size) break;
-        const std::size_t length = WellFormedLength(bytes, i, size);
-        if (length == 0) return false;
-        i += length;
+        const std::size_t stop = std::min(size, i + 16);
+        for (; i < stop; ++i) state = (kTransitions[bytes[i]] >> state) & 63;
+        if (state == kError * 6) return false;
     }
-    return true;
+    return state == kAccept;
 }
 
 std::string Utf8ToAnsiString(std::string_view text)

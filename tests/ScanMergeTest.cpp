@@ -251,10 +251,12 @@ TEST_F(ScanTest, FastWalkAgreesWithTheLiteralWalk)
                                                                      : literal::Variant::AndroidWithHeader;
             const literal::WalkResult expected = literal::Walk(variant, file.Data(), file.Size(), pageSize,
                                                                layout.marginOther, layout.marginLast, layout.skip);
-            const std::int32_t counted = WalkPages(file, layout, carver, {});
+            const std::int32_t counted = WalkPages(file, layout, carver, nullptr);
             ASSERT_EQ(counted, expected.found) << "round " << round;
-            std::vector<MessageRecord> filled(static_cast<std::size_t>(std::max(counted, 1)));
-            ASSERT_EQ(WalkPages(file, layout, carver, filled), expected.found);
+            std::vector<MessageRecord> filled;
+            FindSink sink{filled, static_cast<std::size_t>(std::max(counted, 1))};
+            ASSERT_EQ(WalkPages(file, layout, carver, &sink), expected.found);
+            ASSERT_EQ(filled.size(), static_cast<std::size_t>(counted));
             for (std::int32_t i = 0; i < counted; ++i) ASSERT_EQ(filled[i], expected.records[i]) << i;
         }
     }

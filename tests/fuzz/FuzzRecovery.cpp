@@ -69,9 +69,11 @@ int FuzzScan(const std::uint8_t* data, std::size_t size)
                             RecordCarver::Kind::Iphone}) {
         const RecordCarver carver(kind, g_store);
         const PageLayout layout{page, 0, 20, kind == RecordCarver::Kind::Iphone ? 52 : g_store.columnCount + 1};
-        const std::int32_t counted = WalkPages(image, layout, carver, {});
-        std::vector<MessageRecord> records(static_cast<std::size_t>(counted > 0 ? counted : 1));
-        Check(WalkPages(image, layout, carver, records) == counted, "both passes agree");
+        const std::int32_t counted = WalkPages(image, layout, carver, nullptr);
+        std::vector<MessageRecord> records;
+        FindSink sink{records, static_cast<std::size_t>(counted > 0 ? counted : 1)};
+        Check(WalkPages(image, layout, carver, &sink) == counted, "both passes agree");
+        Check(records.size() == static_cast<std::size_t>(counted), "every find stored");
     }
     return 0;
 }

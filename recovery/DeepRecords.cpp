@@ -1,0 +1,361 @@
+// Deep record recognition: shapes, column rules, value checks and overflow chains.
+#include "DeepRecords.h"
+
+#include <algorithm>
+#include <array>
+#include <set>
+#include <string_view>
+
+#include "store/AttributedText.h"
+#include "store/TimeText.h"
+
+namespace {
+
+// Dates a message can have: 1990-01-01 to 2100-01-01.
+constexpr std::int64_t kAndroidEarliest = 631'152'000'000;   // ms since 1970
+constexpr std::int64_t kAndroidLatest = 4'102'444'800'000;
+constexpr std::int64_t kIphoneEarliest = -347'155'200;       // s since 2001
+constexpr std::int64_t kIphoneLatest = 3'124'137'600;
+constexpr int kBadTextBytes = 3;  // a text may have this many bytes that no text has
+
+// Content bytes of a serial type (10 and 11 are reserved and never valid).
+std::uint64_t ContentLength(std::uint64_t serialType)
+{
+    static constexpr std::uint8_t kSmall[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+    if (serialType < 12) return kSmall[serialType];
+    return (serialType - 12) / 2;
+}
+
+// The integer a serial type and its content stand for (0 for NULL, texts and blobs).
+std::int64_t IntegerValue(std::uint64_t serialType, const std::uint8_t* content)
+{
+    if (serialType == 8) return 0;
+    if (serialType == 9) return 1;
+    if (serialType < 1 || serialType > 6) return 0;
+    const std::uint64_t length = ContentLength(serialType);
+    std::uint64_t value = content[0] & 0x80 ? ~std::uint64_t{0} : 0;  // sign extension
+    for (std::uint64_t b = 0; b < length; ++b) value = (value << 8) | content[b];
+    return static_cast<std::int64_t>(value);
+}
+
+// Bytes that no message text holds: malformed UTF-8 and control characters other than tab,
+// line feed and carriage return. A text cut short by a broken overflow chain is first trimmed
+// to its last whole character.
+int BadTextBytes(std::string_view& text, bool cut)
+{
+    if (cut) {
+        std::size_t end = text.size();
+        std::size_t back = 0;
+        while (end > 0 && back < 4 && (static_cast<unsigned char>(text[end - 1]) & 0xC0) == 0x80) --end, ++back;
+        if (end > 0 && static_cast<unsigned char>(text[end - 1]) >= 0xC0) {
+            const auto lead = static_cast<unsigned char>(text[end - 1]);
+            const std::size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+            if (back + 1 < need) text = text.substr(0, end - 1);
+        }
+    }
+    int bad = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') ++bad;
+    }
+    if (!IsValidUtf8(text)) {
+        // Each replacement character stands for at least one malformed byte (a text that held
+        // U+FFFD itself counts it too: it is rare enough not to matter).
+        const std::string checked = Utf8ToAnsiString(text);
+        std::size_t at = 0;
+        while ((at = checked.find("\xEF\xBF\xBD", at)) != std::string::npos) ++bad, at += 3;
+    }
+    return bad;
+}
+
+}  // namespace
+
+DeepDecoder::DeepDecoder(const MessageStore& store)
+{
+    m_kind = store.currentReader && store.currentReader->m_deviceKind == kDeviceIphone ? kDeviceIphone : kDeviceAndroid;
+    m_columns = std::min(store.columnCount, kColumnCapacity);
+    m_plan.resize(static_cast<std::size_t>(m_columns));
+    const bool iphone = m_kind == kDeviceIphone;
+    std::int32_t lastEssential = 0;
+    for (std::int32_t i = 0; i < m_columns; ++i) {
+        const std::string& name = store.columnNames[i];
+        const std::string& type = store.columnTypes[i];
+        Column& c = m_plan[static_cast<std::size_t>(i)];
+        if (type == "INTEGER") {
+            for (int s = 0; s <= 9; ++s) c.accepts |= std::uint64_t{1} << s;
+        } else if (type == "TEXT") {
+            c.accepts = 1;  // NULL
+            c.largeText = true;
+            c.text = true;
+        } else if (type == "BLOB") {
+            c.accepts = 1;
+            c.largeBlob = true;
+        } else {
+            for (int s = 0; s <= 9; ++s) c.accepts |= std::uint64_t{1} << s;
+            c.largeText = c.largeBlob = true;
+        }
+        auto only = [&c](std::initializer_list<int> types) {
+            c.accepts = 0;
+            for (int s : types) c.accepts |= std::uint64_t{1} << s;
+        };
+        const bool integer = type == "INTEGER";
+        if (iphone) {
+            if (name == "text") c.field = Field::Body, lastEssential = std::max(lastEssential, i);
+            if (name == "attributedbody") c.field = Field::AttributedBody;
+            if (name == "guid") c.field = Field::Guid, lastEssential = std::max(lastEssential, i);
+            if (integer && name == "date") {
+                only({4, 6});  // seconds (iOS 10 and earlier) or nanoseconds
+                c.field = Field::Date;
+                c.check = Check::DateRequired;
+                lastEssential = std::max(lastEssential, i);
+            } else if (integer && (name == "date_read" || name == "date_delivered")) {
+                c.check = Check::DateOrZero;
+            } else if (integer && name == "handle_id") {
+                c.field = Field::HandleId;
+                c.check = Check::NonNegative;
+                lastEssential = std::max(lastEssential, i);
+            } else if (integer && name == "is_from_me") {
+                c.field = Field::IsFromMe;
+                c.check = Check::ZeroOrOne;
+                lastEssential = std::max(lastEssential, i);
+            } else if (integer && name == "version") {
+                only({1, 2, 3, 4});
+            }
+        } else {
+            if (name == "address") c.field = Field::Address, lastEssential = std::max(lastEssential, i);
+            if (name == "body") c.field = Field::Body, lastEssential = std::max(lastEssential, i);
+            if (integer && name == "date") {
+                only({5});  // milliseconds since 1970 take six bytes
+                c.field = Field::Date;
+                c.check = Check::DateRequired;
+                lastEssential = std::max(lastEssential, i);
+            } else if (integer && name == "date_sent") {
+                only({5, 8});
+                c.check = Check::DateOrZero;
+            } else if (integer && name == "thread_id") {
+                only({1, 2, 3, 9});
+                c.check = Check::Positive;
+            } else if (integer && name == "type") {
+                c.field = Field::Type;
+                c.check = Check::SmallCode;
+                lastEssential = std::max(lastEssential, i);
+            } else if (integer && (name == "read" || name == "seen")) {
+                c.check = Check::ZeroOrOne;
+            }
+        }
+    }
+    m_minColumns = std::max(2, lastEssential + 1);
+    // A header size counts itself and one byte at least per serial type.
+    for (int b = 0; b < 256; ++b) {
+        m_headerStart[b] = b >= 0x80 || (b >= m_minColumns + 1 && b <= m_columns * 9 + 1);
+    }
+}
+
+bool DeepDecoder::Accepts(const Column& column, std::uint64_t serialType) const
+{
+    if (serialType < 64 && ((column.accepts >> serialType) & 1) != 0) return true;
+    if (serialType < 12) return false;
+    return (serialType & 1) != 0 ? column.largeText : column.largeBlob;
+}
+
+std::optional<DecodedRecord> DeepDecoder::TryCell(const Area& area, std::uint32_t offset) const
+{
+    const ByteView page = area.bytes;
+    const ByteView::Varint payload = page.VarintAt(offset);
+    if (payload.length == 0 || payload.value < 2 || payload.value > (1u << 30)) return std::nullopt;
+    const ByteView::Varint rowId = page.VarintAt(offset + payload.length);
+    if (rowId.length == 0 || rowId.value == 0 || rowId.value > (std::uint64_t{1} << 62)) return std::nullopt;
+    const std::uint64_t start = std::uint64_t{offset} + payload.length + rowId.length;
+    if (!CanBeHeaderSize(page.U8(start))) return std::nullopt;
+    const ByteView::Varint header = page.VarintAt(start);
+    if (header.length == 0 || header.length > 2) return std::nullopt;
+    return Decode(area, static_cast<std::int64_t>(start), start + header.length, header.value, payload.value,
+                  static_cast<std::int64_t>(rowId.value));
+}
+
+std::optional<DecodedRecord> DeepDecoder::TryRecord(const Area& area, std::uint32_t offset) const
+{
+    if (!CanBeHeaderSize(area.bytes.U8(offset))) return std::nullopt;
+    const ByteView::Varint header = area.bytes.VarintAt(offset);
+    if (header.length == 0 || header.length > 2) return std::nullopt;
+    return Decode(area, offset, std::uint64_t{offset} + header.length, header.value, 0, 0);
+}
+
+std::optional<DecodedRecord> DeepDecoder::TryTypes(const Area& area, std::uint32_t offset) const
+{
+    if (area.bytes.U8(offset) != 0) return std::nullopt;
+    return Decode(area, -1, offset, 0, 0, 0);
+}
+
+std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t payloadStart, std::uint64_t typesStart,
+                                                 std::uint64_t headerSize, std::uint64_t expectedPayload,
+                                                 std::int64_t rowId) const
+{
+    if (m_columns == 0 || area.usable < 512) return std::nullopt;
+    const ByteView page = area.bytes;
+    const std::uint32_t limit = std::min<std::uint32_t>(area.limit, static_cast<std::uint32_t>(page.Size()));
+    const OverflowPages* overflow = area.overflow;
+    std::array<std::uint64_t, kColumnCapacity> serialTypes;
+    std::int32_t count = 0;
+    std::uint64_t cursor = typesStart;
+    const std::uint64_t headerEnd = headerSize != 0 ? static_cast<std::uint64_t>(payloadStart) + headerSize : 0;
+    while (headerSize != 0 ? cursor < headerEnd : count < m_columns) {
+        if (count >= m_columns) return std::nullopt;  // more serial types than columns
+        const ByteView::Varint v = page.VarintAt(cursor);
+        if (v.length == 0 || cursor + v.length > limit) return std::nullopt;
+        const std::uint64_t s = v.value;
+        if (count == 0 ? s != 0 : !Accepts(m_plan[static_cast<std::size_t>(count)], s)) return std::nullopt;
+        serialTypes[static_cast<std::size_t>(count++)] = s;
+        cursor += v.length;
+    }
+    if (headerSize != 0 && (cursor != headerEnd || count < m_minColumns)) return std::nullopt;
+    if (headerSize == 0) {
+        // The header size is lost: it counted itself (one byte, or two past 127).
+        const std::uint64_t typeBytes = cursor - typesStart;
+        headerSize = typeBytes + (typeBytes + 1 <= 127 ? 1 : 2);
+        payloadStart = static_cast<std::int64_t>(typesStart) - static_cast<std::int64_t>(headerSize - typeBytes);
+        if (payloadStart < 0) return std::nullopt;
+    }
+    std::uint64_t payloadSize = headerSize;
+    for (std::int32_t i = 0; i < count; ++i) payloadSize += ContentLength(serialTypes[static_cast<std::size_t>(i)]);
+    if (expectedPayload != 0 && payloadSize != expectedPayload) return std::nullopt;
+    if (payloadSize > (1u << 30)) return std::nullopt;
+
+    // What of the payload lies on the page (SQLite's rule for table leaf cells).
+    const std::uint64_t u = area.usable;
+    const std::uint64_t maxLocal = u - 35;
+    std::uint64_t local = payloadSize;
+    bool spills = false;
+    if (payloadSize > maxLocal) {
+        const std::uint64_t minLocal = (u - 12) * 32 / 255 - 23;
+        const std::uint64_t k = minLocal + (payloadSize - minLocal) % (u - 4);
+        local = k <= maxLocal ? k : minLocal;
+        spills = true;
+    }
+    const auto start = static_cast<std::uint64_t>(payloadStart);
+    if (start + local + (spills ? 4 : 0) > limit) return std::nullopt;
+
+    std::string joined;  // the payload, when overflow pages continue it
+    std::string_view payload = page.Text(start, local);
+    bool truncated = false;
+    if (spills) {
+        joined.assign(payload);
+        std::uint32_t next = page.U32(start + local);
+        std::uint64_t remaining = payloadSize - local;
+        std::set<std::uint32_t> visited;
+        while (remaining > 0) {
+            const ByteView overflowPage = overflow != nullptr && next != 0 ? overflow->Page(next) : ByteView{};
+            if (overflowPage.Size() < 8 || !visited.insert(next).second) {
+                truncated = true;
+                break;
+            }
+            const std::uint64_t take = std::min<std::uint64_t>(remaining, std::min<std::uint64_t>(u, overflowPage.Size()) - 4);
+            const std::uint32_t following = overflowPage.U32(0);
+            // A page with more to come must name the next one; the last names none.
+            if (remaining > take && following == 0) {
+                joined.append(overflowPage.Text(4, take));
+                truncated = true;
+                break;
+            }
+            joined.append(overflowPage.Text(4, take));
+            remaining -= take;
+            next = following;
+        }
+        payload = joined;
+    }
+
+    DecodedRecord record;
+    record.rowId = rowId;
+    record.truncated = truncated;
+    record.payloadOffset = static_cast<std::uint32_t>(start);
+    record.localLength = static_cast<std::uint32_t>(local + (spills ? 4 : 0));
+    std::string_view body, address, archived, guid;
+    bool hasDate = false;
+    std::uint64_t offset = headerSize;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const Column& column = m_plan[static_cast<std::size_t>(i)];
+        const std::uint64_t s = serialTypes[static_cast<std::size_t>(i)];
+        const std::uint64_t length = ContentLength(s);
+        const bool whole = offset + length <= payload.size();
+        const std::string_view content = offset < payload.size() ? payload.substr(offset, length) : std::string_view{};
+        offset += length;
+        if (!whole && !truncated) return std::nullopt;
+        const bool isText = s >= 13 && (s & 1) != 0;
+        if (isText && column.text) {
+            std::string_view text = content;
+            if (BadTextBytes(text, !whole) > kBadTextBytes) return std::nullopt;
+        }
+        if (!whole) {
+            // The rest of the record was on the lost pages: keep what the body has.
+            if (column.field == Field::Body && isText) body = content;
+            continue;
+        }
+        const std::int64_t value =
+            isText || (s >= 12 && (s & 1) == 0) ? 0 : IntegerValue(s, reinterpret_cast<const std::uint8_t*>(content.data()));
+        const bool integer = s >= 1 && s <= 9 && s != 7;
+        switch (column.check) {
+        case Check::None: break;
+        case Check::DateRequired:
+        case Check::DateOrZero: {
+            if (!integer && !(column.check == Check::DateOrZero && s == 0)) return std::nullopt;
+            if (column.check == Check::DateOrZero && value == 0) break;
+            const std::int64_t t = m_kind == kDeviceIphone ? IphoneSecondsSince2001(value) : value;
+            const bool inRange = m_kind == kDeviceIphone ? t >= kIphoneEarliest && t <= kIphoneLatest
+                                                         : t >= kAndroidEarliest && t <= kAndroidLatest;
+            if (!inRange) return std::nullopt;
+            break;
+        }
+        case Check::Positive:
+            if (!integer || value <= 0) return std::nullopt;
+            break;
+        case Check::NonNegative:
+            if (s != 0 && (!integer || value < 0)) return std::nullopt;
+            break;
+        case Check::ZeroOrOne:
+            if (s != 0 && (!integer || (value != 0 && value != 1))) return std::nullopt;
+            break;
+        case Check::SmallCode:
+            if (s != 0 && (!integer || value < 0 || value > 10)) return std::nullopt;
+            break;
+        }
+        switch (column.field) {
+        case Field::None: break;
+        case Field::Body:
+            if (isText) body = content.substr(0, content.find('\0'));
+            break;
+        case Field::Address:
+            if (isText) address = content.substr(0, content.find('\0'));
+            break;
+        case Field::AttributedBody:
+            if (s >= 12 && (s & 1) == 0) archived = content;
+            break;
+        case Field::Guid:
+            if (isText) guid = content;
+            break;
+        case Field::Date:
+            record.time = m_kind == kDeviceIphone ? IphoneSecondsSince2001(value) : value;
+            hasDate = true;
+            break;
+        case Field::Type: record.fromMe = value == 1 ? 0 : 1; break;
+        case Field::IsFromMe: record.fromMe = value != 0 ? 1 : 0; break;
+        case Field::HandleId: record.address = s == 0 ? "" : std::to_string(value); break;
+        }
+    }
+    if (!hasDate && !truncated) return std::nullopt;
+    if (body.empty() && !archived.empty()) {
+        body = AttributedBodyView({reinterpret_cast<const std::uint8_t*>(archived.data()), archived.size()});
+    }
+    if (truncated && !body.empty()) {
+        BadTextBytes(body, true);  // trims a character cut in half
+    }
+    record.body = Utf8ToAnsiString(body);
+    if (m_kind == kDeviceIphone) {
+        // Every row has its globally unique id; a record without one is not a row.
+        if (guid.empty() && !truncated) return std::nullopt;
+    } else {
+        record.address = Utf8ToAnsiString(address);
+        StripChinaPrefix(record.address);
+        if (record.body.empty() && record.address.empty()) return std::nullopt;
+    }
+    return record;
+}

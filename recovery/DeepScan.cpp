@@ -1,0 +1,431 @@
+// Walking the pages of every source, carving them, and merging the finds.
+#include "DeepScan.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string_view>
+#include <unordered_map>
+
+#include "FileImage.h"
+#include "store/MessageStore.h"
+#include "store/ProgressChannel.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint32_t kDefaultPageSize = 4096;
+
+// Overflow pages of a database file: page n is at (n - 1) x page size. A freed overflow page
+// that became a freelist trunk had its first bytes overwritten: the chain ends there.
+class DatabaseOverflow : public OverflowPages {
+public:
+    DatabaseOverflow(ByteView file, std::uint32_t pageSize, const std::set<std::uint32_t>& trunks)
+        : m_file(file), m_pageSize(pageSize), m_trunks(trunks)
+    {
+    }
+    ByteView Page(std::uint32_t number) const override
+    {
+        const std::uint64_t at = std::uint64_t{number - 1} * m_pageSize;
+        if (number == 0 || !m_file.Has(at, m_pageSize) || m_trunks.contains(number)) return {};
+        return m_file.Sub(at, m_pageSize);
+    }
+
+private:
+    ByteView m_file;
+    std::uint32_t m_pageSize;
+    const std::set<std::uint32_t>& m_trunks;
+};
+
+// Overflow pages of a log or journal: the version of the page nearest to the record's own
+// (pages written in one transaction lie together).
+class RecordedOverflow : public OverflowPages {
+public:
+    RecordedOverflow(ByteView file, std::uint32_t pageSize, const std::vector<PageRecord>& pages)
+        : m_file(file), m_pageSize(pageSize)
+    {
+        for (const PageRecord& page : pages) m_versions[page.pageNumber].push_back(&page);
+    }
+    void SetCurrent(std::uint32_t frame) { m_current = frame; }
+    ByteView Page(std::uint32_t number) const override
+    {
+        const auto found = m_versions.find(number);
+        if (found == m_versions.end()) return {};
+        const PageRecord* best = nullptr;
+        for (const PageRecord* page : found->second) {
+            const auto distance = [&](const PageRecord* p) {
+                return p->frame > m_current ? p->frame - m_current : m_current - p->frame;
+            };
+            if (best == nullptr || distance(page) < distance(best)) best = page;
+        }
+        return m_file.Sub(best->offset, m_pageSize);
+    }
+
+private:
+    ByteView m_file;
+    std::uint32_t m_pageSize;
+    std::map<std::uint32_t, std::vector<const PageRecord*>> m_versions;
+    std::uint32_t m_current = 0;
+};
+
+// Collects finds of one file, with their places.
+struct Carving {
+    const DeepDecoder& decoder;
+    const std::string& file;
+    std::vector<RawFind>& finds;
+
+    void Add(const DecodedRecord& record, std::uint64_t areaOffset, std::uint32_t page, PlaceKind where)
+    {
+        finds.push_back({record, {file, static_cast<std::int64_t>(areaOffset + record.payloadOffset), page, where}});
+    }
+
+    // Tries every byte of [begin, end) of the area as the start of a record of any shape; an
+    // accepted record's bytes are not tried again.
+    void Carve(const DeepDecoder::Area& area, std::uint32_t begin, std::uint32_t end, std::uint64_t areaOffset,
+               std::uint32_t page, PlaceKind where)
+    {
+        end = std::min<std::uint32_t>(end, area.limit);
+        for (std::uint32_t offset = begin; offset < end;) {
+            std::optional<DecodedRecord> record = decoder.TryCell(area, offset);
+            if (!record) record = decoder.TryRecord(area, offset);
+            if (!record) record = decoder.TryTypes(area, offset);
+            if (!record) {
+                ++offset;
+                continue;
+            }
+            Add(*record, areaOffset, page, where);
+            offset = std::max(offset + 1, record->payloadOffset + record->localLength);
+        }
+    }
+
+    // One page (one version of it): its cells in use, then its free space; a page that is not
+    // a b-tree page is carved whole. `special` (when not CellInUse) names every find's place.
+    void Page(ByteView bytes, std::uint32_t number, std::uint64_t fileOffset, std::uint32_t usable,
+              const OverflowPages* overflow, PlaceKind special, bool freelistTrunk)
+    {
+        const DeepDecoder::Area area{bytes, std::min<std::uint32_t>(usable, static_cast<std::uint32_t>(bytes.Size())),
+                                     usable, overflow};
+        auto place = [&](PlaceKind kind) { return special == PlaceKind::CellInUse ? kind : special; };
+        if (freelistTrunk) {
+            // [next trunk 4][count 4][leaf numbers]: the rest keeps what the page held before.
+            const std::uint32_t listed = std::min<std::uint32_t>(bytes.U32(4), (usable - 8) / 4);
+            Carve(area, 8 + 4 * listed, area.limit, fileOffset, number, place(PlaceKind::Unallocated));
+            return;
+        }
+        const std::optional<BtreePage> btree = ReadBtreePage(bytes, number, usable);
+        if (!btree) {
+            Carve(area, number == 1 ? 100 : 0, area.limit, fileOffset, number, place(PlaceKind::Unallocated));
+            return;
+        }
+        if (btree->type == kLeafTablePage) {
+            for (const std::uint32_t cell : btree->cells) {
+                if (auto record = decoder.TryCell(area, cell)) Add(*record, fileOffset, number, place(PlaceKind::CellInUse));
+            }
+        }
+        Carve(area, btree->pointersEnd, btree->contentStart, fileOffset, number, place(PlaceKind::Unallocated));
+        for (const BtreePage::Range& block : btree->freeblocks) {
+            Carve(area, block.begin, block.end, fileOffset, number, place(PlaceKind::Freeblock));
+        }
+    }
+
+    // Bytes outside any whole page.
+    void Stretch(ByteView file, std::uint64_t begin, std::uint64_t end, std::uint32_t usable, PlaceKind where)
+    {
+        // Cut into pieces the 32-bit offsets of an area can address, overlapping by a page so
+        // that no record is cut in two.
+        constexpr std::uint64_t kPiece = 1u << 24;
+        for (std::uint64_t at = begin; at < end; at += kPiece) {
+            const ByteView bytes = file.Sub(at, std::min<std::uint64_t>(end - at, kPiece + 65536));
+            const DeepDecoder::Area area{bytes, static_cast<std::uint32_t>(bytes.Size()), usable, nullptr};
+            Carve(area, 0, static_cast<std::uint32_t>(std::min<std::uint64_t>(end - at, kPiece)), at, 0, where);
+        }
+    }
+};
+
+// Reports scanning progress (0 to 90) as bytes are done, at each whole percent.
+class ByteProgress {
+public:
+    explicit ByteProgress(std::uint64_t total) : m_total(total == 0 ? 1 : total) {}
+    void Advance(std::uint64_t bytes)
+    {
+        m_done += bytes;
+        const auto percent =
+            std::min(90, static_cast<std::int32_t>(static_cast<double>(m_done) / static_cast<double>(m_total) * 90));
+        if (percent != m_shown) {
+            m_shown = percent;
+            ReportProgress(percent);
+        }
+    }
+
+private:
+    std::uint64_t m_total;
+    std::uint64_t m_done = 0;
+    std::int32_t m_shown = -1;
+};
+
+void ScanDatabase(ByteView image, const std::string& file, const DeepDecoder& decoder, std::vector<RawFind>& finds,
+                  ByteProgress* progress)
+{
+    Carving carving{decoder, file, finds};
+    const std::optional<DatabaseHeader> header = ReadDatabaseHeader(image);
+    if (!header) {
+        // Not a database header: every byte is carved as it stands.
+        carving.Stretch(image, 0, image.Size(), kDefaultPageSize, PlaceKind::Unstructured);
+        if (progress) progress->Advance(image.Size());
+        return;
+    }
+    std::vector<std::uint32_t> trunks;
+    const std::vector<std::uint32_t> freelist = FreelistPages(image, *header, trunks);
+    const std::set<std::uint32_t> freePages(freelist.begin(), freelist.end());
+    const std::set<std::uint32_t> trunkPages(trunks.begin(), trunks.end());
+    const DatabaseOverflow overflow(image, header->pageSize, trunkPages);
+    const std::uint64_t pages = image.Size() / header->pageSize;
+    for (std::uint64_t p = 1; p <= pages; ++p) {
+        const auto number = static_cast<std::uint32_t>(p);
+        const std::uint64_t at = (p - 1) * header->pageSize;
+        const bool free = freePages.contains(number);
+        carving.Page(image.Sub(at, header->pageSize), number, at, header->usableSize, &overflow,
+                     free ? PlaceKind::FreelistPage : PlaceKind::CellInUse, trunkPages.contains(number));
+        if (progress) progress->Advance(header->pageSize);
+    }
+    carving.Stretch(image, pages * header->pageSize, image.Size(), header->usableSize, PlaceKind::Unstructured);
+    if (progress) progress->Advance(image.Size() - pages * header->pageSize);
+}
+
+void ScanLog(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
+             const DeepDecoder& decoder, std::vector<RawFind>& finds, ByteProgress* progress)
+{
+    Carving carving{decoder, file, finds};
+    const LogLayout log = ReadLog(image, pageSize);
+    if (log.pageSize != pageSize && log.pageSize != 0) usable = log.pageSize;
+    RecordedOverflow overflow(image, log.pageSize, log.pages);
+    for (const PageRecord& frame : log.pages) {
+        overflow.SetCurrent(frame.frame);
+        carving.Page(image.Sub(frame.offset, log.pageSize), frame.pageNumber, frame.offset, usable, &overflow,
+                     frame.latest ? PlaceKind::CellInUse : PlaceKind::OlderLogVersion, false);
+        if (progress) progress->Advance(log.pageSize + 24);
+    }
+    carving.Stretch(image, log.parsedEnd, image.Size(), usable, PlaceKind::Unstructured);
+    if (progress) progress->Advance(image.Size() - std::min<std::uint64_t>(image.Size(), log.parsedEnd) + 32);
+}
+
+void ScanJournal(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
+                 std::uint32_t maxPage, const DeepDecoder& decoder, std::vector<RawFind>& finds, ByteProgress* progress)
+{
+    Carving carving{decoder, file, finds};
+    const JournalLayout journal = ReadJournal(image, pageSize, maxPage);
+    if (journal.pageSize != pageSize) usable = journal.pageSize;
+    RecordedOverflow overflow(image, journal.pageSize, journal.pages);
+    for (const PageRecord& record : journal.pages) {
+        overflow.SetCurrent(record.frame);
+        carving.Page(image.Sub(record.offset, journal.pageSize), record.pageNumber, record.offset, usable, &overflow,
+                     PlaceKind::JournalPage, false);
+        if (progress) progress->Advance(journal.pageSize + 8);
+    }
+    for (const JournalLayout::Range& range : journal.unparsed) {
+        carving.Stretch(image, range.begin, range.end, usable, PlaceKind::Unstructured);
+        if (progress) progress->Advance(range.end - range.begin);
+    }
+}
+
+// The key under which repeats of one message meet.
+std::string MessageKey(const MessageRecord& m)
+{
+    std::string key = std::to_string(m.time);
+    key += '\0';
+    key += m.fromMe != 0 ? '1' : '0';
+    key += m.address;
+    key += '\0';
+    key += m.body;
+    return key;
+}
+
+}  // namespace
+
+void ScanDatabaseImage(ByteView image, const std::string& file, const DeepDecoder& decoder, std::vector<RawFind>& finds)
+{
+    ScanDatabase(image, file, decoder, finds, nullptr);
+}
+
+void ScanLogImage(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
+                  const DeepDecoder& decoder, std::vector<RawFind>& finds)
+{
+    ScanLog(image, file, pageSize, usable, decoder, finds, nullptr);
+}
+
+void ScanJournalImage(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
+                      std::uint32_t maxPage, const DeepDecoder& decoder, std::vector<RawFind>& finds)
+{
+    ScanJournal(image, file, pageSize, usable, maxPage, decoder, finds, nullptr);
+}
+
+std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const MessageStore& store)
+{
+    // The live rows by row id, and by time and text.
+    std::unordered_multimap<std::int64_t, std::int32_t> liveByRow;
+    std::unordered_multimap<std::string, std::int32_t> liveByContent;
+    for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
+        const MessageRecord& m = store.liveMessages[i];
+        if (m.rowId != 0) liveByRow.emplace(m.rowId, i);
+        liveByContent.emplace(std::to_string(m.time) + '\0' + m.body, i);
+    }
+    auto isLive = [&](const DecodedRecord& r) {
+        if (r.rowId != 0) {
+            // A row id that a live row has now: the same row, unless both its time and its text
+            // differ (the id was given again to a newer message).
+            const auto [first, last] = liveByRow.equal_range(r.rowId);
+            for (auto it = first; it != last; ++it) {
+                const MessageRecord& m = store.liveMessages[it->second];
+                if (m.time == r.time || m.body == r.body) return true;
+            }
+            if (first != last) return false;
+        }
+        const auto [first, last] = liveByContent.equal_range(std::to_string(r.time) + '\0' + r.body);
+        for (auto it = first; it != last; ++it) {
+            if (store.liveMessages[it->second].address == r.address) return true;
+        }
+        return false;
+    };
+
+    std::vector<MessageRecord> messages;
+    std::unordered_map<std::string, std::size_t> byKey;
+    for (RawFind& find : finds) {
+        if (isLive(find.record)) continue;
+        MessageRecord m;
+        m.body = std::move(find.record.body);
+        m.time = find.record.time;
+        m.address = std::move(find.record.address);
+        m.fromMe = find.record.fromMe;
+        m.rowId = find.record.rowId;
+        m.truncated = find.record.truncated ? 1 : 0;
+        const std::string key = MessageKey(m);
+        const auto [it, added] = byKey.try_emplace(key, messages.size());
+        if (added) {
+            m.places.push_back(std::move(find.place));
+            messages.push_back(std::move(m));
+            continue;
+        }
+        MessageRecord& kept = messages[it->second];
+        if (std::find(kept.places.begin(), kept.places.end(), find.place) == kept.places.end()) {
+            kept.places.push_back(std::move(find.place));
+        }
+        if (kept.rowId == 0) kept.rowId = m.rowId;
+        kept.truncated = kept.truncated != 0 && m.truncated != 0 ? 1 : 0;
+    }
+
+    // A truncated find is the beginning of a whole one found elsewhere, or of a live message:
+    // it is not a message of its own.
+    std::vector<bool> drop(messages.size(), false);
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        MessageRecord& cut = messages[i];
+        if (cut.truncated == 0) continue;
+        for (std::size_t j = 0; j < messages.size() && !drop[i]; ++j) {
+            const MessageRecord& whole = messages[j];
+            if (j == i || whole.truncated != 0 || whole.time != cut.time || whole.address != cut.address ||
+                !whole.body.starts_with(cut.body)) {
+                continue;
+            }
+            MessageRecord& target = messages[j];
+            for (FindPlace& place : cut.places) {
+                if (std::find(target.places.begin(), target.places.end(), place) == target.places.end()) {
+                    target.places.push_back(place);
+                }
+            }
+            drop[i] = true;
+        }
+        for (std::int32_t k = 0; k < store.liveMessageCount && !drop[i]; ++k) {
+            const MessageRecord& live = store.liveMessages[k];
+            if (live.time == cut.time && live.address == cut.address && live.body.starts_with(cut.body)) drop[i] = true;
+        }
+    }
+    std::vector<MessageRecord> kept;
+    kept.reserve(messages.size());
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        if (!drop[i]) kept.push_back(std::move(messages[i]));
+    }
+    std::stable_sort(kept.begin(), kept.end(), [](const MessageRecord& a, const MessageRecord& b) { return a.time < b.time; });
+    return kept;
+}
+
+void RunDeepRecovery(CSms& reader, const std::string& path)
+{
+    const MessageStore& store = g_store;
+    ScanReport& report = reader.m_lastScan;
+    report = ScanReport{};
+    report.deep = true;
+    report.scannedPath = path;
+    reader.m_recovered.clear();
+    reader.m_recoveredCount = 0;
+    reader.m_scanCache.reset();
+
+    const DeepDecoder decoder(store);
+    if (!decoder.Usable()) {
+        report.noSchema = true;
+        return;
+    }
+
+    struct Source {
+        std::string path;
+        std::string kind;
+        FileImage image;
+    };
+    std::vector<Source> sources;
+    auto add = [&](const std::string& file, const char* kind, bool required) {
+        std::error_code error;
+        if (!required && !fs::exists(file, error)) return;
+        sources.push_back({file, kind, FileImage(file)});
+        ScannedSource listed{file, kind, 0, 0, ""};
+        if (!sources.back().image.Loaded()) {
+            listed.note = sources.back().image.Error();
+            if (required) report.error = listed.note;
+        } else {
+            listed.size = static_cast<std::int64_t>(sources.back().image.Size());
+        }
+        report.sources.push_back(listed);
+    };
+    add(path, "database", true);
+    add(path + "-wal-undelete", "log", false);
+    add(path + "-wal", "log", false);
+    add(path + "-journal", "journal", false);
+
+    std::uint64_t total = 0;
+    for (const Source& source : sources) total += source.image.Size();
+    ByteProgress progress(total);
+    ReportProgress(0);
+
+    // The database's own page size and usable size guide the log and the journal.
+    std::uint32_t pageSize = kDefaultPageSize, usable = kDefaultPageSize, pageCount = 0;
+    if (sources[0].image.Loaded()) {
+        const ByteView database(sources[0].image.Data(), sources[0].image.Size());
+        if (const auto header = ReadDatabaseHeader(database)) {
+            pageSize = header->pageSize;
+            usable = header->usableSize;
+            pageCount = static_cast<std::uint32_t>(database.Size() / pageSize);
+        }
+    }
+    std::vector<RawFind> finds;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        const Source& source = sources[i];
+        if (!source.image.Loaded()) continue;
+        const ByteView bytes(source.image.Data(), source.image.Size());
+        if (source.kind == "database") {
+            ScanDatabase(bytes, source.path, decoder, finds, &progress);
+            report.sources[i].pages = static_cast<std::int64_t>(bytes.Size() / pageSize);
+        } else if (source.kind == "log") {
+            ScanLog(bytes, source.path, pageSize, usable, decoder, finds, &progress);
+            report.sources[i].pages = static_cast<std::int64_t>(ReadLog(bytes, pageSize).pages.size());
+        } else {
+            // A journal may hold pages the database no longer has: allow for a shrunken file.
+            const std::uint32_t maxPage = std::max<std::uint32_t>(pageCount * 2, 1u << 20);
+            ScanJournal(bytes, source.path, pageSize, usable, maxPage, decoder, finds, &progress);
+            report.sources[i].pages = static_cast<std::int64_t>(ReadJournal(bytes, pageSize, maxPage).pages.size());
+        }
+    }
+    ReportProgress(90);
+    reader.m_recovered = MergeDeepFinds(std::move(finds), store);
+    reader.m_recoveredCount = static_cast<std::int32_t>(reader.m_recovered.size());
+    report.filled = reader.m_recoveredCount;
+    ReportProgress(100);
+}
