@@ -70,7 +70,23 @@ int BadTextBytes(std::string_view& text, bool cut)
 
 }  // namespace
 
-DeepDecoder::DeepDecoder(const MessageStore& store)
+LiveRows::LiveRows(const MessageStore& store)
+{
+    m_rows.reserve(static_cast<std::size_t>(store.liveMessageCount));
+    for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
+        const MessageRecord& m = store.liveMessages[i];
+        if (m.rowId != 0) m_rows.emplace_back(m.rowId, m.time);
+    }
+    std::sort(m_rows.begin(), m_rows.end());
+}
+
+bool LiveRows::Same(std::int64_t rowId, std::int64_t time) const
+{
+    const auto found = std::lower_bound(m_rows.begin(), m_rows.end(), std::pair<std::int64_t, std::int64_t>{rowId, time});
+    return found != m_rows.end() && found->first == rowId && found->second == time;
+}
+
+DeepDecoder::DeepDecoder(const MessageStore& store, const LiveRows* live) : m_live(live)
 {
     m_kind = store.currentReader && store.currentReader->m_deviceKind == kDeviceIphone ? kDeviceIphone : kDeviceAndroid;
     m_columns = std::min(store.columnCount, kColumnCapacity);
@@ -107,6 +123,7 @@ DeepDecoder::DeepDecoder(const MessageStore& store)
                 only({4, 6});  // seconds (iOS 10 and earlier) or nanoseconds
                 c.field = Field::Date;
                 c.check = Check::DateRequired;
+                m_dateColumn = i;
                 lastEssential = std::max(lastEssential, i);
             } else if (integer && (name == "date_read" || name == "date_delivered")) {
                 c.check = Check::DateOrZero;
@@ -128,6 +145,7 @@ DeepDecoder::DeepDecoder(const MessageStore& store)
                 only({5});  // milliseconds since 1970 take six bytes
                 c.field = Field::Date;
                 c.check = Check::DateRequired;
+                m_dateColumn = i;
                 lastEssential = std::max(lastEssential, i);
             } else if (integer && name == "date_sent") {
                 only({5, 8});
@@ -168,7 +186,8 @@ std::optional<DecodedRecord> DeepDecoder::TryCell(const Area& area, std::uint32_
     const std::uint64_t start = std::uint64_t{offset} + payload.length + rowId.length;
     if (!CanBeHeaderSize(page.U8(start))) return std::nullopt;
     const ByteView::Varint header = page.VarintAt(start);
-    if (header.length == 0 || header.length > 2) return std::nullopt;
+    // Column 0 (the row id's alias) is stored as NULL: the first serial type is 0.
+    if (header.length == 0 || header.length > 2 || page.U8(start + header.length) != 0) return std::nullopt;
     return Decode(area, static_cast<std::int64_t>(start), start + header.length, header.value, payload.value,
                   static_cast<std::int64_t>(rowId.value));
 }
@@ -177,7 +196,7 @@ std::optional<DecodedRecord> DeepDecoder::TryRecord(const Area& area, std::uint3
 {
     if (!CanBeHeaderSize(area.bytes.U8(offset))) return std::nullopt;
     const ByteView::Varint header = area.bytes.VarintAt(offset);
-    if (header.length == 0 || header.length > 2) return std::nullopt;
+    if (header.length == 0 || header.length > 2 || area.bytes.U8(offset + header.length) != 0) return std::nullopt;
     return Decode(area, offset, std::uint64_t{offset} + header.length, header.value, 0, 0);
 }
 
@@ -262,6 +281,18 @@ std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t 
             next = following;
         }
         payload = joined;
+    }
+
+    // A cell that is a live row as it stands: its texts need not be read.
+    if (m_live != nullptr && rowId != 0 && !truncated && m_dateColumn >= 0 && m_dateColumn < count) {
+        std::uint64_t at = headerSize;
+        for (std::int32_t i = 0; i < m_dateColumn; ++i) at += ContentLength(serialTypes[static_cast<std::size_t>(i)]);
+        const std::uint64_t s = serialTypes[static_cast<std::size_t>(m_dateColumn)];
+        if (at + ContentLength(s) <= payload.size() && s >= 1 && s <= 6) {
+            const std::int64_t value = IntegerValue(s, reinterpret_cast<const std::uint8_t*>(payload.data() + at));
+            const std::int64_t time = m_kind == kDeviceIphone ? IphoneSecondsSince2001(value) : value;
+            if (m_live->Same(rowId, time)) return std::nullopt;
+        }
     }
 
     DecodedRecord record;

@@ -39,10 +39,23 @@ struct DecodedRecord {
     std::uint32_t localLength = 0;    // record bytes on the page (with an overflow pointer)
 };
 
+// The live rows by row id, to tell quickly that a cell is a live row as it stands.
+class LiveRows {
+public:
+    explicit LiveRows(const MessageStore& store);
+    // Whether the live row `rowId` has the time `time`.
+    bool Same(std::int64_t rowId, std::int64_t time) const;
+
+private:
+    std::vector<std::pair<std::int64_t, std::int64_t>> m_rows;  // (row id, time), by row id
+};
+
 class DeepDecoder {
 public:
-    // Plans the columns of the store's message table (schema, device kind).
-    explicit DeepDecoder(const MessageStore& store);
+    // Plans the columns of the store's message table (schema, device kind). With `live`,
+    // cells that are live rows as they stand (their row id and time those of a live message)
+    // are passed over without decoding their texts.
+    explicit DeepDecoder(const MessageStore& store, const LiveRows* live = nullptr);
 
     bool Usable() const { return m_columns > 0; }
 
@@ -85,9 +98,11 @@ private:
                                         std::uint64_t headerSize, std::uint64_t expectedPayload,
                                         std::int64_t rowId) const;
 
+    const LiveRows* m_live = nullptr;
     DeviceKind m_kind = kDeviceAndroid;
     std::int32_t m_columns = 0;
     std::int32_t m_minColumns = 1;
+    std::int32_t m_dateColumn = -1;
     std::vector<Column> m_plan;
     std::array<bool, 256> m_headerStart{};
 };

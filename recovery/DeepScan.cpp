@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "FileImage.h"
+#include "LiveCopies.h"
 #include "store/MessageStore.h"
 #include "store/ProgressChannel.h"
 
@@ -70,11 +71,43 @@ private:
     std::uint32_t m_current = 0;
 };
 
+// The overflow pages that cells in use continue on, by the address of their bytes: how many
+// bytes of each the cell's payload fills (a page that is full holds nothing else; the tail
+// of a chain's last page may keep older bytes).
+using OverflowUse = std::unordered_map<const std::uint8_t*, std::uint32_t>;
+
+// Follows the overflow chain of every cell of a table leaf page and notes the pages it uses.
+void NoteOverflowUse(ByteView page, std::uint32_t number, std::uint32_t usable, const OverflowPages& overflow,
+                     OverflowUse& use)
+{
+    const std::optional<BtreePage> btree = ReadBtreePage(page, number, usable);
+    if (!btree || btree->type != kLeafTablePage) return;
+    const std::uint64_t maxLocal = usable - 35, minLocal = (std::uint64_t{usable} - 12) * 32 / 255 - 23;
+    for (const std::uint32_t cell : btree->cells) {
+        const ByteView::Varint payload = page.VarintAt(cell);
+        const ByteView::Varint rowId = page.VarintAt(cell + std::uint64_t{payload.length});
+        if (payload.length == 0 || rowId.length == 0 || payload.value <= maxLocal) continue;
+        const std::uint64_t k = minLocal + (payload.value - minLocal) % (usable - 4);
+        const std::uint64_t local = k <= maxLocal ? k : minLocal;
+        std::uint32_t next = page.U32(cell + std::uint64_t{payload.length} + rowId.length + local);
+        std::uint64_t remaining = payload.value - local;
+        for (int guard = 0; remaining > 0 && next != 0 && guard < 1 << 16; ++guard) {
+            const ByteView over = overflow.Page(next);
+            if (over.Size() < 8) break;
+            const std::uint64_t take = std::min<std::uint64_t>(remaining, usable - 4);
+            use[over.Data()] = static_cast<std::uint32_t>(4 + take);
+            remaining -= take;
+            next = over.U32(0);
+        }
+    }
+}
+
 // Collects finds of one file, with their places.
 struct Carving {
     const DeepDecoder& decoder;
     const std::string& file;
     std::vector<RawFind>& finds;
+    const OverflowUse* overflowUse = nullptr;
 
     void Add(const DecodedRecord& record, std::uint64_t areaOffset, std::uint32_t page, PlaceKind where)
     {
@@ -108,6 +141,13 @@ struct Carving {
         const DeepDecoder::Area area{bytes, std::min<std::uint32_t>(usable, static_cast<std::uint32_t>(bytes.Size())),
                                      usable, overflow};
         auto place = [&](PlaceKind kind) { return special == PlaceKind::CellInUse ? kind : special; };
+        if (overflowUse != nullptr) {
+            // A page that a cell in use continues on holds that cell's bytes, then older ones.
+            if (const auto used = overflowUse->find(bytes.Data()); used != overflowUse->end()) {
+                Carve(area, used->second, area.limit, fileOffset, number, place(PlaceKind::Unallocated));
+                return;
+            }
+        }
         if (freelistTrunk) {
             // [next trunk 4][count 4][leaf numbers]: the rest keeps what the page held before.
             const std::uint32_t listed = std::min<std::uint32_t>(bytes.U32(4), (usable - 8) / 4);
@@ -182,6 +222,13 @@ void ScanDatabase(ByteView image, const std::string& file, const DeepDecoder& de
     const std::set<std::uint32_t> trunkPages(trunks.begin(), trunks.end());
     const DatabaseOverflow overflow(image, header->pageSize, trunkPages);
     const std::uint64_t pages = image.Size() / header->pageSize;
+    OverflowUse use;
+    for (std::uint64_t p = 1; p <= pages; ++p) {
+        if (freePages.contains(static_cast<std::uint32_t>(p))) continue;
+        NoteOverflowUse(image.Sub((p - 1) * header->pageSize, header->pageSize), static_cast<std::uint32_t>(p),
+                        header->usableSize, overflow, use);
+    }
+    carving.overflowUse = &use;
     for (std::uint64_t p = 1; p <= pages; ++p) {
         const auto number = static_cast<std::uint32_t>(p);
         const std::uint64_t at = (p - 1) * header->pageSize;
@@ -201,6 +248,12 @@ void ScanLog(ByteView image, const std::string& file, std::uint32_t pageSize, st
     const LogLayout log = ReadLog(image, pageSize);
     if (log.pageSize != pageSize && log.pageSize != 0) usable = log.pageSize;
     RecordedOverflow overflow(image, log.pageSize, log.pages);
+    OverflowUse use;
+    for (const PageRecord& frame : log.pages) {
+        overflow.SetCurrent(frame.frame);
+        NoteOverflowUse(image.Sub(frame.offset, log.pageSize), frame.pageNumber, usable, overflow, use);
+    }
+    carving.overflowUse = &use;
     for (const PageRecord& frame : log.pages) {
         overflow.SetCurrent(frame.frame);
         carving.Page(image.Sub(frame.offset, log.pageSize), frame.pageNumber, frame.offset, usable, &overflow,
@@ -218,6 +271,12 @@ void ScanJournal(ByteView image, const std::string& file, std::uint32_t pageSize
     const JournalLayout journal = ReadJournal(image, pageSize, maxPage);
     if (journal.pageSize != pageSize) usable = journal.pageSize;
     RecordedOverflow overflow(image, journal.pageSize, journal.pages);
+    OverflowUse use;
+    for (const PageRecord& record : journal.pages) {
+        overflow.SetCurrent(record.frame);
+        NoteOverflowUse(image.Sub(record.offset, journal.pageSize), record.pageNumber, usable, overflow, use);
+    }
+    carving.overflowUse = &use;
     for (const PageRecord& record : journal.pages) {
         overflow.SetCurrent(record.frame);
         carving.Page(image.Sub(record.offset, journal.pageSize), record.pageNumber, record.offset, usable, &overflow,
@@ -228,18 +287,6 @@ void ScanJournal(ByteView image, const std::string& file, std::uint32_t pageSize
         carving.Stretch(image, range.begin, range.end, usable, PlaceKind::Unstructured);
         if (progress) progress->Advance(range.end - range.begin);
     }
-}
-
-// The key under which repeats of one message meet.
-std::string MessageKey(const MessageRecord& m)
-{
-    std::string key = std::to_string(m.time);
-    key += '\0';
-    key += m.fromMe != 0 ? '1' : '0';
-    key += m.address;
-    key += '\0';
-    key += m.body;
-    return key;
 }
 
 }  // namespace
@@ -263,34 +310,47 @@ void ScanJournalImage(ByteView image, const std::string& file, std::uint32_t pag
 
 std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const MessageStore& store)
 {
-    // The live rows by row id, and by time and text.
-    std::unordered_multimap<std::int64_t, std::int32_t> liveByRow;
-    std::unordered_multimap<std::string, std::int32_t> liveByContent;
-    for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
+    // The live rows by row id, and by time (the list is in time order; sorted again if not).
+    const auto liveCount = static_cast<std::size_t>(store.liveMessageCount);
+    std::vector<std::pair<std::int64_t, std::uint32_t>> byRow, byTime;
+    byRow.reserve(liveCount);
+    byTime.reserve(liveCount);
+    for (std::size_t i = 0; i < liveCount; ++i) {
         const MessageRecord& m = store.liveMessages[i];
-        if (m.rowId != 0) liveByRow.emplace(m.rowId, i);
-        liveByContent.emplace(std::to_string(m.time) + '\0' + m.body, i);
+        if (m.rowId != 0) byRow.emplace_back(m.rowId, static_cast<std::uint32_t>(i));
+        byTime.emplace_back(m.time, static_cast<std::uint32_t>(i));
     }
+    std::sort(byRow.begin(), byRow.end());
+    std::sort(byTime.begin(), byTime.end());
+    auto range = [](const auto& sorted, std::int64_t key) {
+        return std::equal_range(sorted.begin(), sorted.end(), std::pair<std::int64_t, std::uint32_t>{key, 0},
+                                [](const auto& a, const auto& b) { return a.first < b.first; });
+    };
     auto isLive = [&](const DecodedRecord& r) {
         if (r.rowId != 0) {
             // A row id that a live row has now: the same row, unless both its time and its text
             // differ (the id was given again to a newer message).
-            const auto [first, last] = liveByRow.equal_range(r.rowId);
+            const auto [first, last] = range(byRow, r.rowId);
             for (auto it = first; it != last; ++it) {
                 const MessageRecord& m = store.liveMessages[it->second];
                 if (m.time == r.time || m.body == r.body) return true;
             }
             if (first != last) return false;
         }
-        const auto [first, last] = liveByContent.equal_range(std::to_string(r.time) + '\0' + r.body);
+        const auto [first, last] = range(byTime, r.time);
         for (auto it = first; it != last; ++it) {
-            if (store.liveMessages[it->second].address == r.address) return true;
+            const MessageRecord& m = store.liveMessages[it->second];
+            if (m.body == r.body && m.address == r.address) return true;
         }
         return false;
     };
 
     std::vector<MessageRecord> messages;
-    std::unordered_map<std::string, std::size_t> byKey;
+    IndexSet byKey(finds.size());
+    auto keyHash = [](const MessageRecord& m) {
+        return MixHash(MixHash(TimeBodyHash(TextHash(m.body), m.time), TextHash(m.address)),
+                       static_cast<std::uint64_t>(m.fromMe != 0));
+    };
     for (RawFind& find : finds) {
         if (isLive(find.record)) continue;
         MessageRecord m;
@@ -300,14 +360,24 @@ std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const Mess
         m.fromMe = find.record.fromMe;
         m.rowId = find.record.rowId;
         m.truncated = find.record.truncated ? 1 : 0;
-        const std::string key = MessageKey(m);
-        const auto [it, added] = byKey.try_emplace(key, messages.size());
-        if (added) {
+        const std::uint64_t hash = keyHash(m);
+        std::uint32_t same = IndexSet::kEmpty;
+        byKey.Contains(hash, [&](std::uint32_t k) {
+            const MessageRecord& other = messages[k];
+            if (other.time != m.time || (other.fromMe != 0) != (m.fromMe != 0) || other.address != m.address ||
+                other.body != m.body) {
+                return false;
+            }
+            same = k;
+            return true;
+        });
+        if (same == IndexSet::kEmpty) {
+            byKey.Insert(hash, static_cast<std::uint32_t>(messages.size()));
             m.places.push_back(std::move(find.place));
             messages.push_back(std::move(m));
             continue;
         }
-        MessageRecord& kept = messages[it->second];
+        MessageRecord& kept = messages[same];
         if (std::find(kept.places.begin(), kept.places.end(), find.place) == kept.places.end()) {
             kept.places.push_back(std::move(find.place));
         }
@@ -360,7 +430,8 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
     reader.m_recoveredCount = 0;
     reader.m_scanCache.reset();
 
-    const DeepDecoder decoder(store);
+    const LiveRows liveRows(store);
+    const DeepDecoder decoder(store, &liveRows);
     if (!decoder.Usable()) {
         report.noSchema = true;
         return;

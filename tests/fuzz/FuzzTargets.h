@@ -31,6 +31,9 @@ int FuzzScan(const std::uint8_t* data, std::size_t size);
 // The text reader of archived attributed strings (iPhone attributedBody blobs).
 int FuzzAttributed(const std::uint8_t* data, std::size_t size);
 
+// The deep recovery's page, log and journal parsers and its record decoder.
+int FuzzDeep(const std::uint8_t* data, std::size_t size);
+
 struct Target {
     std::string_view name;  // also the folder of its corpus under tests/corpus
     int (*run)(const std::uint8_t*, std::size_t);
@@ -41,6 +44,7 @@ inline constexpr Target kTargets[] = {
     {"carvers", FuzzCarvers},
     {"scan", FuzzScan},
     {"attributed", FuzzAttributed},
+    {"deep", FuzzDeep},
 };
 
 }  // namespace fuzz

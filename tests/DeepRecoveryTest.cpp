@@ -1,0 +1,306 @@
+// The deep recovery on databases that put deleted messages in every place: freeblocks,
+// unallocated space, freelist pages, older log frames, journal pages, overflow chains whole
+// and broken, rows of a table's earlier form and two-byte headers.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "RecordBytes.h"
+#include "StoreHelpers.h"
+#include "fixtures/DeepCases.h"
+#include "readers/OpenDatabase.h"
+#include "recovery/DeepScan.h"
+#include "recovery/SqliteFiles.h"
+#include "store/RecoveryRun.h"
+
+namespace {
+
+using fixtures::DeepCaseKind;
+using fixtures::PhoneDb;
+
+class DeepRecoveryTest : public FreshStore {
+protected:
+    fixtures::DeepCase Run(DeepCaseKind kind, int messages)
+    {
+        fixtures::DeepCase truth = fixtures::MakeDeepCase(kind, m_dir / "case", messages, 3);
+        const auto before = fixtures::SnapshotFolder(m_dir / "case");
+        EXPECT_NE(OpenDatabaseFile(truth.database.string()).outcome, OpenOutcome::WrongFile);
+        RunDeepRecoverySteps(truth.database.string());
+        EXPECT_TRUE(fixtures::SnapshotFolder(m_dir / "case") == before) << "a file changed";
+        return truth;
+    }
+
+    static const std::vector<MessageRecord>& Recovered() { return g_store.currentReader->m_recovered; }
+
+    // The places of every recovered message, of any of these kinds.
+    static std::set<PlaceKind> PlaceKinds()
+    {
+        std::set<PlaceKind> kinds;
+        for (const MessageRecord& m : Recovered()) {
+            for (const FindPlace& place : m.places) kinds.insert(place.where);
+        }
+        return kinds;
+    }
+
+    static void ExpectScore(const fixtures::DeepCase& truth)
+    {
+        const fixtures::DeepScore score = fixtures::ScoreDeepRecovery(truth, Recovered());
+        EXPECT_GT(score.complete, 0) << truth.name;
+        EXPECT_GE(score.Recall(), 0.99) << truth.name << ": " << score.found << " of " << score.complete;
+        EXPECT_GE(score.Precision(), 0.98) << truth.name << ": " << score.real << " of " << score.finds;
+        EXPECT_EQ(score.live, 0) << truth.name;
+        EXPECT_EQ(score.badPlaces, 0) << truth.name << ": of " << score.places;
+    }
+};
+
+TEST_F(DeepRecoveryTest, MainFileFreeblocksUnallocatedSpaceAndFreelistPages)
+{
+    const auto truth = Run(DeepCaseKind::AndroidRollback, 1500);
+    ExpectScore(truth);
+    const std::set<PlaceKind> kinds = PlaceKinds();
+    EXPECT_TRUE(kinds.contains(PlaceKind::Freeblock));
+    EXPECT_TRUE(kinds.contains(PlaceKind::FreelistPage));
+    // Whole cells keep their row ids; a find knows its row when its cell header survived.
+    EXPECT_TRUE(std::any_of(Recovered().begin(), Recovered().end(), [](const MessageRecord& m) { return m.rowId != 0; }));
+    const ScanReport& scan = g_store.currentReader->m_lastScan;
+    EXPECT_TRUE(scan.deep);
+    ASSERT_EQ(scan.sources.size(), 1u);
+    EXPECT_EQ(scan.sources[0].kind, "database");
+}
+
+TEST_F(DeepRecoveryTest, OlderPageVersionsInTheLog)
+{
+    const auto truth = Run(DeepCaseKind::AndroidLog, 1200);
+    ExpectScore(truth);
+    EXPECT_TRUE(PlaceKinds().contains(PlaceKind::OlderLogVersion));
+    ASSERT_EQ(g_store.currentReader->m_lastScan.sources.size(), 2u);
+    EXPECT_EQ(g_store.currentReader->m_lastScan.sources[1].kind, "log");
+}
+
+TEST_F(DeepRecoveryTest, RowsOfTheTablesEarlierForm)
+{
+    const auto truth = Run(DeepCaseKind::AndroidUpgraded, 1200);
+    ExpectScore(truth);
+    // Rows written before sub_id and creator were added come back too, with their own fields.
+    int old = 0;
+    for (std::size_t i = 0; i < truth.messages.size() / 2; ++i) {
+        const fixtures::WrittenMessage& w = truth.messages[i];
+        if (!w.deleted) continue;
+        old += std::any_of(Recovered().begin(), Recovered().end(), [&](const MessageRecord& m) {
+            return m.time == w.time && m.body == w.body && m.address == w.address;
+        });
+    }
+    EXPECT_GT(old, 20);
+}
+
+TEST_F(DeepRecoveryTest, PagesKeptInAPersistedJournal)
+{
+    const auto truth = Run(DeepCaseKind::AndroidJournal, 1200);
+    ExpectScore(truth);
+    EXPECT_TRUE(PlaceKinds().contains(PlaceKind::JournalPage));
+}
+
+TEST_F(DeepRecoveryTest, LongMessagesOnOverflowPages)
+{
+    const auto truth = Run(DeepCaseKind::AndroidLong, 1500);
+    ExpectScore(truth);
+    EXPECT_TRUE(std::any_of(Recovered().begin(), Recovered().end(),
+                            [](const MessageRecord& m) { return m.body.size() > 4000 && m.truncated == 0; }));
+}
+
+// Two long messages deleted: the first page freed becomes the freelist's trunk, its first
+// bytes overwritten, so the first message's chain breaks there (it comes back truncated);
+// the second's overflow pages became freelist leaves, untouched (it comes back whole).
+TEST_F(FreshStore, AnOverflowChainWholeAndOneCutByAFreelistTrunk)
+{
+    const auto path = m_dir / "mmssms.db";
+    const std::string first = "first long: " + std::string(9000, 'a');
+    const std::string second = "second long: " + std::string(9000, 'b');
+    {
+        PhoneDb db = PhoneDb::Android(path);
+        db.AddAndroidAddress("5550001");
+        db.AddAndroidSms({.address = "5550001", .date = std::int64_t{1'600'000'000'000}, .body = "short", .id = std::int64_t{1}});
+        db.AddAndroidSms({.address = "5550001", .date = std::int64_t{1'600'000'001'000}, .body = first, .id = std::int64_t{2}});
+        db.AddAndroidSms({.address = "5550001", .date = std::int64_t{1'600'000'002'000}, .body = second, .id = std::int64_t{3}});
+        db.Exec("DELETE FROM sms WHERE _id = 2; DELETE FROM sms WHERE _id = 3;");
+    }
+    Load(path);
+    RunDeepRecoverySteps(path.string());
+    const CSms& reader = *g_store.currentReader;
+    ASSERT_EQ(reader.m_recoveredCount, 2);
+    const MessageRecord& cut = reader.m_recovered[0];
+    EXPECT_EQ(cut.truncated, 1);
+    EXPECT_TRUE(first.starts_with(cut.body));
+    EXPECT_GT(cut.body.size(), 100u);
+    EXPECT_LT(cut.body.size(), first.size());
+    const MessageRecord& whole = reader.m_recovered[1];
+    EXPECT_EQ(whole.truncated, 0);
+    EXPECT_EQ(whole.body, second);
+    EXPECT_EQ(whole.time, 1'600'000'002'000);
+}
+
+TEST_F(DeepRecoveryTest, IphoneOfBothErasWithTwoByteHeaders)
+{
+    ExpectScore(Run(DeepCaseKind::IphoneOld, 1200));
+    g_store.RestoreProgramStart();
+    const auto current = Run(DeepCaseKind::IphoneCurrent, 1200);
+    ExpectScore(current);
+    // 84 columns: every record header is longer than 127 bytes.
+    EXPECT_EQ(g_store.columnCount, 84);
+    const std::set<PlaceKind> kinds = PlaceKinds();
+    EXPECT_TRUE(kinds.contains(PlaceKind::OlderLogVersion) || kinds.contains(PlaceKind::CellInUse));
+}
+
+// The record shapes on one hand-made page: a whole cell, a record whose cell header a
+// freeblock overwrote, and serial types whose header size is gone; each found once, at the
+// offset of its header-size byte, and the same bytes behind a shift give the same finds.
+TEST_F(FreshStore, EveryShapeAtItsOffsetWhereverThePageLies)
+{
+    records::SetSchema({{"_id", "INTEGER"}, {"thread_id", "INTEGER"}, {"address", "TEXT"}, {"date", "INTEGER"},
+                        {"type", "INTEGER"}, {"body", "TEXT"}});
+    g_store.currentReader = CreateReader(DatabaseName::Android);
+    auto row = [](const std::string& body, std::uint64_t date) {
+        return records::Record({records::Null(), records::Int(3, 1), records::Text("5550001"), records::Int(date, 6),
+                                records::One(), records::Text(body)});
+    };
+    // A whole cell: payload size, row id, record.
+    records::Bytes page(4096, 0);
+    const records::Bytes first = row("whole cell", 1'600'000'000'000);
+    records::Bytes cell = records::Varint(first.size());
+    const records::Bytes id = records::Varint(777);
+    cell.insert(cell.end(), id.begin(), id.end());
+    cell.insert(cell.end(), first.begin(), first.end());
+    std::copy(cell.begin(), cell.end(), page.begin() + 100);
+    // A record whose cell header is gone.
+    const records::Bytes second = row("header kept", 1'600'000'001'000);
+    std::copy(second.begin(), second.end(), page.begin() + 600);
+    // Serial types alone: the header-size byte overwritten.
+    records::Bytes third = row("types only", 1'600'000'002'000);
+    third[0] = 0xEE;
+    std::copy(third.begin(), third.end(), page.begin() + 1500);
+
+    const DeepDecoder decoder(g_store);
+    for (const std::size_t shift : {0u, 1u, 37u}) {
+        records::Bytes image(shift, 0x5A);
+        image.insert(image.end(), page.begin(), page.end());
+        std::vector<RawFind> finds;
+        // Not a database: every byte is carved as it stands.
+        ScanDatabaseImage(ByteView(image.data(), image.size()), "image", decoder, finds);
+        ASSERT_EQ(finds.size(), 3u) << shift;
+        EXPECT_EQ(finds[0].record.body, "whole cell");
+        EXPECT_EQ(finds[0].record.rowId, 777);
+        EXPECT_EQ(finds[0].place.offset, static_cast<std::int64_t>(shift + 100 + cell.size() - first.size()));
+        EXPECT_EQ(finds[1].record.body, "header kept");
+        EXPECT_EQ(finds[1].record.rowId, 0);
+        EXPECT_EQ(finds[1].place.offset, static_cast<std::int64_t>(shift + 600));
+        EXPECT_EQ(finds[2].record.body, "types only");
+        EXPECT_EQ(finds[2].record.time, 1'600'000'002'000);
+        EXPECT_EQ(finds[2].place.offset, static_cast<std::int64_t>(shift + 1500));
+        EXPECT_EQ(finds[2].place.where, PlaceKind::Unstructured);
+    }
+}
+
+// What a column cannot hold rejects a candidate: dates outside 1990-2100, a negative thread,
+// text with bytes no text has.
+TEST_F(FreshStore, ImpossibleValuesAreNoMessages)
+{
+    records::SetSchema({{"_id", "INTEGER"}, {"thread_id", "INTEGER"}, {"address", "TEXT"}, {"date", "INTEGER"},
+                        {"type", "INTEGER"}, {"body", "TEXT"}, {"seen", "INTEGER"}});
+    g_store.currentReader = CreateReader(DatabaseName::Android);
+    const DeepDecoder decoder(g_store);
+    auto decodes = [&](const records::Bytes& record) {
+        records::Bytes bytes = record;
+        bytes.resize(bytes.size() + 8, 0);
+        const DeepDecoder::Area area{ByteView(bytes.data(), bytes.size()), static_cast<std::uint32_t>(bytes.size()), 4096,
+                                     nullptr};
+        return decoder.TryRecord(area, 0).has_value();
+    };
+    auto row = [](records::Column thread, std::uint64_t date, const std::string& body, bool earlierForm = false) {
+        std::vector<records::Column> columns = {records::Null(),        thread,         records::Text("5550001"),
+                                                records::Int(date, 6), records::One(), records::Text(body)};
+        if (!earlierForm) columns.push_back(records::One());
+        return records::Record(columns);
+    };
+    EXPECT_TRUE(decodes(row(records::Int(3, 1), 1'600'000'000'000, "fine")));
+    EXPECT_FALSE(decodes(row(records::Int(3, 1), 600'000'000'000, "1989")));
+    EXPECT_FALSE(decodes(row(records::Int(3, 1), 4'200'000'000'000, "2103")));
+    EXPECT_FALSE(decodes(row(records::Int(0xFFFFFE, 3), 1'600'000'000'000, "negative thread")));
+    EXPECT_FALSE(decodes(row(records::Int(3, 1), 1'600'000'000'000, std::string("bin\x01\x02\x03\x04" "ary"))));
+    EXPECT_TRUE(decodes(row(records::Int(3, 1), 1'600'000'000'000, "a few \xFF bad bytes \xFE are fine")));
+    // A row of the table's earlier form: the trailing column missing, read as NULL; one
+    // column short of the body is no message.
+    EXPECT_TRUE(decodes(row(records::Int(3, 1), 1'600'000'000'000, "before the upgrade", true)));
+    EXPECT_FALSE(decodes(records::Record({records::Null(), records::Int(3, 1), records::Text("5550001"),
+                                          records::Int(1'600'000'000'000, 6), records::One()})));
+}
+
+// A file that another program cuts short while it is scanned: the scan goes on with what it
+// read (a mapped file would end the process with a bus error), and a file that shrank
+// between the passes is read again.
+TEST_F(FreshStore, AFileCutShortDuringTheScanEndsNoProcess)
+{
+    const auto path = m_dir / "mmssms.db";
+    {
+        PhoneDb db = PhoneDb::Android(path);
+        db.Exec("BEGIN");
+        db.AddAndroidAddress("5550001");
+        for (int i = 0; i < 3000; ++i) {
+            db.AddAndroidSms({.address = "5550001", .date = std::int64_t{1'600'000'000'000} + i,
+                              .body = "message " + std::to_string(i), .id = std::int64_t{1000 + i}});
+        }
+        db.Exec("COMMIT");
+        db.Exec("DELETE FROM sms WHERE _id % 7 = 3;");
+    }
+    Load(path);
+    const auto size = std::filesystem::file_size(path);
+    struct Cutter : ProgressListener {
+        std::filesystem::path path;
+        bool done = false;
+        void OnProgress() override
+        {
+            if (done) return;
+            done = true;
+            ::truncate(path.c_str(), 8192);
+        }
+    } cutter;
+    cutter.path = path;
+    g_progress.window = &cutter;
+    const RecoveryRunCounts counts = RunRecoverySteps(path.string());
+    g_progress.window = nullptr;
+    EXPECT_TRUE(cutter.done);
+    EXPECT_GT(counts.countingFound, counts.fillingFound);  // the filling pass read the shorter file
+    EXPECT_LT(std::filesystem::file_size(path), size);
+}
+
+// The parsers of untrusted bytes on damaged input: nothing is read outside the bytes given.
+TEST(SqliteFiles, DamagedHeadersAndChainsAreSurvived)
+{
+    std::vector<std::uint8_t> file(3 * 4096, 0);
+    const char magic[] = "SQLite format 3";
+    std::copy(magic, magic + 16, file.begin());
+    file[16] = 0x10;  // 4096-byte pages
+    file[35] = 2;     // freelist trunk: page 2, which names itself as the next trunk
+    file[4096 + 3] = 2;
+    file[4096 + 7] = 200;  // more leaves than a page holds
+    std::vector<std::uint32_t> trunks;
+    const auto header = ReadDatabaseHeader(ByteView(file.data(), file.size()));
+    ASSERT_TRUE(header);
+    const auto freelist = FreelistPages(ByteView(file.data(), file.size()), *header, trunks);
+    EXPECT_EQ(trunks, std::vector<std::uint32_t>{2});
+    // A b-tree header whose cell count runs past the page is no b-tree page.
+    std::vector<std::uint8_t> page(4096, 0);
+    page[0] = kLeafTablePage;
+    page[3] = 0x10;
+    page[4] = 0x00;
+    EXPECT_FALSE(ReadBtreePage(ByteView(page.data(), page.size()), 2, 4096));
+    // A log with a bad header and a journal of garbage still give their pages.
+    std::vector<std::uint8_t> log(32 + 2 * (24 + 4096), 0x77);
+    EXPECT_EQ(ReadLog(ByteView(log.data(), log.size()), 4096).pages.size(), 2u);
+    EXPECT_TRUE(ReadJournal(ByteView(log.data(), log.size()), 4096, 10).pages.empty());
+}
+
+}  // namespace

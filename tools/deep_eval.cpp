@@ -1,0 +1,47 @@
+// Measures the deep recovery on generated databases of every kind: how many of the deleted
+// messages whose text is still in the files it finds, how many of its finds are real
+// messages, whether it reports live ones, whether every place holds the message, and how long
+// it takes per 100 MB of files.
+//   kestrow-deep-eval [MESSAGES]   (default 5000 per database)
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "fixtures/DeepCases.h"
+#include "fixtures/PhoneDb.h"
+#include "readers/CreateReader.h"
+#include "readers/OpenDatabase.h"
+#include "store/MessageStore.h"
+#include "store/RecoveryRun.h"
+
+int main(int argc, char** argv)
+{
+    const int messages = argc > 1 ? std::atoi(argv[1]) : 5000;
+    fixtures::TempDir folder;
+    std::printf("%-18s %8s %8s %8s %7s %7s %7s %7s %5s %6s %9s\n", "case", "deleted", "complete", "found", "recall",
+                "whole", "finds", "precis.", "live", "places", "s/100MB");
+    int failures = 0;
+    for (const fixtures::DeepCaseKind kind : fixtures::kAllDeepCases) {
+        const fixtures::DeepCase truth =
+            fixtures::MakeDeepCase(kind, folder / std::to_string(static_cast<int>(kind)), messages, 7);
+        std::uint64_t bytes = 0;
+        for (const char* suffix : {"", "-wal", "-journal"}) {
+            std::error_code ignored;
+            const auto size = std::filesystem::file_size(truth.database.string() + suffix, ignored);
+            if (!ignored) bytes += size;
+        }
+        g_store.RestoreProgramStart();
+        ReplaceReaderAndLoad(CreateReader(DetectDatabaseKind(truth.database.string())), truth.database.string());
+        const auto start = std::chrono::steady_clock::now();
+        RunDeepRecoverySteps(truth.database.string());
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const CSms& reader = *g_store.currentReader;
+        const fixtures::DeepScore s = fixtures::ScoreDeepRecovery(truth, reader.m_recovered);
+        std::printf("%-18s %8d %8d %8d %6.1f%% %7d %7d %6.1f%% %5d %6d %9.3f\n", truth.name.c_str(), s.deleted,
+                    s.complete, s.found, s.Recall() * 100, s.foundWhole, s.finds, s.Precision() * 100, s.live,
+                    s.badPlaces, seconds * 1e8 / static_cast<double>(bytes));
+        if (s.Recall() < 0.99 || s.Precision() < 0.98 || s.live != 0 || s.badPlaces != 0) ++failures;
+    }
+    return failures == 0 ? 0 : 1;
+}
