@@ -41,6 +41,7 @@ wxIconBundle ApplicationIcons()
 wxBEGIN_EVENT_TABLE(CKestrowDlg, CFrameDialog)
     EVT_MENU(res::ToToolkitId(res::ID_OPEN_DATABASE), CKestrowDlg::OnOpenDatabase)
     EVT_MENU(res::ToToolkitId(res::ID_RECOVER),       CKestrowDlg::OnRecover)
+    EVT_MENU(res::ToToolkitId(res::ID_DEEP_RECOVERY), CKestrowDlg::OnDeepRecovery)
     EVT_MENU(res::ToToolkitId(res::ID_EXPORT),        CKestrowDlg::OnExport)
     EVT_MENU(res::ToToolkitId(res::ID_ABOUT),         CKestrowDlg::OnAbout)
     EVT_MENU(res::ToToolkitId(res::ID_HOME_PAGE),     CKestrowDlg::OnHomePage)
@@ -80,7 +81,8 @@ void CKestrowDlg::ApplyEnglishTexts()
     wxMenuBar* bar = GetMenuBar();
     bar->SetMenuLabel(0, "File(&F)");
     bar->SetMenuLabel(1, "Help(&H)");
-    const char* const file[] = {"Open SMS database(&O)", "Recover deleted SMS(&R)", nullptr, "Export(&E)"};
+    const char* const file[] = {"Open SMS database(&O)", "Recover deleted SMS(&R)", "&Deep recovery", nullptr,
+                                "Export(&E)"};
     const char* const help[] = {"About(&A)", "Home Page", "Usage"};
     auto rename = [](wxMenu* menu, std::size_t position, const char* text) {
         if (text != nullptr) menu->FindItemByPosition(position)->SetItemLabel(text);
@@ -122,6 +124,16 @@ void CKestrowDlg::OnOpenDatabase(wxCommandEvent&)
 
 void CKestrowDlg::OnRecover(wxCommandEvent&)
 {
+    RunRecoveryWithProgress([this] { RunRecoverySteps(m_strDatabasePath); });
+}
+
+void CKestrowDlg::OnDeepRecovery(wxCommandEvent&)
+{
+    RunRecoveryWithProgress([this] { RunDeepRecoverySteps(m_strDatabasePath); });
+}
+
+void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
+{
     if (m_strDatabasePath.empty()) {
         platform::AfxMessageBox(kOpenFirstText, "", this);
         return;
@@ -135,7 +147,7 @@ void CKestrowDlg::OnRecover(wxCommandEvent&)
     m_progress->Show();
     m_progress->CentreOnParent();
 
-    RunRecoverySteps(m_strDatabasePath);
+    steps();
     FillConversationList();
 
     m_progress->Destroy();

@@ -6,6 +6,7 @@
 #include <wx/listctrl.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/Controls.h"
@@ -27,6 +28,7 @@ public:
     // Command and message handlers (public so that tests can drive them as the toolkit does).
     void OnOpenDatabase(wxCommandEvent& event);
     void OnRecover(wxCommandEvent& event);
+    void OnDeepRecovery(wxCommandEvent& event);
     void OnExport(wxCommandEvent& event);
     void OnAbout(wxCommandEvent& event);
     void OnHomePage(wxCommandEvent& event);
@@ -55,6 +57,9 @@ protected:
 
 private:
     void ApplyEnglishTexts();
+    // A recovery run with its progress window: `steps` does the work; then the list is refilled
+    // and the summary shown. Refuses (with a message) while no database is open.
+    void RunRecoveryWithProgress(const std::function<void()>& steps);
 
     wxIconBundle m_hIcon;
 

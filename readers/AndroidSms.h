@@ -8,6 +8,7 @@
 #include "store/Sms.h"
 
 struct AndroidLoad;
+struct SmsBatch;
 struct sqlite3_stmt;
 
 class CAndroidSms : public CSms {
@@ -41,8 +42,8 @@ public:
 
     // Row callbacks for sqlite3_exec, each given the load's AndroidLoad; each returns 0.
     static int OnAddressRow(void* load, int columnCount, char** values, char** names);
-    // Stores the sms row the statement is on: (address, date, type, body, count[, thread_id,
-    // _id]).
-    static void OnSmsRow(sqlite3_stmt* row, AndroidLoad& load);
+    // Appends the sms row the statement is on, (address, date, type, body[, thread_id, _id]),
+    // to the batch; touches nothing else, so two batches can be read at once.
+    static void OnSmsRow(sqlite3_stmt* row, SmsBatch& batch);
     static int OnThreadRow(void* load, int columnCount, char** values, char** names);
 };

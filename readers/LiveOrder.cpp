@@ -64,6 +64,13 @@ void ColumnKeys::Resize(std::size_t count)
     while (!m_others.empty() && m_others.back().first >= count) m_others.pop_back();
 }
 
+void ColumnKeys::Append(const ColumnKeys& other)
+{
+    const std::size_t base = m_integers.size();
+    m_integers.insert(m_integers.end(), other.m_integers.begin(), other.m_integers.end());
+    for (const auto& [row, key] : other.m_others) m_others.emplace_back(base + row, key);
+}
+
 bool ColumnKeys::IsOther(std::size_t i) const
 {
     if (m_others.empty()) return false;
@@ -92,7 +99,15 @@ std::vector<std::size_t> AscendingOrder(const ColumnKeys& primary, const ColumnK
     const std::size_t n = primary.Size();
     const bool paired = secondary != nullptr && secondary->Size() == n;
     std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), std::size_t{0});
     if (primary.AllIntegers() && (!paired || secondary->AllIntegers())) {
+        // Messages are mostly written in time order: then the table order is the order.
+        bool sorted = true;
+        for (std::size_t i = 1; i < n && sorted; ++i) {
+            const std::int64_t a = primary.Integer(i - 1), b = primary.Integer(i);
+            sorted = a < b || (a == b && (!paired || secondary->Integer(i - 1) <= secondary->Integer(i)));
+        }
+        if (sorted) return order;
         // Nearly always: plain integers, sorted as numbers with the position breaking ties.
         struct Entry {
             std::int64_t first, second;
@@ -115,7 +130,6 @@ std::vector<std::size_t> AscendingOrder(const ColumnKeys& primary, const ColumnK
         first[i] = primary.Key(i);
         if (paired) second[i] = secondary->Key(i);
     }
-    std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         if (first[a] < first[b]) return true;
         if (first[b] < first[a] || !paired) return false;

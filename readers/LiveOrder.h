@@ -52,6 +52,8 @@ public:
     void Add(OrderKey key);
     std::size_t Size() const { return m_integers.size(); }
     void Resize(std::size_t count);
+    // Appends the keys of `other` after these (its rows numbered on from Size()).
+    void Append(const ColumnKeys& other);
     bool AllIntegers() const { return m_others.empty(); }
     std::int64_t Integer(std::size_t i) const { return m_integers[i]; }
     // The full key of row i.
@@ -81,6 +83,9 @@ std::vector<std::size_t> AscendingOrder(const ColumnKeys& primary, const ColumnK
 template <typename T>
 void ApplyOrder(std::vector<T>& items, const std::vector<std::size_t>& order)
 {
+    bool identity = true;
+    for (std::size_t i = 0; i < order.size() && identity; ++i) identity = order[i] == i;
+    if (identity) return;
     std::vector<T> sorted;
     sorted.reserve(order.size());
     for (const std::size_t from : order) sorted.push_back(std::move(items[from]));

@@ -46,7 +46,11 @@ const DialogTemplate kExport = {
 // Menu 129 as the resource gave it; the window renames the items to English at start-up.
 const std::vector<MenuTemplate> kMenu = {
     {"文件(&F)",
-     {{"打开短信数据库(&O)", ID_OPEN_DATABASE}, {"恢复已删除短信(&R)", ID_RECOVER}, {"", 0}, {"导出(&E)", ID_EXPORT}}},
+     {{"打开短信数据库(&O)", ID_OPEN_DATABASE},
+      {"恢复已删除短信(&R)", ID_RECOVER},
+      {"深度恢复(&D)", ID_DEEP_RECOVERY},
+      {"", 0},
+      {"导出(&E)", ID_EXPORT}}},
     {"帮助(&H)", {{"关于(&A)", ID_ABOUT}, {"主页", ID_HOME_PAGE}, {"使用方法", ID_USAGE}}},
 };
 

@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 
 #include "store/ConversationView.h"
 #include "store/RecoveryRun.h"
@@ -81,6 +82,17 @@ std::string ElapsedText(std::uint32_t elapsedMilliseconds)
     return text;
 }
 
+std::string DeepSourcesSentence(const ScanReport& scan)
+{
+    std::string files;
+    for (std::size_t i = 0; i < scan.sources.size(); ++i) {
+        if (!scan.sources[i].note.empty()) continue;
+        if (!files.empty()) files += ", ";
+        files += std::filesystem::path(scan.sources[i].path).filename().string();
+    }
+    return files.empty() ? "" : "The deep recovery read " + files + ".";
+}
+
 std::string RecoverySummaryText(std::int32_t recoveredCount, const ScanReport& scan)
 {
     const std::string note =
@@ -91,6 +103,7 @@ std::string RecoverySummaryText(std::int32_t recoveredCount, const ScanReport& s
         "The red line means that the friend has deleted messages, the number of short message successfully "
         "recovered is displayed in the brackets, ";
     std::string text = "Totally " + std::to_string(recoveredCount) + " short messages are successfully recovered.";
+    if (scan.deep) text += " " + DeepSourcesSentence(scan);
     if (const std::string problem = ScanProblemSentences(scan); !problem.empty()) text += " " + problem;
     return text + "\n" + note;
 }

@@ -63,6 +63,8 @@ std::string ElapsedText(std::uint32_t elapsedMilliseconds);
 // The message box after a recovery run: the count, a sentence on what the scan could not do
 // (if anything), then the note on how to read the result.
 struct ScanReport;
+// After a deep recovery: "The deep recovery read mmssms.db, mmssms.db-wal." (the files read).
+std::string DeepSourcesSentence(const ScanReport& scan);
 std::string RecoverySummaryText(std::int32_t recoveredCount, const ScanReport& scan);
 
 // The export dialog's rows: like the main list, but "%d (%d)" with a space.

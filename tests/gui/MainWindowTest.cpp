@@ -150,6 +150,7 @@ TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
     EXPECT_EQ(Utf8(bar->GetMenuLabel(1)), "Help(&H)");
     const std::vector<std::pair<std::string, int>> file = {{"Open SMS database(&O)", res::ID_OPEN_DATABASE},
                                                            {"Recover deleted SMS(&R)", res::ID_RECOVER},
+                                                           {"&Deep recovery", res::ID_DEEP_RECOVERY},
                                                            {"", 0},
                                                            {"Export(&E)", res::ID_EXPORT}};
     for (std::size_t i = 0; i < file.size(); ++i) {
@@ -360,6 +361,7 @@ TEST_F(MainWindowTest, RecoverMarksTheConversationsAndReports)
     const auto path = DatabaseWithDeletions();
     const auto before = fixtures::SnapshotFolder(m_dir.Path());
     Open(path);
+    wxCommandEvent event;
     for (int run = 0; run < 2; ++run) {
         Recover();
         wxTheApp->ProcessIdle();
@@ -385,6 +387,17 @@ TEST_F(MainWindowTest, RecoverMarksTheConversationsAndReports)
     const std::size_t at = shown.find("message 4 ");
     ASSERT_NE(at, std::string::npos);
     EXPECT_EQ(ColourAt(static_cast<long>(wxString::FromUTF8(shown.substr(0, at)).length())), wxColour(255, 0, 0));
+
+    // The deep recovery runs the same way, with the files it read in its summary.
+    m_window->OnDeepRecovery(event);
+    wxTheApp->ProcessIdle();
+    EXPECT_EQ(ProgressWindows(), 0);
+    ASSERT_EQ(m_boxes.size(), 4u);
+    EXPECT_TRUE(m_boxes[3].text.starts_with("Totally 3 short messages are successfully recovered. The deep recovery "
+                                            "read mmssms.db.\nNote: "))
+        << m_boxes[3].text;
+    EXPECT_EQ(Utf8(list.GetItemText(list.FindItem(-1, "13812345678"), 2)), "17(3)");
+    EXPECT_TRUE(fixtures::SnapshotFolder(m_dir.Path()) == before) << "the files changed";
 }
 
 TEST_F(MainWindowTest, ProgressWindowShowsThePercentageAndTheTime)
