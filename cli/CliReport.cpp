@@ -270,7 +270,7 @@ std::string RecoveryText()
            " short messages are successfully recovered.\n\n";
     out += ConversationsText();
     if (reader.m_recoveredCount == 0) return out;
-    const std::vector<std::vector<ShownMessage>> all = CollectAllConversations();
+    const std::vector<std::vector<ShownMessage>> all = CollectAllConversations(true);
     for (std::int32_t row = 0; row < store.conversationCount; ++row) {
         std::string messages;
         for (const ShownMessage& shown : all[static_cast<std::size_t>(row)]) {

@@ -65,7 +65,7 @@ std::vector<ShownMessage> CollectConversation(std::int32_t c)
     return shown;
 }
 
-std::vector<std::vector<ShownMessage>> CollectAllConversations()
+std::vector<std::vector<ShownMessage>> CollectAllConversations(bool recoveredOnly)
 {
     const MessageStore& store = g_store;
     std::vector<std::vector<ShownMessage>> all(static_cast<std::size_t>(store.conversationCount));
@@ -84,6 +84,7 @@ std::vector<std::vector<ShownMessage>> CollectAllConversations()
     }
     std::vector<std::int32_t> rows;
     ForEachInTimeOrder(store, *reader, [&](const MessageRecord& m, bool recovered) {
+        if (recoveredOnly && !recovered) return;
         rows.clear();
         if (const auto found = rowsOfText.find(m.address); found != rowsOfText.end()) rows = found->second;
         if (!recovered && m.countedIn >= 0) {

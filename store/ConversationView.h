@@ -23,5 +23,6 @@ struct ShownMessage {
 std::vector<ShownMessage> CollectConversation(std::int32_t c);
 
 // Every conversation's messages, as CollectConversation gives them, indexed by row: one pass
-// over the lists however many conversations there are.
-std::vector<std::vector<ShownMessage>> CollectAllConversations();
+// over the lists however many conversations there are. With `recoveredOnly`, only the
+// recovered messages.
+std::vector<std::vector<ShownMessage>> CollectAllConversations(bool recoveredOnly = false);

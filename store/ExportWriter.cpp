@@ -23,17 +23,17 @@ struct Tally {
 };
 
 // The conversation as text, and its counts.
-std::string ConversationText(std::int32_t row, Tally& tally)
+std::string ConversationText(const std::vector<ShownMessage>& shown, Tally& tally)
 {
     std::string out;
-    for (const ShownMessage& shown : CollectConversation(row)) {
-        out += shown.heading;
-        if (shown.recovered) out += " [recovered]";
+    for (const ShownMessage& message : shown) {
+        out += message.heading;
+        if (message.recovered) out += " [recovered]";
         out += '\n';
-        out += shown.message->body;
+        out += message.message->body;
         out += "\n\n";
         ++tally.messages;
-        if (shown.recovered) ++tally.recovered;
+        if (message.recovered) ++tally.recovered;
     }
     return out;
 }
@@ -48,53 +48,24 @@ std::string LocalStamp()
     return text;
 }
 
-// Writes `content` to a new file "<stem>.txt" (or "<stem> (n).txt") in `folder`; returns its
-// path, or the error text with nothing left behind.
-bool WriteNewFile(const fs::path& folder, const std::string& stem, const std::string& content, fs::path& written,
-                  std::string& error)
+// Closes a descriptor however the scope is left.
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor()
+    {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// The mode new files get: what the user's umask leaves of read and write for all.
+mode_t NewFileMode()
 {
-    std::string temporary = (folder / ("." + stem + ".kestrow-XXXXXX")).string();
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        error = "cannot write in the folder " + folder.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    const bool complete = done == content.size() && ::fsync(fd) == 0;
-    const int writeErrno = errno;
-    ::close(fd);
-    ::fchmodat(AT_FDCWD, temporary.c_str(), 0644, 0);
-    if (!complete) {
-        ::unlink(temporary.c_str());
-        error = "cannot write in the folder " + folder.string() + ": " + std::strerror(writeErrno);
-        return false;
-    }
-    // Never replace a file: take the first free name.
-    for (int n = 1;; ++n) {
-        const fs::path target = folder / (stem + (n == 1 ? "" : " (" + std::to_string(n) + ")") + ".txt");
-        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-            written = target;
-            return true;
-        }
-        // File systems without a no-replace rename: a hard link fails the same way on a taken name.
-        if (errno == EINVAL && ::link(temporary.c_str(), target.c_str()) == 0) {
-            ::unlink(temporary.c_str());
-            written = target;
-            return true;
-        }
-        if (errno != EEXIST) {
-            error = "cannot write " + target.string() + ": " + std::strerror(errno);
-            ::unlink(temporary.c_str());
-            return false;
-        }
-    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
 }
+
+std::string Reason(const std::string& what, int error) { return what + ": " + std::strerror(error); }
 
 }  // namespace
 
@@ -109,44 +80,95 @@ std::string ExportFileStem(const std::string& address, const std::string& catchA
     return stem;
 }
 
+std::vector<fs::path> WriteNewFiles(const fs::path& folder, const std::vector<NewFile>& files, std::string& error)
+{
+    std::vector<std::string> temporaries;
+    std::vector<fs::path> written;
+    auto fail = [&](const std::string& reason) {
+        error = reason;
+        for (const std::string& temporary : temporaries) ::unlink(temporary.c_str());
+        for (const fs::path& file : written) ::unlink(file.c_str());
+        written.clear();
+        return written;
+    };
+    // Every file whole under a temporary name first.
+    const mode_t mode = NewFileMode();
+    for (const NewFile& file : files) {
+        std::string temporary = (folder / ("." + file.stem + ".kestrow-XXXXXX")).string();
+        Descriptor out{::mkstemp(temporary.data())};
+        if (out.fd < 0) return fail(Reason("cannot write in the folder " + folder.string(), errno));
+        temporaries.push_back(temporary);
+        ::fchmod(out.fd, mode);
+        std::size_t done = 0;
+        while (done < file.content.size()) {
+            const ssize_t n = ::write(out.fd, file.content.data() + done, file.content.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return fail(Reason("cannot write in the folder " + folder.string(), errno));
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    // One flush of the file system for all of them (syncfs), rather than one per file.
+    Descriptor directory{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (directory.fd < 0 || ::syncfs(directory.fd) != 0) {
+        for (const std::string& temporary : temporaries) {
+            Descriptor in{::open(temporary.c_str(), O_RDONLY | O_CLOEXEC)};
+            if (in.fd < 0 || ::fsync(in.fd) != 0) return fail(Reason("cannot write in the folder " + folder.string(), errno));
+        }
+    }
+    // Never replace a file: each takes the first free name.
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        const std::string& temporary = temporaries[k];
+        const std::string& extension = files[k].extension;
+        for (int n = 1;; ++n) {
+            const fs::path target =
+                folder / (files[k].stem + (n == 1 ? "" : " (" + std::to_string(n) + ")") + extension);
+            if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+                written.push_back(target);
+                break;
+            }
+            // File systems without a no-replace rename: a hard link fails the same way on a taken name.
+            if (errno == EINVAL && ::link(temporary.c_str(), target.c_str()) == 0) {
+                ::unlink(temporary.c_str());
+                written.push_back(target);
+                break;
+            }
+            if (errno != EEXIST) return fail(Reason("cannot write " + target.string(), errno));
+        }
+    }
+    if (directory.fd >= 0) ::fsync(directory.fd);
+    return written;
+}
+
 ExportResult ExportConversations(const ExportRequest& request)
 {
     const MessageStore& store = g_store;
     ExportResult result;
     const std::string catchAll = store.conversations[0].address.empty() ? "Ungrouped" : store.conversations[0].address;
+    // Every conversation's messages in one pass over the lists.
+    const std::vector<std::vector<ShownMessage>> all = CollectAllConversations();
+    std::vector<NewFile> files;
     std::string single;
     for (const std::int32_t row : request.rows) {
         if (row < 0 || row >= store.conversationCount) continue;
         Tally tally;
-        const std::string text = ConversationText(row, tally);
+        const std::string text = ConversationText(all[static_cast<std::size_t>(row)], tally);
         const ContactRecord& entry = store.conversations[row];
         if (request.mode == ExportMode::SingleFile) {
             single += "== " + entry.address + " (" + std::to_string(tally.messages) + " messages, " +
                       std::to_string(tally.recovered) + " recovered)\n\n" + text;
         } else {
-            fs::path written;
-            if (!WriteNewFile(request.folder, ExportFileStem(entry.address, catchAll), text, written, result.error)) break;
-            result.files.push_back(written);
+            files.push_back({ExportFileStem(entry.address, catchAll), ".txt", text});
         }
         ++result.conversations;
         result.messages += tally.messages;
         result.recovered += tally.recovered;
     }
-    if (result.error.empty() && request.mode == ExportMode::SingleFile) {
+    if (request.mode == ExportMode::SingleFile) {
         const std::string name = fs::path(request.databasePath).filename().string();
-        fs::path written;
-        if (WriteNewFile(request.folder, ExportFileStem("SMS-" + name + "-" + LocalStamp(), catchAll), single, written,
-                         result.error)) {
-            result.files.push_back(written);
-        }
+        files.push_back({ExportFileStem("SMS-" + name + "-" + LocalStamp(), catchAll), ".txt", std::move(single)});
     }
-    if (!result.error.empty()) {
-        // Nothing of a failed export stays behind.
-        std::error_code ignored;
-        for (const fs::path& file : result.files) fs::remove(file, ignored);
-        result.files.clear();
-        result.conversations = result.messages = result.recovered = 0;
-    }
+    result.files = WriteNewFiles(request.folder, files, result.error);
+    if (!result.error.empty()) result.conversations = result.messages = result.recovered = 0;
     return result;
 }
 

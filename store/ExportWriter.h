@@ -37,6 +37,21 @@ ExportResult ExportConversations(const ExportRequest& request);
 // "Exported N conversations (M messages, K recovered) to FOLDER."
 std::string ExportSummaryText(const ExportResult& result, const std::filesystem::path& folder);
 
+// A file to write: its name's stem and extension, and its bytes.
+struct NewFile {
+    std::string stem;
+    std::string extension;  // ".txt"
+    std::string content;
+};
+
+// Writes the files into `folder` safely: each whole under a temporary name, one flush of the
+// file system for all, then each renamed to the first free name "<stem><extension>",
+// "<stem> (2)<extension>", ... (an existing file is never replaced). Files get the mode the
+// user's umask leaves. Returns the paths written; on failure `error` names the file and the
+// reason and nothing of this call is left on disk.
+std::vector<std::filesystem::path> WriteNewFiles(const std::filesystem::path& folder, const std::vector<NewFile>& files,
+                                                 std::string& error);
+
 // A conversation's file name stem: the address with characters that cannot stand in a file
 // name (/ \ : * ? " < > | and control characters) replaced by "_"; an empty address gives the
 // catch-all entry's name.

@@ -207,6 +207,17 @@ TEST_F(AttributionTest, AndroidMessagesFindTheirPartnerThroughTheThread)
     int shown = 0;
     for (int row = 0; row < g_store.conversationCount; ++row) shown += static_cast<int>(Shown(row).size());
     EXPECT_EQ(shown, g_store.liveMessageCount);  // every live message once
+
+    // All conversations gathered in one pass are the conversations one by one.
+    const std::vector<std::vector<ShownMessage>> all = CollectAllConversations();
+    for (int row = 0; row < g_store.conversationCount; ++row) {
+        const std::vector<ShownMessage> one = CollectConversation(row);
+        ASSERT_EQ(all[static_cast<std::size_t>(row)].size(), one.size()) << row;
+        for (std::size_t i = 0; i < one.size(); ++i) {
+            EXPECT_EQ(all[static_cast<std::size_t>(row)][i].message, one[i].message);
+            EXPECT_EQ(all[static_cast<std::size_t>(row)][i].heading, one[i].heading);
+        }
+    }
 }
 
 // iPhone messages without a listed handle (sent in a chat: handle_id 0) belong to the chat's

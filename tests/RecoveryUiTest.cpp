@@ -1,5 +1,6 @@
 // The recovery run's texts and progress, the "sms2" rule and the export writer, without a display.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <iterator>
@@ -148,6 +149,19 @@ TEST_F(ExportTest, OneFilePerConversationAsTheViewShowsIt)
     EXPECT_EQ(ExportSummaryText(result, m_out), "Exported 3 conversations (4 messages, 1 recovered) to " + m_out.string() + ".");
     EXPECT_EQ(ExportFileStem("a:b*c?\"d<e>f|g\\h\x01", "Unknown"), "a_b_c__d_e_f_g_h_");
     EXPECT_EQ(ExportFileStem("", "Unknown"), "Unknown");
+
+    // Files are created as any program's files: what the user's umask leaves, not 0644.
+    const mode_t saved = ::umask(077);
+    const ExportResult privateFiles = ExportConversations({{1}, ExportMode::FilePerConversation, m_out, ""});
+    ::umask(saved);
+    ASSERT_EQ(privateFiles.files.size(), 1u);
+    struct stat info {};
+    ASSERT_EQ(::stat(privateFiles.files[0].c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    // Nothing temporary is left beside the exports.
+    for (const auto& entry : std::filesystem::directory_iterator(m_out)) {
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << entry.path();
+    }
 }
 
 TEST_F(ExportTest, OneFileForAllAndFailuresLeaveNothing)

@@ -6,6 +6,7 @@
 
 #include "StoreHelpers.h"
 #include "readers/OpenDatabase.h"
+#include "store/ConversationView.h"
 #include "ui/ViewModel.h"
 
 namespace {
@@ -98,6 +99,27 @@ TEST_F(ViewModelTest, EmptyConversationsAndTheListRows)
         {"nobody", "None", "5", false},
     };
     EXPECT_EQ(ConversationRows(), expected);
+}
+
+TEST_F(ViewModelTest, AllConversationsInOnePassAreEachConversation)
+{
+    for (const DatabaseName kind : {DatabaseName::Android, DatabaseName::Iphone}) {
+        SetUpStore(kind);
+        g_store.currentReader->AssignRecovered();
+        for (const bool recoveredOnly : {false, true}) {
+            const std::vector<std::vector<ShownMessage>> all = CollectAllConversations(recoveredOnly);
+            for (int row = 0; row < g_store.conversationCount; ++row) {
+                std::vector<ShownMessage> one = CollectConversation(row);
+                if (recoveredOnly) std::erase_if(one, [](const ShownMessage& m) { return !m.recovered; });
+                ASSERT_EQ(all[static_cast<std::size_t>(row)].size(), one.size()) << row;
+                for (std::size_t i = 0; i < one.size(); ++i) {
+                    EXPECT_EQ(all[static_cast<std::size_t>(row)][i].message, one[i].message);
+                    EXPECT_EQ(all[static_cast<std::size_t>(row)][i].heading, one[i].heading);
+                }
+            }
+        }
+        g_store.RestoreProgramStart();
+    }
 }
 
 TEST_F(ViewModelTest, FixedTexts)
