@@ -1,10 +1,11 @@
 // Start-up: the main window is a top-level frame run by the normal event loop, so closing it
 // ends the program with status 0.
-#include "KestrowApp.h"
+#include "app/KestrowApp.h"
 
 #include <wx/log.h>
 
-#include "KestrowDlg.h"
+#include "app/KestrowDlg.h"
+#include "platform/Language.h"
 #include "platform/Platform.h"
 
 bool CKestrowApp::OnInit()
@@ -15,6 +16,9 @@ bool CKestrowApp::OnInit()
         wxLogDebug("%s", wxString::FromUTF8(message));
         std::fprintf(stderr, "kestrow: internal check failed: %s\n", message.c_str());
     });
+    // One language: English, or Chinese for a Chinese locale when the catalog is installed (or
+    // in the build tree, for a program run from there).
+    platform::UseLanguage(platform::LanguageOfLocale(), {KESTROW_LOCALE_INSTALL_DIR, KESTROW_LOCALE_BUILD_DIR});
     auto* window = new CKestrowDlg;  // a top-level window: it deletes itself when closed
     window->Create();
     SetTopWindow(window);

@@ -1,21 +1,24 @@
 // The main window's initialisation, layout and command handlers.
-#include "KestrowDlg.h"
+#include "app/KestrowDlg.h"
 
 #include <wx/image.h>
 #include <wx/menu.h>
 
 #include <algorithm>
 
-#include "AboutDlg.h"
+#include "app/AboutDlg.h"
+#include "platform/Language.h"
 #include "platform/Platform.h"
+#include "presentation/ReportFacts.h"
 #include "readers/OpenDatabase.h"
 #include "res/Resources.h"
 #include "store/MessageStore.h"
 #include "store/ProgressChannel.h"
-#include "store/RecoveryRun.h"
+#include "recovery/RecoveryRun.h"
 #include "ui/DlgExport.h"
 #include "ui/MainPanes.h"
-#include "ui/ViewModel.h"
+#include "presentation/Texts.h"
+#include "presentation/ViewModel.h"
 
 #include "res/kestrow.xpm"
 
@@ -68,7 +71,7 @@ bool CKestrowDlg::OnInitDialog()
 {
     SetIcons(m_hIcon);
     SetUpConversationColumns(*m_listConversations);
-    AppendPlainText(*m_viewMessages, IntroductionText());
+    AppendPlainText(*m_viewMessages, IntroductionText(platform::WindowTranslator()));
     ApplyEnglishTexts();
     Panel()->Bind(wxEVT_SIZE, &CKestrowDlg::OnSize, this);
     m_listConversations->SetFocus();
@@ -79,13 +82,13 @@ void CKestrowDlg::ApplyEnglishTexts()
 {
     SetTitle(kApplicationName);
     wxMenuBar* bar = GetMenuBar();
-    bar->SetMenuLabel(0, "File(&F)");
-    bar->SetMenuLabel(1, "Help(&H)");
+    bar->SetMenuLabel(0, wxString::FromUTF8(platform::Tr("File(&F)")));
+    bar->SetMenuLabel(1, wxString::FromUTF8(platform::Tr("Help(&H)")));
     const char* const file[] = {"Open SMS database(&O)", "Recover deleted SMS(&R)", "&Deep recovery", nullptr,
                                 "Export(&E)"};
     const char* const help[] = {"About(&A)", "Home Page", "Usage"};
     auto rename = [](wxMenu* menu, std::size_t position, const char* text) {
-        if (text != nullptr) menu->FindItemByPosition(position)->SetItemLabel(text);
+        if (text != nullptr) menu->FindItemByPosition(position)->SetItemLabel(wxString::FromUTF8(platform::Tr(text)));
     };
     for (std::size_t i = 0; i < std::size(file); ++i) rename(bar->GetMenu(0), i, file[i]);
     for (std::size_t i = 0; i < std::size(help); ++i) rename(bar->GetMenu(1), i, help[i]);
@@ -97,7 +100,7 @@ void CKestrowDlg::ShowConversation(std::int32_t c) { ShowRuns(*m_viewMessages, C
 
 void CKestrowDlg::OnOpenDatabase(wxCommandEvent&)
 {
-    const std::optional<std::string> path = platform::ChooseOpenFile(this, kOpenFileFilter);
+    const std::optional<std::string> path = platform::ChooseOpenFile(this, OpenFileFilter(platform::WindowTranslator()));
     if (!path) return;
     const OpenResult opened = OpenDatabaseFile(*path);
     switch (opened.outcome) {
@@ -107,7 +110,11 @@ void CKestrowDlg::OnOpenDatabase(wxCommandEvent&)
         // The previous file's conversation must not stand beside the new list.
         m_viewMessages->Clear();
         m_strDatabasePath = *path;
-        if (!opened.warning.empty()) platform::AfxMessageBox(opened.warning, "", this);
+        // The files as they are now, for the reports' proof that they did not change.
+        m_evidence = TakeEvidenceFacts(*path, static_cast<DeviceKind>(g_store.currentReader->m_deviceKind));
+        if (opened.problem != OpenProblem::None) {
+            platform::AfxMessageBox(OpenProblemSentence(*path, opened.problem, platform::WindowTranslator()), "", this);
+        }
         break;
     case OpenOutcome::AlternateRecovery: {
         // A file named "sms2" runs a recovery of the open Android database in the alternate
@@ -118,7 +125,7 @@ void CKestrowDlg::OnOpenDatabase(wxCommandEvent&)
         g_store.alternateCarving = 0;
         break;
     }
-    case OpenOutcome::WrongFile: platform::AfxMessageBox(WrongFileText(), "", this); break;
+    case OpenOutcome::WrongFile: platform::AfxMessageBox(WrongFileText(platform::WindowTranslator()), "", this); break;
     }
 }
 
@@ -135,7 +142,7 @@ void CKestrowDlg::OnDeepRecovery(wxCommandEvent&)
 void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
 {
     if (m_strDatabasePath.empty()) {
-        platform::AfxMessageBox(kOpenFirstText, "", this);
+        platform::AfxMessageBox(platform::Tr(kOpenFirstText), "", this);
         return;
     }
     g_progress.percent = 0;
@@ -155,12 +162,13 @@ void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
     g_progress.window = nullptr;
     m_recoveryRunning = false;
     const CSms& reader = *g_store.currentReader;
-    platform::AfxMessageBox(RecoverySummaryText(reader.m_recoveredCount, reader.m_lastScan), "", this);
+    platform::AfxMessageBox(RecoverySummaryText(reader.m_recoveredCount, reader.m_lastScan, platform::WindowTranslator()),
+                            "", this);
 }
 
 void CKestrowDlg::OnExport(wxCommandEvent&)
 {
-    CDlgExport dialog(this, m_strDatabasePath);
+    CDlgExport dialog(this, m_strDatabasePath, m_strDatabasePath.empty() ? nullptr : &m_evidence);
     dialog.DoModal();
 }
 

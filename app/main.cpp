@@ -1,4 +1,4 @@
 // kestrow: the desktop window.
-#include "KestrowApp.h"
+#include "app/KestrowApp.h"
 
 wxIMPLEMENT_APP(CKestrowApp);

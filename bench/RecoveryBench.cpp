@@ -15,7 +15,7 @@
 #include "recovery/Varint.h"
 #include "store/MessageStore.h"
 #include "store/OpenRules.h"
-#include "store/RecoveryRun.h"
+#include "recovery/RecoveryRun.h"
 
 namespace {
 

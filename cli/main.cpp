@@ -17,8 +17,9 @@
 
 #include <unistd.h>
 
-#include "CliReport.h"
-#include "JsonWriter.h"
+#include "presentation/CliReport.h"
+#include "presentation/JsonWriter.h"
+#include "presentation/Texts.h"
 #include "readers/AndroidSms.h"
 #include "readers/CreateReader.h"
 #include "recovery/RecoveryScan.h"
@@ -26,8 +27,9 @@
 #include "store/MessageStore.h"
 #include "store/OpenRules.h"
 #include "store/ProgressChannel.h"
-#include "store/ExportWriter.h"
-#include "store/RecoveryRun.h"
+#include "presentation/ExportWriter.h"
+#include "presentation/ReportFacts.h"
+#include "recovery/RecoveryRun.h"
 
 namespace {
 
@@ -50,6 +52,7 @@ struct DatabaseOptions {
     bool all = false;
     bool withMessages = false;
     bool recover = false;
+    std::string format = "txt";
 };
 
 // A one-line progress bar on standard error, fed by the progress channel. It is redrawn only
@@ -98,7 +101,7 @@ std::string UnreadableReason(const std::string& path)
 // where it can, else the tables. Nothing on disk changes. With `forRecovery`, the file that
 // the recovery will scan is read on a second thread while SQLite reads the live rows. Returns
 // an exit status, or -1 when loaded.
-int LoadForCommand(const std::string& path, bool forRecovery = false)
+int LoadForCommand(const std::string& path, bool forRecovery = false, EvidenceFacts* evidence = nullptr)
 {
     if (const std::string reason = UnreadableReason(path); !reason.empty()) {
         Fail("cannot read '" + path + "': " + reason);
@@ -119,11 +122,13 @@ int LoadForCommand(const std::string& path, bool forRecovery = false)
         const std::string target = kind == DatabaseName::Android ? CAndroidSms::ScanTarget(path, logMode) : path;
         prefetch = std::async(std::launch::async, ReadScanImage, target);
     }
+    // The evidence as it is before anything is read, for the reports' proof that it did not change.
+    if (evidence != nullptr) *evidence = TakeEvidenceFacts(path, kind == DatabaseName::Iphone ? kDeviceIphone : kDeviceAndroid);
     ReplaceReaderAndLoad(CreateReader(kind), path);
     if (prefetch.valid()) g_store.currentReader->m_scanCache = prefetch.get();
     if (g_store.liveMessageCount == 0 && g_store.conversationCount == 1) {
-        if (const std::string warning = UnreadableDatabaseSentence(path, kind); !warning.empty()) {
-            Fail("warning: " + warning);
+        if (const OpenProblem problem = DiagnoseDatabase(path, kind); problem != OpenProblem::None) {
+            Fail("warning: " + OpenProblemSentence(path, problem));
         }
     }
     return -1;
@@ -224,7 +229,12 @@ int RunRecover(const DatabaseOptions& options)
 
 int RunExport(const DatabaseOptions& options)
 {
-    if (const int status = LoadForCommand(options.path, options.recover); status >= 0) return status;
+    // A report states the files as they were before anything was read.
+    EvidenceFacts evidence;
+    const bool report = options.format != "txt";
+    if (const int status = LoadForCommand(options.path, options.recover, report ? &evidence : nullptr); status >= 0) {
+        return status;
+    }
     if (options.recover) {
         RecoveryRunCounts counts;
         if (const int status = RecoverLoaded(options, counts); status >= 0) return status;
@@ -236,10 +246,11 @@ int RunExport(const DatabaseOptions& options)
     request.mode = options.single ? ExportMode::SingleFile : ExportMode::FilePerConversation;
     request.folder = options.folder;
     request.databasePath = options.path;
+    request.format = ExportFormatNamed(options.format).value_or(ExportFormat::Text);
     const MessageStore& store = g_store;
     for (std::int32_t row = 0; row < store.conversationCount; ++row) {
         const ContactRecord& c = store.conversations[row];
-        const bool chosen = options.all || (options.withMessages && c.messageCount + c.recoveredCount > 0) ||
+        const bool chosen = options.all || (options.withMessages && HasMessages(c)) ||
                             std::find(options.rows.begin(), options.rows.end(), row) != options.rows.end();
         if (chosen) request.rows.push_back(row);
     }
@@ -254,10 +265,19 @@ int RunExport(const DatabaseOptions& options)
         Fail("no conversation chosen: give --rows, --all or --with-messages");
         return kExitUsage;
     }
+    // The folder is made when it does not exist yet, with its parents.
     std::error_code error;
+    std::filesystem::create_directories(options.folder, error);
     if (!std::filesystem::is_directory(options.folder, error)) {
-        Fail("cannot export to '" + options.folder + "': not a folder");
+        Fail("cannot export to '" + options.folder + "': " +
+             (error ? error.message() : std::string("it is not a folder")));
         return kExitFileError;
+    }
+    ReportFacts facts;
+    if (request.format != ExportFormat::Text) {
+        facts = CompleteReportFacts(evidence, KESTROW_VERSION);
+        request.facts = &facts;
+        if (!facts.unchanged) Fail(facts.warning);
     }
     const ExportResult result = ExportConversations(request);
     if (!result.error.empty()) {
@@ -332,9 +352,15 @@ int main(int argc, char** argv)
         "export", "write conversations to text files");
     exporter->add_option("PATH", exportOptions.path, "the database: an Android mmssms.db or an iPhone sms.db")
         ->required();
-    exporter->add_option("--to", exportOptions.folder, "the folder to write into (it must exist)")
+    exporter->add_option("--to", exportOptions.folder, "the folder to write into (made, with its parents, if needed)")
         ->option_text("DIR")
         ->required();
+    exporter->add_option("--format", exportOptions.format,
+                         "txt (default): text as the message view shows it; html: a page to read or print; csv: "
+                         "for spreadsheets; json: for scripts. html, csv and json start with the report's facts: "
+                         "the files read with their SHA-256, unchanged or not since they were opened")
+        ->option_text("FORMAT")
+        ->check(CLI::IsMember({"txt", "html", "csv", "json"}));
     exporter->add_flag("--single", exportOptions.single, "write all conversations into one file");
     auto* rowsOption = exporter->add_option("--rows", exportOptions.rows,
                                             "the conversations to export, as rows of 'conversations' (0,3,5)")
@@ -349,8 +375,8 @@ int main(int argc, char** argv)
     exporter->add_flag("--recover", exportOptions.recover, "recover deleted messages first, as 'recover' does");
     exporter->add_flag("--alternate", exportOptions.alternate, "with --recover: the alternate carving mode (Android)");
     exporter->add_flag("--deep", exportOptions.deep, "with --recover: the deep recovery");
-    exporter->footer("Files are UTF-8 text. One file per conversation is named after its number; --single writes "
-                     "SMS-<database>-<date>-<time>.txt. An existing file is never overwritten: the new one gets "
+    exporter->footer("Files are UTF-8. One file per conversation is named after its number; --single writes "
+                     "SMS-<database>-<date>-<time>.<format>. An existing file is never overwritten: the new one gets "
                      "\" (2)\", \" (3)\", ... in its name.");
 
     try {

@@ -1,5 +1,5 @@
 // Control classes over wx.
-#include "Controls.h"
+#include "platform/Controls.h"
 
 #ifdef __WXGTK__
 #include <gtk/gtk.h>

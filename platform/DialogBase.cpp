@@ -1,17 +1,19 @@
 // Template-driven window construction.
-#include "DialogBase.h"
+#include "platform/DialogBase.h"
 
 #include <wx/bitmap.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/arrstr.h>
 #include <wx/radiobut.h>
 #include <wx/statbox.h>
 #include <wx/menu.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
 
-#include "Controls.h"
-#include "Platform.h"
+#include "platform/Controls.h"
+#include "platform/Platform.h"
 
 #include "res/kestrow.xpm"
 
@@ -39,6 +41,13 @@ void CreateTemplateControls(wxWindow* parent, const res::DialogTemplate& dialogT
             new wxRadioButton(parent, c.id, Text(c.text), position, size, (c.style & res::kStyleGroup) ? wxRB_GROUP : 0);
             break;
         case res::ControlKind::CheckBox: new wxCheckBox(parent, c.id, Text(c.text), position, size); break;
+        case res::ControlKind::Choice: {
+            wxArrayString items;
+            for (const wxString& item : wxSplit(Text(c.text), '|')) items.Add(item);
+            auto* choice = new wxChoice(parent, c.id, position, size, items);
+            choice->SetSelection(0);
+            break;
+        }
         case res::ControlKind::RichEdit: new CRichEditCtrl(parent, c.id, position, size); break;
         case res::ControlKind::ProgressBar: new CProgressCtrl(parent, c.id, position, size); break;
         case res::ControlKind::StaticText:

@@ -1,5 +1,5 @@
 // Real implementations of the platform services over wxWidgets.
-#include "Platform.h"
+#include "platform/Platform.h"
 
 #include <wx/app.h>
 #include <wx/dirdlg.h>

@@ -1,5 +1,5 @@
 // Loading an Android message database through SQLite.
-#include "AndroidSms.h"
+#include "readers/AndroidSms.h"
 
 #include <sqlite3.h>
 
@@ -9,9 +9,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "ColumnSchema.h"
-#include "DatabaseOpen.h"
-#include "LiveOrder.h"
+#include "readers/ColumnSchema.h"
+#include "readers/DatabaseOpen.h"
+#include "readers/LiveOrder.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 

@@ -1,5 +1,5 @@
 // Filling the store's column schema from the table_info pragma.
-#include "ColumnSchema.h"
+#include "readers/ColumnSchema.h"
 
 #include "store/MessageStore.h"
 #include "store/TimeText.h"

@@ -1,8 +1,8 @@
 // Choosing the reader class for a database kind.
-#include "CreateReader.h"
+#include "readers/CreateReader.h"
 
-#include "AndroidSms.h"
-#include "IphoneSms.h"
+#include "readers/AndroidSms.h"
+#include "readers/IphoneSms.h"
 
 std::unique_ptr<CSms> CreateReader(DatabaseName kind)
 {

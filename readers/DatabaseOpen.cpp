@@ -1,5 +1,5 @@
 // Read-only opening of evidence databases.
-#include "DatabaseOpen.h"
+#include "readers/DatabaseOpen.h"
 
 #include <sqlite3.h>
 #include <stdlib.h>

@@ -1,5 +1,5 @@
 // Loading an iPhone message database through SQLite.
-#include "IphoneSms.h"
+#include "readers/IphoneSms.h"
 
 #include <sqlite3.h>
 
@@ -8,9 +8,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "ColumnSchema.h"
-#include "DatabaseOpen.h"
-#include "LiveOrder.h"
+#include "readers/ColumnSchema.h"
+#include "readers/DatabaseOpen.h"
+#include "readers/LiveOrder.h"
 #include "store/AttributedText.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"

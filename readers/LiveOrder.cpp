@@ -1,5 +1,5 @@
 // SQLite's value order, for sorting live rows after reading them.
-#include "LiveOrder.h"
+#include "readers/LiveOrder.h"
 
 OrderKey OrderKey::Of(sqlite3_stmt* row, int column)
 {

@@ -1,5 +1,5 @@
 // Opening a chosen database file: recognising its kind and replacing the reader.
-#include "OpenDatabase.h"
+#include "readers/OpenDatabase.h"
 
 #include <sqlite3.h>
 
@@ -7,8 +7,8 @@
 #include <fstream>
 #include <set>
 
-#include "CreateReader.h"
-#include "DatabaseOpen.h"
+#include "readers/CreateReader.h"
+#include "readers/DatabaseOpen.h"
 #include "store/MessageStore.h"
 
 namespace {
@@ -61,21 +61,13 @@ DatabaseName DetectDatabaseKind(const std::string& path)
     return DatabaseName::Other;
 }
 
-std::string UnreadableDatabaseSentence(const std::string& path, DatabaseName kind)
+OpenProblem DiagnoseDatabase(const std::string& path, DatabaseName kind)
 {
-    if (!LooksLikeSqlite(path)) {
-        return "The file " + path + " is not an SQLite 3 database, so no messages can be read from it.";
-    }
+    if (!LooksLikeSqlite(path)) return OpenProblem::NotSqlite;
     const std::set<std::string> tables = TableNames(path);
-    if (kind == DatabaseName::Android && !HasAndroidTables(tables)) {
-        return "The file " + path +
-               " has no Android message tables (sms and canonical_addresses), so no messages can be read from it.";
-    }
-    if (kind == DatabaseName::Iphone && !HasIphoneTables(tables)) {
-        return "The file " + path +
-               " has no iPhone message tables (message and handle), so no messages can be read from it.";
-    }
-    return "";
+    if (kind == DatabaseName::Android && !HasAndroidTables(tables)) return OpenProblem::NoAndroidTables;
+    if (kind == DatabaseName::Iphone && !HasIphoneTables(tables)) return OpenProblem::NoIphoneTables;
+    return OpenProblem::None;
 }
 
 bool IsAlternateRecoveryPath(const std::string& path)
@@ -89,16 +81,14 @@ OpenResult OpenDatabaseFile(const std::string& path)
     if (kind == DatabaseName::Other) {
         const CSms* reader = g_store.currentReader.get();
         if (IsAlternateRecoveryPath(path) && reader != nullptr && reader->m_deviceKind == kDeviceAndroid) {
-            return {OpenOutcome::AlternateRecovery, ""};
+            return {OpenOutcome::AlternateRecovery};
         }
         kind = DetectDatabaseKind(path);
-        if (kind == DatabaseName::Other) return {OpenOutcome::WrongFile, ""};
+        if (kind == DatabaseName::Other) return {OpenOutcome::WrongFile};
     }
     ReplaceReaderAndLoad(CreateReader(kind), path);
-    OpenResult result{kind == DatabaseName::Android ? OpenOutcome::OpenedAndroid : OpenOutcome::OpenedIphone, ""};
+    OpenResult result{kind == DatabaseName::Android ? OpenOutcome::OpenedAndroid : OpenOutcome::OpenedIphone};
     // Only a load that found nothing at all needs a reason.
-    if (g_store.liveMessageCount == 0 && g_store.conversationCount == 1) {
-        result.warning = UnreadableDatabaseSentence(path, kind);
-    }
+    if (g_store.liveMessageCount == 0 && g_store.conversationCount == 1) result.problem = DiagnoseDatabase(path, kind);
     return result;
 }

@@ -1,11 +1,11 @@
 // The Android and iPhone record carvers.
-#include "Carvers.h"
+#include "recovery/Carvers.h"
 
 #include <climits>
 #include <string>
 #include <string_view>
 
-#include "Varint.h"
+#include "recovery/Varint.h"
 #include "store/AttributedText.h"
 #include "store/TimeText.h"
 

@@ -1,5 +1,5 @@
 // Deep record recognition: shapes, column rules, value checks and overflow chains.
-#include "DeepRecords.h"
+#include "recovery/DeepRecords.h"
 
 #include <algorithm>
 #include <array>

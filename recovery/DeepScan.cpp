@@ -1,5 +1,5 @@
 // Walking the pages of every source, carving them, and merging the finds.
-#include "DeepScan.h"
+#include "recovery/DeepScan.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -8,8 +8,8 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "FileImage.h"
-#include "LiveCopies.h"
+#include "recovery/FileImage.h"
+#include "recovery/LiveCopies.h"
 #include "store/MessageStore.h"
 #include "store/ProgressChannel.h"
 

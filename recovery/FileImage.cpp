@@ -1,5 +1,5 @@
 // Reading a file whole for the scans.
-#include "FileImage.h"
+#include "recovery/FileImage.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

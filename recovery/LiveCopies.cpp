@@ -1,5 +1,5 @@
 // The live list's index.
-#include "LiveCopies.h"
+#include "recovery/LiveCopies.h"
 
 #include <algorithm>
 #include <numeric>

@@ -1,12 +1,12 @@
 // Merging recovered messages with hash sets instead of pairwise comparisons.
-#include "Merge.h"
+#include "recovery/Merge.h"
 
 #include <algorithm>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "LiveCopies.h"
+#include "recovery/LiveCopies.h"
 #include "store/MessageStore.h"
 #include "store/ProgressChannel.h"
 #include "store/SelectionOrder.h"

@@ -1,12 +1,12 @@
 // The page walk shared by the Android and iPhone scans.
-#include "RecoveryScan.h"
+#include "recovery/RecoveryScan.h"
 
 #include <cstring>
 #include <optional>
 #include <vector>
 
-#include "LiveCopies.h"
-#include "Merge.h"
+#include "recovery/LiveCopies.h"
+#include "recovery/Merge.h"
 #include "store/MessageStore.h"
 #include "store/ProgressChannel.h"
 
@@ -21,13 +21,15 @@ constexpr std::size_t kPageSizeOffset = 16;   // big-endian 16-bit field of the 
 PageSizeChoice ChoosePageSize(const FileImage& image)
 {
     if (image.Size() < kPageSizeOffset + 2) {
-        return {kDefaultPageSize, "the file is shorter than a database header, so 4096-byte pages were used"};
+        return {kDefaultPageSize, "the file is shorter than a database header, so 4096-byte pages were used", -1};
     }
     const std::int32_t field = (image.Data()[kPageSizeOffset] << 8) | image.Data()[kPageSizeOffset + 1];
     if (field == 1) return {65536, ""};
     if (field >= 512 && field <= 32768 && (field & (field - 1)) == 0) return {field, ""};
-    return {kDefaultPageSize, "the header's page size field holds " + std::to_string(field) +
-                                  ", which is not a page size, so 4096-byte pages were used"};
+    return {kDefaultPageSize,
+            "the header's page size field holds " + std::to_string(field) +
+                ", which is not a page size, so 4096-byte pages were used",
+            field};
 }
 
 std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const RecordCarver& carver, FindSink* sink)
@@ -143,6 +145,7 @@ void RunRecoveryPass(CSms& reader, const RecoveryPassPlan& plan, std::int32_t& c
             if (!plan.logMode) pageSize = ChoosePageSize(image);
             report.pageSize = pageSize.pageSize;
             report.pageSizeNote = pageSize.note;
+            report.pageSizeField = pageSize.field;
             const PageLayout layout = plan.layoutFor(pageSize.pageSize, plan.logMode, g_store.columnCount);
             const RecordCarver carver(plan.carverKind, g_store);
             if (wanted > 0) {

@@ -1,5 +1,5 @@
 // Reading the structure of database files, logs and journals.
-#include "SqliteFiles.h"
+#include "recovery/SqliteFiles.h"
 
 #include <algorithm>
 #include <cstring>

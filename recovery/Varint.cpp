@@ -1,5 +1,5 @@
 // Varint decoding for the record carvers.
-#include "Varint.h"
+#include "recovery/Varint.h"
 
 #include <cstdint>
 

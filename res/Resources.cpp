@@ -1,5 +1,5 @@
 // The templates, menu and strings of the program, as the original resource script gave them.
-#include "Resources.h"
+#include "res/Resources.h"
 
 #include <stdexcept>
 
@@ -31,7 +31,7 @@ const DialogTemplate kProgress = {
     }};
 
 const DialogTemplate kExport = {
-    IDD_EXPORT, 297, 295, "导出短信",
+    IDD_EXPORT, 397, 295, "导出短信",
     {
         {IDC_EXPORT_TYPE_GROUP, ControlKind::GroupBox, 7, 7, 283, 33, kStyleNone, "导出类型"},
         {IDC_EXPORT_BY_NUMBER, ControlKind::RadioButton, 15, 22, 158, 10, kStyleGroup | kStyleTabStop, "按号码导出到不同的txt文件"},
@@ -41,6 +41,9 @@ const DialogTemplate kExport = {
         {IDC_SELECT_ALL, ControlKind::CheckBox, 25, 241, 77, 10, kStyleTabStop, "全选"},
         {IDC_SELECT_WITH_MESSAGES, ControlKind::Button, 128, 237, 96, 16, kStyleTabStop, "选择有短信的好友"},
         {IDC_EXPORT, ControlKind::Button, 79, 266, 108, 22, kStyleTabStop, "导出"},
+        // Beside the mode choice, in the width added for it: the format of the files.
+        {IDC_EXPORT_FORMAT_GROUP, ControlKind::GroupBox, 297, 7, 93, 33, kStyleNone, "格式"},
+        {IDC_EXPORT_FORMAT, ControlKind::Choice, 303, 19, 81, 14, kStyleTabStop, "文本|HTML|CSV|JSON"},
     }};
 
 // Menu 129 as the resource gave it; the window renames the items to English at start-up.

@@ -1,5 +1,5 @@
 // Reading the text out of an archived attributed string.
-#include "AttributedText.h"
+#include "store/AttributedText.h"
 
 #include <algorithm>
 #include <string_view>

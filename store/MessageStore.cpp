@@ -1,11 +1,11 @@
 // The message store, the reset between files and the shared operations of the reader base.
-#include "MessageStore.h"
+#include "store/MessageStore.h"
 
 #include <span>
 #include <string_view>
 #include <unordered_map>
 
-#include "SelectionOrder.h"
+#include "store/SelectionOrder.h"
 
 MessageStore g_store;
 

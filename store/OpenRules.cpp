@@ -1,8 +1,8 @@
 // File-name rules and the reader replacement shared by the window and the companion.
-#include "OpenRules.h"
+#include "store/OpenRules.h"
 
-#include "MessageStore.h"
-#include "TimeText.h"
+#include "store/MessageStore.h"
+#include "store/TimeText.h"
 
 namespace {
 

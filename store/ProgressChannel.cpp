@@ -1,5 +1,5 @@
 // The process-wide progress channel.
-#include "ProgressChannel.h"
+#include "store/ProgressChannel.h"
 
 ProgressChannel g_progress;
 

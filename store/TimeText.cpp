@@ -1,5 +1,5 @@
 // Time display, UTF-8 checking and decimal parsing for the store.
-#include "TimeText.h"
+#include "store/TimeText.h"
 
 #include <cstdio>
 #include <cstring>
@@ -42,6 +42,71 @@ std::string FormatMessageTime(std::int64_t t)
     const std::int64_t unix = t + kSecondsFrom1970To2001;  // cannot overflow: t < 1e11
     if (unix < 0 || unix > kLastConvertible) return "1960-01-01 00:00:00";
     return FormatLocal(unix);
+}
+
+std::optional<std::int64_t> UnixSeconds(std::int64_t t)
+{
+    std::int64_t seconds;
+    if (t >= kMillisecondThreshold) {
+        seconds = t / 1000;
+        if (seconds > kSecondsClamp) seconds = 0;
+    } else if (t == 0) {
+        return std::nullopt;
+    } else {
+        seconds = t + kSecondsFrom1970To2001;
+    }
+    if (seconds < 0 || seconds > kLastConvertible) return std::nullopt;
+    return seconds;
+}
+
+namespace {
+
+std::string Offset(long gmtoff, bool colon)
+{
+    const char sign = gmtoff < 0 ? '-' : '+';
+    const long minutes = (gmtoff < 0 ? -gmtoff : gmtoff) / 60;
+    char text[16];
+    std::snprintf(text, sizeof text, colon ? "%c%02ld:%02ld" : "%c%02ld%02ld", sign, minutes / 60, minutes % 60);
+    return text;
+}
+
+}  // namespace
+
+std::string FormatIsoUnixTime(std::int64_t seconds)
+{
+    const std::time_t value = static_cast<std::time_t>(seconds);
+    std::tm local{};
+    if (localtime_r(&value, &local) == nullptr) return "";
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return text + Offset(local.tm_gmtoff, true);
+}
+
+std::string FormatIsoTime(std::int64_t t)
+{
+    const std::optional<std::int64_t> seconds = UnixSeconds(t);
+    return seconds ? FormatIsoUnixTime(*seconds) : "";
+}
+
+std::string FormatMessageTimeWithOffset(std::int64_t t)
+{
+    const std::string text = FormatMessageTime(t);
+    const std::optional<std::int64_t> seconds = UnixSeconds(t);
+    if (!seconds) return text;
+    const std::time_t value = static_cast<std::time_t>(*seconds);
+    std::tm local{};
+    if (localtime_r(&value, &local) == nullptr) return text;
+    return text + " " + Offset(local.tm_gmtoff, true);
+}
+
+std::string TimeZoneText()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const std::string name = local.tm_zone != nullptr ? local.tm_zone : "";
+    return (name.empty() ? "" : name + ", ") + "UTC" + Offset(local.tm_gmtoff, true);
 }
 
 std::int64_t IphoneSecondsSince2001(std::int64_t stored)

@@ -147,10 +147,10 @@ TEST_F(CliTest, ConversationsAsJsonAndAsAlignedText)
     const CliResult text = Run({"conversations", path.string()});
     ASSERT_EQ(text.status, 0);
     EXPECT_EQ(text.out,
-              "Phone Number  Recent Time          Quantity\n"
-              "Ungrouped     None                 0\n"
-              "13812345678   2015-08-14 06:01:00  2\n"
-              "10086         2015-08-08 02:13:20  1\n");
+              "Row  Phone Number  Recent Time          Quantity\n"
+              "0    Ungrouped     None                 0\n"
+              "1    13812345678   2015-08-14 06:01:00  2\n"
+              "2    10086         2015-08-08 02:13:20  1\n");
 }
 
 TEST_F(CliTest, MessagesInListOrderAndOneConversation)

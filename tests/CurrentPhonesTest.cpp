@@ -13,9 +13,10 @@
 #include "readers/DatabaseOpen.h"
 #include "readers/OpenDatabase.h"
 #include "store/AttributedText.h"
-#include "store/ConversationView.h"
-#include "store/RecoveryRun.h"
+#include "presentation/ConversationView.h"
+#include "recovery/RecoveryRun.h"
 #include "store/TimeText.h"
+#include "presentation/Texts.h"
 
 namespace {
 
@@ -337,7 +338,7 @@ TEST_F(FreshStore, AnyFileNameIsRecognisedByItsTables)
 
     OpenResult opened = OpenDatabaseFile(iphone.string());
     EXPECT_EQ(opened.outcome, OpenOutcome::OpenedIphone);
-    EXPECT_EQ(opened.warning, "");
+    EXPECT_EQ(opened.problem, OpenProblem::None);
     EXPECT_EQ(g_store.liveMessages[0].body, "from a backup");
     EXPECT_EQ(OpenDatabaseFile(other.string()).outcome, OpenOutcome::WrongFile);
     EXPECT_EQ(g_store.currentReader->m_deviceKind, kDeviceIphone);  // nothing changed
@@ -351,13 +352,17 @@ TEST_F(FreshStore, AnyFileNameIsRecognisedByItsTables)
     std::filesystem::copy_file(text, fake);
     opened = OpenDatabaseFile(fake.string());
     EXPECT_EQ(opened.outcome, OpenOutcome::OpenedAndroid);
-    EXPECT_EQ(opened.warning, "The file " + fake.string() + " is not an SQLite 3 database, so no messages can be read from it.");
+    EXPECT_EQ(opened.problem, OpenProblem::NotSqlite);
+    EXPECT_EQ(OpenProblemSentence(fake.string(), opened.problem),
+              "The file " + fake.string() + " is not an SQLite 3 database, so no messages can be read from it.");
     const auto wrongTables = m_dir / "named" / "sms.db";
     std::filesystem::copy_file(android, wrongTables);
     opened = OpenDatabaseFile(wrongTables.string());
     EXPECT_EQ(opened.outcome, OpenOutcome::OpenedIphone);
-    EXPECT_EQ(opened.warning, "The file " + wrongTables.string() +
-                                  " has no iPhone message tables (message and handle), so no messages can be read from it.");
+    EXPECT_EQ(opened.problem, OpenProblem::NoIphoneTables);
+    EXPECT_EQ(OpenProblemSentence(wrongTables.string(), opened.problem),
+              "The file " + wrongTables.string() +
+                  " has no iPhone message tables (message and handle), so no messages can be read from it.");
 
     // "sms2" still asks for the alternate recovery while an Android database is open.
     OpenDatabaseFile(android.string());

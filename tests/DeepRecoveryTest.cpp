@@ -15,7 +15,7 @@
 #include "readers/OpenDatabase.h"
 #include "recovery/DeepScan.h"
 #include "recovery/SqliteFiles.h"
-#include "store/RecoveryRun.h"
+#include "recovery/RecoveryRun.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "StoreHelpers.h"
 #include "readers/OpenDatabase.h"
-#include "store/RecoveryRun.h"
+#include "recovery/RecoveryRun.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ TEST_P(ReadOnlyTest, LoadingChangesNoFile)
     }
     const auto before = fixtures::SnapshotFolder(m_dir.Path());
 
-    ASSERT_EQ(OpenDatabaseFile(path.string()).warning, "");
+    ASSERT_EQ(OpenDatabaseFile(path.string()).problem, OpenProblem::None);
     ASSERT_EQ(g_store.liveMessageCount, 2);
     EXPECT_EQ(g_store.liveMessages[1].body[8], c.lastMessage);
     RunRecoverySteps(path.string());  // a recovery run only reads

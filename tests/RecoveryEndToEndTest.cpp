@@ -7,7 +7,7 @@
 
 #include "StoreHelpers.h"
 #include "readers/AndroidSms.h"
-#include "store/RecoveryRun.h"
+#include "recovery/RecoveryRun.h"
 
 namespace {
 

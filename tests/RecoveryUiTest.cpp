@@ -7,10 +7,11 @@
 
 #include "StoreHelpers.h"
 #include "readers/OpenDatabase.h"
-#include "store/ExportWriter.h"
+#include "presentation/ExportWriter.h"
 #include "store/ProgressChannel.h"
-#include "store/RecoveryRun.h"
-#include "ui/ViewModel.h"
+#include "recovery/RecoveryRun.h"
+#include "presentation/Texts.h"
+#include "presentation/ViewModel.h"
 
 namespace {
 
@@ -25,12 +26,16 @@ std::string Read(const std::filesystem::path& path)
 
 TEST(RecoveryTexts, ElapsedTimeAndSummary)
 {
-    EXPECT_EQ(ElapsedText(0), "耗时0.0秒");
-    EXPECT_EQ(ElapsedText(999), "耗时0.9秒");
-    EXPECT_EQ(ElapsedText(1234), "耗时1.2秒");
-    EXPECT_EQ(ElapsedText(12345), "耗时12.3秒");
+    EXPECT_EQ(ElapsedText(0), "0.0 s elapsed");
+    EXPECT_EQ(ElapsedText(999), "0.9 s elapsed");
+    EXPECT_EQ(ElapsedText(1234), "1.2 s elapsed");
     const std::uint32_t start = 0xFFFF'FF00u, now = 0x0000'0100u;  // the tick count wrapped
-    EXPECT_EQ(ElapsedText(now - start), "耗时0.5秒");
+    EXPECT_EQ(ElapsedText(now - start), "0.5 s elapsed");
+    // The design's Chinese text through a translation of the pattern.
+    const Translator chinese = [](const char* english) {
+        return std::string(english) == "%d.%d s elapsed" ? std::string("耗时%d.%d秒") : std::string(english);
+    };
+    EXPECT_EQ(ElapsedText(12345, chinese), "耗时12.3秒");
 
     const std::string note =
         "Note: short message recovery is not 100% successful, and the new messages might cover the deleted data "

@@ -12,7 +12,7 @@
 #include "recovery/Merge.h"
 #include "recovery/RecoveryScan.h"
 #include "store/ProgressChannel.h"
-#include "store/RecoveryRun.h"
+#include "recovery/RecoveryRun.h"
 #include "store/SelectionOrder.h"
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include "StoreHelpers.h"
 #include "readers/OpenDatabase.h"
-#include "store/ConversationView.h"
-#include "ui/ViewModel.h"
+#include "presentation/ConversationView.h"
+#include "presentation/ViewModel.h"
 
 namespace {
 

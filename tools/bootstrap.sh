@@ -12,6 +12,7 @@ PACKAGES=(
   libsqlite3-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libbenchmark-dev
   libwxgtk3.2-dev libgtk-3-dev xvfb xauth fonts-wqy-microhei fonts-noto-color-emoji
+  libssl-dev libxml2-dev gettext
   dpkg-dev file desktop-file-utils
 )
 

@@ -13,7 +13,7 @@
 #include "readers/CreateReader.h"
 #include "readers/OpenDatabase.h"
 #include "store/MessageStore.h"
-#include "store/RecoveryRun.h"
+#include "recovery/RecoveryRun.h"
 
 int main(int argc, char** argv)
 {

@@ -1,18 +1,21 @@
 // The export dialog; the files themselves are written by ExportConversations.
-#include "DlgExport.h"
+#include "ui/DlgExport.h"
 
+#include <wx/choice.h>
 #include <wx/radiobut.h>
 #include <wx/utils.h>
 
 #include <algorithm>
 #include <vector>
 
+#include "platform/Language.h"
 #include "platform/Platform.h"
+#include "presentation/Texts.h"
 #include "res/Resources.h"
-#include "store/ExportWriter.h"
+#include "presentation/ExportWriter.h"
 #include "store/MessageStore.h"
 #include "ui/MainPanes.h"
-#include "ui/ViewModel.h"
+#include "presentation/ViewModel.h"
 
 // clang-format off
 wxBEGIN_EVENT_TABLE(CDlgExport, CDialogEx)
@@ -22,8 +25,8 @@ wxBEGIN_EVENT_TABLE(CDlgExport, CDialogEx)
 wxEND_EVENT_TABLE()
 // clang-format on
 
-CDlgExport::CDlgExport(wxWindow* parent, std::string databasePath)
-    : CDialogEx(res::IDD_EXPORT, parent), m_databasePath(std::move(databasePath))
+CDlgExport::CDlgExport(wxWindow* parent, std::string databasePath, const EvidenceFacts* evidence)
+    : CDialogEx(res::IDD_EXPORT, parent), m_databasePath(std::move(databasePath)), m_evidence(evidence)
 {
     SwallowEscapeAndEnter();
 }
@@ -44,7 +47,7 @@ bool CDlgExport::OnInitDialog()
             m_contactList->SetItem(row, 2, wxString::FromUTF8(rows[i].quantity));
         }
     }
-    SetTitle("Export SMS");
+    SetTitle(wxString::FromUTF8(platform::Tr("Export SMS")));
     const std::pair<int, const char*> texts[] = {
         {res::IDC_EXPORT_TYPE_GROUP, "Export Type"},
         {res::IDC_EXPORT_BY_NUMBER, "Export to different txt files(by number)"},
@@ -53,9 +56,15 @@ bool CDlgExport::OnInitDialog()
         {res::IDC_SELECT_ALL, "Select All"},
         {res::IDC_SELECT_WITH_MESSAGES, "Select friends who has msg"},
         {res::IDC_EXPORT, "Export"},
+        {res::IDC_EXPORT_FORMAT_GROUP, "Format"},
     };
     for (const auto& [id, text] : texts) {
-        if (wxWindow* control = GetDlgItem(id)) control->SetLabel(text);
+        if (wxWindow* control = GetDlgItem(id)) control->SetLabel(wxString::FromUTF8(platform::Tr(text)));
+    }
+    if (auto* format = dynamic_cast<wxChoice*>(GetDlgItem(res::IDC_EXPORT_FORMAT))) {
+        format->Clear();
+        for (const char* name : kExportFormatNames) format->Append(wxString::FromUTF8(platform::Tr(name)));
+        format->SetSelection(m_exportFormat);
     }
     return true;
 }
@@ -69,8 +78,7 @@ void CDlgExport::OnSelectAll(wxCommandEvent&)
 void CDlgExport::OnSelectWithMessages(wxCommandEvent&)
 {
     for (long row = 0; row < m_contactList->GetItemCount(); ++row) {
-        const ContactRecord& c = g_store.conversations[row];
-        m_contactList->CheckItem(row, c.messageCount + c.recoveredCount > 0);
+        m_contactList->CheckItem(row, HasMessages(g_store.conversations[row]));
     }
 }
 
@@ -79,21 +87,33 @@ void CDlgExport::OnExport(wxCommandEvent&)
     if (auto* single = dynamic_cast<wxRadioButton*>(GetDlgItem(res::IDC_EXPORT_ONE_FILE))) {
         m_exportMode = single->GetValue() ? 1 : 0;
     }
+    if (auto* format = dynamic_cast<wxChoice*>(GetDlgItem(res::IDC_EXPORT_FORMAT))) {
+        m_exportFormat = std::max(0, format->GetSelection());
+    }
     ExportRequest request;
     for (long row = 0; row < m_contactList->GetItemCount(); ++row) {
         if (m_contactList->IsItemChecked(row)) request.rows.push_back(static_cast<std::int32_t>(row));
     }
     if (request.rows.empty()) {
-        platform::AfxMessageBox(kSelectFriendText, "", this);
+        platform::AfxMessageBox(platform::Tr(kSelectFriendText), "", this);
         return;
     }
     const std::optional<std::string> folder = platform::ChooseFolder(this, std::string(wxGetHomeDir().utf8_str()));
     if (!folder) return;
     request.mode = m_exportMode == 1 ? ExportMode::SingleFile : ExportMode::FilePerConversation;
+    request.format = static_cast<ExportFormat>(m_exportFormat);
     request.folder = *folder;
     request.databasePath = m_databasePath;
+    ReportFacts facts;
+    if (request.format != ExportFormat::Text) {
+        facts = CompleteReportFacts(m_evidence != nullptr ? *m_evidence : EvidenceFacts{m_databasePath, "", {}, ""},
+                                    KESTROW_VERSION);
+        request.facts = &facts;
+    }
     const ExportResult result = ExportConversations(request);
-    platform::AfxMessageBox(result.error.empty() ? ExportSummaryText(result, request.folder) : "Export failed: " + result.error,
-                            "", this);
+    const Translator tr = platform::WindowTranslator();
+    std::string text = result.error.empty() ? ExportSummaryText(result, request.folder, tr)
+                                            : Fill(tr("Export failed: %s"), {result.error});
+    if (result.error.empty() && !facts.unchanged) text += "\n" + facts.warning;
+    platform::AfxMessageBox(text, "", this);
 }
-

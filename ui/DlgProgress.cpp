@@ -1,11 +1,12 @@
 // The progress window.
-#include "DlgProgress.h"
+#include "ui/DlgProgress.h"
 
 #include <algorithm>
 
+#include "platform/Language.h"
 #include "platform/Platform.h"
 #include "res/Resources.h"
-#include "ui/ViewModel.h"
+#include "presentation/ViewModel.h"
 
 // clang-format off
 wxBEGIN_EVENT_TABLE(CDlgProgress, CDialogEx)
@@ -24,6 +25,7 @@ void CDlgProgress::DoDataExchange()
 
 bool CDlgProgress::OnInitDialog()
 {
+    SetTitle(wxString::FromUTF8(platform::Tr(kProgressTitle)));
     m_elapsedLabel->SetLabel(wxString::FromUTF8(m_elapsedText));
     m_progressBar->SetRange(100);
     m_progressBar->SetValue(0);
@@ -43,7 +45,7 @@ void CDlgProgress::OnShow(wxShowEvent& event)
 void CDlgProgress::OnProgress()
 {
     const std::uint32_t elapsed = platform::GetTickCount() - m_startTick;  // wraps like a tick count
-    m_elapsedText = ElapsedText(elapsed);
+    m_elapsedText = ElapsedText(elapsed, platform::WindowTranslator());
     m_progressBar->SetValue(std::clamp(g_progress.percent, 0, 100));
     m_elapsedLabel->SetLabel(wxString::FromUTF8(m_elapsedText));
     platform::YieldForRedraw();

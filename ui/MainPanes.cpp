@@ -1,7 +1,9 @@
 // The list and view of the main window.
-#include "MainPanes.h"
+#include "ui/MainPanes.h"
 
 #include <algorithm>
+
+#include "platform/Language.h"
 
 namespace {
 
@@ -12,12 +14,15 @@ wxColour ToColour(const Rgb& c) { return wxColour(c.r, c.g, c.b); }
 void InsertFittedColumns(CListCtrl& list, int phoneWidth, int timeWidth, int quantityWidth, int firstExtra)
 {
     constexpr int kPadding = 16;  // room for the cell margins and the grid line
-    auto fit = [&](int original, const char* sample) {
+    auto fit = [&](int original, const wxString& sample) {
         return std::max(original, list.GetTextExtent(sample).GetWidth() + kPadding);
     };
-    list.InsertColumn(0, "Phone Number", wxLIST_FORMAT_LEFT, fit(phoneWidth, "+8613800000000") + firstExtra);
-    list.InsertColumn(1, "Recent Time", wxLIST_FORMAT_LEFT, fit(timeWidth, "2015-08-14 09:05:03"));
-    list.InsertColumn(2, "Quantity", wxLIST_FORMAT_LEFT, fit(quantityWidth, "Quantity"));
+    const wxString quantity = wxString::FromUTF8(platform::Tr("Quantity"));
+    list.InsertColumn(0, wxString::FromUTF8(platform::Tr("Phone Number")), wxLIST_FORMAT_LEFT,
+                      fit(phoneWidth, "+8613800000000") + firstExtra);
+    list.InsertColumn(1, wxString::FromUTF8(platform::Tr("Recent Time")), wxLIST_FORMAT_LEFT,
+                      fit(timeWidth, "2015-08-14 09:05:03"));
+    list.InsertColumn(2, quantity, wxLIST_FORMAT_LEFT, std::max(fit(quantityWidth, "Quantity"), fit(quantityWidth, quantity)));
 }
 
 void SetUpConversationColumns(CListCtrl& list)

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "platform/Language.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -35,6 +36,12 @@ int main(int argc, char** argv)
         return 1;
     }
     wxTheApp->CallOnInit();
+    // The suite runs in the language of its locale: English, or Chinese under a zh_* locale.
+    if (!platform::UseLanguage(platform::LanguageOfLocale(), {KESTROW_LOCALE_BUILD_DIR})) {
+        std::fprintf(stderr, "kestrow_gui_tests: the Chinese catalog was not found in %s\n", KESTROW_LOCALE_BUILD_DIR);
+        return 1;
+    }
+    std::printf("window language: %s\n", platform::CurrentLanguage() == platform::Language::Chinese ? "Chinese" : "English");
     platform::RefuseModalDialogs refuse;
     refuse.Register();
     const int result = RUN_ALL_TESTS();

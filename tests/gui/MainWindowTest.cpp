@@ -11,11 +11,13 @@
 
 #include "StoreHelpers.h"
 #include "app/KestrowDlg.h"
+#include "platform/Language.h"
 #include "platform/Platform.h"
+#include "presentation/Texts.h"
 #include "res/Resources.h"
 #include "ui/DlgExport.h"
 #include "ui/DlgProgress.h"
-#include "ui/ViewModel.h"
+#include "presentation/ViewModel.h"
 #include "store/ProgressChannel.h"
 
 #include <wx/checkbox.h>
@@ -132,6 +134,11 @@ protected:
 
 std::string Utf8(const wxString& text) { return std::string(text.utf8_str()); }
 
+// The window's texts in the language the suite runs in (English, or Chinese for a Chinese
+// locale): expectations go through the same catalog, and LanguageTest checks the catalog.
+std::string T(const char* english) { return platform::Tr(english); }
+const Translator TR = platform::WindowTranslator();
+
 // Sends a key to a dialog's char hook; true when a handler took it without passing it on.
 bool KeyIsSwallowed(wxDialog& dialog, int key)
 {
@@ -146,8 +153,8 @@ TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
     EXPECT_EQ(Utf8(m_window->GetTitle()), "Kestrow");
     wxMenuBar* bar = m_window->GetMenuBar();
     ASSERT_EQ(bar->GetMenuCount(), 2u);
-    EXPECT_EQ(Utf8(bar->GetMenuLabel(0)), "File(&F)");
-    EXPECT_EQ(Utf8(bar->GetMenuLabel(1)), "Help(&H)");
+    EXPECT_EQ(Utf8(bar->GetMenuLabel(0)), T("File(&F)"));
+    EXPECT_EQ(Utf8(bar->GetMenuLabel(1)), T("Help(&H)"));
     const std::vector<std::pair<std::string, int>> file = {{"Open SMS database(&O)", res::ID_OPEN_DATABASE},
                                                            {"Recover deleted SMS(&R)", res::ID_RECOVER},
                                                            {"&Deep recovery", res::ID_DEEP_RECOVERY},
@@ -159,10 +166,10 @@ TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
             EXPECT_TRUE(item->IsSeparator());
             continue;
         }
-        EXPECT_EQ(Utf8(item->GetItemLabel()), file[i].first);
+        EXPECT_EQ(Utf8(item->GetItemLabel()), T(file[i].first.c_str()));
         EXPECT_EQ(res::FromToolkitId(item->GetId()), file[i].second);
     }
-    EXPECT_EQ(Utf8(bar->GetMenu(1)->FindItemByPosition(2)->GetItemLabel()), "Usage");
+    EXPECT_EQ(Utf8(bar->GetMenu(1)->FindItemByPosition(2)->GetItemLabel()), T("Usage"));
 
     CListCtrl& list = *m_window->m_listConversations;
     ASSERT_EQ(list.GetColumnCount(), 3);
@@ -171,12 +178,12 @@ TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
         wxListItem column;
         column.SetMask(wxLIST_MASK_TEXT);
         list.GetColumn(i, column);
-        EXPECT_EQ(Utf8(column.GetText()), titles[i]);
+        EXPECT_EQ(Utf8(column.GetText()), T(titles[i]));
     }
     // Wide enough for a full date-time in this font.
     EXPECT_GE(list.GetColumnWidth(1), list.GetTextExtent("2015-08-14 09:05:03").GetWidth());
     EXPECT_EQ(list.GetItemCount(), 0);
-    EXPECT_EQ(Utf8(m_window->m_viewMessages->GetValue()), IntroductionText());
+    EXPECT_EQ(Utf8(m_window->m_viewMessages->GetValue()), IntroductionText(TR));
     EXPECT_EQ(g_store.currentReader, nullptr);
 
     // The template's placement, converted from dialog units with the panel's font.
@@ -249,12 +256,13 @@ TEST_F(MainWindowTest, WrongFilesCancelAndUnreadableFiles)
     EXPECT_TRUE(m_boxes.empty());
     EXPECT_TRUE(m_window->m_strDatabasePath.empty());
     ASSERT_EQ(m_filters.size(), 1u);
-    EXPECT_EQ(m_filters[0], "SMS database file (*.db)|*.[dD][bB]|All files|*");
+    EXPECT_EQ(m_filters[0], OpenFileFilter(TR));
+    EXPECT_EQ(OpenFileFilter(), "SMS database file (*.db)|*.[dD][bB]|All files|*");
 
     std::ofstream(m_dir / "old_mmssms.db") << "some notes";
     Open(m_dir / "old_mmssms.db");
     ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0].text, WrongFileText());
+    EXPECT_EQ(m_boxes[0].text, WrongFileText(TR));
     EXPECT_EQ(m_boxes[0].caption, "Kestrow");
     EXPECT_EQ(g_store.currentReader, nullptr);
 
@@ -264,16 +272,17 @@ TEST_F(MainWindowTest, WrongFilesCancelAndUnreadableFiles)
     std::ofstream(named) << "not a database";
     Open(named);
     ASSERT_EQ(m_boxes.size(), 2u);
-    EXPECT_EQ(m_boxes[1].text, "The file " + named.string() + " is not an SQLite 3 database, so no messages can be read from it.");
+    EXPECT_EQ(m_boxes[1].text, OpenProblemSentence(named.string(), OpenProblem::NotSqlite, TR));
     EXPECT_EQ(m_window->m_strDatabasePath, named.string());
     EXPECT_EQ(m_window->m_listConversations->GetItemCount(), 1);
 }
 
 TEST_F(MainWindowTest, LinksOpenOnlyOnALeftButtonRelease)
 {
-    const std::string intro = IntroductionText();
-    const long start = static_cast<long>(intro.find("www."));
-    const long end = static_cast<long>(intro.size()) - 1;  // before the full stop
+    // The control counts characters, not bytes: the Chinese introduction has many multi-byte ones.
+    const wxString intro = wxString::FromUTF8(IntroductionText(TR));
+    const long start = static_cast<long>(intro.Find("www."));
+    const long end = static_cast<long>(intro.Length()) - 1;  // before the full stop
     for (wxEventType type : {wxEVT_MOTION, wxEVT_LEFT_DOWN, wxEVT_RIGHT_UP, wxEVT_LEFT_UP}) {
         wxMouseEvent mouse(type);
         wxTextUrlEvent link(res::IDC_MESSAGE_VIEW, mouse, start, end);
@@ -307,9 +316,9 @@ TEST_F(MainWindowTest, AboutBoxTexts)
     m_window->OnAbout(event);
     m_window->OnSysCommand(17);  // 16 with a low bit set is About too
     ASSERT_EQ(m_modalTitles.size(), 2u);
-    EXPECT_EQ(m_modalTitles[0], "About Kestrow");
-    EXPECT_NE(std::find(m_modalTexts.begin(), m_modalTexts.end(), "Kestrow V3.1"), m_modalTexts.end());
-    EXPECT_NE(std::find(m_modalTexts.begin(), m_modalTexts.end(), "OK"), m_modalTexts.end());
+    EXPECT_EQ(m_modalTitles[0], T("About Kestrow"));
+    EXPECT_NE(std::find(m_modalTexts.begin(), m_modalTexts.end(), T("Kestrow V3.1")), m_modalTexts.end());
+    EXPECT_NE(std::find(m_modalTexts.begin(), m_modalTexts.end(), T("OK")), m_modalTexts.end());
 }
 
 TEST_F(MainWindowTest, LayoutFollowsTheWindowSize)
@@ -355,7 +364,7 @@ TEST_F(MainWindowTest, RecoverMarksTheConversationsAndReports)
 {
     Recover();
     ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0].text, "Please open SMS database file at first.");
+    EXPECT_EQ(m_boxes[0].text, T("Please open SMS database file at first."));
     EXPECT_EQ(ProgressWindows(), 0);
 
     const auto path = DatabaseWithDeletions();
@@ -369,7 +378,7 @@ TEST_F(MainWindowTest, RecoverMarksTheConversationsAndReports)
         EXPECT_EQ(g_progress.window, nullptr);
     }
     ASSERT_EQ(m_boxes.size(), 3u);
-    EXPECT_TRUE(m_boxes[2].text.starts_with("Totally 3 short messages are successfully recovered.\nNote: ")) << m_boxes[2].text;
+    EXPECT_TRUE(m_boxes[2].text.starts_with(RecoveredCountSentence(3, TR) + "\n" + T("Note: short message recovery is not 100% successful, and the new messages might cover the deleted data blocks randomly, "))) << m_boxes[2].text;
     EXPECT_EQ(m_boxes[2].caption, "Kestrow");
     EXPECT_TRUE(fixtures::SnapshotFolder(m_dir.Path()) == before) << "the files changed";
     CListCtrl& list = *m_window->m_listConversations;
@@ -393,8 +402,7 @@ TEST_F(MainWindowTest, RecoverMarksTheConversationsAndReports)
     wxTheApp->ProcessIdle();
     EXPECT_EQ(ProgressWindows(), 0);
     ASSERT_EQ(m_boxes.size(), 4u);
-    EXPECT_TRUE(m_boxes[3].text.starts_with("Totally 3 short messages are successfully recovered. The deep recovery "
-                                            "read mmssms.db.\nNote: "))
+    EXPECT_TRUE(m_boxes[3].text.starts_with(RecoveredCountSentence(3, TR) + " " + Fill(T("The deep recovery read %s."), {"mmssms.db"}) + "\n"))
         << m_boxes[3].text;
     EXPECT_EQ(Utf8(list.GetItemText(list.FindItem(-1, "13812345678"), 2)), "17(3)");
     EXPECT_TRUE(fixtures::SnapshotFolder(m_dir.Path()) == before) << "the files changed";
@@ -404,13 +412,14 @@ TEST_F(MainWindowTest, ProgressWindowShowsThePercentageAndTheTime)
 {
     CDlgProgress progress(m_window);
     progress.Create();
-    EXPECT_EQ(Utf8(progress.GetTitle()), "正在恢复……");
+    EXPECT_EQ(Utf8(progress.GetTitle()), T("Recovering…"));
     EXPECT_EQ(Utf8(progress.m_elapsedLabel->GetLabel()), "");  // empty until the first notification
     progress.m_startTick -= 1234;
     g_progress.percent = 45;
     progress.OnProgress();
     EXPECT_EQ(progress.m_progressBar->GetValue(), 45);
-    EXPECT_TRUE(Utf8(progress.m_elapsedLabel->GetLabel()).starts_with("耗时1.2")) << Utf8(progress.m_elapsedLabel->GetLabel());
+    EXPECT_TRUE(Utf8(progress.m_elapsedLabel->GetLabel()).starts_with(ElapsedText(1234, TR).substr(0, 5)))
+        << Utf8(progress.m_elapsedLabel->GetLabel());
     // Escape and Enter are taken by the dialog and go no further; other keys pass.
     EXPECT_TRUE(KeyIsSwallowed(progress, WXK_ESCAPE));
     EXPECT_TRUE(KeyIsSwallowed(progress, WXK_RETURN));
@@ -423,7 +432,7 @@ TEST_F(MainWindowTest, Sms2RunsTheAlternateModeOnlyWithAnAndroidDatabase)
     Open(DatabaseWithDeletions());
     Open(m_dir / "sms2");
     ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_TRUE(m_boxes[0].text.starts_with("Totally ")) << m_boxes[0].text;
+    EXPECT_TRUE(m_boxes[0].text.starts_with(RecoveredCountSentence(0, TR).substr(0, 3))) << m_boxes[0].text;
     EXPECT_EQ(g_store.alternateCarving, 0);
     EXPECT_EQ(m_window->m_strDatabasePath, (m_dir / "mmssms.db").string());
 
@@ -436,7 +445,7 @@ TEST_F(MainWindowTest, Sms2RunsTheAlternateModeOnlyWithAnAndroidDatabase)
     Open(iphone / "sms.db");
     Open(iphone / "sms2");
     ASSERT_EQ(m_boxes.size(), 2u);
-    EXPECT_EQ(m_boxes[1].text, WrongFileText());
+    EXPECT_EQ(m_boxes[1].text, WrongFileText(TR));
 }
 
 TEST_F(MainWindowTest, ExportDialogTicksRowsAndWritesFiles)
@@ -460,8 +469,8 @@ TEST_F(MainWindowTest, ExportDialogTicksRowsAndWritesFiles)
     m_onModal = [&](wxDialog& dialog) {
         auto& exporter = dynamic_cast<CDlgExport&>(dialog);
         CListCtrl& list = *exporter.m_contactList;
-        EXPECT_EQ(Utf8(exporter.GetTitle()), "Export SMS");
-        EXPECT_EQ(Utf8(exporter.GetDlgItem(res::IDC_EXPORT)->GetLabel()), "Export");
+        EXPECT_EQ(Utf8(exporter.GetTitle()), T("Export SMS"));
+        EXPECT_EQ(Utf8(exporter.GetDlgItem(res::IDC_EXPORT)->GetLabel()), T("Export"));
         EXPECT_EQ(list.GetItemCount(), 3);
         const int row = list.FindItem(-1, "13812345678");
         EXPECT_EQ(Utf8(list.GetItemText(row, 2)), "17 (3)");  // with a space in this list
@@ -484,8 +493,8 @@ TEST_F(MainWindowTest, ExportDialogTicksRowsAndWritesFiles)
     };
     m_window->OnExport(event);
     ASSERT_EQ(m_boxes.size(), 3u);
-    EXPECT_EQ(m_boxes[0].text, "Please select at least one friend to export.");
-    EXPECT_EQ(m_boxes[1].text, "Exported 2 conversations (30 messages, 3 recovered) to " + out.string() + ".");
+    EXPECT_EQ(m_boxes[0].text, T("Please select at least one friend to export."));
+    EXPECT_EQ(m_boxes[1].text, Fill(T("Exported %d conversations (%d messages, %d recovered) to %s."), {"2", "30", "3", out.string()}));
     EXPECT_EQ(m_boxes[2].text, m_boxes[1].text);
     EXPECT_TRUE(std::filesystem::exists(out / "13812345678.txt"));
     EXPECT_TRUE(std::filesystem::exists(out / "10086.txt"));

@@ -1,0 +1,69 @@
+// The main window: the conversation list on the left, the message view on the right, and the
+// File and Help menus.
+#pragma once
+
+#include <wx/iconbndl.h>
+#include <wx/listctrl.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/Controls.h"
+#include "platform/DialogBase.h"
+#include "presentation/ReportFacts.h"
+#include "ui/DlgProgress.h"
+
+#include <wx/weakref.h>
+
+class CKestrowDlg : public CFrameDialog {
+public:
+    CKestrowDlg();
+
+    // Rebuilds the list from the conversation table; no row is selected afterwards and the
+    // view keeps its text.
+    void FillConversationList();
+    // Replaces the view's text with conversation `c` (a row index of the list).
+    void ShowConversation(std::int32_t c);
+
+    // Command and message handlers (public so that tests can drive them as the toolkit does).
+    void OnOpenDatabase(wxCommandEvent& event);
+    void OnRecover(wxCommandEvent& event);
+    void OnDeepRecovery(wxCommandEvent& event);
+    void OnExport(wxCommandEvent& event);
+    void OnAbout(wxCommandEvent& event);
+    void OnHomePage(wxCommandEvent& event);
+    void OnUsage(wxCommandEvent& event);
+    void OnConversationChanged(wxListEvent& event);
+    void OnViewLink(wxTextUrlEvent& event);
+    void OnSize(wxSizeEvent& event);
+    void OnCharHook(wxKeyEvent& event);
+    void OnClose(wxCloseEvent& event);
+    // The system menu's About (16 to 31); GTK has no system menu to send it, see OnAbout.
+    void OnSysCommand(unsigned id);
+
+    // Lays the two controls out in the panel's client area: both keep their left and top, the
+    // list its width; both reach 10 px above the bottom and the view 10 px from the right.
+    void LayOut();
+
+    std::string m_strDatabasePath;
+    EvidenceFacts m_evidence;  // the database's files as they were when it was opened
+    wxWeakRef<CDlgProgress> m_progress;  // the progress window while a recovery run works
+    bool m_recoveryRunning = false;
+    CListCtrl* m_listConversations = nullptr;
+    CRichEditCtrl* m_viewMessages = nullptr;
+
+protected:
+    void DoDataExchange() override;
+    bool OnInitDialog() override;
+
+private:
+    void ApplyEnglishTexts();
+    // A recovery run with its progress window: `steps` does the work; then the list is refilled
+    // and the summary shown. Refuses (with a message) while no database is open.
+    void RunRecoveryWithProgress(const std::function<void()>& steps);
+
+    wxIconBundle m_hIcon;
+
+    wxDECLARE_EVENT_TABLE();
+};

@@ -1,0 +1,346 @@
+// Text and JSON renderings of the store for kestrow-cli.
+#include "presentation/CliReport.h"
+
+#include <array>
+#include <cwchar>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "presentation/JsonWriter.h"
+#include "presentation/ConversationView.h"
+#include "store/MessageStore.h"
+#include "presentation/Texts.h"
+#include "store/TimeText.h"
+
+namespace {
+
+// Texts for a terminal must be valid UTF-8; iPhone keys and addresses are kept as delivered.
+std::string JsonText(const std::string& text) { return Utf8ToAnsiString(std::string_view(text)); }
+
+// The fields every message object shares (the writer checks the texts as UTF-8).
+void WriteMessageFields(JsonWriter& json, const MessageRecord& m)
+{
+    json.Member("body", m.body);
+    json.Member("from_me", m.fromMe != 0);
+    json.Member("time", m.time);
+    json.Member("time_text", FormatMessageTime(m.time));
+    json.Member("address", m.address);
+}
+
+void WriteEnvelope(JsonWriter& json, const std::string& databasePath)
+{
+    json.Member("database", databasePath);
+    json.Member("kind", KindName());
+}
+
+void WriteConversationList(JsonWriter& json)
+{
+    const MessageStore& store = g_store;
+    json.Key("conversations");
+    json.BeginArray();
+    for (std::int32_t i = 0; i < store.conversationCount; ++i) {
+        const ContactRecord& c = store.conversations[i];
+        json.BeginObject();
+        json.Member("row", i);
+        json.Member("address", c.address);
+        json.Member("key", c.key);
+        json.Member("recent_time", c.recentTime);
+        json.Member("recent_time_text", FormatMessageTime(c.recentTime));
+        json.Member("message_count", c.messageCount);
+        json.Member("recovered_count", c.recoveredCount);
+        json.Member("catch_all", c.isCatchAll != 0);
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
+// The sender shown for a received live message outside any conversation: Android stores the
+// number itself; an iPhone message holds a handle key, shown as that handle's number.
+std::string SenderName(const MessageRecord& m)
+{
+    if (m.fromMe != 0) return "Me";
+    const MessageStore& store = g_store;
+    if (!store.currentReader || store.currentReader->m_deviceKind != kDeviceIphone) {
+        return m.address;
+    }
+    for (std::int32_t i = 1; i < store.conversationCount; ++i) {
+        if (store.conversations[i].key == m.address) return store.conversations[i].address;
+    }
+    return m.address;
+}
+
+void AppendMessage(std::string& out, const std::string& heading, const std::string& body)
+{
+    out += heading;
+    out += '\n';
+    out += body;
+    out += "\n\n";
+}
+
+}  // namespace
+
+std::string KindName()
+{
+    const CSms* reader = g_store.currentReader.get();
+    if (reader == nullptr) return "";
+    return reader->m_deviceKind == kDeviceIphone ? "iphone" : "android";
+}
+
+std::size_t DisplayWidth(const std::string& text)
+{
+    std::size_t width = 0;
+    std::mbstate_t state{};
+    const char* p = text.data();
+    const char* end = p + text.size();
+    while (p < end) {
+        wchar_t wc = 0;
+        const std::size_t used = std::mbrtowc(&wc, p, static_cast<std::size_t>(end - p), &state);
+        if (used == 0 || used > static_cast<std::size_t>(end - p)) {
+            // Not decodable in the current locale: count bytes that do not continue a character.
+            if ((static_cast<unsigned char>(*p) & 0xC0) != 0x80) ++width;
+            ++p;
+            state = {};
+            continue;
+        }
+        const int columns = ::wcwidth(wc);
+        width += columns < 0 ? 1 : static_cast<std::size_t>(columns);
+        p += used;
+    }
+    return width;
+}
+
+std::string ConversationsText()
+{
+    const MessageStore& store = g_store;
+    // The row number first: it is what --conversation and --rows take.
+    std::vector<std::array<std::string, 4>> rows;
+    rows.push_back({"Row", "Phone Number", "Recent Time", "Quantity"});
+    for (std::int32_t i = 0; i < store.conversationCount; ++i) {
+        const ContactRecord& c = store.conversations[i];
+        rows.push_back({std::to_string(i), JsonText(c.address), FormatMessageTime(c.recentTime),
+                        QuantityText(c.messageCount, c.recoveredCount)});
+    }
+    std::array<std::size_t, 4> widths{};
+    for (const auto& row : rows) {
+        for (std::size_t k = 0; k < row.size(); ++k) {
+            widths[k] = std::max(widths[k], DisplayWidth(row[k]));
+        }
+    }
+    std::string out;
+    for (const auto& row : rows) {
+        for (std::size_t k = 0; k < row.size(); ++k) {
+            out += row[k];
+            if (k + 1 < row.size()) out.append(widths[k] - DisplayWidth(row[k]) + 2, ' ');
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+void WriteConversationsJson(JsonWriter& json, const std::string& databasePath)
+{
+    json.BeginObject();
+    WriteEnvelope(json, databasePath);
+    WriteConversationList(json);
+    json.EndObject();
+}
+
+std::string MessagesText()
+{
+    const MessageStore& store = g_store;
+    std::string out;
+    for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
+        const MessageRecord& m = store.liveMessages[i];
+        AppendMessage(out, JsonText(SenderName(m)) + " " + FormatMessageTime(m.time), m.body);
+    }
+    return out;
+}
+
+void WriteMessagesJson(JsonWriter& json, const std::string& databasePath)
+{
+    const MessageStore& store = g_store;
+    json.BeginObject();
+    WriteEnvelope(json, databasePath);
+    // Entry ids are the entries' indexes at load time; sorting moved them to other rows.
+    std::vector<std::int32_t> rowOfEntry(static_cast<std::size_t>(store.conversationCount), -1);
+    for (std::int32_t row = 0; row < store.conversationCount; ++row) {
+        const std::int32_t id = store.conversations[row].entryId;
+        if (id >= 0 && id < store.conversationCount) rowOfEntry[static_cast<std::size_t>(id)] = row;
+    }
+    json.Key("messages");
+    json.BeginArray();
+    for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
+        const MessageRecord& m = store.liveMessages[i];
+        json.BeginObject();
+        WriteMessageFields(json, m);
+        json.Member("recovered", false);
+        json.Key("row");
+        if (m.countedIn >= 0 && m.countedIn < store.conversationCount) {
+            json.Int(rowOfEntry[static_cast<std::size_t>(m.countedIn)]);
+        } else {
+            json.Null();
+        }
+        json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
+}
+
+std::string ConversationText(int row)
+{
+    std::string out;
+    for (const ShownMessage& shown : CollectConversation(row)) {
+        AppendMessage(out, JsonText(shown.heading), shown.message->body);
+    }
+    return out;
+}
+
+void WriteConversationJson(JsonWriter& json, const std::string& databasePath, int row)
+{
+    json.BeginObject();
+    WriteEnvelope(json, databasePath);
+    json.Member("row", row);
+    json.Key("messages");
+    json.BeginArray();
+    for (const ShownMessage& shown : CollectConversation(row)) {
+        json.BeginObject();
+        WriteMessageFields(json, *shown.message);
+        json.Member("recovered", shown.recovered);
+        json.Member("heading", shown.heading);
+        json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
+}
+
+std::string PlacesText(const MessageRecord& m)
+{
+    std::string text;
+    for (const FindPlace& place : m.places) {
+        text += text.empty() ? "Found in " : "; ";
+        text += JsonText(place.file);
+        if (place.page != 0) text += " page " + std::to_string(place.page);
+        text += " at byte " + std::to_string(place.offset) + " (" + PlaceText(place.where) + ")";
+    }
+    if (m.truncated != 0) text += text.empty() ? "Truncated" : "; truncated: the rest of the text is gone";
+    return text;
+}
+
+std::string ScanDescription()
+{
+    const CSms* reader = g_store.currentReader.get();
+    if (reader != nullptr && reader->m_lastScan.deep) {
+        std::string text = "Read";
+        for (const ScannedSource& source : reader->m_lastScan.sources) {
+            text += text == "Read" ? " " : ", ";
+            text += JsonText(source.path) + " (" + source.kind;
+            if (source.note.empty()) {
+                text += ", " + std::to_string(source.size) + " bytes, " + std::to_string(source.pages) +
+                        (source.kind == "database" ? " pages" : " page versions") + ")";
+            } else {
+                text += ": " + source.note + ")";
+            }
+        }
+        return text + ".";
+    }
+    if (reader == nullptr || reader->m_lastScan.scannedPath.empty() || reader->m_lastScan.pageSize == 0) {
+        return "";
+    }
+    const ScanReport& scan = reader->m_lastScan;
+    std::string text = "Scanned " + JsonText(scan.scannedPath);
+    text += scan.logMode ? " (a write-ahead log) in 4096-byte blocks." :
+                           " in " + std::to_string(scan.pageSize) + "-byte pages.";
+    if (!scan.pageSizeNote.empty()) text += " Note: " + scan.pageSizeNote + ".";
+    return text;
+}
+
+std::string RecoveryText()
+{
+    const MessageStore& store = g_store;
+    const CSms& reader = *store.currentReader;
+    std::string out;
+    if (const std::string scanned = ScanDescription(); !scanned.empty()) out += scanned + "\n";
+    out += "Totally " + std::to_string(reader.m_recoveredCount) +
+           " short messages are successfully recovered.\n\n";
+    out += ConversationsText();
+    if (reader.m_recoveredCount == 0) return out;
+    const std::vector<std::vector<ShownMessage>> all = CollectAllConversations(true);
+    for (std::int32_t row = 0; row < store.conversationCount; ++row) {
+        std::string messages;
+        for (const ShownMessage& shown : all[static_cast<std::size_t>(row)]) {
+            if (!shown.recovered) continue;
+            const std::string places = PlacesText(*shown.message);
+            AppendMessage(messages, JsonText(shown.heading) + (places.empty() ? "" : "\n" + places), shown.message->body);
+        }
+        if (messages.empty()) continue;
+        out += "\n== " + JsonText(store.conversations[row].address) + " (row " + std::to_string(row) +
+               ", " + std::to_string(store.conversations[row].recoveredCount) + " recovered)\n\n";
+        out += messages;
+    }
+    return out;
+}
+
+void WriteRecoveryJson(JsonWriter& json, const std::string& databasePath, std::int32_t countingFound,
+                       std::int32_t fillingFound)
+{
+    const CSms& reader = *g_store.currentReader;
+    const ScanReport& scan = reader.m_lastScan;
+    json.BeginObject();
+    WriteEnvelope(json, databasePath);
+    json.Member("deep", scan.deep);
+    if (scan.deep) {
+        json.Key("sources");
+        json.BeginArray();
+        for (const ScannedSource& source : scan.sources) {
+            json.BeginObject();
+            json.Member("file", source.path);
+            json.Member("kind", source.kind);
+            json.Member("size", source.size);
+            json.Member("pages", source.pages);
+            if (!source.note.empty()) json.Member("note", source.note);
+            json.EndObject();
+        }
+        json.EndArray();
+    }
+    json.Member("scanned", scan.scannedPath);
+    json.Member("page_size", scan.pageSize);
+    json.Member("counting_found", countingFound);
+    json.Member("filling_found", fillingFound);
+    json.Member("recovered_count", reader.m_recoveredCount);
+    WriteConversationList(json);
+    json.Key("recovered");
+    json.BeginArray();
+    for (std::int32_t i = 0; i < reader.m_recoveredCount; ++i) {
+        const MessageRecord& m = reader.m_recovered[i];
+        json.BeginObject();
+        WriteMessageFields(json, m);
+        json.Member("spill", m.spillFlag != 0);
+        json.Member("unassigned", m.unassignedFlag != 0);
+        if (scan.deep) {
+            json.Key("places");
+            json.BeginArray();
+            for (const FindPlace& place : m.places) {
+                json.BeginObject();
+                json.Member("file", place.file);
+                json.Member("offset", place.offset);
+                json.Member("page", place.page);
+                json.Member("where", PlaceText(place.where));
+                json.EndObject();
+            }
+            json.EndArray();
+            json.Key("row_id");
+            if (m.rowId != 0) {
+                json.Int(m.rowId);
+            } else {
+                json.Null();
+            }
+            json.Member("truncated", m.truncated != 0);
+        }
+        json.EndObject();
+    }
+    json.EndArray();
+    if (const std::string problem = ScanFailureSentence(scan); !problem.empty()) json.Member("problem", problem);
+    if (!scan.pageSizeNote.empty()) json.Member("page_size_note", scan.pageSizeNote);
+    json.EndObject();
+}

@@ -1,0 +1,240 @@
+// The export writer shared by the window's export dialog and the command-line companion.
+#include "presentation/ExportWriter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "presentation/ConversationView.h"
+#include "presentation/Reports.h"
+#include "store/MessageStore.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Tally {
+    std::int32_t messages = 0;
+    std::int32_t recovered = 0;
+};
+
+// The conversation as text, and its counts.
+std::string ConversationText(const std::vector<ShownMessage>& shown, Tally& tally)
+{
+    std::string out;
+    for (const ShownMessage& message : shown) {
+        out += message.heading;
+        if (message.recovered) out += " [recovered]";
+        out += '\n';
+        out += message.message->body;
+        out += "\n\n";
+        ++tally.messages;
+        if (message.recovered) ++tally.recovered;
+    }
+    return out;
+}
+
+std::string LocalStamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
+}
+
+// Closes a descriptor however the scope is left.
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor()
+    {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// The mode new files get: what the user's umask leaves of read and write for all.
+mode_t NewFileMode()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+std::string Reason(const std::string& what, int error) { return what + ": " + std::strerror(error); }
+
+}  // namespace
+
+std::string ExportFileStem(const std::string& address, const std::string& catchAllName)
+{
+    std::string stem = address.empty() ? catchAllName : address;
+    for (char& c : stem) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || std::strchr("/\\:*?\"<>|", c) != nullptr) c = '_';
+    }
+    if (stem.empty() || stem == "." || stem == "..") stem = "conversation";
+    return stem;
+}
+
+std::vector<fs::path> WriteNewFiles(const fs::path& folder, const std::vector<NewFile>& files, std::string& error)
+{
+    std::vector<std::string> temporaries;
+    std::vector<fs::path> written;
+    auto fail = [&](const std::string& reason) {
+        error = reason;
+        for (const std::string& temporary : temporaries) ::unlink(temporary.c_str());
+        for (const fs::path& file : written) ::unlink(file.c_str());
+        written.clear();
+        return written;
+    };
+    // Every file whole under a temporary name first.
+    const mode_t mode = NewFileMode();
+    for (const NewFile& file : files) {
+        std::string temporary = (folder / ("." + file.stem + ".kestrow-XXXXXX")).string();
+        Descriptor out{::mkstemp(temporary.data())};
+        if (out.fd < 0) return fail(Reason("cannot write in the folder " + folder.string(), errno));
+        temporaries.push_back(temporary);
+        ::fchmod(out.fd, mode);
+        std::size_t done = 0;
+        while (done < file.content.size()) {
+            const ssize_t n = ::write(out.fd, file.content.data() + done, file.content.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return fail(Reason("cannot write in the folder " + folder.string(), errno));
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    // One flush of the file system for all of them (syncfs), rather than one per file.
+    Descriptor directory{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (directory.fd < 0 || ::syncfs(directory.fd) != 0) {
+        for (const std::string& temporary : temporaries) {
+            Descriptor in{::open(temporary.c_str(), O_RDONLY | O_CLOEXEC)};
+            if (in.fd < 0 || ::fsync(in.fd) != 0) return fail(Reason("cannot write in the folder " + folder.string(), errno));
+        }
+    }
+    // Never replace a file: each takes the first free name.
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        const std::string& temporary = temporaries[k];
+        const std::string& extension = files[k].extension;
+        for (int n = 1;; ++n) {
+            const fs::path target =
+                folder / (files[k].stem + (n == 1 ? "" : " (" + std::to_string(n) + ")") + extension);
+            if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+                written.push_back(target);
+                break;
+            }
+            // File systems without a no-replace rename: a hard link fails the same way on a taken name.
+            if (errno == EINVAL && ::link(temporary.c_str(), target.c_str()) == 0) {
+                ::unlink(temporary.c_str());
+                written.push_back(target);
+                break;
+            }
+            if (errno != EEXIST) return fail(Reason("cannot write " + target.string(), errno));
+        }
+    }
+    if (directory.fd >= 0) ::fsync(directory.fd);
+    return written;
+}
+
+std::optional<ExportFormat> ExportFormatNamed(std::string_view name)
+{
+    if (name == "txt" || name == "text") return ExportFormat::Text;
+    if (name == "html") return ExportFormat::Html;
+    if (name == "csv") return ExportFormat::Csv;
+    if (name == "json") return ExportFormat::Json;
+    return std::nullopt;
+}
+
+namespace {
+
+const char* Extension(ExportFormat format)
+{
+    switch (format) {
+    case ExportFormat::Text: return ".txt";
+    case ExportFormat::Html: return ".html";
+    case ExportFormat::Csv: return ".csv";
+    case ExportFormat::Json: return ".json";
+    }
+    return ".txt";
+}
+
+std::string Report(ExportFormat format, const ReportFacts& facts, const std::vector<ReportConversation>& conversations,
+                   const std::string& title)
+{
+    switch (format) {
+    case ExportFormat::Html: return HtmlReport(facts, conversations, title);
+    case ExportFormat::Csv: return CsvReport(facts, conversations);
+    case ExportFormat::Json: return JsonReport(facts, conversations);
+    case ExportFormat::Text: break;
+    }
+    return "";
+}
+
+}  // namespace
+
+ExportResult ExportConversations(const ExportRequest& request)
+{
+    const MessageStore& store = g_store;
+    ExportResult result;
+    const std::string catchAll = store.conversations[0].address.empty() ? "Ungrouped" : store.conversations[0].address;
+    // Every conversation's messages in one pass over the lists.
+    const std::vector<std::vector<ShownMessage>> all = CollectAllConversations();
+    const ReportFacts facts = request.facts != nullptr ? *request.facts : ReportFacts{};
+    const std::string extension = Extension(request.format);
+    const std::string databaseName = fs::path(request.databasePath).filename().string();
+    std::vector<NewFile> files;
+    std::vector<ReportConversation> chosen;
+    std::string single;
+    for (const std::int32_t row : request.rows) {
+        if (row < 0 || row >= store.conversationCount) continue;
+        const std::vector<ShownMessage>& shown = all[static_cast<std::size_t>(row)];
+        Tally tally;
+        const ContactRecord& entry = store.conversations[row];
+        const std::string stem = ExportFileStem(entry.address, catchAll);
+        if (request.format == ExportFormat::Text) {
+            const std::string text = ConversationText(shown, tally);
+            if (request.mode == ExportMode::SingleFile) {
+                single += "== " + entry.address + " (" + std::to_string(tally.messages) + " messages, " +
+                          std::to_string(tally.recovered) + " recovered)\n\n" + text;
+            } else {
+                files.push_back({stem, extension, text});
+            }
+        } else {
+            for (const ShownMessage& message : shown) {
+                ++tally.messages;
+                if (message.recovered) ++tally.recovered;
+            }
+            const ReportConversation conversation{row, &entry, &shown, tally.messages, tally.recovered};
+            if (request.mode == ExportMode::SingleFile) {
+                chosen.push_back(conversation);
+            } else {
+                files.push_back({stem, extension, Report(request.format, facts, {conversation},
+                                                         "Messages with " + entry.address + " — " + databaseName)});
+            }
+        }
+        ++result.conversations;
+        result.messages += tally.messages;
+        result.recovered += tally.recovered;
+    }
+    if (request.mode == ExportMode::SingleFile) {
+        const std::string stem = ExportFileStem("SMS-" + databaseName + "-" + LocalStamp(), catchAll);
+        files.push_back({stem, extension,
+                         request.format == ExportFormat::Text
+                             ? std::move(single)
+                             : Report(request.format, facts, chosen, "Messages of " + databaseName)});
+    }
+    result.files = WriteNewFiles(request.folder, files, result.error);
+    if (!result.error.empty()) result.conversations = result.messages = result.recovered = 0;
+    return result;
+}
+
+std::string ExportSummaryText(const ExportResult& result, const fs::path& folder, const Translator& tr)
+{
+    return Fill(tr("Exported %d conversations (%d messages, %d recovered) to %s."),
+                {std::to_string(result.conversations), std::to_string(result.messages), std::to_string(result.recovered),
+                 folder.string()});
+}

@@ -1,0 +1,128 @@
+// Hashing the evidence and comparing it between opening and reporting.
+#include "presentation/ReportFacts.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "store/MessageStore.h"
+#include "store/TimeText.h"
+
+namespace {
+
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor()
+    {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+std::string Hex(const unsigned char* bytes, unsigned length)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned i = 0; i < length; ++i) {
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 15];
+    }
+    return text;
+}
+
+std::string Now() { return FormatIsoUnixTime(static_cast<std::int64_t>(std::time(nullptr))); }
+
+}  // namespace
+
+std::string Sha256OfFile(const std::string& path)
+{
+    Descriptor in{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (in.fd < 0) return "";
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return "";
+    std::vector<unsigned char> buffer(1 << 20);
+    for (;;) {
+        const ssize_t got = ::read(in.fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return "";
+        if (got == 0) break;
+        EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(got));
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned length = 0;
+    if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return "";
+    return Hex(digest, length);
+}
+
+EvidenceFacts TakeEvidenceFacts(const std::string& databasePath, DeviceKind kind)
+{
+    EvidenceFacts facts;
+    facts.databasePath = databasePath;
+    facts.kind = kind == kDeviceIphone ? "iphone" : "android";
+    facts.takenAt = Now();
+    const std::pair<const char*, const char*> files[] = {
+        {"", "database"}, {"-wal", "log"}, {"-wal-undelete", "log"}, {"-journal", "journal"}};
+    for (const auto& [suffix, role] : files) {
+        const std::string path = databasePath + suffix;
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) {
+            if (role == std::string("database")) facts.files.push_back({path, role, -1, "", ""});
+            continue;
+        }
+        FileFacts file{path, role, static_cast<std::int64_t>(info.st_size),
+                       FormatIsoUnixTime(static_cast<std::int64_t>(info.st_mtim.tv_sec)), Sha256OfFile(path)};
+        if (file.sha256.empty()) file.size = -1;
+        facts.files.push_back(std::move(file));
+    }
+    return facts;
+}
+
+ReportFacts CompleteReportFacts(const EvidenceFacts& atOpen, const std::string& version)
+{
+    ReportFacts facts;
+    facts.version = version;
+    facts.atOpen = atOpen;
+    const CSms* reader = g_store.currentReader.get();
+    facts.atReport =
+        TakeEvidenceFacts(atOpen.databasePath, reader != nullptr ? static_cast<DeviceKind>(reader->m_deviceKind) : kDeviceAndroid);
+    facts.atReport.kind = atOpen.kind;
+    facts.unchanged = facts.atReport.files == atOpen.files;
+    if (!facts.unchanged) {
+        facts.warning = "Warning: the files changed between the opening of the database (" + atOpen.takenAt +
+                        ") and this report: the report may not describe the files as they are now.";
+    }
+    facts.timeZone = TimeZoneText();
+    facts.writtenAt = facts.atReport.takenAt;
+    facts.recovery = "none";
+    if (reader != nullptr) {
+        switch (reader->m_lastRecovery) {
+        case RecoveryMode::None: break;
+        case RecoveryMode::Default: facts.recovery = "default"; break;
+        case RecoveryMode::Alternate: facts.recovery = "alternate"; break;
+        case RecoveryMode::Deep: facts.recovery = "deep"; break;
+        }
+        facts.recoveredCount = reader->m_recoveredCount;
+    }
+    return facts;
+}
+
+std::string FileFactsLine(const FileFacts& file, bool unchanged)
+{
+    const std::string name = std::filesystem::path(file.path).filename().string();
+    if (file.size < 0) return file.role + " " + name + ": could not be read";
+    return file.role + " " + name + ", " + std::to_string(file.size) + " bytes, modified " + file.modified +
+           ", SHA-256 " + file.sha256 + (unchanged ? ", unchanged" : ", CHANGED");
+}
+
+bool FileUnchanged(const ReportFacts& facts, const FileFacts& atReport)
+{
+    for (const FileFacts& before : facts.atOpen.files) {
+        if (before.path == atReport.path) return before == atReport;
+    }
+    return false;  // a file that appeared since
+}

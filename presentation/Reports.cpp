@@ -1,0 +1,264 @@
+// The HTML, CSV and JSON reports of an export.
+#include "presentation/Reports.h"
+
+#include <filesystem>
+
+#include "presentation/JsonWriter.h"
+#include "store/MessageStore.h"
+#include "store/TimeText.h"
+
+namespace {
+
+// Every text from the database passes through here: valid UTF-8, markup characters escaped.
+std::string Html(std::string_view text)
+{
+    const std::string checked = Utf8ToAnsiString(text);
+    std::string out;
+    out.reserve(checked.size());
+    for (const char c : checked) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string PlacesSentence(const MessageRecord& m)
+{
+    std::string text;
+    for (const FindPlace& place : m.places) {
+        text += text.empty() ? "" : "; ";
+        text += std::filesystem::path(place.file).filename().string();
+        if (place.page != 0) text += " page " + std::to_string(place.page);
+        text += " at byte " + std::to_string(place.offset) + " (" + PlaceText(place.where) + ")";
+    }
+    return text;
+}
+
+const char* const kStyle = R"(
+:root { color-scheme: light; }
+body { font-family: "Noto Sans", "DejaVu Sans", "WenQuanYi Micro Hei", sans-serif; margin: 0 auto; max-width: 46rem;
+       padding: 0.75rem; color: #141414; background: #f4f4f4; }
+h1 { font-size: 1.25rem; margin: 0.5rem 0; }
+h2 { font-size: 1.1rem; margin: 1.5rem 0 0.5rem; padding-bottom: 0.25rem; border-bottom: 1px solid #ccc; }
+h2 small { font-weight: normal; color: #555; }
+.facts { background: #fff; border: 1px solid #ddd; border-radius: 6px; padding: 0.5rem 0.75rem; font-size: 0.85rem; }
+.facts dt { font-weight: bold; margin-top: 0.35rem; }
+.facts dd { margin: 0; overflow-wrap: anywhere; }
+.warning { color: #b00000; font-weight: bold; }
+.thread { display: flex; flex-direction: column; gap: 0.5rem; }
+.message { max-width: 80%; padding: 0.45rem 0.65rem; border-radius: 12px; background: #fff; border: 1px solid #ddd; }
+.message.received { align-self: flex-start; border-bottom-left-radius: 3px; }
+.message.sent { align-self: flex-end; background: #e3f4dd; border-bottom-right-radius: 3px; }
+.message.recovered { border: 2px solid #ff0000; color: #c00000; }
+.meta { font-size: 0.75rem; color: #26811b; margin-bottom: 0.2rem; }
+.recovered .meta { color: #ff0000; }
+.tag { display: inline-block; font-weight: bold; text-transform: uppercase; font-size: 0.65rem; border: 1px solid #ff0000;
+       border-radius: 3px; padding: 0 0.25rem; margin-left: 0.3rem; }
+.text { white-space: pre-wrap; overflow-wrap: anywhere; }
+.places { font-size: 0.7rem; color: #7a0000; margin-top: 0.25rem; overflow-wrap: anywhere; }
+@media print {
+  body { background: #fff; max-width: none; }
+  .message { break-inside: avoid; border-color: #999; }
+  .message.sent { background: #fff; }
+  h2 { break-after: avoid; }
+}
+)";
+
+void FactsHtml(std::string& out, const ReportFacts& facts, const std::string& title)
+{
+    out += "<header class=\"facts\">\n<h1>" + Html(title) + "</h1>\n<dl>\n";
+    auto fact = [&](const std::string& name, const std::string& value) {
+        out += "<dt>" + Html(name) + "</dt><dd>" + value + "</dd>\n";
+    };
+    fact("Written by", Html(facts.program + " " + facts.version) + " at " + Html(facts.writtenAt));
+    fact("Database", Html(facts.atOpen.databasePath) + " (" + Html(facts.atOpen.kind) + ")");
+    for (const FileFacts& file : facts.atReport.files) {
+        fact("File " + std::filesystem::path(file.path).filename().string(), Html(FileFactsLine(file, FileUnchanged(facts, file))));
+    }
+    if (!facts.unchanged) fact("Evidence", "<span class=\"warning\">" + Html(facts.warning) + "</span>");
+    else fact("Evidence", "unchanged since it was opened at " + Html(facts.atOpen.takenAt));
+    fact("Times shown in", Html(facts.timeZone));
+    fact("Recovery", facts.recovery == "none" ? std::string("none")
+                                                : Html(facts.recovery) + ", " + std::to_string(facts.recoveredCount) +
+                                                      " messages recovered");
+    out += "</dl>\n</header>\n";
+}
+
+void ConversationHtml(std::string& out, const ReportConversation& c)
+{
+    out += "<section>\n<h2>" + Html(c.entry->address) + " <small>(" + std::to_string(c.messages) + " messages, " +
+           std::to_string(c.recovered) + " recovered)</small></h2>\n<div class=\"thread\">\n";
+    for (const ShownMessage& shown : *c.shown) {
+        const MessageRecord& m = *shown.message;
+        out += "<div class=\"message ";
+        out += m.fromMe != 0 ? "sent" : "received";
+        if (shown.recovered) out += " recovered";
+        out += "\">\n<div class=\"meta\">" + Html(shown.name) + " · " + Html(FormatMessageTimeWithOffset(m.time));
+        if (shown.recovered) out += "<span class=\"tag\">recovered</span>";
+        if (m.truncated != 0) out += "<span class=\"tag\">truncated</span>";
+        out += "</div>\n<div class=\"text\">" + Html(m.body) + "</div>\n";
+        if (shown.recovered && !m.places.empty()) out += "<div class=\"places\">Found in " + Html(PlacesSentence(m)) + "</div>\n";
+        out += "</div>\n";
+    }
+    out += "</div>\n</section>\n";
+}
+
+// A CSV field: quoted, quotes doubled; a text a spreadsheet would run as a formula (it begins
+// with = + - or @) gets a single quote before it.
+std::string Csv(std::string_view text, bool guard)
+{
+    std::string checked = Utf8ToAnsiString(text);
+    if (guard && !checked.empty() && (checked[0] == '=' || checked[0] == '+' || checked[0] == '-' || checked[0] == '@')) {
+        checked.insert(0, "'");
+    }
+    std::string out = "\"";
+    for (const char c : checked) {
+        out += c;
+        if (c == '"') out += '"';
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+std::string HtmlEscape(std::string_view text) { return Html(text); }
+
+std::string CsvField(std::string_view text, bool guardFormula) { return Csv(text, guardFormula); }
+
+std::string HtmlReport(const ReportFacts& facts, const std::vector<ReportConversation>& conversations,
+                       const std::string& title)
+{
+    std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+                      "<title>" + Html(title) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n";
+    FactsHtml(out, facts, title);
+    for (const ReportConversation& c : conversations) ConversationHtml(out, c);
+    out += "</body>\n</html>\n";
+    return out;
+}
+
+std::string CsvReport(const ReportFacts& facts, const std::vector<ReportConversation>& conversations)
+{
+    std::string out = "\xEF\xBB\xBF";  // UTF-8 byte-order mark: spreadsheets read non-Latin text right
+    // One comment line with the report's facts, before the header.
+    std::string comment = "# " + facts.program + " " + facts.version + " report written " + facts.writtenAt + "; database " +
+                          facts.atOpen.databasePath + " (" + facts.atOpen.kind + ")";
+    for (const FileFacts& file : facts.atReport.files) comment += "; " + FileFactsLine(file, FileUnchanged(facts, file));
+    comment += facts.unchanged ? "; evidence unchanged since opened" : "; " + facts.warning;
+    comment += "; times in " + facts.timeZone + "; recovery " + facts.recovery;
+    if (facts.recovery != "none") comment += " (" + std::to_string(facts.recoveredCount) + " recovered)";
+    for (char& c : comment) {
+        if (c == '\r' || c == '\n') c = ' ';
+    }
+    out += Utf8ToAnsiString(comment) + "\r\n";
+    out += "conversation row,partner address,direction,time,raw time,body,recovered,places,row id\r\n";
+    for (const ReportConversation& c : conversations) {
+        for (const ShownMessage& shown : *c.shown) {
+            const MessageRecord& m = *shown.message;
+            out += std::to_string(c.row) + "," + Csv(c.entry->address, true) + "," + (m.fromMe != 0 ? "sent" : "received") +
+                   "," + Csv(FormatIsoTime(m.time), false) + "," + std::to_string(m.time) + "," + Csv(m.body, true) + "," +
+                   (shown.recovered ? "yes" : "no") + "," + Csv(PlacesSentence(m), false) + "," +
+                   (m.rowId != 0 ? std::to_string(m.rowId) : std::string()) + "\r\n";
+        }
+    }
+    return out;
+}
+
+std::string JsonReport(const ReportFacts& facts, const std::vector<ReportConversation>& conversations)
+{
+    JsonWriter json;
+    json.BeginObject();
+    json.Key("report");
+    json.BeginObject();
+    json.Member("program", facts.program);
+    json.Member("version", facts.version);
+    json.Member("database", facts.atOpen.databasePath);
+    json.Member("kind", facts.atOpen.kind);
+    json.Key("files");
+    json.BeginArray();
+    for (const FileFacts& file : facts.atReport.files) {
+        json.BeginObject();
+        json.Member("file", file.path);
+        json.Member("role", file.role);
+        json.Member("size", file.size);
+        json.Member("modified", file.modified);
+        json.Member("sha256", file.sha256);
+        std::string atOpen;
+        for (const FileFacts& before : facts.atOpen.files) {
+            if (before.path == file.path) atOpen = before.sha256;
+        }
+        json.Member("sha256_when_opened", atOpen);
+        json.Member("unchanged", FileUnchanged(facts, file));
+        json.EndObject();
+    }
+    json.EndArray();
+    json.Member("opened", facts.atOpen.takenAt);
+    json.Member("unchanged", facts.unchanged);
+    if (!facts.unchanged) json.Member("warning", facts.warning);
+    json.Member("time_zone", facts.timeZone);
+    json.Member("written", facts.writtenAt);
+    json.Member("recovery", facts.recovery);
+    json.Member("recovered_count", facts.recoveredCount);
+    json.EndObject();
+    json.Key("conversations");
+    json.BeginArray();
+    for (const ReportConversation& c : conversations) {
+        const ContactRecord& e = *c.entry;
+        json.BeginObject();
+        json.Member("row", c.row);
+        json.Member("address", e.address);
+        json.Member("key", e.key);
+        json.Member("recent_time", e.recentTime);
+        json.Member("recent_time_text", FormatMessageTime(e.recentTime));
+        json.Member("message_count", e.messageCount);
+        json.Member("recovered_count", e.recoveredCount);
+        json.Member("catch_all", e.isCatchAll != 0);
+        json.Key("messages");
+        json.BeginArray();
+        for (const ShownMessage& shown : *c.shown) {
+            const MessageRecord& m = *shown.message;
+            json.BeginObject();
+            json.Member("body", m.body);
+            json.Member("from_me", m.fromMe != 0);
+            json.Member("time", m.time);
+            json.Member("time_text", FormatMessageTime(m.time));
+            json.Member("time_iso", FormatIsoTime(m.time));
+            json.Member("address", m.address);
+            json.Member("recovered", shown.recovered);
+            json.Member("heading", shown.heading);
+            if (shown.recovered && facts.recovery == "deep") {
+                json.Key("places");
+                json.BeginArray();
+                for (const FindPlace& place : m.places) {
+                    json.BeginObject();
+                    json.Member("file", place.file);
+                    json.Member("offset", place.offset);
+                    json.Member("page", place.page);
+                    json.Member("where", PlaceText(place.where));
+                    json.EndObject();
+                }
+                json.EndArray();
+                json.Key("row_id");
+                if (m.rowId != 0) {
+                    json.Int(m.rowId);
+                } else {
+                    json.Null();
+                }
+                json.Member("truncated", m.truncated != 0);
+            }
+            json.EndObject();
+        }
+        json.EndArray();
+        json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
+    json.Finish();
+    return json.Text();
+}

@@ -1,0 +1,111 @@
+// The shared texts.
+#include "presentation/Texts.h"
+
+#include <filesystem>
+
+#include "store/MessageRecords.h"
+#include "store/Sms.h"
+
+std::string English(const char* text) { return text; }
+
+std::string Fill(const std::string& pattern, std::initializer_list<std::string> values)
+{
+    std::string out;
+    auto next = values.begin();
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size() && (pattern[i + 1] == 's' || pattern[i + 1] == 'd')) {
+            if (next != values.end()) out += *next++;
+            ++i;
+            continue;
+        }
+        out += pattern[i];
+    }
+    return out;
+}
+
+std::string QuantityText(std::int32_t messageCount, std::int32_t recoveredCount)
+{
+    if (recoveredCount == 0) return std::to_string(messageCount);
+    return std::to_string(messageCount) + "(" + std::to_string(recoveredCount) + ")";
+}
+
+std::string ExportQuantityText(std::int32_t messageCount, std::int32_t recoveredCount)
+{
+    if (recoveredCount <= 0) return std::to_string(messageCount);
+    return std::to_string(messageCount) + " (" + std::to_string(recoveredCount) + ")";
+}
+
+bool HasMessages(const ContactRecord& conversation) { return conversation.messageCount + conversation.recoveredCount > 0; }
+
+std::string ScanFailureSentence(const ScanReport& scan, const Translator& tr)
+{
+    if (scan.noSchema) return tr("The message table could not be read, so deleted messages cannot be recognised.");
+    if (!scan.error.empty()) return Fill(tr("The file %s could not be read: %s."), {scan.scannedPath, scan.error});
+    return "";
+}
+
+std::string PageSizeSentence(const ScanReport& scan, const Translator& tr)
+{
+    if (scan.pageSizeNote.empty()) return "";
+    if (scan.pageSizeField < 0) return tr("The file is shorter than a database header, so 4096-byte pages were used.");
+    return Fill(tr("The header's page size field holds %d, which is not a page size, so 4096-byte pages were used."),
+                {std::to_string(scan.pageSizeField)});
+}
+
+std::string ScanProblemSentences(const ScanReport& scan, const Translator& tr)
+{
+    const std::string failure = ScanFailureSentence(scan, tr);
+    const std::string pageSize = PageSizeSentence(scan, tr);
+    return failure.empty() || pageSize.empty() ? failure + pageSize : failure + " " + pageSize;
+}
+
+std::string DeepSourcesSentence(const ScanReport& scan, const Translator& tr)
+{
+    std::string files;
+    for (const ScannedSource& source : scan.sources) {
+        if (!source.note.empty()) continue;
+        if (!files.empty()) files += ", ";
+        files += std::filesystem::path(source.path).filename().string();
+    }
+    return files.empty() ? "" : Fill(tr("The deep recovery read %s."), {files});
+}
+
+std::string RecoveredCountSentence(std::int32_t recoveredCount, const Translator& tr)
+{
+    return Fill(tr("Totally %d short messages are successfully recovered."), {std::to_string(recoveredCount)});
+}
+
+std::string RecoverySummaryText(std::int32_t recoveredCount, const ScanReport& scan, const Translator& tr)
+{
+    const std::string note =
+        tr("Note: short message recovery is not 100% successful, and the new messages might cover the deleted data "
+           "blocks randomly, ") +
+        tr("so the time and mobile phone number of the short message recovered might be incorrect, or it is unable "
+           "to obtain the time and mobile phone number. ") +
+        tr("The red line means that the friend has deleted messages, the number of short message successfully "
+           "recovered is displayed in the brackets, ");
+    std::string text = RecoveredCountSentence(recoveredCount, tr);
+    if (scan.deep) {
+        if (const std::string sources = DeepSourcesSentence(scan, tr); !sources.empty()) text += " " + sources;
+    }
+    if (const std::string problem = ScanProblemSentences(scan, tr); !problem.empty()) text += " " + problem;
+    return text + "\n" + note;
+}
+
+std::string OpenProblemSentence(const std::string& path, OpenProblem problem, const Translator& tr)
+{
+    switch (problem) {
+    case OpenProblem::None: return "";
+    case OpenProblem::NotSqlite:
+        return Fill(tr("The file %s is not an SQLite 3 database, so no messages can be read from it."), {path});
+    case OpenProblem::NoAndroidTables:
+        return Fill(tr("The file %s has no Android message tables (sms and canonical_addresses), so no messages can "
+                       "be read from it."),
+                    {path});
+    case OpenProblem::NoIphoneTables:
+        return Fill(tr("The file %s has no iPhone message tables (message and handle), so no messages can be read "
+                       "from it."),
+                    {path});
+    }
+    return "";
+}

@@ -1,0 +1,36 @@
+// What the command-line companion prints about the store: aligned text and JSON.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class JsonWriter;
+
+// "android" or "iphone" for the current reader; "" when none.
+std::string KindName();
+
+// The conversation table, entries 0..conversationCount-1, as the window's list shows them,
+// after the row number: columns "Row", "Phone Number", "Recent Time", "Quantity", padded to
+// line up.
+std::string ConversationsText();
+void WriteConversationsJson(JsonWriter& json, const std::string& databasePath);
+
+// The live list in list order: a heading line ("Me" or the sender, a space, the time), the
+// body and a blank line per message.
+std::string MessagesText();
+void WriteMessagesJson(JsonWriter& json, const std::string& databasePath);
+
+// One conversation (a row of the list) as the message view shows it.
+std::string ConversationText(int row);
+void WriteConversationJson(JsonWriter& json, const std::string& databasePath, int row);
+
+// After a recovery run: which file was scanned and how ("Scanned FILE in 4096-byte pages.").
+std::string ScanDescription();
+// The summary line, the conversation table and the recovered messages grouped by conversation
+// under heading lines like the message view's.
+std::string RecoveryText();
+void WriteRecoveryJson(JsonWriter& json, const std::string& databasePath, std::int32_t countingFound,
+                       std::int32_t fillingFound);
+
+// Terminal columns that a UTF-8 text takes (wide East Asian characters count two).
+std::size_t DisplayWidth(const std::string& text);

@@ -1,0 +1,29 @@
+// Which messages a conversation shows, in which order and under which heading: the content of
+// the message view, without its colours.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "store/MessageRecords.h"
+
+struct ShownMessage {
+    const MessageRecord* message = nullptr;
+    bool recovered = false;
+    std::string heading;  // sender name, a space, the formatted time
+    std::string name;     // the sender name alone ("Me", "Me -> number", a number)
+};
+
+// The messages of conversation `c` (0 <= c < conversationCount) of the current reader: live
+// and recovered lists merged by time (a live message first on equal times), keeping those
+// that belong to the conversation. A live message belongs where the reader counted it; iPhone
+// messages also belong by key, Android ones by address; the catch-all entry 0 also shows
+// unassigned recovered messages and recovered (or unattributed live) messages with an empty
+// address. Empty when no reader is current or `c` is out of range.
+std::vector<ShownMessage> CollectConversation(std::int32_t c);
+
+// Every conversation's messages, as CollectConversation gives them, indexed by row: one pass
+// over the lists however many conversations there are. With `recoveredOnly`, only the
+// recovered messages.
+std::vector<std::vector<ShownMessage>> CollectAllConversations(bool recoveredOnly = false);

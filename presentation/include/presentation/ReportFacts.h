@@ -1,0 +1,55 @@
+// The facts a report states about its evidence: which program wrote it, from which database,
+// each file that was read with its size, modification time and SHA-256 when it was opened
+// and again when the report was written, the time zone, and the recovery that was run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "store/Sms.h"
+
+struct FileFacts {
+    std::string path;
+    std::string role;  // "database", "log" or "journal"
+    std::int64_t size = -1;  // -1: the file could not be read
+    std::string modified;    // ISO 8601 with offset
+    std::string sha256;      // lower-case hex
+    bool operator==(const FileFacts&) const = default;
+};
+
+// The files of the database at `path` (the database, its "-wal", a "-wal-undelete" an older
+// program left, its "-journal"; those that exist), each hashed now.
+struct EvidenceFacts {
+    std::string databasePath;
+    std::string kind;  // "android" or "iphone"
+    std::vector<FileFacts> files;
+    std::string takenAt;  // ISO 8601 with offset
+};
+EvidenceFacts TakeEvidenceFacts(const std::string& databasePath, DeviceKind kind);
+
+// The SHA-256 of a file as lower-case hex; empty when it cannot be read.
+std::string Sha256OfFile(const std::string& path);
+
+struct ReportFacts {
+    std::string program = "Kestrow";
+    std::string version;
+    EvidenceFacts atOpen;      // when the database was opened
+    EvidenceFacts atReport;    // again, when the report is written
+    bool unchanged = true;     // every file the same at both moments
+    std::string warning;       // what changed, when something did; empty otherwise
+    std::string timeZone;      // the time zone of every local time in the report
+    std::string writtenAt;     // ISO 8601 with offset
+    std::string recovery;      // "none", "default", "alternate" or "deep"
+    std::int32_t recoveredCount = 0;
+};
+
+// The facts of a report written now about the database opened with `atOpen`: its files are
+// hashed again and compared. The recovery is the current reader's.
+ReportFacts CompleteReportFacts(const EvidenceFacts& atOpen, const std::string& version);
+
+// Whether the file `atReport` (one of facts.atReport.files) is the same as when it was opened.
+bool FileUnchanged(const ReportFacts& facts, const FileFacts& atReport);
+
+// "database mmssms.db, 12345 bytes, modified 2026-…, SHA-256 …: unchanged" per file.
+std::string FileFactsLine(const FileFacts& file, bool unchanged);

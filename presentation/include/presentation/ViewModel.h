@@ -1,0 +1,76 @@
+// What the main window shows, computed without a display: the conversation list's rows, the
+// message view's coloured runs, and the window's fixed texts. The window code only puts these
+// on screen, and tests check them here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "presentation/Texts.h"
+
+struct Rgb {
+    std::uint8_t r = 0, g = 0, b = 0;
+    bool operator==(const Rgb&) const = default;
+};
+
+constexpr Rgb kLiveHeadingColour{38, 129, 27};  // green heading of a live message
+constexpr Rgb kLiveBodyColour{20, 20, 20};      // dark grey text of a live message
+constexpr Rgb kRecoveredColour{255, 0, 0};      // heading and text of a recovered message
+constexpr Rgb kRecoveredRowColour{255, 0, 0};   // list rows that gained recovered messages
+
+struct TextRun {
+    std::string text;
+    Rgb colour;
+    bool operator==(const TextRun&) const = default;
+};
+
+// The message view for conversation `c`: per message a heading line ("name time\n") and its
+// text followed by a blank line ("\n\n"), in time order, coloured by live or recovered. Empty
+// when the conversation has no message (or no reader is current).
+std::vector<TextRun> ConversationRuns(std::int32_t c);
+
+struct ListRow {
+    std::string address;
+    std::string recentTime;
+    std::string quantity;  // "%d", or "%d(%d)" when messages were recovered
+    bool red = false;      // the entry has recovered messages
+    bool operator==(const ListRow&) const = default;
+};
+
+// One row per conversation-table entry, in table order.
+std::vector<ListRow> ConversationRows();
+
+// The vendor's pages (one constant host).
+inline constexpr const char* kVendorHost = "www.kestrow.example";
+std::string HomePageAddress();   // "http://" + host + "/"
+std::string UsagePageAddress();  // "http://" + host + "/kestrow.htm"
+
+// The introduction shown before any conversation, ending in the usage page written without a
+// scheme, which link detection turns into a link.
+std::string IntroductionText(const Translator& tr = English);
+
+// The Open command's file filters (GTK's patterns are case-sensitive) and its message.
+inline constexpr const char* kOpenFileFilter = "SMS database file (*.db)|*.[dD][bB]|All files|*";
+// The same with its descriptions in the shown language.
+std::string OpenFileFilter(const Translator& tr = English);
+std::string WrongFileText(const Translator& tr = English);
+inline constexpr const char* kApplicationName = "Kestrow";
+
+// The address a clicked link opens: as it stands when it begins with a scheme (http://,
+// https://, file://, mailto: and the like), else with "http://" before it.
+std::string LinkAddress(const std::string& linkText);
+
+// The progress window's time line with whole seconds and the truncated tenth: "12.3 s
+// elapsed" in English, "耗时12.3秒" in Chinese.
+std::string ElapsedText(std::uint32_t elapsedMilliseconds, const Translator& tr = English);
+// The progress window's title.
+inline constexpr const char* kProgressTitle = "Recovering…";
+
+// The export dialog's rows: like the main list, but "%d (%d)" with a space.
+std::vector<ListRow> ExportRows();
+
+inline constexpr const char* kOpenFirstText = "Please open SMS database file at first.";
+inline constexpr const char* kSelectFriendText = "Please select at least one friend to export.";
+// The export dialog's formats, in the order of ExportFormat.
+inline constexpr const char* kExportFormatNames[] = {"Text", "HTML", "CSV", "JSON"};

@@ -1,0 +1,108 @@
+// Recognising message records by their whole structure, for the deep recovery: every column
+// decoded and checked against what the column can hold, rows of the table's earlier, shorter
+// form, two-byte header sizes, and bodies continued on overflow pages.
+//
+// A record may be met in three shapes:
+//   a whole cell      [payload size][row id][header size][serial types][contents]
+//   a record          [header size][serial types][contents]  (the cell's first bytes lost)
+//   serial types only [serial types][contents]               (the header size lost too)
+// The first two know how many columns the record has (the header size says where the serial
+// types end), so a row written before columns were added is read with the missing trailing
+// columns NULL. The third assumes every column of the schema and is never shifted.
+#pragma once
+
+#include <cstdint>
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "recovery/SqliteFiles.h"
+#include "store/MessageStore.h"
+
+// Finds the pages an overflow chain names, within the file image the record came from.
+class OverflowPages {
+public:
+    virtual ~OverflowPages() = default;
+    // The bytes of page `number` (empty when the image holds no such page).
+    virtual ByteView Page(std::uint32_t number) const = 0;
+};
+
+struct DecodedRecord {
+    std::int64_t rowId = 0;  // 0 when the cell's row id was not readable
+    std::int64_t time = 0;   // Android: ms since 1970; iPhone: seconds since 2001
+    std::string body;        // checked UTF-8
+    std::string address;     // Android: the number ("+86" removed); iPhone: the handle id
+    std::int32_t fromMe = 0;
+    bool truncated = false;  // the overflow chain broke: `body` is the part that was read
+    std::uint32_t payloadOffset = 0;  // the record's header-size byte, from the page start
+    std::uint32_t localLength = 0;    // record bytes on the page (with an overflow pointer)
+};
+
+// The live rows by row id, to tell quickly that a cell is a live row as it stands.
+class LiveRows {
+public:
+    explicit LiveRows(const MessageStore& store);
+    // Whether the live row `rowId` has the time `time`.
+    bool Same(std::int64_t rowId, std::int64_t time) const;
+
+private:
+    std::vector<std::pair<std::int64_t, std::int64_t>> m_rows;  // (row id, time), by row id
+};
+
+class DeepDecoder {
+public:
+    // Plans the columns of the store's message table (schema, device kind). With `live`,
+    // cells that are live rows as they stand (their row id and time those of a live message)
+    // are passed over without decoding their texts.
+    explicit DeepDecoder(const MessageStore& store, const LiveRows* live = nullptr);
+
+    bool Usable() const { return m_columns > 0; }
+
+    // Where a record may lie: the bytes of its page (or of a stretch of a file outside any
+    // page), the end its local part must not pass, and the usable size of the database's
+    // pages, which decides how much of a long payload stays local.
+    struct Area {
+        ByteView bytes;
+        std::uint32_t limit = 0;
+        std::uint32_t usable = 4096;
+        const OverflowPages* overflow = nullptr;
+    };
+
+    // The three shapes at byte `offset` of the area. Each returns the record when the bytes
+    // form one that passes every column's rules and value checks, else nothing. Nothing
+    // outside the area's bytes (and the overflow pages) is read.
+    std::optional<DecodedRecord> TryCell(const Area& area, std::uint32_t offset) const;
+    std::optional<DecodedRecord> TryRecord(const Area& area, std::uint32_t offset) const;
+    std::optional<DecodedRecord> TryTypes(const Area& area, std::uint32_t offset) const;
+
+    // Whether the byte can start a record header (a header size this table's records have).
+    bool CanBeHeaderSize(std::uint8_t byte) const { return m_headerStart[byte]; }
+
+private:
+    enum class Field : std::uint8_t { None, Address, Body, AttributedBody, Date, Type, IsFromMe, HandleId, Guid };
+    enum class Check : std::uint8_t { None, DateRequired, DateOrZero, Positive, NonNegative, ZeroOrOne, SmallCode };
+    struct Column {
+        std::uint64_t accepts = 0;  // bit s: serial type s (s < 64) is allowed
+        bool largeText = false;     // odd serial types from 13 up (a text)
+        bool largeBlob = false;     // even serial types from 12 up (a blob)
+        bool text = false;          // declared TEXT: its bytes are checked as UTF-8
+        Field field = Field::None;
+        Check check = Check::None;
+    };
+
+    bool Accepts(const Column& column, std::uint64_t serialType) const;
+    // Reads the record whose header-size byte is at `payloadStart` (when `headerSize` is 0 the
+    // header size is unknown and the serial types start at `typesStart`).
+    std::optional<DecodedRecord> Decode(const Area& area, std::int64_t payloadStart, std::uint64_t typesStart,
+                                        std::uint64_t headerSize, std::uint64_t expectedPayload,
+                                        std::int64_t rowId) const;
+
+    const LiveRows* m_live = nullptr;
+    DeviceKind m_kind = kDeviceAndroid;
+    std::int32_t m_columns = 0;
+    std::int32_t m_minColumns = 1;
+    std::int32_t m_dateColumn = -1;
+    std::vector<Column> m_plan;
+    std::array<bool, 256> m_headerStart{};
+};

@@ -1,0 +1,42 @@
+// The deep recovery: every file that can hold old message bytes (the database, its log or a
+// log set aside by an older program, its rollback journal), each parsed by its structure and
+// every page carved for message records of every shape; finds that are live rows are dropped,
+// and a message found in several places is reported once, with all of them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "recovery/DeepRecords.h"
+#include "recovery/SqliteFiles.h"
+#include "store/MessageRecords.h"
+#include "store/Sms.h"
+
+// A record found somewhere, before live rows and repeats are dropped.
+struct RawFind {
+    DecodedRecord record;
+    FindPlace place;
+};
+
+// The finds in a database file image (`file` names it in the places).
+void ScanDatabaseImage(ByteView image, const std::string& file, const DeepDecoder& decoder,
+                       std::vector<RawFind>& finds);
+// The finds in a write-ahead log image, its pages `pageSize` bytes of which `usable` are used.
+void ScanLogImage(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
+                  const DeepDecoder& decoder, std::vector<RawFind>& finds);
+// The finds in a rollback journal image.
+void ScanJournalImage(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
+                      std::uint32_t maxPage, const DeepDecoder& decoder, std::vector<RawFind>& finds);
+
+// The recovered list from raw finds: drops those equal to a live message of the store (the
+// same row id and the same time or text, where the row id is known; otherwise the same time,
+// body and address), joins repeats (same time, body, address and direction) into one message
+// with every place, joins a truncated find to the whole one it begins, and orders by time.
+std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const MessageStore& store);
+
+// The deep recovery of the database at `path` for the current store: reads `path`, its
+// "-wal-undelete" and "-wal" logs and its "-journal" when they exist (never writing any),
+// and leaves the recovered list and a ScanReport with deep set and every source listed in the
+// reader. Progress 0 to 90 while reading and carving, 90 to 100 while merging.
+void RunDeepRecovery(CSms& reader, const std::string& path);

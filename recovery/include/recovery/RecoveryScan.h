@@ -1,0 +1,79 @@
+// One pass of a recovery scan: read a file whole, offer nearly every byte offset of every page
+// to a record carver, and (in the filling pass) merge the finds into the reader.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "recovery/Carvers.h"
+#include "recovery/FileImage.h"
+#include "store/MessageRecords.h"
+#include "store/Sms.h"
+
+// How a file is cut into pages and walked.
+struct PageLayout {
+    std::int32_t pageSize = 4096;
+    std::int32_t marginOther = 0;  // bytes at the end of a page where no candidate starts
+    std::int32_t marginLast = 0;   // the same for the last whole page
+    std::int32_t skip = 1;         // offset step after an accepted candidate
+};
+
+struct PageSizeChoice {
+    std::int32_t pageSize = 4096;
+    std::string note;  // why the header's field was not used; empty when it was
+    std::int32_t field = 0;  // with a note: the field's value, or -1 when the file is too short
+};
+
+// The page size of a database image from bytes 16-17 of its header: 1 means 65536, powers of
+// two from 512 to 32768 stand as they are; anything else, or a file shorter than 18 bytes,
+// gives 4096 with a note saying why.
+PageSizeChoice ChoosePageSize(const FileImage& image);
+
+class LiveCopies;
+
+// Where a filling pass puts its finds: appended to `records`, at most `limit` of them. With
+// `live`, a find that equals a live message as the merge compares them is counted but not
+// stored (the merge would drop it first).
+struct FindSink {
+    std::vector<MessageRecord>& records;
+    std::size_t limit = 0;
+    const LiveCopies* live = nullptr;
+};
+
+// Walks the whole pages of `image`. Offsets 0 to pageSize - margin - 1 of each page are offered
+// to `carver`; after an accepted candidate the offset advances by layout.skip, otherwise by 1.
+// A counting pass has no sink; a filling pass stores its finds in the sink, in order, with
+// their spill flag set when the record is longer than pageSize - 35. After each page whose
+// index ends in 5 the progress is reported: p / pages x 40 in a counting pass, found /
+// sink->limit x 50 + 40 in a filling pass. Returns the number of accepted candidates.
+std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const RecordCarver& carver, FindSink* sink);
+
+// A file image kept for a later pass, with what identifies the file's state when it was read.
+struct ScanCache {
+    std::string path;
+    FileIdentity identity;
+    FileImage image;
+};
+
+// Reads `path` for a scan. Put into a reader's m_scanCache, the next pass on the same path uses
+// these bytes instead of reading the file again, as long as the file has not changed since.
+std::shared_ptr<ScanCache> ReadScanImage(const std::string& path);
+
+// What a reader's RecoverDeleted decides before the common work.
+struct RecoveryPassPlan {
+    std::string file;    // the file to scan
+    bool logMode = false;  // a write-ahead log: 4096-byte blocks, no header read
+    RecordCarver::Kind carverKind = RecordCarver::Kind::Android;
+    // Margins and skip for the page size chosen; called once the page size is known.
+    PageLayout (*layoutFor)(std::int32_t pageSize, bool logMode, std::int32_t columnCount) = nullptr;
+};
+
+// One pass of RecoverDeleted. `count` in: 0 for the counting pass, else the counting pass's
+// result; out: the number of candidates accepted. A filling pass merges the records it stored
+// (only those) into the reader and sorts them by time. Fills reader.m_lastScan. With no
+// column schema, or a file that cannot be read, nothing is scanned and 0 is found (a filling
+// pass then leaves an empty recovered list).
+void RunRecoveryPass(CSms& reader, const RecoveryPassPlan& plan, std::int32_t& count);

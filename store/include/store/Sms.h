@@ -1,0 +1,77 @@
+// The database reader interface. One reader is current at a time; it loads the live rows of
+// one database kind into the message store and carries the recovered list.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "store/MessageRecords.h"
+
+struct sqlite3;
+
+enum DeviceKind : std::int32_t { kDeviceAndroid = 0, kDeviceIphone = 1 };
+
+// Which recovery made the reader's recovered list.
+enum class RecoveryMode : std::int32_t { None, Default, Alternate, Deep };
+
+// One file a deep recovery read.
+struct ScannedSource {
+    std::string path;
+    std::string kind;            // "database", "log" or "journal"
+    std::int64_t size = 0;       // bytes read
+    std::int64_t pages = 0;      // pages (or page versions) parsed
+    std::string note;            // why it was read only in part, or not at all; empty when whole
+};
+
+// What the last recovery pass could and could not do, for the summary shown to the user.
+struct ScanReport {
+    std::string scannedPath;   // the file whose bytes were scanned (empty: none)
+    bool logMode = false;      // a write-ahead log scanned in 4096-byte blocks
+    std::int32_t pageSize = 0;
+    std::string pageSizeNote;  // why the page size is not the header's field; empty when it is
+    std::int32_t pageSizeField = 0;  // with a note: the field's value, or -1 for a file too short
+    std::string error;         // why the file could not be scanned; empty when it was
+    bool noSchema = false;     // no column schema: records cannot be recognised
+    std::int32_t filled = 0;   // records stored by a filling pass
+    bool deep = false;         // a deep recovery: `sources` lists what it read
+    std::vector<ScannedSource> sources;
+};
+
+class CSms {
+public:
+    virtual ~CSms();
+    CSms(const CSms&) = delete;
+    CSms& operator=(const CSms&) = delete;
+
+    // Reads the live rows of the database at `path` into the store. Failures are silent (the
+    // store simply holds fewer rows); the result is always 1.
+    virtual std::int32_t LoadDatabase(std::string path);
+    // Counting pass when `count` is 0, filling pass otherwise; leaves the number found in
+    // `count`. The base reader recovers nothing.
+    virtual void RecoverDeleted(std::string path, std::int32_t& count);
+    // Attributes each recovered message to the first conversation whose key or address equals
+    // its address (the catch-all entry when none does), recounts every conversation's
+    // recoveredCount and raises recentTime where a recovered message is newer.
+    virtual void AssignRecovered();
+    // Orders conversations 1..count-1 by recentTime, newest first; entry 0 stays first.
+    virtual void SortConversations();
+    // Deep recovery: reads every file of the database at `path` (the database, its log, its
+    // journal) by its structure and makes the deleted messages found the recovered list, each
+    // with the places it was found. The base reader recovers nothing.
+    virtual void RecoverDeep(std::string path);
+
+    sqlite3* m_db = nullptr;  // open only while LoadDatabase runs
+    const std::int32_t m_deviceKind;
+    std::vector<MessageRecord> m_recovered;  // the recovered list (empty = none)
+    std::int32_t m_recoveredCount = 0;
+    ScanReport m_lastScan;  // written by each RecoverDeleted pass
+    RecoveryMode m_lastRecovery = RecoveryMode::None;  // set by the recovery run
+    // The bytes the counting pass read, kept for the filling pass when the file is unchanged
+    // (the scans own this; the store never looks inside).
+    std::shared_ptr<struct ScanCache> m_scanCache;
+
+protected:
+    explicit CSms(DeviceKind kind);
+};

@@ -1,0 +1,37 @@
+// The export dialog: tick conversations, choose one file per conversation or one file for all,
+// and export them to a folder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Controls.h"
+#include "platform/DialogBase.h"
+#include "presentation/ReportFacts.h"
+
+class CDlgExport : public CDialogEx {
+public:
+    // `databasePath` names the single file of mode 1; `evidence` (may be null) is the state of
+    // the database's files when it was opened, for the reports' proof.
+    CDlgExport(wxWindow* parent, std::string databasePath, const EvidenceFacts* evidence = nullptr);
+
+    void OnSelectAll(wxCommandEvent& event);
+    void OnSelectWithMessages(wxCommandEvent& event);
+    void OnExport(wxCommandEvent& event);
+
+    CListCtrl* m_contactList = nullptr;
+    std::int32_t m_exportMode = 0;      // 0: a file per conversation; 1: one file
+    std::int32_t m_exportFormat = 0;    // ExportFormat: text, HTML, CSV, JSON
+    std::int32_t m_selectAllState = 0;
+
+protected:
+    void DoDataExchange() override;
+    bool OnInitDialog() override;
+
+private:
+
+    std::string m_databasePath;
+    const EvidenceFacts* m_evidence;
+
+    wxDECLARE_EVENT_TABLE();
+};
