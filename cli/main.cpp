@@ -349,7 +349,7 @@ int main(int argc, char** argv)
 
     DatabaseOptions exportOptions;
     CLI::App* exporter = app.add_subcommand(
-        "export", "write conversations to text files");
+        "export", "write conversations to files: text, or reports in HTML, CSV or JSON");
     exporter->add_option("PATH", exportOptions.path, "the database: an Android mmssms.db or an iPhone sms.db")
         ->required();
     exporter->add_option("--to", exportOptions.folder, "the folder to write into (made, with its parents, if needed)")

@@ -9,13 +9,19 @@
 
 namespace {
 
-// Every text from the database passes through here: valid UTF-8, markup characters escaped.
+// Every text from the database passes through here: valid UTF-8, markup characters escaped,
+// and control characters (which HTML does not allow) shown as replacement characters.
 std::string Html(std::string_view text)
 {
     const std::string checked = Utf8ToAnsiString(text);
     std::string out;
     out.reserve(checked.size());
     for (const char c : checked) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\n' && c != '\t' && c != '\r') || byte == 0x7F) {
+            out += "\xEF\xBF\xBD";
+            continue;
+        }
         switch (c) {
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;

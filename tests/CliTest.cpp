@@ -287,4 +287,31 @@ TEST_F(CliTest, ExportWritesTheChosenConversations)
     EXPECT_NE(notFolder.err.find("10086.txt"), std::string::npos);
 }
 
+TEST_F(CliTest, ExportReportsIntoAFolderItMakes)
+{
+    const auto path = Android(m_dir / "a");
+    const auto out = m_dir / "new" / "nested";  // neither exists yet
+    const CliResult html = Run({"export", path.string(), "--to", out.string(), "--all", "--single", "--format", "html"});
+    ASSERT_EQ(html.status, 0) << html.err;
+    EXPECT_EQ(html.err, "");
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(out)) files.push_back(entry.path());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].extension(), ".html");
+    const std::string page = ReadFile(files[0]);
+    EXPECT_NE(page.find("你好"), std::string::npos);
+    EXPECT_NE(page.find("SHA-256"), std::string::npos);
+
+    const CliResult report = Run({"export", path.string(), "--to", out.string(), "--rows", "2", "--format", "json"});
+    ASSERT_EQ(report.status, 0) << report.err;
+    const json parsed = json::parse(ReadFile(out / "10086.json"));
+    EXPECT_EQ(parsed["report"]["database"], path.string());
+    EXPECT_EQ(parsed["report"]["unchanged"], true);
+    EXPECT_EQ(parsed["conversations"][0]["messages"][0]["body"], "balance");
+
+    const CliResult bad = Run({"export", path.string(), "--to", out.string(), "--all", "--format", "xml"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("xml"), std::string::npos) << bad.err;
+}
+
 }  // namespace

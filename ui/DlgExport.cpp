@@ -114,6 +114,6 @@ void CDlgExport::OnExport(wxCommandEvent&)
     const Translator tr = platform::WindowTranslator();
     std::string text = result.error.empty() ? ExportSummaryText(result, request.folder, tr)
                                             : Fill(tr("Export failed: %s"), {result.error});
-    if (result.error.empty() && !facts.unchanged) text += "\n" + facts.warning;
+    if (result.error.empty() && !facts.unchanged) text += "\n" + tr(kEvidenceChangedText);
     platform::AfxMessageBox(text, "", this);
 }

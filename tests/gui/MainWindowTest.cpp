@@ -21,6 +21,7 @@
 #include "store/ProgressChannel.h"
 
 #include <wx/checkbox.h>
+#include <wx/choice.h>
 #include <wx/radiobut.h>
 
 namespace {
@@ -489,10 +490,17 @@ TEST_F(MainWindowTest, ExportDialogTicksRowsAndWritesFiles)
         exporter.OnExport(click);
         dynamic_cast<wxRadioButton*>(exporter.GetDlgItem(res::IDC_EXPORT_ONE_FILE))->SetValue(true);
         exporter.OnExport(click);
+        // The same choice as an HTML report.
+        auto* format = dynamic_cast<wxChoice*>(exporter.GetDlgItem(res::IDC_EXPORT_FORMAT));
+        EXPECT_EQ(format->GetSelection(), 0);  // text unless the user chooses
+        EXPECT_EQ(format->GetCount(), 4u);
+        format->SetSelection(1);
+        exporter.OnExport(click);
         return wxID_CANCEL;
     };
     m_window->OnExport(event);
-    ASSERT_EQ(m_boxes.size(), 3u);
+    ASSERT_EQ(m_boxes.size(), 4u);
+    EXPECT_EQ(m_boxes[3].text, m_boxes[1].text);
     EXPECT_EQ(m_boxes[0].text, T("Please select at least one friend to export."));
     EXPECT_EQ(m_boxes[1].text, Fill(T("Exported %d conversations (%d messages, %d recovered) to %s."), {"2", "30", "3", out.string()}));
     EXPECT_EQ(m_boxes[2].text, m_boxes[1].text);
@@ -500,9 +508,18 @@ TEST_F(MainWindowTest, ExportDialogTicksRowsAndWritesFiles)
     EXPECT_TRUE(std::filesystem::exists(out / "10086.txt"));
     int single = 0;
     for (const auto& entry : std::filesystem::directory_iterator(out)) {
-        single += entry.path().filename().string().starts_with("SMS-mmssms.db-") ? 1 : 0;
+        single += entry.path().filename().string().starts_with("SMS-mmssms.db-") && entry.path().extension() == ".txt" ? 1 : 0;
     }
     EXPECT_EQ(single, 1);
+    std::vector<std::filesystem::path> pages;
+    for (const auto& entry : std::filesystem::directory_iterator(out)) {
+        if (entry.path().extension() == ".html") pages.push_back(entry.path());
+    }
+    ASSERT_EQ(pages.size(), 1u);
+    std::ifstream in(pages[0]);
+    const std::string page(std::istreambuf_iterator<char>(in), {});
+    EXPECT_NE(page.find("SHA-256"), std::string::npos);  // the evidence taken at Open
+    EXPECT_NE(page.find("unchanged since it was opened"), std::string::npos);
 }
 
 }  // namespace

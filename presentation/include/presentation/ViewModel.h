@@ -72,5 +72,8 @@ std::vector<ListRow> ExportRows();
 
 inline constexpr const char* kOpenFirstText = "Please open SMS database file at first.";
 inline constexpr const char* kSelectFriendText = "Please select at least one friend to export.";
+// Added to the export's summary when the evidence changed after it was opened.
+inline constexpr const char* kEvidenceChangedText =
+    "Warning: the database's files changed after it was opened. The report says which.";
 // The export dialog's formats, in the order of ExportFormat.
 inline constexpr const char* kExportFormatNames[] = {"Text", "HTML", "CSV", "JSON"};
