@@ -124,4 +124,11 @@ fs::path LiveRowsDatabase(int megabytes)
     });
 }
 
+fs::path ExportDatabase()
+{
+    return Cached("android-export-22k", "mmssms.db", [](fixtures::PhoneDb& db) {
+        FillAndroid(db, 22'000, 200, 60, 10, 22u);
+    });
+}
+
 }  // namespace bench
