@@ -363,7 +363,8 @@ int main(int argc, char** argv)
         ->check(CLI::IsMember({"txt", "html", "csv", "json"}));
     exporter->add_flag("--single", exportOptions.single, "write all conversations into one file");
     auto* rowsOption = exporter->add_option("--rows", exportOptions.rows,
-                                            "the conversations to export, as rows of 'conversations' (0,3,5)")
+                                            "the conversations to export, as rows of 'conversations' (0,3,5); with --recover, "
+                                            "as rows of 'recover', whose list is sorted again after the finds")
                            ->delimiter(',')
                            ->option_text("ROWS")
                            ->check(CLI::NonNegativeNumber);

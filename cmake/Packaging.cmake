@@ -50,7 +50,7 @@ set(CPACK_PACKAGE_VENDOR "The Kestrow developers")
 set(CPACK_PACKAGE_CONTACT "The Kestrow developers <kestrow@kestrow.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "view and recover the messages of copied phone message databases")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Kestrow reads an Android mmssms.db or an iPhone sms.db copied from a phone,\n of old and current phones, lists the conversation partners, shows each\n conversation and recovers deleted messages whose bytes are still in the file\n or its write-ahead log. It never changes the database it reads or any file\n beside it. Includes the desktop window kestrow and the command-line companion\n kestrow-cli (text and JSON output).")
+    "Kestrow reads an Android mmssms.db or an iPhone sms.db copied from a phone,\n of old and current phones, lists the conversation partners, shows each\n conversation and recovers deleted messages whose bytes are still in the file\n or its write-ahead log, in a default or a deep recovery that reads the database,\n its log and its journal by their structure. It exports conversations as text\n or as HTML, CSV and JSON reports with the SHA-256 of the evidence. It never\n changes the database it reads or any file beside it. Includes the desktop\n window kestrow (English or Chinese) and the command-line companion kestrow-cli.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

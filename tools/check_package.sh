@@ -19,7 +19,8 @@ missing=0
 for path in ./usr/bin/kestrow ./usr/bin/kestrow-cli ./usr/share/applications/kestrow.desktop \
     ./usr/share/icons/hicolor/48x48/apps/kestrow.png ./usr/share/icons/hicolor/256x256/apps/kestrow.png \
     ./usr/share/man/man1/kestrow.1.gz ./usr/share/man/man1/kestrow-cli.1.gz \
-    ./usr/share/doc/kestrow/README.md ./usr/share/doc/kestrow/copyright; do
+    ./usr/share/doc/kestrow/README.md ./usr/share/doc/kestrow/copyright \
+    ./usr/share/locale/zh_CN/LC_MESSAGES/kestrow.mo; do
   if ! grep -q " $path\$" <<<"$contents"; then
     echo "missing from the package: $path" >&2
     missing=1
@@ -27,4 +28,5 @@ for path in ./usr/bin/kestrow ./usr/bin/kestrow-cli ./usr/share/applications/kes
 done
 grep -q '^ Depends:.*libwxgtk3.2' <<<"$info" || { echo "no wx dependency found" >&2; missing=1; }
 grep -q '^ Depends:.*libsqlite3' <<<"$info" || { echo "no sqlite dependency found" >&2; missing=1; }
+grep -q '^ Depends:.*libssl' <<<"$info" || { echo "no libcrypto dependency found" >&2; missing=1; }
 exit $missing
