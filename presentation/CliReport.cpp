@@ -18,16 +18,6 @@ namespace {
 // Texts for a terminal must be valid UTF-8; iPhone keys and addresses are kept as delivered.
 std::string JsonText(const std::string& text) { return Utf8ToAnsiString(std::string_view(text)); }
 
-// The fields every message object shares (the writer checks the texts as UTF-8).
-void WriteMessageFields(JsonWriter& json, const MessageRecord& m)
-{
-    json.Member("body", m.body);
-    json.Member("from_me", m.fromMe != 0);
-    json.Member("time", m.time);
-    json.Member("time_text", FormatMessageTime(m.time));
-    json.Member("address", m.address);
-}
-
 void WriteEnvelope(JsonWriter& json, const std::string& databasePath)
 {
     json.Member("database", databasePath);
@@ -40,16 +30,8 @@ void WriteConversationList(JsonWriter& json)
     json.Key("conversations");
     json.BeginArray();
     for (std::int32_t i = 0; i < store.conversationCount; ++i) {
-        const ContactRecord& c = store.conversations[i];
         json.BeginObject();
-        json.Member("row", i);
-        json.Member("address", c.address);
-        json.Member("key", c.key);
-        json.Member("recent_time", c.recentTime);
-        json.Member("recent_time_text", FormatMessageTime(c.recentTime));
-        json.Member("message_count", c.messageCount);
-        json.Member("recovered_count", c.recoveredCount);
-        json.Member("catch_all", c.isCatchAll != 0);
+        WriteConversationFields(json, i, store.conversations[i]);
         json.EndObject();
     }
     json.EndArray();
@@ -79,6 +61,49 @@ void AppendMessage(std::string& out, const std::string& heading, const std::stri
 }
 
 }  // namespace
+
+void WriteMessageFields(JsonWriter& json, const MessageRecord& m)
+{
+    json.Member("body", m.body);
+    json.Member("from_me", m.fromMe != 0);
+    json.Member("time", m.time);
+    json.Member("time_text", FormatMessageTime(m.time));
+    json.Member("address", m.address);
+}
+
+void WriteConversationFields(JsonWriter& json, std::int32_t row, const ContactRecord& c)
+{
+    json.Member("row", row);
+    json.Member("address", c.address);
+    json.Member("key", c.key);
+    json.Member("recent_time", c.recentTime);
+    json.Member("recent_time_text", FormatMessageTime(c.recentTime));
+    json.Member("message_count", c.messageCount);
+    json.Member("recovered_count", c.recoveredCount);
+    json.Member("catch_all", c.isCatchAll != 0);
+}
+
+void WriteDeepFindFields(JsonWriter& json, const MessageRecord& m)
+{
+    json.Key("places");
+    json.BeginArray();
+    for (const FindPlace& place : m.places) {
+        json.BeginObject();
+        json.Member("file", place.file);
+        json.Member("offset", place.offset);
+        json.Member("page", place.page);
+        json.Member("where", PlaceText(place.where));
+        json.EndObject();
+    }
+    json.EndArray();
+    json.Key("row_id");
+    if (m.rowId != 0) {
+        json.Int(m.rowId);
+    } else {
+        json.Null();
+    }
+    json.Member("truncated", m.truncated != 0);
+}
 
 std::string KindName()
 {
@@ -317,26 +342,7 @@ void WriteRecoveryJson(JsonWriter& json, const std::string& databasePath, std::i
         WriteMessageFields(json, m);
         json.Member("spill", m.spillFlag != 0);
         json.Member("unassigned", m.unassignedFlag != 0);
-        if (scan.deep) {
-            json.Key("places");
-            json.BeginArray();
-            for (const FindPlace& place : m.places) {
-                json.BeginObject();
-                json.Member("file", place.file);
-                json.Member("offset", place.offset);
-                json.Member("page", place.page);
-                json.Member("where", PlaceText(place.where));
-                json.EndObject();
-            }
-            json.EndArray();
-            json.Key("row_id");
-            if (m.rowId != 0) {
-                json.Int(m.rowId);
-            } else {
-                json.Null();
-            }
-            json.Member("truncated", m.truncated != 0);
-        }
+        if (scan.deep) WriteDeepFindFields(json, m);
         json.EndObject();
     }
     json.EndArray();

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "presentation/CliReport.h"
 #include "presentation/JsonWriter.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
@@ -215,49 +216,18 @@ std::string JsonReport(const ReportFacts& facts, const std::vector<ReportConvers
     json.Key("conversations");
     json.BeginArray();
     for (const ReportConversation& c : conversations) {
-        const ContactRecord& e = *c.entry;
         json.BeginObject();
-        json.Member("row", c.row);
-        json.Member("address", e.address);
-        json.Member("key", e.key);
-        json.Member("recent_time", e.recentTime);
-        json.Member("recent_time_text", FormatMessageTime(e.recentTime));
-        json.Member("message_count", e.messageCount);
-        json.Member("recovered_count", e.recoveredCount);
-        json.Member("catch_all", e.isCatchAll != 0);
+        WriteConversationFields(json, c.row, *c.entry);
         json.Key("messages");
         json.BeginArray();
         for (const ShownMessage& shown : *c.shown) {
             const MessageRecord& m = *shown.message;
             json.BeginObject();
-            json.Member("body", m.body);
-            json.Member("from_me", m.fromMe != 0);
-            json.Member("time", m.time);
-            json.Member("time_text", FormatMessageTime(m.time));
+            WriteMessageFields(json, m);
             json.Member("time_iso", FormatIsoTime(m.time));
-            json.Member("address", m.address);
             json.Member("recovered", shown.recovered);
             json.Member("heading", shown.heading);
-            if (shown.recovered && facts.recovery == "deep") {
-                json.Key("places");
-                json.BeginArray();
-                for (const FindPlace& place : m.places) {
-                    json.BeginObject();
-                    json.Member("file", place.file);
-                    json.Member("offset", place.offset);
-                    json.Member("page", place.page);
-                    json.Member("where", PlaceText(place.where));
-                    json.EndObject();
-                }
-                json.EndArray();
-                json.Key("row_id");
-                if (m.rowId != 0) {
-                    json.Int(m.rowId);
-                } else {
-                    json.Null();
-                }
-                json.Member("truncated", m.truncated != 0);
-            }
+            if (shown.recovered && facts.recovery == "deep") WriteDeepFindFields(json, m);
             json.EndObject();
         }
         json.EndArray();

@@ -119,13 +119,7 @@ protected:
             db.AddAndroidSms({.address = "+1 (415) 555/0123", .date = std::int64_t{1'439'000'000'000}, .type = 1, .body = "hello"});
         }
         Load(path);
-        MessageRecord recovered;
-        recovered.address = "13812345678";
-        recovered.time = 1'439'532'030'000;
-        recovered.body = "deleted";
-        g_store.currentReader->m_recovered = {recovered};
-        g_store.currentReader->m_recoveredCount = 1;
-        g_store.currentReader->AssignRecovered();
+        SetRecovered({MessageOf("13812345678", 1'439'532'030'000, 0, "deleted")});
         m_out = m_dir / "out";
         std::filesystem::create_directory(m_out);
     }

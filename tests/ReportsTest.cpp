@@ -159,14 +159,7 @@ protected:
         }
         m_evidence = TakeEvidenceFacts(m_path.string(), kDeviceAndroid);
         Load(m_path);
-        MessageRecord recovered;
-        recovered.address = "10086";
-        recovered.time = 1'439'000'030'000;
-        recovered.body = "deleted <b>";
-        g_store.currentReader->m_recovered = {recovered};
-        g_store.currentReader->m_recoveredCount = 1;
-        g_store.currentReader->m_lastRecovery = RecoveryMode::Default;
-        g_store.currentReader->AssignRecovered();
+        SetRecovered({MessageOf("10086", 1'439'000'030'000, 0, "deleted <b>")});
         m_out = m_dir / "out";
         std::filesystem::create_directory(m_out);
     }

@@ -52,6 +52,16 @@ protected:
         ReplaceReaderAndLoad(CreateReader(kind), path.string());
     }
 
+    // Stands for a recovery run that found `found`: the finds are attributed as a run's are.
+    static void SetRecovered(std::vector<MessageRecord> found, RecoveryMode mode = RecoveryMode::Default)
+    {
+        CSms& reader = *g_store.currentReader;
+        reader.m_recoveredCount = static_cast<std::int32_t>(found.size());
+        reader.m_recovered = std::move(found);
+        reader.m_lastRecovery = mode;
+        reader.AssignRecovered();
+    }
+
     // Index of the first conversation with this address, or -1.
     static int FindConversation(const std::string& address)
     {

@@ -5,6 +5,16 @@
 #include <string>
 
 class JsonWriter;
+struct ContactRecord;
+struct MessageRecord;
+
+// The members every JSON object of a message or a conversation shares, wherever it is written
+// (the companion's output, the JSON report): "body", "from_me", "time", "time_text", "address";
+// "row", "address", "key", "recent_time", "recent_time_text", "message_count",
+// "recovered_count", "catch_all"; and a deep recovery's "places", "row_id", "truncated".
+void WriteMessageFields(JsonWriter& json, const MessageRecord& m);
+void WriteConversationFields(JsonWriter& json, std::int32_t row, const ContactRecord& c);
+void WriteDeepFindFields(JsonWriter& json, const MessageRecord& m);
 
 // "android" or "iphone" for the current reader; "" when none.
 std::string KindName();
