@@ -18,6 +18,10 @@
 int main(int argc, char** argv)
 {
     const int messages = argc > 1 ? std::atoi(argv[1]) : 5000;
+    if (argc > 2 || messages <= 0) {
+        std::fprintf(stderr, "usage: kestrow-deep-eval [MESSAGES]   (messages per database, default 5000)\n");
+        return 2;
+    }
     fixtures::TempDir folder;
     std::printf("%-18s %8s %8s %8s %7s %7s %7s %7s %5s %6s %9s\n", "case", "deleted", "complete", "found", "recall",
                 "whole", "finds", "precis.", "live", "places", "s/100MB");
