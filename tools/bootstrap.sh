@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for Kestrow (installing only the missing packages), builds it,
 # and then either runs the companion on the bundled samples (demo) or runs every test (test).
-#   tools/bootstrap.sh demo   build kestrow-cli and kestrow, show and recover both samples
+#   tools/bootstrap.sh demo   build kestrow-cli and kestrow, show and recover the samples
+#                             (default and deep) and write an HTML report of each
 #   tools/bootstrap.sh test   build twice (normal; clang with AddressSanitizer, UBSan and
 #                             libFuzzer) and run the whole suite in each
 set -euo pipefail
@@ -57,6 +58,18 @@ demo() {
     echo
     echo "== $cli recover $db (first 40 lines)"
     first_lines 40 "$cli" recover "$db"
+    echo
+    echo "== $cli recover --deep $db (first 20 lines)"
+    first_lines 20 "$cli" recover --deep "$db"
+  done
+  # Reports to hand on: one HTML page per sample, after a deep recovery.
+  local reports=build/main/demo-reports name
+  for db in samples/android/mmssms.db samples/iphone/sms.db samples/iphone-current/sms.db; do
+    name=$(basename "$(dirname "$db")")
+    echo
+    echo "== $cli export $db --to $reports/$name --all --single --recover --deep --format html"
+    rm -rf "${reports:?}/$name"
+    "$cli" export "$db" --to "$reports/$name" --all --single --recover --deep --format html
   done
   echo
   echo "The window: build/main/app/kestrow (File > Open, then pick one of the samples)."
