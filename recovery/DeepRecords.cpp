@@ -18,7 +18,8 @@ constexpr std::int64_t kIphoneEarliest = -347'155'200;       // s since 2001
 constexpr std::int64_t kIphoneLatest = 3'124'137'600;
 constexpr int kBadTextBytes = 3;  // a text may have this many bytes that no text has
 
-// Content bytes of a serial type (10 and 11 are reserved and never valid).
+// Content bytes of a serial type in full width (the carvers' SerialContentLength keeps 32 bits,
+// as their rules ask); 10 and 11 are reserved and no column accepts them.
 std::uint64_t ContentLength(std::uint64_t serialType)
 {
     static constexpr std::uint8_t kSmall[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
@@ -75,15 +76,22 @@ LiveRows::LiveRows(const MessageStore& store)
     m_rows.reserve(static_cast<std::size_t>(store.liveMessageCount));
     for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
         const MessageRecord& m = store.liveMessages[i];
-        if (m.rowId != 0) m_rows.emplace_back(m.rowId, m.time);
+        if (m.rowId != 0) m_rows.push_back({m.rowId, m.time, static_cast<std::uint32_t>(i)});
     }
     std::sort(m_rows.begin(), m_rows.end());
 }
 
 bool LiveRows::Same(std::int64_t rowId, std::int64_t time) const
 {
-    const auto found = std::lower_bound(m_rows.begin(), m_rows.end(), std::pair<std::int64_t, std::int64_t>{rowId, time});
-    return found != m_rows.end() && found->first == rowId && found->second == time;
+    const auto found = std::lower_bound(m_rows.begin(), m_rows.end(), Row{rowId, time, 0});
+    return found != m_rows.end() && found->rowId == rowId && found->time == time;
+}
+
+std::span<const LiveRows::Row> LiveRows::WithRowId(std::int64_t rowId) const
+{
+    const auto [first, last] = std::equal_range(m_rows.begin(), m_rows.end(), Row{rowId, 0, 0},
+                                                [](const Row& a, const Row& b) { return a.rowId < b.rowId; });
+    return {first, last};
 }
 
 DeepDecoder::DeepDecoder(const MessageStore& store, const LiveRows* live) : m_live(live)
@@ -240,17 +248,9 @@ std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t 
     if (expectedPayload != 0 && payloadSize != expectedPayload) return std::nullopt;
     if (payloadSize > (1u << 30)) return std::nullopt;
 
-    // What of the payload lies on the page (SQLite's rule for table leaf cells).
     const std::uint64_t u = area.usable;
-    const std::uint64_t maxLocal = u - 35;
-    std::uint64_t local = payloadSize;
-    bool spills = false;
-    if (payloadSize > maxLocal) {
-        const std::uint64_t minLocal = (u - 12) * 32 / 255 - 23;
-        const std::uint64_t k = minLocal + (payloadSize - minLocal) % (u - 4);
-        local = k <= maxLocal ? k : minLocal;
-        spills = true;
-    }
+    const std::uint64_t local = LocalPayloadSize(payloadSize, area.usable);
+    const bool spills = local != payloadSize;
     const auto start = static_cast<std::uint64_t>(payloadStart);
     if (start + local + (spills ? 4 : 0) > limit) return std::nullopt;
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 
@@ -82,13 +83,11 @@ void NoteOverflowUse(ByteView page, std::uint32_t number, std::uint32_t usable, 
 {
     const std::optional<BtreePage> btree = ReadBtreePage(page, number, usable);
     if (!btree || btree->type != kLeafTablePage) return;
-    const std::uint64_t maxLocal = usable - 35, minLocal = (std::uint64_t{usable} - 12) * 32 / 255 - 23;
     for (const std::uint32_t cell : btree->cells) {
         const ByteView::Varint payload = page.VarintAt(cell);
         const ByteView::Varint rowId = page.VarintAt(cell + std::uint64_t{payload.length});
-        if (payload.length == 0 || rowId.length == 0 || payload.value <= maxLocal) continue;
-        const std::uint64_t k = minLocal + (payload.value - minLocal) % (usable - 4);
-        const std::uint64_t local = k <= maxLocal ? k : minLocal;
+        const std::uint64_t local = LocalPayloadSize(payload.value, usable);
+        if (payload.length == 0 || rowId.length == 0 || local == payload.value) continue;
         std::uint32_t next = page.U32(cell + std::uint64_t{payload.length} + rowId.length + local);
         std::uint64_t remaining = payload.value - local;
         for (int guard = 0; remaining > 0 && next != 0 && guard < 1 << 16; ++guard) {
@@ -241,52 +240,60 @@ void ScanDatabase(ByteView image, const std::string& file, const DeepDecoder& de
     if (progress) progress->Advance(image.Size() - pages * header->pageSize);
 }
 
-void ScanLog(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
-             const DeepDecoder& decoder, std::vector<RawFind>& finds, ByteProgress* progress)
+// The page versions a log or a journal holds; each page record's own header takes `overhead`
+// bytes. Overflow chains are followed to the nearest version of each page.
+template <typename PlaceOf>
+void ScanPageVersions(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
+                      const std::vector<PageRecord>& pages, std::uint32_t overhead, PlaceOf placeOf,
+                      const DeepDecoder& decoder, std::vector<RawFind>& finds, ByteProgress* progress)
 {
     Carving carving{decoder, file, finds};
-    const LogLayout log = ReadLog(image, pageSize);
-    if (log.pageSize != pageSize && log.pageSize != 0) usable = log.pageSize;
-    RecordedOverflow overflow(image, log.pageSize, log.pages);
+    RecordedOverflow overflow(image, pageSize, pages);
     OverflowUse use;
-    for (const PageRecord& frame : log.pages) {
-        overflow.SetCurrent(frame.frame);
-        NoteOverflowUse(image.Sub(frame.offset, log.pageSize), frame.pageNumber, usable, overflow, use);
+    for (const PageRecord& page : pages) {
+        overflow.SetCurrent(page.frame);
+        NoteOverflowUse(image.Sub(page.offset, pageSize), page.pageNumber, usable, overflow, use);
     }
     carving.overflowUse = &use;
-    for (const PageRecord& frame : log.pages) {
-        overflow.SetCurrent(frame.frame);
-        carving.Page(image.Sub(frame.offset, log.pageSize), frame.pageNumber, frame.offset, usable, &overflow,
-                     frame.latest ? PlaceKind::CellInUse : PlaceKind::OlderLogVersion, false);
-        if (progress) progress->Advance(log.pageSize + 24);
+    for (const PageRecord& page : pages) {
+        overflow.SetCurrent(page.frame);
+        carving.Page(image.Sub(page.offset, pageSize), page.pageNumber, page.offset, usable, &overflow, placeOf(page),
+                     false);
+        if (progress) progress->Advance(pageSize + overhead);
     }
-    carving.Stretch(image, log.parsedEnd, image.Size(), usable, PlaceKind::Unstructured);
-    if (progress) progress->Advance(image.Size() - std::min<std::uint64_t>(image.Size(), log.parsedEnd) + 32);
 }
 
-void ScanJournal(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
-                 std::uint32_t maxPage, const DeepDecoder& decoder, std::vector<RawFind>& finds, ByteProgress* progress)
+// Returns the number of frames.
+std::size_t ScanLog(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
+                    const DeepDecoder& decoder, std::vector<RawFind>& finds, ByteProgress* progress)
 {
-    Carving carving{decoder, file, finds};
+    const LogLayout log = ReadLog(image, pageSize);
+    if (log.pageSize != pageSize && log.pageSize != 0) usable = log.pageSize;
+    ScanPageVersions(
+        image, file, log.pageSize, usable, log.pages, 24,
+        [](const PageRecord& frame) { return frame.latest ? PlaceKind::CellInUse : PlaceKind::OlderLogVersion; },
+        decoder, finds, progress);
+    Carving{decoder, file, finds}.Stretch(image, log.parsedEnd, image.Size(), usable, PlaceKind::Unstructured);
+    if (progress) progress->Advance(image.Size() - std::min<std::uint64_t>(image.Size(), log.parsedEnd) + 32);
+    return log.pages.size();
+}
+
+// Returns the number of page records.
+std::size_t ScanJournal(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
+                        std::uint32_t maxPage, const DeepDecoder& decoder, std::vector<RawFind>& finds,
+                        ByteProgress* progress)
+{
     const JournalLayout journal = ReadJournal(image, pageSize, maxPage);
     if (journal.pageSize != pageSize) usable = journal.pageSize;
-    RecordedOverflow overflow(image, journal.pageSize, journal.pages);
-    OverflowUse use;
-    for (const PageRecord& record : journal.pages) {
-        overflow.SetCurrent(record.frame);
-        NoteOverflowUse(image.Sub(record.offset, journal.pageSize), record.pageNumber, usable, overflow, use);
-    }
-    carving.overflowUse = &use;
-    for (const PageRecord& record : journal.pages) {
-        overflow.SetCurrent(record.frame);
-        carving.Page(image.Sub(record.offset, journal.pageSize), record.pageNumber, record.offset, usable, &overflow,
-                     PlaceKind::JournalPage, false);
-        if (progress) progress->Advance(journal.pageSize + 8);
-    }
+    ScanPageVersions(
+        image, file, journal.pageSize, usable, journal.pages, 8, [](const PageRecord&) { return PlaceKind::JournalPage; },
+        decoder, finds, progress);
+    Carving carving{decoder, file, finds};
     for (const JournalLayout::Range& range : journal.unparsed) {
         carving.Stretch(image, range.begin, range.end, usable, PlaceKind::Unstructured);
         if (progress) progress->Advance(range.end - range.begin);
     }
+    return journal.pages.size();
 }
 
 }  // namespace
@@ -308,41 +315,20 @@ void ScanJournalImage(ByteView image, const std::string& file, std::uint32_t pag
     ScanJournal(image, file, pageSize, usable, maxPage, decoder, finds, nullptr);
 }
 
-std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const MessageStore& store)
+std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const LiveRows& rows, const LiveCopies& live)
 {
-    // The live rows by row id, and by time (the list is in time order; sorted again if not).
-    const auto liveCount = static_cast<std::size_t>(store.liveMessageCount);
-    std::vector<std::pair<std::int64_t, std::uint32_t>> byRow, byTime;
-    byRow.reserve(liveCount);
-    byTime.reserve(liveCount);
-    for (std::size_t i = 0; i < liveCount; ++i) {
-        const MessageRecord& m = store.liveMessages[i];
-        if (m.rowId != 0) byRow.emplace_back(m.rowId, static_cast<std::uint32_t>(i));
-        byTime.emplace_back(m.time, static_cast<std::uint32_t>(i));
-    }
-    std::sort(byRow.begin(), byRow.end());
-    std::sort(byTime.begin(), byTime.end());
-    auto range = [](const auto& sorted, std::int64_t key) {
-        return std::equal_range(sorted.begin(), sorted.end(), std::pair<std::int64_t, std::uint32_t>{key, 0},
-                                [](const auto& a, const auto& b) { return a.first < b.first; });
-    };
     auto isLive = [&](const DecodedRecord& r) {
         if (r.rowId != 0) {
             // A row id that a live row has now: the same row, unless both its time and its text
             // differ (the id was given again to a newer message).
-            const auto [first, last] = range(byRow, r.rowId);
-            for (auto it = first; it != last; ++it) {
-                const MessageRecord& m = store.liveMessages[it->second];
+            const std::span<const LiveRows::Row> same = rows.WithRowId(r.rowId);
+            for (const LiveRows::Row& row : same) {
+                const MessageRecord& m = live.Live(row.index);
                 if (m.time == r.time || m.body == r.body) return true;
             }
-            if (first != last) return false;
+            if (!same.empty()) return false;
         }
-        const auto [first, last] = range(byTime, r.time);
-        for (auto it = first; it != last; ++it) {
-            const MessageRecord& m = store.liveMessages[it->second];
-            if (m.body == r.body && m.address == r.address) return true;
-        }
-        return false;
+        return live.AnyAtTime(r.time, [&](const MessageRecord& m) { return m.body == r.body && m.address == r.address; });
     };
 
     std::vector<MessageRecord> messages;
@@ -386,29 +372,33 @@ std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const Mess
     }
 
     // A truncated find is the beginning of a whole one found elsewhere, or of a live message:
-    // it is not a message of its own.
+    // it is not a message of its own. The whole finds by time, to look among those alone.
+    std::vector<std::uint32_t> wholeByTime;
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        if (messages[i].truncated == 0) wholeByTime.push_back(static_cast<std::uint32_t>(i));
+    }
+    const auto earlier = [&](std::uint32_t a, std::uint32_t b) { return messages[a].time < messages[b].time; };
+    std::sort(wholeByTime.begin(), wholeByTime.end(), earlier);
     std::vector<bool> drop(messages.size(), false);
     for (std::size_t i = 0; i < messages.size(); ++i) {
-        MessageRecord& cut = messages[i];
+        const MessageRecord& cut = messages[i];
         if (cut.truncated == 0) continue;
-        for (std::size_t j = 0; j < messages.size() && !drop[i]; ++j) {
-            const MessageRecord& whole = messages[j];
-            if (j == i || whole.truncated != 0 || whole.time != cut.time || whole.address != cut.address ||
-                !whole.body.starts_with(cut.body)) {
-                continue;
-            }
-            MessageRecord& target = messages[j];
-            for (FindPlace& place : cut.places) {
-                if (std::find(target.places.begin(), target.places.end(), place) == target.places.end()) {
-                    target.places.push_back(place);
+        auto begins = [&](const MessageRecord& whole) {
+            return whole.time == cut.time && whole.address == cut.address && whole.body.starts_with(cut.body);
+        };
+        auto at = std::lower_bound(wholeByTime.begin(), wholeByTime.end(), static_cast<std::uint32_t>(i), earlier);
+        for (; at != wholeByTime.end() && messages[*at].time == cut.time; ++at) {
+            MessageRecord& whole = messages[*at];
+            if (!begins(whole)) continue;
+            for (const FindPlace& place : cut.places) {
+                if (std::find(whole.places.begin(), whole.places.end(), place) == whole.places.end()) {
+                    whole.places.push_back(place);
                 }
             }
             drop[i] = true;
+            break;
         }
-        for (std::int32_t k = 0; k < store.liveMessageCount && !drop[i]; ++k) {
-            const MessageRecord& live = store.liveMessages[k];
-            if (live.time == cut.time && live.address == cut.address && live.body.starts_with(cut.body)) drop[i] = true;
-        }
+        if (!drop[i]) drop[i] = live.AnyAtTime(cut.time, begins);
     }
     std::vector<MessageRecord> kept;
     kept.reserve(messages.size());
@@ -432,6 +422,7 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
 
     const LiveRows liveRows(store);
     const DeepDecoder decoder(store, &liveRows);
+    const LiveCopies liveCopies(store);
     if (!decoder.Usable()) {
         report.noSchema = true;
         return;
@@ -485,17 +476,17 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
             ScanDatabase(bytes, source.path, decoder, finds, &progress);
             report.sources[i].pages = static_cast<std::int64_t>(bytes.Size() / pageSize);
         } else if (source.kind == "log") {
-            ScanLog(bytes, source.path, pageSize, usable, decoder, finds, &progress);
-            report.sources[i].pages = static_cast<std::int64_t>(ReadLog(bytes, pageSize).pages.size());
+            report.sources[i].pages =
+                static_cast<std::int64_t>(ScanLog(bytes, source.path, pageSize, usable, decoder, finds, &progress));
         } else {
             // A journal may hold pages the database no longer has: allow for a shrunken file.
             const std::uint32_t maxPage = std::max<std::uint32_t>(pageCount * 2, 1u << 20);
-            ScanJournal(bytes, source.path, pageSize, usable, maxPage, decoder, finds, &progress);
-            report.sources[i].pages = static_cast<std::int64_t>(ReadJournal(bytes, pageSize, maxPage).pages.size());
+            report.sources[i].pages = static_cast<std::int64_t>(
+                ScanJournal(bytes, source.path, pageSize, usable, maxPage, decoder, finds, &progress));
         }
     }
     ReportProgress(90);
-    reader.m_recovered = MergeDeepFinds(std::move(finds), store);
+    reader.m_recovered = MergeDeepFinds(std::move(finds), liveRows, liveCopies);
     reader.m_recoveredCount = static_cast<std::int32_t>(reader.m_recovered.size());
     report.filled = reader.m_recoveredCount;
     ReportProgress(100);

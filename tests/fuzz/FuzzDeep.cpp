@@ -49,7 +49,7 @@ int FuzzDeep(const std::uint8_t* data, std::size_t size)
         Check(find.place.offset >= 0 && static_cast<std::size_t>(find.place.offset) < bytes.size(), "a find lies inside");
         Check(IsValidUtf8(find.record.body) && IsValidUtf8(find.record.address), "texts are valid UTF-8");
     }
-    const std::vector<MessageRecord> merged = MergeDeepFinds(finds, g_store);
+    const std::vector<MessageRecord> merged = MergeDeepFinds(finds, LiveRows(g_store), LiveCopies(g_store));
     Check(merged.size() <= finds.size(), "merging never adds messages");
     return 0;
 }

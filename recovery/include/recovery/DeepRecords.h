@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <array>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -43,11 +44,20 @@ struct DecodedRecord {
 class LiveRows {
 public:
     explicit LiveRows(const MessageStore& store);
+
+    struct Row {
+        std::int64_t rowId;
+        std::int64_t time;
+        std::uint32_t index;  // in the store's live list
+        auto operator<=>(const Row&) const = default;
+    };
     // Whether the live row `rowId` has the time `time`.
     bool Same(std::int64_t rowId, std::int64_t time) const;
+    // The live rows with this row id (more than one only in a table without unique ids).
+    std::span<const Row> WithRowId(std::int64_t rowId) const;
 
 private:
-    std::vector<std::pair<std::int64_t, std::int64_t>> m_rows;  // (row id, time), by row id
+    std::vector<Row> m_rows;  // by row id, then time
 };
 
 class DeepDecoder {

@@ -2,6 +2,7 @@
 // (which skip copies of live rows before they copy any text) and the merge.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -94,6 +95,18 @@ public:
     // Whether a live message has this time and body; for a spilled find (whose carved end is
     // not its own) whether one has this body. Exact byte comparisons.
     bool Contains(bool spilled, std::int64_t time, std::string_view body) const;
+
+    // Whether `match` holds for one of the live messages with this time.
+    template <typename Match>
+    bool AnyAtTime(std::int64_t time, Match match) const
+    {
+        auto p = static_cast<std::size_t>(std::lower_bound(m_times.begin(), m_times.end(), time) - m_times.begin());
+        for (; p < m_times.size() && m_times[p] == time; ++p) {
+            if (match(m_live[m_order[p]])) return true;
+        }
+        return false;
+    }
+    const MessageRecord& Live(std::uint32_t index) const { return m_live[index]; }
 
 private:
     bool SameAt(std::size_t position, std::int64_t time, std::string_view body) const

@@ -100,6 +100,18 @@ private:
     std::size_t m_size = 0;
 };
 
+// How many bytes of a table leaf cell's payload stay on its page (usable size U): all of it
+// up to U - 35 bytes; beyond, K = M + (P - M) mod (U - 4) with M = (U - 12) x 32 / 255 - 23,
+// or M when K exceeds U - 35. The rest continues on overflow pages.
+inline std::uint64_t LocalPayloadSize(std::uint64_t payloadSize, std::uint32_t usable)
+{
+    const std::uint64_t maxLocal = usable - 35;
+    if (payloadSize <= maxLocal) return payloadSize;
+    const std::uint64_t minLocal = (std::uint64_t{usable} - 12) * 32 / 255 - 23;
+    const std::uint64_t k = minLocal + (payloadSize - minLocal) % (usable - 4);
+    return k <= maxLocal ? k : minLocal;
+}
+
 constexpr std::uint8_t kLeafTablePage = 13;
 constexpr std::uint8_t kInteriorTablePage = 5;
 constexpr std::uint8_t kLeafIndexPage = 10;
