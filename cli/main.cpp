@@ -99,7 +99,8 @@ std::string UnreadableReason(const std::string& path)
 
 // Loads `path` into the store as the window's Open command does: the name decides the kind
 // where it can, else the tables. Nothing on disk changes. With `forRecovery`, the file that
-// the recovery will scan is read on a second thread while SQLite reads the live rows. Returns
+// the default recovery will scan is read on a second thread while SQLite reads the live rows
+// (the deep recovery reads its files itself: give false for it). Returns
 // an exit status, or -1 when loaded.
 int LoadForCommand(const std::string& path, bool forRecovery = false, EvidenceFacts* evidence = nullptr)
 {
@@ -213,7 +214,7 @@ int RecoverLoaded(const DatabaseOptions& options, RecoveryRunCounts& counts)
 
 int RunRecover(const DatabaseOptions& options)
 {
-    if (const int status = LoadForCommand(options.path, true); status >= 0) return status;
+    if (const int status = LoadForCommand(options.path, !options.deep); status >= 0) return status;
     RecoveryRunCounts counts;
     if (const int status = RecoverLoaded(options, counts); status >= 0) return status;
     const ScanReport& scan = g_store.currentReader->m_lastScan;
@@ -232,7 +233,7 @@ int RunExport(const DatabaseOptions& options)
     // A report states the files as they were before anything was read.
     EvidenceFacts evidence;
     const bool report = options.format != "txt";
-    if (const int status = LoadForCommand(options.path, options.recover, report ? &evidence : nullptr); status >= 0) {
+    if (const int status = LoadForCommand(options.path, options.recover && !options.deep, report ? &evidence : nullptr); status >= 0) {
         return status;
     }
     if (options.recover) {

@@ -239,15 +239,10 @@ void WriteConversationJson(JsonWriter& json, const std::string& databasePath, in
     json.EndObject();
 }
 
-std::string PlacesText(const MessageRecord& m)
+// "Found in …" and whether the text is cut short, for the text report.
+static std::string PlacesText(const MessageRecord& m)
 {
-    std::string text;
-    for (const FindPlace& place : m.places) {
-        text += text.empty() ? "Found in " : "; ";
-        text += JsonText(place.file);
-        if (place.page != 0) text += " page " + std::to_string(place.page);
-        text += " at byte " + std::to_string(place.offset) + " (" + PlaceText(place.where) + ")";
-    }
+    std::string text = m.places.empty() ? "" : "Found in " + PlacesList(m.places, false);
     if (m.truncated != 0) text += text.empty() ? "Truncated" : "; truncated: the rest of the text is gone";
     return text;
 }

@@ -23,8 +23,18 @@ struct Tally {
     std::int32_t recovered = 0;
 };
 
-// The conversation as text, and its counts.
-std::string ConversationText(const std::vector<ShownMessage>& shown, Tally& tally)
+Tally Count(const std::vector<ShownMessage>& shown)
+{
+    Tally tally;
+    for (const ShownMessage& message : shown) {
+        ++tally.messages;
+        if (message.recovered) ++tally.recovered;
+    }
+    return tally;
+}
+
+// The conversation as text.
+std::string ConversationText(const std::vector<ShownMessage>& shown)
 {
     std::string out;
     for (const ShownMessage& message : shown) {
@@ -33,8 +43,6 @@ std::string ConversationText(const std::vector<ShownMessage>& shown, Tally& tall
         out += '\n';
         out += message.message->body;
         out += "\n\n";
-        ++tally.messages;
-        if (message.recovered) ++tally.recovered;
     }
     return out;
 }
@@ -183,7 +191,8 @@ ExportResult ExportConversations(const ExportRequest& request)
     const std::string catchAll = store.conversations[0].address.empty() ? "Ungrouped" : store.conversations[0].address;
     // Every conversation's messages in one pass over the lists.
     const std::vector<std::vector<ShownMessage>> all = CollectAllConversations();
-    const ReportFacts facts = request.facts != nullptr ? *request.facts : ReportFacts{};
+    static const ReportFacts kNoFacts;
+    const ReportFacts& facts = request.facts != nullptr ? *request.facts : kNoFacts;
     const std::string extension = Extension(request.format);
     const std::string databaseName = fs::path(request.databasePath).filename().string();
     std::vector<NewFile> files;
@@ -192,11 +201,11 @@ ExportResult ExportConversations(const ExportRequest& request)
     for (const std::int32_t row : request.rows) {
         if (row < 0 || row >= store.conversationCount) continue;
         const std::vector<ShownMessage>& shown = all[static_cast<std::size_t>(row)];
-        Tally tally;
+        const Tally tally = Count(shown);
         const ContactRecord& entry = store.conversations[row];
         const std::string stem = ExportFileStem(entry.address, catchAll);
         if (request.format == ExportFormat::Text) {
-            const std::string text = ConversationText(shown, tally);
+            const std::string text = ConversationText(shown);
             if (request.mode == ExportMode::SingleFile) {
                 single += "== " + entry.address + " (" + std::to_string(tally.messages) + " messages, " +
                           std::to_string(tally.recovered) + " recovered)\n\n" + text;
@@ -204,10 +213,6 @@ ExportResult ExportConversations(const ExportRequest& request)
                 files.push_back({stem, extension, text});
             }
         } else {
-            for (const ShownMessage& message : shown) {
-                ++tally.messages;
-                if (message.recovered) ++tally.recovered;
-            }
             const ReportConversation conversation{row, &entry, &shown, tally.messages, tally.recovered};
             if (request.mode == ExportMode::SingleFile) {
                 chosen.push_back(conversation);

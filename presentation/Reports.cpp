@@ -5,6 +5,7 @@
 
 #include "presentation/CliReport.h"
 #include "presentation/JsonWriter.h"
+#include "presentation/Texts.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 
@@ -35,17 +36,7 @@ std::string Html(std::string_view text)
     return out;
 }
 
-std::string PlacesSentence(const MessageRecord& m)
-{
-    std::string text;
-    for (const FindPlace& place : m.places) {
-        text += text.empty() ? "" : "; ";
-        text += std::filesystem::path(place.file).filename().string();
-        if (place.page != 0) text += " page " + std::to_string(place.page);
-        text += " at byte " + std::to_string(place.offset) + " (" + PlaceText(place.where) + ")";
-    }
-    return text;
-}
+std::string PlacesSentence(const MessageRecord& m) { return PlacesList(m.places, true); }
 
 const char* const kStyle = R"(
 :root { color-scheme: light; }

@@ -5,8 +5,21 @@
 
 #include "store/MessageRecords.h"
 #include "store/Sms.h"
+#include "store/TimeText.h"
 
 std::string English(const char* text) { return text; }
+
+std::string PlacesList(const std::vector<FindPlace>& places, bool namesOnly)
+{
+    std::string text;
+    for (const FindPlace& place : places) {
+        text += text.empty() ? "" : "; ";
+        text += Utf8ToAnsiString(namesOnly ? std::filesystem::path(place.file).filename().string() : place.file);
+        if (place.page != 0) text += " page " + std::to_string(place.page);
+        text += " at byte " + std::to_string(place.offset) + " (" + PlaceText(place.where) + ")";
+    }
+    return text;
+}
 
 std::string Fill(const std::string& pattern, std::initializer_list<std::string> values)
 {

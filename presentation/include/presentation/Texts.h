@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "store/OpenRules.h"
 
 struct ContactRecord;
+struct FindPlace;
 struct ScanReport;
 
 // Turns one of the program's English texts (a gettext message id) into the language shown.
@@ -39,6 +41,10 @@ std::string PageSizeSentence(const ScanReport& scan, const Translator& tr = Engl
 std::string ScanProblemSentences(const ScanReport& scan, const Translator& tr = English);
 // After a deep recovery: "The deep recovery read mmssms.db, mmssms.db-wal." (the files read).
 std::string DeepSourcesSentence(const ScanReport& scan, const Translator& tr = English);
+
+// Where a deep find was found: "mmssms.db page 2 at byte 6195 (freeblock); …", the files by
+// their whole paths or, with `namesOnly`, by their names.
+std::string PlacesList(const std::vector<FindPlace>& places, bool namesOnly);
 
 // "Totally N short messages are successfully recovered."
 std::string RecoveredCountSentence(std::int32_t recoveredCount, const Translator& tr = English);
