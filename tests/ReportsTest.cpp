@@ -6,12 +6,16 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
+#include <map>
 #include <memory>
 
 #include "StoreHelpers.h"
 #include "presentation/ExportWriter.h"
 #include "presentation/ReportFacts.h"
 #include "presentation/Reports.h"
+#include "fixtures/DeepCases.h"
+#include "readers/OpenDatabase.h"
+#include "recovery/RecoveryRun.h"
 
 namespace {
 
@@ -338,6 +342,72 @@ TEST_F(ReportsTest, ReportsNeverReplaceAFileAndLeaveNothingBehind)
     // Each conversation's report has only that conversation.
     const auto rows = CsvRecords(Read(csv.files[1]));
     EXPECT_EQ(rows.size(), 3u);
+}
+
+// After a deep recovery every format tells where each recovered message was found.
+class DeepReportTest : public FreshStore {};
+
+TEST_F(DeepReportTest, EveryFormatTellsWhereEachFindWas)
+{
+    const fixtures::DeepCase truth = fixtures::MakeDeepCase(fixtures::DeepCaseKind::AndroidRollback, m_dir / "case", 300, 5);
+    const EvidenceFacts evidence = TakeEvidenceFacts(truth.database.string(), kDeviceAndroid);
+    ASSERT_NE(OpenDatabaseFile(truth.database.string()).outcome, OpenOutcome::WrongFile);
+    RunDeepRecoverySteps(truth.database.string());
+    const std::int32_t recovered = g_store.currentReader->m_recoveredCount;
+    ASSERT_GT(recovered, 0);
+    const ReportFacts facts = CompleteReportFacts(evidence, "3.1-test");
+    EXPECT_EQ(facts.recovery, "deep");
+    EXPECT_TRUE(facts.unchanged);
+    const auto out = m_dir / "out";
+    std::filesystem::create_directory(out);
+    ExportRequest request{{}, ExportMode::SingleFile, out, truth.database.string()};
+    for (std::int32_t row = 0; row < g_store.conversationCount; ++row) request.rows.push_back(row);
+    request.facts = &facts;
+    std::map<ExportFormat, std::string> files;
+    for (const ExportFormat format : {ExportFormat::Html, ExportFormat::Csv, ExportFormat::Json}) {
+        request.format = format;
+        const ExportResult result = ExportConversations(request);
+        ASSERT_EQ(result.error, "");
+        EXPECT_EQ(result.recovered, recovered);
+        files[format] = Read(result.files.at(0));
+    }
+
+    // HTML: each recovered message carries its places, each a page and a byte of mmssms.db.
+    const std::string& page = files[ExportFormat::Html];
+    EXPECT_TRUE(ParseHtml(page).errors.empty());
+    std::size_t places = 0;
+    for (std::size_t at = 0; (at = page.find("<div class=\"places\">Found in mmssms.db page ", at)) != std::string::npos; ++at) {
+        ++places;
+    }
+    EXPECT_EQ(places, static_cast<std::size_t>(recovered));
+
+    // CSV: the places column is filled for recovered rows only.
+    for (const auto& row : CsvRecords(files[ExportFormat::Csv])) {
+        if (row[6] == "yes") EXPECT_TRUE(row[7].starts_with("mmssms.db page ")) << row[7];
+        if (row[6] == "no") EXPECT_EQ(row[7], "");
+    }
+
+    // JSON: places as `recover --deep --json` writes them, each inside the file.
+    const auto size = static_cast<std::int64_t>(std::filesystem::file_size(truth.database));
+    std::int32_t seen = 0;
+    const json document = json::parse(files[ExportFormat::Json]);
+    for (const json& c : document["conversations"]) {
+        for (const json& m : c["messages"]) {
+            if (!m["recovered"].get<bool>()) {
+                EXPECT_FALSE(m.contains("places"));
+                continue;
+            }
+            ++seen;
+            ASSERT_FALSE(m["places"].empty());
+            for (const json& place : m["places"]) {
+                EXPECT_EQ(place["file"], truth.database.string());
+                EXPECT_LT(place["offset"].get<std::int64_t>(), size);
+                EXPECT_FALSE(place["where"].get<std::string>().empty());
+            }
+            EXPECT_TRUE(m.contains("row_id") && m.contains("truncated"));
+        }
+    }
+    EXPECT_EQ(seen, recovered);
 }
 
 TEST(ReportTexts, EscapingOfSingleFields)
