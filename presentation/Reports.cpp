@@ -9,11 +9,9 @@
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 
-namespace {
-
 // Every text from the database passes through here: valid UTF-8, markup characters escaped,
 // and control characters (which HTML does not allow) shown as replacement characters.
-std::string Html(std::string_view text)
+std::string HtmlEscape(std::string_view text)
 {
     const std::string checked = Utf8ToAnsiString(text);
     std::string out;
@@ -36,7 +34,7 @@ std::string Html(std::string_view text)
     return out;
 }
 
-std::string PlacesSentence(const MessageRecord& m) { return PlacesList(m.places, true); }
+namespace {
 
 const char* const kStyle = R"(
 :root { color-scheme: light; }
@@ -70,49 +68,52 @@ h2 small { font-weight: normal; color: #555; }
 
 void FactsHtml(std::string& out, const ReportFacts& facts, const std::string& title)
 {
-    out += "<header class=\"facts\">\n<h1>" + Html(title) + "</h1>\n<dl>\n";
+    out += "<header class=\"facts\">\n<h1>" + HtmlEscape(title) + "</h1>\n<dl>\n";
     auto fact = [&](const std::string& name, const std::string& value) {
-        out += "<dt>" + Html(name) + "</dt><dd>" + value + "</dd>\n";
+        out += "<dt>" + HtmlEscape(name) + "</dt><dd>" + value + "</dd>\n";
     };
-    fact("Written by", Html(facts.program + " " + facts.version) + " at " + Html(facts.writtenAt));
-    fact("Database", Html(facts.atOpen.databasePath) + " (" + Html(facts.atOpen.kind) + ")");
+    fact("Written by", HtmlEscape(facts.program + " " + facts.version) + " at " + HtmlEscape(facts.writtenAt));
+    fact("Database", HtmlEscape(facts.atOpen.databasePath) + " (" + HtmlEscape(facts.atOpen.kind) + ")");
     for (const FileFacts& file : facts.atReport.files) {
-        fact("File " + std::filesystem::path(file.path).filename().string(), Html(FileFactsLine(file, FileUnchanged(facts, file))));
+        fact("File " + std::filesystem::path(file.path).filename().string(), HtmlEscape(FileFactsLine(file, FileUnchanged(facts, file))));
     }
-    if (!facts.unchanged) fact("Evidence", "<span class=\"warning\">" + Html(facts.warning) + "</span>");
-    else fact("Evidence", "unchanged since it was opened at " + Html(facts.atOpen.takenAt));
-    fact("Times shown in", Html(facts.timeZone));
+    if (!facts.unchanged) fact("Evidence", "<span class=\"warning\">" + HtmlEscape(facts.warning) + "</span>");
+    else fact("Evidence", "unchanged since it was opened at " + HtmlEscape(facts.atOpen.takenAt));
+    fact("Times shown in", HtmlEscape(facts.timeZone));
     fact("Recovery", facts.recovery == "none" ? std::string("none")
-                                                : Html(facts.recovery) + ", " + std::to_string(facts.recoveredCount) +
+                                                : HtmlEscape(facts.recovery) + ", " + std::to_string(facts.recoveredCount) +
                                                       " messages recovered");
     out += "</dl>\n</header>\n";
 }
 
 void ConversationHtml(std::string& out, const ReportConversation& c)
 {
-    out += "<section>\n<h2>" + Html(c.entry->address) + " <small>(" + std::to_string(c.messages) + " messages, " +
+    out += "<section>\n<h2>" + HtmlEscape(c.entry->address) + " <small>(" + std::to_string(c.messages) + " messages, " +
            std::to_string(c.recovered) + " recovered)</small></h2>\n<div class=\"thread\">\n";
     for (const ShownMessage& shown : *c.shown) {
         const MessageRecord& m = *shown.message;
         out += "<div class=\"message ";
         out += m.fromMe != 0 ? "sent" : "received";
         if (shown.recovered) out += " recovered";
-        out += "\">\n<div class=\"meta\">" + Html(shown.name) + " · " + Html(FormatMessageTimeWithOffset(m.time));
+        out += "\">\n<div class=\"meta\">" + HtmlEscape(shown.name) + " · " + HtmlEscape(FormatMessageTimeWithOffset(m.time));
         if (shown.recovered) out += "<span class=\"tag\">recovered</span>";
         if (m.truncated != 0) out += "<span class=\"tag\">truncated</span>";
-        out += "</div>\n<div class=\"text\">" + Html(m.body) + "</div>\n";
-        if (shown.recovered && !m.places.empty()) out += "<div class=\"places\">Found in " + Html(PlacesSentence(m)) + "</div>\n";
+        out += "</div>\n<div class=\"text\">" + HtmlEscape(m.body) + "</div>\n";
+        if (shown.recovered && !m.places.empty()) out += "<div class=\"places\">Found in " + HtmlEscape(PlacesList(m.places, true)) + "</div>\n";
         out += "</div>\n";
     }
     out += "</div>\n</section>\n";
 }
 
+
+}  // namespace
+
 // A CSV field: quoted, quotes doubled; a text a spreadsheet would run as a formula (it begins
 // with = + - or @) gets a single quote before it.
-std::string Csv(std::string_view text, bool guard)
+std::string CsvField(std::string_view text, bool guardFormula)
 {
     std::string checked = Utf8ToAnsiString(text);
-    if (guard && !checked.empty() && (checked[0] == '=' || checked[0] == '+' || checked[0] == '-' || checked[0] == '@')) {
+    if (guardFormula && !checked.empty() && (checked[0] == '=' || checked[0] == '+' || checked[0] == '-' || checked[0] == '@')) {
         checked.insert(0, "'");
     }
     std::string out = "\"";
@@ -123,18 +124,12 @@ std::string Csv(std::string_view text, bool guard)
     return out + "\"";
 }
 
-}  // namespace
-
-std::string HtmlEscape(std::string_view text) { return Html(text); }
-
-std::string CsvField(std::string_view text, bool guardFormula) { return Csv(text, guardFormula); }
-
 std::string HtmlReport(const ReportFacts& facts, const std::vector<ReportConversation>& conversations,
                        const std::string& title)
 {
     std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                      "<title>" + Html(title) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n";
+                      "<title>" + HtmlEscape(title) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n";
     FactsHtml(out, facts, title);
     for (const ReportConversation& c : conversations) ConversationHtml(out, c);
     out += "</body>\n</html>\n";
@@ -159,9 +154,9 @@ std::string CsvReport(const ReportFacts& facts, const std::vector<ReportConversa
     for (const ReportConversation& c : conversations) {
         for (const ShownMessage& shown : *c.shown) {
             const MessageRecord& m = *shown.message;
-            out += std::to_string(c.row) + "," + Csv(c.entry->address, true) + "," + (m.fromMe != 0 ? "sent" : "received") +
-                   "," + Csv(FormatIsoTime(m.time), false) + "," + std::to_string(m.time) + "," + Csv(m.body, true) + "," +
-                   (shown.recovered ? "yes" : "no") + "," + Csv(PlacesSentence(m), false) + "," +
+            out += std::to_string(c.row) + "," + CsvField(c.entry->address, true) + "," + (m.fromMe != 0 ? "sent" : "received") +
+                   "," + CsvField(FormatIsoTime(m.time), false) + "," + std::to_string(m.time) + "," + CsvField(m.body, true) + "," +
+                   (shown.recovered ? "yes" : "no") + "," + CsvField(PlacesList(m.places, true), false) + "," +
                    (m.rowId != 0 ? std::to_string(m.rowId) : std::string()) + "\r\n";
         }
     }
