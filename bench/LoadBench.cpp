@@ -65,7 +65,7 @@ void BM_SqliteReadOnlyFloor(benchmark::State& state)
     for (auto _ : state) {
         rows = 0;
         sqlite3* db = nullptr;
-        OpenDatabaseForReading(path, LogUse::MainFileOnly, &db);
+        OpenMainFileForReading(path, &db);
         // The reader's own statement, its rows only counted.
         sqlite3_exec(db,
                      "SELECT address, date, type, body, (select count(1) from sms) as c, thread_id, _id "

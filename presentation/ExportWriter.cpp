@@ -12,6 +12,7 @@
 
 #include "presentation/ConversationView.h"
 #include "presentation/Reports.h"
+#include "store/FileDescriptor.h"
 #include "store/MessageStore.h"
 
 namespace {
@@ -57,15 +58,6 @@ std::string LocalStamp()
     return text;
 }
 
-// Closes a descriptor however the scope is left.
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor()
-    {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 // The mode new files get: what the user's umask leaves of read and write for all.
 mode_t NewFileMode()
 {
@@ -104,24 +96,24 @@ std::vector<fs::path> WriteNewFiles(const fs::path& folder, const std::vector<Ne
     const mode_t mode = NewFileMode();
     for (const NewFile& file : files) {
         std::string temporary = (folder / ("." + file.stem + ".kestrow-XXXXXX")).string();
-        Descriptor out{::mkstemp(temporary.data())};
-        if (out.fd < 0) return fail(Reason("cannot write in the folder " + folder.string(), errno));
+        const FileDescriptor out(::mkstemp(temporary.data()));
+        if (out.Get() < 0) return fail(Reason("cannot write in the folder " + folder.string(), errno));
         temporaries.push_back(temporary);
-        ::fchmod(out.fd, mode);
+        ::fchmod(out.Get(), mode);
         std::size_t done = 0;
         while (done < file.content.size()) {
-            const ssize_t n = ::write(out.fd, file.content.data() + done, file.content.size() - done);
+            const ssize_t n = ::write(out.Get(), file.content.data() + done, file.content.size() - done);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return fail(Reason("cannot write in the folder " + folder.string(), errno));
             done += static_cast<std::size_t>(n);
         }
     }
     // One flush of the file system for all of them (syncfs), rather than one per file.
-    Descriptor directory{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (directory.fd < 0 || ::syncfs(directory.fd) != 0) {
+    const FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory.Get() < 0 || ::syncfs(directory.Get()) != 0) {
         for (const std::string& temporary : temporaries) {
-            Descriptor in{::open(temporary.c_str(), O_RDONLY | O_CLOEXEC)};
-            if (in.fd < 0 || ::fsync(in.fd) != 0) return fail(Reason("cannot write in the folder " + folder.string(), errno));
+            const FileDescriptor in(::open(temporary.c_str(), O_RDONLY | O_CLOEXEC));
+            if (in.Get() < 0 || ::fsync(in.Get()) != 0) return fail(Reason("cannot write in the folder " + folder.string(), errno));
         }
     }
     // Never replace a file: each takes the first free name.
@@ -144,7 +136,7 @@ std::vector<fs::path> WriteNewFiles(const fs::path& folder, const std::vector<Ne
             if (errno != EEXIST) return fail(Reason("cannot write " + target.string(), errno));
         }
     }
-    if (directory.fd >= 0) ::fsync(directory.fd);
+    if (directory.Get() >= 0) ::fsync(directory.Get());
     return written;
 }
 

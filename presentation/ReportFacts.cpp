@@ -11,18 +11,11 @@
 #include <memory>
 #include <vector>
 
+#include "store/FileDescriptor.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 
 namespace {
-
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor()
-    {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 std::string Hex(const unsigned char* bytes, unsigned length)
 {
@@ -41,13 +34,13 @@ std::string Now() { return FormatIsoUnixTime(static_cast<std::int64_t>(std::time
 
 std::string Sha256OfFile(const std::string& path)
 {
-    Descriptor in{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (in.fd < 0) return "";
+    const FileDescriptor in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.Get() < 0) return "";
     const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return "";
     std::vector<unsigned char> buffer(1 << 20);
     for (;;) {
-        const ssize_t got = ::read(in.fd, buffer.data(), buffer.size());
+        const ssize_t got = ::read(in.Get(), buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return "";
         if (got == 0) break;

@@ -49,22 +49,26 @@ constexpr const char* kSmsColumns = "SELECT address, date, type, body, thread_id
 constexpr const char* kSmsColumnsWithoutIds = "SELECT address, date, type, body FROM sms";
 constexpr std::int64_t kParallelRows = 20'000;  // fewer rows are read faster on one thread
 
-// Reads the rows the statement gives into the batch.
-void ReadSmsRows(sqlite3* db, const std::string& sql, SmsBatch& batch)
+// Reads the rows the statement gives into the batch (as many as it gives before an error)
+// and returns the statement's last result.
+int ReadSmsRows(sqlite3* db, const std::string& sql, SmsBatch& batch)
 {
     Statement rows(db, sql.c_str());
-    while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) CAndroidSms::OnSmsRow(rows.handle, batch);
+    if (!rows.Ok()) return sqlite3_errcode(db);
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(rows.handle)) == SQLITE_ROW) CAndroidSms::OnSmsRow(rows.handle, batch);
+    return rc;
 }
 
 // Reads the sms rows in table order: two halves of the row ids at once on two connections
-// when the file is read as it stands (immutable, no lock), else on the load's connection.
-SmsBatch ReadAllSms(sqlite3* db, const std::string& path, bool parallel)
+// when the reading can open a second one on the same state, else on the load's connection.
+SmsBatch ReadAllSms(sqlite3* db, DatabaseReading& reading)
 {
     SmsBatch batch;
     Statement probe(db, kSmsColumns);
     if (!probe.Ok()) {
         // A table without these columns still gives its messages, without the thread rule.
-        ReadSmsRows(db, kSmsColumnsWithoutIds, batch);
+        reading.NoteReadResult(ReadSmsRows(db, kSmsColumnsWithoutIds, batch));
         return batch;
     }
     std::int64_t low = 0, high = 0, count = 0;
@@ -77,22 +81,25 @@ SmsBatch ReadAllSms(sqlite3* db, const std::string& path, bool parallel)
         }
     }
     batch.messages.reserve(static_cast<std::size_t>(count));
-    if (!parallel || count < kParallelRows || high <= low) {
-        ReadSmsRows(db, kSmsColumns, batch);
+    if (!reading.CanOpenAnother() || count < kParallelRows || high <= low) {
+        reading.NoteReadResult(ReadSmsRows(db, kSmsColumns, batch));
         return batch;
     }
     const std::int64_t middle = low + (high - low) / 2;
     SmsBatch upper;
+    int upperResult = SQLITE_DONE;
     std::thread second([&] {
         sqlite3* other = nullptr;
-        if (OpenDatabaseForReading(path, LogUse::MainFileOnly, &other) == SQLITE_OK) {
-            ReadSmsRows(other, std::string(kSmsColumns) + " WHERE _id > " + std::to_string(middle) + " ORDER BY _id;",
-                        upper);
+        if (reading.OpenAnother(&other) == SQLITE_OK) {
+            upperResult = ReadSmsRows(
+                other, std::string(kSmsColumns) + " WHERE _id > " + std::to_string(middle) + " ORDER BY _id;", upper);
         }
         sqlite3_close(other);
     });
-    ReadSmsRows(db, std::string(kSmsColumns) + " WHERE _id <= " + std::to_string(middle) + " ORDER BY _id;", batch);
+    reading.NoteReadResult(
+        ReadSmsRows(db, std::string(kSmsColumns) + " WHERE _id <= " + std::to_string(middle) + " ORDER BY _id;", batch));
     second.join();
+    reading.NoteReadResult(upperResult);
     batch.messages.insert(batch.messages.end(), std::make_move_iterator(upper.messages.begin()),
                           std::make_move_iterator(upper.messages.end()));
     batch.dates.Append(upper.dates);
@@ -101,9 +108,9 @@ SmsBatch ReadAllSms(sqlite3* db, const std::string& path, bool parallel)
 }
 
 // Reads the sms rows, then puts them (and their thread ids) in date order in the store.
-void ReadMessages(sqlite3* db, const std::string& path, bool parallel, AndroidLoad& load)
+void ReadMessages(sqlite3* db, DatabaseReading& reading, AndroidLoad& load)
 {
-    SmsBatch batch = ReadAllSms(db, path, parallel);
+    SmsBatch batch = ReadAllSms(db, reading);
     MessageStore& store = g_store;
     const std::vector<std::size_t> order = AscendingOrder(batch.dates, nullptr);
     ApplyOrder(batch.messages, order);
@@ -131,7 +138,7 @@ std::int32_t CAndroidSms::LoadDatabase(std::string path)
 
     AndroidLoad load;
     {
-        const DatabaseReading reading(path, m_db);
+        DatabaseReading reading(path, m_db);
         if (reading.Opened()) {
             store.columnCount = 0;
             sqlite3_exec(m_db, "PRAGMA table_info(sms)", OnColumnRow, nullptr, nullptr);
@@ -141,9 +148,10 @@ std::int32_t CAndroidSms::LoadDatabase(std::string path)
                 // A table without _id still gives its partners; only the thread rule needs the ids.
                 sqlite3_exec(m_db, "SELECT address FROM canonical_addresses;", OnAddressRow, &load, nullptr);
             }
-            ReadMessages(m_db, path, reading.How() == OpenedAs::MainFileOnly, load);
+            ReadMessages(m_db, reading, load);
             sqlite3_exec(m_db, "SELECT _id, recipient_ids FROM threads;", OnThreadRow, &load, nullptr);
         }
+        m_loadWarnings = reading.Warnings();
     }
     std::vector<std::int32_t> fallback;
     if (!load.entryOfThread.empty()) {

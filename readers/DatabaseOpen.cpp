@@ -3,13 +3,23 @@
 
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <utility>
+
+#include "recovery/FileImage.h"
+#include "recovery/SqliteFiles.h"
+#include "store/FileDescriptor.h"
 
 namespace {
 
@@ -35,21 +45,17 @@ bool HeaderSaysLogMode(const std::string& path)
     return header[18] == 2 && header[19] == 2;
 }
 
-bool Writable(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
-
-// Reading through the log in place needs a read-write handle (a read-only one would create a
-// "-shm" file); it is used only when the user may write both files anyway.
-bool CanReadThroughLog(const std::string& path)
-{
-    return HasCommittedLog(path) && Writable(path) && Writable(path + "-wal");
-}
-
+// A main file read alone; a file cut short is read as far as it goes (SQLite otherwise
+// refuses a file shorter than its header's page count), and a damaged schema does not stop it.
 int OpenImmutable(const std::string& path, sqlite3** db)
 {
-    return sqlite3_open_v2(SqliteFileUri(path, "immutable=1").c_str(), db,
-                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int rc = sqlite3_open_v2(SqliteFileUri(path, "immutable=1").c_str(), db,
+                                   SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) return rc;
+    return sqlite3_exec(*db, "PRAGMA writable_schema=ON; PRAGMA query_only=1;", nullptr, nullptr, nullptr);
 }
 
+// A private copy of database and log: read through the log with the log index in memory.
 int OpenThroughLog(const std::string& path, sqlite3** db)
 {
     // One thread uses the connection: no mutex needed.
@@ -66,6 +72,53 @@ int OpenThroughLog(const std::string& path, sqlite3** db)
     if (rc != SQLITE_OK) return rc;
     // Read once now, so that a log SQLite cannot use shows here rather than as missing rows.
     return sqlite3_exec(*db, "SELECT count(*) FROM sqlite_schema;", nullptr, nullptr, nullptr);
+}
+
+std::uint64_t QuarterOfMemory()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long size = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || size <= 0) return std::uint64_t{1} << 30;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size) / 4;
+}
+
+// The database at `path` with its log's committed pages, in memory. Returns false with
+// `problem` set when the log cannot be applied so; `tooLarge` when only the memory limit
+// stands in the way; true with an empty `image` when the log commits nothing (the main file
+// alone is then the database as it stands).
+bool BuildLogImage(const std::string& path, std::uint64_t limit, std::unique_ptr<std::uint8_t[]>& image,
+                   std::size_t& size, std::string& problem, bool& tooLarge)
+{
+    const FileImage log(path + "-wal");
+    if (!log.Loaded()) {
+        problem = log.Error();
+        return false;
+    }
+    const ByteView logBytes(log.Data(), log.Size());
+    const CommittedLog committed = ReadCommittedLog(logBytes);
+    if (committed.databasePages == 0) return true;
+    const std::uint64_t imageSize = std::uint64_t{committed.databasePages} * committed.pageSize;
+    if (imageSize + log.Size() > limit || imageSize > SIZE_MAX / 2) {
+        tooLarge = true;
+        problem = "it needs " + std::to_string(imageSize >> 20) + " MiB of memory";
+        return false;
+    }
+    const FileDescriptor main = FileDescriptor::OpenForReading(path);
+    struct stat info {};
+    if (!main.Valid() || ::fstat(main.Get(), &info) != 0) {
+        problem = std::strerror(errno);
+        return false;
+    }
+    size = static_cast<std::size_t>(imageSize);
+    image = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    const std::size_t fromMain = std::min<std::size_t>(size, static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)));
+    if (!ReadFully(main.Get(), image.get(), fromMain, 0, problem)) {
+        image.reset();
+        return false;
+    }
+    std::memset(image.get() + fromMain, 0, size - fromMain);
+    LayCommittedPages({image.get(), size}, logBytes, committed);
+    return true;
 }
 
 }  // namespace
@@ -99,22 +152,27 @@ bool HasCommittedLog(const std::string& path)
     return NonEmptyFile(path + "-wal") && !NonEmptyFile(path + "-journal") && HeaderSaysLogMode(path);
 }
 
-int OpenDatabaseForReading(const std::string& path, LogUse use, sqlite3** db, OpenedAs* how)
+int OpenMainFileForReading(const std::string& path, sqlite3** db)
 {
     *db = nullptr;
-    if (use == LogUse::IncludeCommittedLog && CanReadThroughLog(path)) {
-        const int rc = OpenThroughLog(path, db);
-        if (rc == SQLITE_OK) {
-            if (how != nullptr) *how = OpenedAs::LogInPlace;
-            return rc;
-        }
-        // The log could not be used; the main file alone is still worth reading.
-        sqlite3_close(*db);
-        *db = nullptr;
+    return OpenImmutable(path, db);
+}
+
+std::optional<PagesPresent> MissingPages(const std::string& path)
+{
+    const FileDescriptor file = FileDescriptor::OpenForReading(path);
+    std::uint8_t header[100];
+    std::string ignored;
+    struct stat info {};
+    if (!file.Valid() || ::fstat(file.Get(), &info) != 0 || !ReadFully(file.Get(), header, sizeof header, 0, ignored)) {
+        return std::nullopt;
     }
-    const int rc = OpenImmutable(path, db);
-    if (how != nullptr) *how = rc == SQLITE_OK ? OpenedAs::MainFileOnly : OpenedAs::Failed;
-    return rc;
+    const auto database = ReadDatabaseHeader(ByteView(header, sizeof header));
+    // The page count is trusted only while its "valid for" number matches the change counter.
+    if (!database || std::memcmp(header + 24, header + 92, 4) != 0) return std::nullopt;
+    const std::uint64_t present = static_cast<std::uint64_t>(info.st_size) / database->pageSize;
+    if (present >= database->pageCount) return std::nullopt;
+    return PagesPresent{present, database->pageCount};
 }
 
 namespace {
@@ -128,31 +186,106 @@ fs::path MakePrivateFolder()
     return pattern;
 }
 
+// Copies database and log into `folder`, writable by their owner whatever the originals'
+// modes (a read-only copy would keep SQLite from using the log). Returns the copy's path, or
+// an empty one with `problem` set.
+std::string CopyWithLog(const std::string& path, const fs::path& folder, std::string& problem)
+{
+    const fs::path copy = folder / "database";
+    std::error_code error;
+    for (const auto& [from, to] : {std::pair{path, copy.string()}, std::pair{path + "-wal", copy.string() + "-wal"}}) {
+        fs::copy_file(from, to, error);
+        if (!error) fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, error);
+        if (error) {
+            problem = error.message();
+            return "";
+        }
+    }
+    return copy.string();
+}
+
 }  // namespace
 
-DatabaseReading::DatabaseReading(const std::string& path, sqlite3*& db, LogPolicy policy) : m_db(db)
+DatabaseReading::DatabaseReading(const std::string& path, sqlite3*& db, LogPolicy policy, std::uint64_t memoryLimit)
+    : m_path(path), m_db(db)
 {
     m_db = nullptr;
-    if (HasCommittedLog(path) && (policy == LogPolicy::AlwaysPrivateCopy || !CanReadThroughLog(path))) {
-        // The log is only applied by a connection that may create a "-shm" file: read a copy.
-        m_privateFolder = MakePrivateFolder();
-        if (!m_privateFolder.empty()) {
-            const fs::path copy = m_privateFolder / "database";
-            std::error_code error;
-            fs::copy_file(path, copy, error);
-            if (!error) fs::copy_file(path + "-wal", copy.string() + "-wal", error);
-            if (!error) {
-                m_result = OpenThroughLog(copy.string(), &m_db);
+    if (HasCommittedLog(path)) {
+        bool tooLarge = false;
+        const std::uint64_t limit = policy == LogPolicy::AlwaysPrivateCopy ? 0 : memoryLimit != 0 ? memoryLimit : QuarterOfMemory();
+        const bool built = BuildLogImage(path, limit, m_image, m_imageSize, m_logProblem, tooLarge);
+        if (built && m_image) {
+            m_result = OpenImage(&m_db);
+            if (m_result == SQLITE_OK) {
+                m_how = OpenedAs::InMemory;
+                return;
+            }
+            m_logProblem = sqlite3_errstr(m_result);
+            sqlite3_close(m_db);
+            m_db = nullptr;
+            m_image.reset();
+        } else if (tooLarge) {
+            m_privateFolder = MakePrivateFolder();
+            const std::string copy = m_privateFolder.empty() ? "" : CopyWithLog(path, m_privateFolder, m_logProblem);
+            if (m_privateFolder.empty()) m_logProblem += "; no private folder could be made for a copy";
+            if (!copy.empty()) {
+                m_result = OpenThroughLog(copy, &m_db);
                 if (m_result == SQLITE_OK) {
+                    m_logProblem.clear();
                     m_how = OpenedAs::PrivateCopy;
                     return;
                 }
+                m_logProblem = sqlite3_errstr(m_result);
                 sqlite3_close(m_db);
                 m_db = nullptr;
             }
         }
     }
-    m_result = OpenDatabaseForReading(path, LogUse::IncludeCommittedLog, &m_db, &m_how);
+    m_result = OpenImmutable(path, &m_db);
+    m_how = m_result == SQLITE_OK ? OpenedAs::MainFileOnly : OpenedAs::Failed;
+}
+
+int DatabaseReading::OpenImage(sqlite3** db) const
+{
+    int rc = sqlite3_open_v2(":memory:", db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) return rc;
+    // SQLite reads the caller's bytes in place and never writes or frees them.
+    rc = sqlite3_deserialize(*db, "main", m_image.get(), static_cast<sqlite3_int64>(m_imageSize),
+                             static_cast<sqlite3_int64>(m_imageSize), SQLITE_DESERIALIZE_READONLY);
+    if (rc != SQLITE_OK) return rc;
+    rc = sqlite3_exec(*db, "PRAGMA writable_schema=ON; PRAGMA query_only=1;", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) return rc;
+    return sqlite3_exec(*db, "SELECT count(*) FROM sqlite_schema;", nullptr, nullptr, nullptr);
+}
+
+int DatabaseReading::OpenAnother(sqlite3** other) const
+{
+    *other = nullptr;
+    if (m_how == OpenedAs::InMemory) return OpenImage(other);
+    if (m_how == OpenedAs::MainFileOnly) return OpenImmutable(m_path, other);
+    return SQLITE_MISUSE;
+}
+
+void DatabaseReading::NoteReadResult(int resultCode)
+{
+    const int primary = resultCode & 0xFF;
+    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || primary == SQLITE_IOERR) m_damaged = true;
+}
+
+std::vector<std::string> DatabaseReading::Warnings() const
+{
+    std::vector<std::string> warnings;
+    if (!m_logProblem.empty()) {
+        warnings.push_back("the log '" + m_path + "-wal' could not be applied (" + m_logProblem +
+                           "): results show the main file only");
+    }
+    if (const auto pages = MissingPages(m_path)) {
+        warnings.push_back("'" + m_path + "' is damaged or truncated: " + std::to_string(pages->present) + " of " +
+                           std::to_string(pages->expected) + " pages present");
+    } else if (m_damaged) {
+        warnings.push_back("'" + m_path + "' is damaged: some of its rows could not be read");
+    }
+    return warnings;
 }
 
 DatabaseReading::~DatabaseReading()

@@ -103,25 +103,32 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
 
     std::vector<std::int32_t> fallback;
     {
-        const DatabaseReading reading(path, m_db);
+        DatabaseReading reading(path, m_db);
         if (reading.Opened()) {
             store.columnCount = 0;
             sqlite3_exec(m_db, "PRAGMA table_info(message)", OnColumnRow, nullptr, nullptr);
             sqlite3_exec(m_db, "SELECT ROWID, id FROM handle;", OnHandleRow, nullptr, nullptr);
+            // The row count sizes the list; a damaged table that cannot be counted gives 0 and
+            // the list grows with the rows that can still be read.
+            std::int64_t rows = 0;
+            {
+                Statement count(m_db, "SELECT count(1) FROM message;");
+                if (count.Ok() && sqlite3_step(count.handle) == SQLITE_ROW) rows = sqlite3_column_int64(count.handle, 0);
+            }
             const std::string query =
-                std::string("SELECT text, handle_id, date, is_from_me, (select count(1) from message) as c, ROWID") +
+                "SELECT text, handle_id, date, is_from_me, " + std::to_string(rows) + " as c, ROWID" +
                 (SchemaHasColumn("attributedbody") ? ", attributedBody" : "") + " FROM message;";
             store.iphoneNanosecondDates = 0;
             Statement messages(m_db, query.c_str());
             ColumnKeys stored;
-            while (messages.Ok() && sqlite3_step(messages.handle) == SQLITE_ROW) {
-                if (store.liveMessageCount < static_cast<std::int32_t>(store.liveMessages.size()) ||
-                    store.liveMessages.empty()) {
-                    stored.Add(messages.handle, 2);
-                }
+            int rc = messages.Ok() ? SQLITE_ROW : sqlite3_errcode(m_db);
+            while (messages.Ok() && (rc = sqlite3_step(messages.handle)) == SQLITE_ROW) {
+                const std::int32_t before = store.liveMessageCount;
                 OnMessageRow(messages.handle);
+                if (store.liveMessageCount > before) stored.Add(messages.handle, 2);
                 if (stored.Size() == 1) stored.Reserve(store.liveMessages.size());
             }
+            reading.NoteReadResult(rc);
             // Nanosecond and second dates sort together by the instant they stand for, then by
             // the stored value.
             stored.Resize(static_cast<std::size_t>(store.liveMessageCount));
@@ -131,6 +138,7 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
             ApplyOrder(store.liveMessages, AscendingOrder(instants, &stored));
             fallback = ChatFallback(m_db);
         }
+        m_loadWarnings = reading.Warnings();
     }
     // A table without live rows could be of either era: its deleted rows may hold either unit.
     if (store.liveMessageCount == 0) store.iphoneNanosecondDates = 1;
@@ -161,7 +169,9 @@ void CIphoneSms::OnMessageRow(sqlite3_stmt* row)
     if (store.liveMessages.empty()) {
         store.liveMessages.resize(static_cast<std::size_t>(std::max(0, ReadDecimal32(Text(row, 4)))));
     }
-    if (store.liveMessageCount >= static_cast<std::int32_t>(store.liveMessages.size())) return;
+    if (store.liveMessageCount >= static_cast<std::int32_t>(store.liveMessages.size())) {
+        store.liveMessages.emplace_back();  // more rows than counted (a table that could not be counted)
+    }
     MessageRecord& message = store.liveMessages[store.liveMessageCount];
     const char* text = Text(row, 0);
     message.body = Utf8ToAnsiString(text);

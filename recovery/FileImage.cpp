@@ -12,28 +12,17 @@
 #include <string>
 #include <utility>
 
-namespace {
-
-// Closes a descriptor however the reading ends.
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor()
-    {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
-}  // namespace
+#include "store/FileDescriptor.h"
 
 FileImage::FileImage(const std::string& path)
 {
-    Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0) {
+    const FileDescriptor file = FileDescriptor::OpenForReading(path);
+    if (!file.Valid()) {
         m_error = std::strerror(errno);
         return;
     }
     struct stat info {};
-    if (::fstat(file.fd, &info) != 0) {
+    if (::fstat(file.Get(), &info) != 0) {
         m_error = std::strerror(errno);
         return;
     }
@@ -56,22 +45,10 @@ FileImage::FileImage(const std::string& path)
     }
     // Read, never mapped: a mapping of a file that another program cuts short would end the
     // process with a bus error on the first byte past the new end.
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t got = ::pread(file.fd, m_writable + done, length - done, static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            m_error = std::strerror(errno);
-            Release();
-            return;
-        }
-        if (got == 0) {
-            m_error = "it became shorter while it was read (" + std::to_string(done) + " of " +
-                      std::to_string(length) + " bytes), so it was not scanned";
-            Release();
-            return;
-        }
-        done += static_cast<std::size_t>(got);
+    if (!ReadFully(file.Get(), m_writable, static_cast<std::size_t>(length), 0, m_error)) {
+        if (m_error.starts_with("it became shorter")) m_error += ", so it was not scanned";
+        Release();
+        return;
     }
     m_writable[length] = 0;
     m_data = m_writable;

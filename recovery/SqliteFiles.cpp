@@ -133,6 +133,85 @@ LogLayout ReadLog(ByteView log, std::uint32_t fallbackPageSize)
     return layout;
 }
 
+namespace {
+
+// SQLite's log checksum over `bytes` (a multiple of 8 long), continuing from `s`.
+void LogChecksum(ByteView bytes, bool bigEndian, std::uint32_t s[2])
+{
+    const std::uint8_t* p = bytes.Data();
+    auto word = [bigEndian](const std::uint8_t* w) {
+        return bigEndian ? (std::uint32_t{w[0]} << 24) | (std::uint32_t{w[1]} << 16) | (std::uint32_t{w[2]} << 8) | w[3]
+                         : (std::uint32_t{w[3]} << 24) | (std::uint32_t{w[2]} << 16) | (std::uint32_t{w[1]} << 8) | w[0];
+    };
+    for (std::size_t i = 0; i + 8 <= bytes.Size(); i += 8) {
+        s[0] += word(p + i) + s[1];
+        s[1] += word(p + i + 4) + s[0];
+    }
+}
+
+constexpr std::uint32_t kLogVersion = 3007000;
+
+}  // namespace
+
+CommittedLog ReadCommittedLog(ByteView log)
+{
+    CommittedLog result;
+    if (!log.Has(0, kLogHeaderSize) || (log.U32(0) & ~1u) != kLogMagic || log.U32(4) != kLogVersion) return result;
+    const std::uint32_t pageSize = log.U32(8);
+    if (!ValidPageSize(pageSize)) return result;
+    const bool bigEndian = (log.U32(0) & 1) != 0;
+    std::uint32_t sum[2] = {0, 0};
+    LogChecksum(log.Sub(0, 24), bigEndian, sum);
+    if (sum[0] != log.U32(24) || sum[1] != log.U32(28)) return result;
+    result.pageSize = pageSize;
+    const std::uint32_t salt1 = log.U32(16), salt2 = log.U32(20);
+    const std::uint64_t frameSize = kFrameHeaderSize + std::uint64_t{pageSize};
+    std::map<std::uint32_t, std::uint64_t> pending;  // pages of the frames since the last commit
+    std::map<std::uint32_t, std::uint64_t> committed;
+    std::uint32_t frames = 0;
+    for (std::uint64_t at = kLogHeaderSize; log.Has(at, frameSize); at += frameSize) {
+        const std::uint32_t page = log.U32(at);
+        if (page == 0 || log.U32(at + 8) != salt1 || log.U32(at + 12) != salt2) break;
+        LogChecksum(log.Sub(at, 8), bigEndian, sum);
+        LogChecksum(log.Sub(at + kFrameHeaderSize, pageSize), bigEndian, sum);
+        if (sum[0] != log.U32(at + 16) || sum[1] != log.U32(at + 20)) break;
+        ++frames;
+        pending[page] = at + kFrameHeaderSize;
+        if (const std::uint32_t size = log.U32(at + 4); size != 0) {
+            for (const auto& [number, offset] : pending) committed[number] = offset;
+            pending.clear();
+            result.databasePages = size;
+            result.validFrames = frames;
+        }
+    }
+    result.pages.assign(committed.begin(), committed.end());
+    return result;
+}
+
+void LayCommittedPages(std::span<std::uint8_t> image, ByteView log, const CommittedLog& committed)
+{
+    const std::uint64_t pageSize = committed.pageSize;
+    if (pageSize == 0) return;
+    for (const auto& [number, offset] : committed.pages) {
+        const std::uint64_t at = std::uint64_t{number - 1} * pageSize;
+        if (at + pageSize > image.size() || !log.Has(offset, pageSize)) continue;
+        std::memcpy(image.data() + at, log.Data() + offset, pageSize);
+    }
+    PrepareHeaderForMemory(image, committed.pageSize);
+}
+
+void PrepareHeaderForMemory(std::span<std::uint8_t> image, std::uint32_t pageSize)
+{
+    if (image.size() < kDatabaseHeaderSize || pageSize == 0) return;
+    image[18] = 1;
+    image[19] = 1;
+    const auto pages = static_cast<std::uint32_t>(image.size() / pageSize);
+    for (int b = 0; b < 4; ++b) {
+        image[28 + b] = static_cast<std::uint8_t>(pages >> (24 - 8 * b));
+        image[92 + b] = image[24 + b];  // "valid for" the current change counter
+    }
+}
+
 JournalLayout ReadJournal(ByteView journal, std::uint32_t databasePageSize, std::uint32_t maxPage)
 {
     JournalLayout layout;

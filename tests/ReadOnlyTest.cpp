@@ -2,10 +2,17 @@
 // no file beside it, whatever journal or log the copy came with.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 
 #include "StoreHelpers.h"
+#include "readers/DatabaseOpen.h"
 #include "readers/OpenDatabase.h"
 #include "recovery/RecoveryRun.h"
 
@@ -124,5 +131,156 @@ TEST_F(FreshStore, AHotJournalIsNeverRolledBack)
     Load(copy / "sms.db");
     EXPECT_TRUE(fixtures::SnapshotFolder(copy) == before);
 }
+
+namespace fs = std::filesystem;
+
+// Runs `work` in a child process, as the user nobody when the suite runs as root (as in CI),
+// and returns what it returned.
+std::string AsOrdinaryUser(const std::function<std::string()>& work)
+{
+    int channel[2];
+    if (::pipe(channel) != 0) return "pipe failed";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        std::string out = "could not drop to nobody";
+        if (::getuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0)) out = work();
+        for (std::size_t done = 0; done < out.size();) {
+            const ssize_t n = ::write(channel[1], out.data() + done, out.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        ::_exit(0);
+    }
+    ::close(channel[1]);
+    std::string result;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) result.append(buffer, static_cast<std::size_t>(n));
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return result;
+}
+
+// What a load and both recoveries of `path` give, as one text: live bodies, default finds,
+// deep finds, warnings.
+std::string LoadAndRecover(const fs::path& path)
+{
+    g_store.RestoreProgramStart();
+    std::string out;
+    auto bodies = [](const std::vector<MessageRecord>& list, std::size_t count) {
+        std::vector<std::string> texts;
+        for (std::size_t i = 0; i < count && i < list.size(); ++i) texts.push_back(list[i].body.substr(0, 12));
+        std::sort(texts.begin(), texts.end());
+        std::string joined;
+        for (const auto& t : texts) joined += t + ";";
+        return joined;
+    };
+    if (OpenDatabaseFile(path.string()).outcome == OpenOutcome::WrongFile) return "not opened";
+    out += "live " + bodies(g_store.liveMessages, static_cast<std::size_t>(g_store.liveMessageCount)) + "\n";
+    for (const std::string& warning : g_store.currentReader->m_loadWarnings) out += "warning " + warning + "\n";
+    RunRecoverySteps(path.string());
+    out += "default " + bodies(g_store.currentReader->m_recovered, g_store.currentReader->m_recovered.size()) + "\n";
+    RunDeepRecoverySteps(path.string());
+    out += "deep " + bodies(g_store.currentReader->m_recovered, g_store.currentReader->m_recovered.size()) + "\n";
+    return out;
+}
+
+// A database in log mode whose log holds deletions since the last checkpoint and the newest
+// messages, as a copy of a running phone has.
+void BuildWithLog(const fs::path& path, bool android)
+{
+    PhoneDb db = android ? PhoneDb::Android(path, {.writeAheadLog = true}) : PhoneDb::Iphone(path, {.writeAheadLog = true});
+    if (android) db.AddAndroidAddress("5550001"); else db.AddIphoneHandle(1, "5550001");
+    auto add = [&](int i) {
+        const std::string body = "message " + std::to_string(100 + i) + " " + std::string(200, 'x');
+        if (android) {
+            db.AddAndroidSms({.address = "5550001", .date = std::int64_t{1'439'532'000'000} + i * 1000, .body = body, .id = 1 + i});
+        } else {
+            db.AddIphoneMessage({.text = body, .handleId = 1, .date = std::int64_t{461'000'000} + i, .id = 1 + i});
+        }
+    };
+    for (int i = 0; i < 20; ++i) add(i);
+    db.Checkpoint();
+    db.Exec(android ? "DELETE FROM sms WHERE _id IN (3, 7, 12);" : "DELETE FROM message WHERE ROWID IN (3, 7, 12);");
+    for (int i = 20; i < 25; ++i) add(i);
+    db.CloseKeepingLog();
+}
+
+class ReadOnlyCopyTest : public FreshStore, public ::testing::WithParamInterface<bool> {
+protected:
+    // The same database twice: writable, and as a 0444 copy in a 0555 folder.
+    void SetUp() override
+    {
+        FreshStore::SetUp();
+        fs::permissions(m_dir.Path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+        const char* name = GetParam() ? "mmssms.db" : "sms.db";
+        fs::create_directories(m_dir / "writable");
+        fs::create_directories(m_dir / "locked");
+        m_writable = m_dir / "writable" / name;
+        m_locked = m_dir / "locked" / name;
+        BuildWithLog(m_writable, GetParam());
+        for (const std::string suffix : {"", "-wal"}) {
+            fs::copy_file(m_writable.string() + suffix, m_locked.string() + suffix);
+            fs::permissions(m_locked.string() + suffix, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        }
+        fs::permissions(m_dir / "locked", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                              fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    }
+    void TearDown() override
+    {
+        fs::permissions(m_dir / "locked", fs::perms::owner_all);
+        FreshStore::TearDown();
+    }
+    fs::path m_writable, m_locked;
+};
+
+// An ordinary user reading a write-protected copy sees what the owner of a writable one sees:
+// the log's newest messages, no message deleted since the checkpoint, the same finds.
+TEST_P(ReadOnlyCopyTest, AnOrdinaryUserSeesTheLogApplied)
+{
+    const std::string expected = LoadAndRecover(m_writable);
+    EXPECT_NE(expected.find("message 124"), std::string::npos) << expected;
+    EXPECT_EQ(expected.find("warning"), std::string::npos) << expected;
+    const std::string live = expected.substr(0, expected.find('\n'));
+    EXPECT_EQ(live.find("message 106"), std::string::npos) << "a message deleted in the log shows as live";
+    const auto before = fixtures::SnapshotFolder(m_dir / "locked");
+    EXPECT_EQ(AsOrdinaryUser([&] { return LoadAndRecover(m_locked); }), expected);
+    EXPECT_TRUE(fixtures::SnapshotFolder(m_dir / "locked") == before);
+}
+
+// Too large for memory: a private copy is read; where no copy can be made either, the main
+// file alone is read and a warning names the log.
+TEST_P(ReadOnlyCopyTest, WithoutMemoryAPrivateCopyThenAWarning)
+{
+    const std::string result = AsOrdinaryUser([&] {
+        std::string out;
+        auto rows = [](sqlite3* db) {
+            sqlite3_stmt* statement = nullptr;
+            sqlite3_prepare_v2(db, GetParam() ? "SELECT count(*) FROM sms" : "SELECT count(*) FROM message", -1,
+                               &statement, nullptr);
+            const int count = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
+            sqlite3_finalize(statement);
+            return std::to_string(count);
+        };
+        {
+            sqlite3* db = nullptr;
+            DatabaseReading reading(m_locked.string(), db, DatabaseReading::LogPolicy::InMemoryWhereItFits, 1);
+            out += (reading.How() == OpenedAs::PrivateCopy ? "copy " : "not a copy ") + rows(db) + "\n";
+        }
+        ::setenv("TMPDIR", "/nonexistent/kestrow", 1);
+        sqlite3* db = nullptr;
+        DatabaseReading reading(m_locked.string(), db, DatabaseReading::LogPolicy::InMemoryWhereItFits, 1);
+        out += (reading.How() == OpenedAs::MainFileOnly ? "main " : "not main ") + rows(db) + "\n";
+        for (const std::string& warning : reading.Warnings()) out += warning + "\n";
+        return out;
+    });
+    EXPECT_EQ(result.substr(0, result.find("-wal")),
+              "copy 22\nmain 20\nthe log '" + m_locked.string());
+    EXPECT_NE(result.find("results show the main file only"), std::string::npos) << result;
+}
+
+INSTANTIATE_TEST_SUITE_P(BothPhones, ReadOnlyCopyTest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Android" : "Iphone"); });
 
 }  // namespace

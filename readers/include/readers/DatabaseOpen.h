@@ -2,63 +2,86 @@
 // not its logs, and no file is created or deleted beside it.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 struct sqlite3;
-
-enum class LogUse {
-    MainFileOnly,         // read the main file alone, as if no log existed
-    IncludeCommittedLog,  // the database as it stands: rows committed to a "-wal" log count too
-};
 
 // How a database was opened.
 enum class OpenedAs {
     Failed,        // the file could not be opened at all
     MainFileOnly,  // immutable: no lock taken, no log or journal looked at, nothing created
-    LogInPlace,    // through its "-wal", with the log index in memory and writes refused
+    InMemory,      // an image in memory: the main file with its log's committed pages laid over it
     PrivateCopy,   // a copy of the file and its "-wal" in a private temporary folder
 };
 
-// Opens `path` like sqlite3_open (fills `*db` even on failure; the caller closes it in every
-// case) and returns SQLite's result code; never writes. The main file alone is opened as
-// immutable, so SQLite takes no lock, looks at no log or journal and creates nothing (a hot
-// journal is never rolled back). With IncludeCommittedLog and a "-wal" beside a database in
-// log mode that the user may write, a connection that holds the log index in memory
-// (exclusive locking), refuses writes (query_only) and skips the checkpoint on close reads
-// the committed rows and leaves both files as they were. `*how` (when given) says which.
-int OpenDatabaseForReading(const std::string& path, LogUse use, sqlite3** db, OpenedAs* how = nullptr);
+// Opens the main file at `path` alone, immutable: SQLite takes no lock, looks at no log or
+// journal and creates nothing (a hot journal is never rolled back). A file shorter than its
+// header says is read as far as it goes. Fills `*db` even on failure (the caller closes it in
+// every case) and returns SQLite's result code.
+int OpenMainFileForReading(const std::string& path, sqlite3** db);
 
 // The "file:" URI that names `path` for SQLite, with the given query ("immutable=1").
 std::string SqliteFileUri(const std::string& path, const std::string& query);
 
-// Whether the database at `path` has a log whose committed rows SQLite would apply: a
+// Whether the database at `path` has a log whose committed rows a phone would see: a
 // non-empty "-wal" beside a file whose header says log mode, and no non-empty "-journal".
 bool HasCommittedLog(const std::string& path);
 
+// Pages present against pages the header announces, for a file cut short; nothing when the
+// file is whole or its header does not say.
+struct PagesPresent {
+    std::uint64_t present = 0, expected = 0;
+};
+std::optional<PagesPresent> MissingPages(const std::string& path);
+
 // A connection to an evidence database for the length of one load, as the database stands
-// (its committed log applied). Where SQLite could only apply the log by creating a side file
-// beside the database (the user may not write the files), the database and its log are
-// copied into a private temporary folder first, and that copy is read; the folder is removed
-// when the reading ends. `db` is the caller's handle member: it holds the connection while
-// this object lives and is closed and cleared when it goes.
+// (its committed log applied). The log's committed frames are laid over the main file in an
+// image in memory, which SQLite reads through sqlite3_deserialize: nothing is written anywhere
+// and nothing needs a writable place. An image larger than the memory limit (a quarter of the
+// machine's memory unless given) is read from a private copy (0600 files in a 0700 folder,
+// removed when the reading ends) instead; where neither works the main file is read alone and
+// Warnings() says so. `db` is the caller's handle member: it holds the connection while this
+// object lives and is closed and cleared when it goes.
 class DatabaseReading {
 public:
     enum class LogPolicy {
-        InPlaceWhereWritable,  // through the log in place when the user may write both files
-        AlwaysPrivateCopy,     // copy whenever there is a log to apply (tests of the copy)
+        InMemoryWhereItFits,  // the image in memory, a private copy when it is too large
+        AlwaysPrivateCopy,    // copy whenever there is a log to apply (tests of the copy)
     };
-    DatabaseReading(const std::string& path, sqlite3*& db, LogPolicy policy = LogPolicy::InPlaceWhereWritable);
+    DatabaseReading(const std::string& path, sqlite3*& db, LogPolicy policy = LogPolicy::InMemoryWhereItFits,
+                    std::uint64_t memoryLimit = 0);
     ~DatabaseReading();
     DatabaseReading(const DatabaseReading&) = delete;
     DatabaseReading& operator=(const DatabaseReading&) = delete;
 
     bool Opened() const { return m_result == 0; }
     OpenedAs How() const { return m_how; }
+    // Whether OpenAnother can give a second connection to the same state.
+    bool CanOpenAnother() const { return m_how == OpenedAs::MainFileOnly || m_how == OpenedAs::InMemory; }
+    // A second, independent connection to the same state (for reading on another thread); the
+    // caller closes it. Returns SQLite's result code.
+    int OpenAnother(sqlite3** other) const;
+    // Records the end of a read: a result that says the file is damaged is reported.
+    void NoteReadResult(int resultCode);
+    // What the user must know about this reading: a log that could not be applied, a file that
+    // is damaged or truncated. Each a sentence naming the file.
+    std::vector<std::string> Warnings() const;
 
 private:
+    int OpenImage(sqlite3** db) const;
+
+    std::string m_path;
     sqlite3*& m_db;
     int m_result = 0;
     OpenedAs m_how = OpenedAs::Failed;
     std::filesystem::path m_privateFolder;  // empty unless a copy was read
+    std::unique_ptr<std::uint8_t[]> m_image;  // the in-memory image, when read so
+    std::size_t m_imageSize = 0;
+    std::string m_logProblem;  // why the log was not applied
+    bool m_damaged = false;
 };

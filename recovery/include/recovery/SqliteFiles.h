@@ -31,6 +31,13 @@
 //   number 4][database size after a commit, else 0 4][salt-1 4][salt-2 4][checksum 8]) and one
 //   page. Frames whose salts differ from the header's belong to an earlier log.
 //
+// A log frame is valid only while the checksums chain: the header's checksum (bytes 24-31)
+//   covers its first 24 bytes; each frame's (its bytes 16-23) continues from the previous one
+//   over the frame header's first 8 bytes and the page. Checksums sum 32-bit words, big-endian
+//   when the magic ends in 3, little-endian when it ends in 2: s0 += w[i] + s1; s1 += w[i+1] + s0.
+//   The first frame that breaks the chain (or carries other salts) ends the log; a reader sees
+//   the pages of the frames up to the last commit frame before that point.
+//
 // Rollback journal: a header ([magic D9 D5 05 F9 20 A1 63 D7 8][records 4][nonce 4][pages
 //   before 4][sector size 4][page size 4]) padded to the sector size, then records of [page
 //   number 4][the page as it was][checksum 4]. A persisted journal has its header zeroed.
@@ -38,6 +45,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -167,6 +176,32 @@ struct LogLayout {
 // for each page, the last frame of the log's current salts up to its last commit.
 // `fallbackPageSize` is used when the header is unreadable.
 LogLayout ReadLog(ByteView log, std::uint32_t fallbackPageSize);
+
+// What a write-ahead log commits, as SQLite itself would read it.
+struct CommittedLog {
+    std::uint32_t pageSize = 0;       // from the log's header; 0 when the header is unusable
+    std::uint32_t databasePages = 0;  // the database's size after the last valid commit; 0: none
+    std::uint32_t validFrames = 0;    // frames up to and with the last valid commit
+    // The newest committed version of each page: page number and the offset of its bytes in
+    // the log, in ascending page order.
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> pages;
+};
+
+// Reads the log's header and frames with their salts and chained checksums. A log whose header
+// is damaged, or that holds no valid commit, commits nothing (databasePages 0).
+CommittedLog ReadCommittedLog(ByteView log);
+
+// The bytes of the database as a reader sees it with `committed` applied: `image` (of
+// `committed.databasePages` x pageSize bytes, filled beforehand with the main file's bytes and
+// zeros past its end) gets each committed page laid over it. Then the header is made to suit
+// an image read from memory: read/write versions 1 (no log to look for) and the page count of
+// the image. Pages beyond the image are ignored.
+void LayCommittedPages(std::span<std::uint8_t> image, ByteView log, const CommittedLog& committed);
+
+// Makes page 1 of an in-memory image describe the image: legacy (non-log) file format, page
+// count and its "valid for" number set so that SQLite trusts the count. Does nothing to an
+// image shorter than a header.
+void PrepareHeaderForMemory(std::span<std::uint8_t> image, std::uint32_t pageSize);
 
 struct JournalLayout {
     std::uint32_t pageSize = 0;

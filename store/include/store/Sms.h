@@ -68,6 +68,9 @@ public:
     std::int32_t m_recoveredCount = 0;
     ScanReport m_lastScan;  // written by each RecoverDeleted pass
     RecoveryMode m_lastRecovery = RecoveryMode::None;  // set by the recovery run
+    // What the last load could not do, each a sentence naming the file: a log that could not
+    // be applied, a damaged or truncated file. Empty when the file was read whole.
+    std::vector<std::string> m_loadWarnings;
     // The bytes the counting pass read, kept for the filling pass when the file is unchanged
     // (the scans own this; the store never looks inside).
     std::shared_ptr<struct ScanCache> m_scanCache;
