@@ -112,8 +112,8 @@ void CKestrowDlg::OnOpenDatabase(wxCommandEvent&)
         m_strDatabasePath = *path;
         // The files as they are now, for the reports' proof that they did not change.
         m_evidence = TakeEvidenceFacts(*path, static_cast<DeviceKind>(g_store.currentReader->m_deviceKind));
-        if (opened.problem != OpenProblem::None) {
-            platform::AfxMessageBox(OpenProblemSentence(*path, opened.problem, platform::WindowTranslator()), "", this);
+        if (const std::string said = OpenNoticeText(opened.problem, *path, platform::WindowTranslator()); !said.empty()) {
+            platform::AfxMessageBox(said, "", this);
         }
         break;
     case OpenOutcome::AlternateRecovery: {

@@ -97,12 +97,18 @@ std::string UnreadableReason(const std::string& path)
     return "";
 }
 
+// What follows a load: reading the live rows only, or a recovery that carves the files.
+enum class After { Reading, DefaultRecovery, DeepRecovery };
+
 // Loads `path` into the store as the window's Open command does: the name decides the kind
-// where it can, else the tables. Nothing on disk changes. With `forRecovery`, the file that
-// the default recovery will scan is read on a second thread while SQLite reads the live rows
-// (the deep recovery reads its files itself: give false for it). Returns
-// an exit status, or -1 when loaded.
-int LoadForCommand(const std::string& path, bool forRecovery = false, EvidenceFacts* evidence = nullptr)
+// where it can, else the tables. Nothing on disk changes. Before a default recovery the file it
+// will scan is read on a second thread while SQLite reads the live rows. What the load could
+// not read is said on stderr. A file that is no SQLite database ends the command (status 1);
+// so does one from which nothing could be read, unless a recovery is to carve it. Returns an
+// exit status, or -1 when loaded; `nothingRead` (when given) tells whether the load read
+// nothing at all and had a reason to (a warning or a problem).
+int LoadForCommand(const std::string& path, After after = After::Reading, EvidenceFacts* evidence = nullptr,
+                   bool* nothingRead = nullptr)
 {
     if (const std::string reason = UnreadableReason(path); !reason.empty()) {
         Fail("cannot read '" + path + "': " + reason);
@@ -118,7 +124,7 @@ int LoadForCommand(const std::string& path, bool forRecovery = false, EvidenceFa
         return kExitUsage;
     }
     std::future<std::shared_ptr<ScanCache>> prefetch;
-    if (forRecovery) {
+    if (after == After::DefaultRecovery) {
         bool logMode = false;
         const std::string target = kind == DatabaseName::Android ? CAndroidSms::ScanTarget(path, logMode) : path;
         prefetch = std::async(std::launch::async, ReadScanImage, target);
@@ -127,10 +133,19 @@ int LoadForCommand(const std::string& path, bool forRecovery = false, EvidenceFa
     if (evidence != nullptr) *evidence = TakeEvidenceFacts(path, kind == DatabaseName::Iphone ? kDeviceIphone : kDeviceAndroid);
     ReplaceReaderAndLoad(CreateReader(kind), path);
     if (prefetch.valid()) g_store.currentReader->m_scanCache = prefetch.get();
+    const std::vector<LoadWarning>& warnings = g_store.currentReader->m_loadWarnings;
+    for (const LoadWarning& warning : warnings) Fail("warning: " + LoadWarningSentence(warning));
+    if (nothingRead != nullptr) *nothingRead = false;
     if (g_store.liveMessageCount == 0 && g_store.conversationCount == 1) {
-        if (const OpenProblem problem = DiagnoseDatabase(path, kind); problem != OpenProblem::None) {
-            Fail("warning: " + OpenProblemSentence(path, problem));
+        const OpenProblem problem = DiagnoseDatabase(path, kind);
+        if (problem == OpenProblem::NotSqlite) {
+            Fail(OpenProblemSentence(path, problem));
+            return kExitFileError;
         }
+        if (problem != OpenProblem::None) Fail("warning: " + OpenProblemSentence(path, problem));
+        const bool nothing = problem != OpenProblem::None || !warnings.empty();
+        if (nothingRead != nullptr) *nothingRead = nothing;
+        if (nothing && after == After::Reading) return kExitFileError;
     }
     return -1;
 }
@@ -214,7 +229,12 @@ int RecoverLoaded(const DatabaseOptions& options, RecoveryRunCounts& counts)
 
 int RunRecover(const DatabaseOptions& options)
 {
-    if (const int status = LoadForCommand(options.path, !options.deep); status >= 0) return status;
+    bool nothingRead = false;
+    if (const int status = LoadForCommand(options.path, options.deep ? After::DeepRecovery : After::DefaultRecovery,
+                                          nullptr, &nothingRead);
+        status >= 0) {
+        return status;
+    }
     RecoveryRunCounts counts;
     if (const int status = RecoverLoaded(options, counts); status >= 0) return status;
     const ScanReport& scan = g_store.currentReader->m_lastScan;
@@ -225,7 +245,9 @@ int RunRecover(const DatabaseOptions& options)
     } else {
         std::cout << RecoveryText();
     }
-    return scan.error.empty() ? kExitOk : kExitFileError;
+    // A file from which neither rows nor finds came gave nothing at all.
+    const bool nothing = nothingRead && g_store.currentReader->m_recovered.empty();
+    return scan.error.empty() && !nothing ? kExitOk : kExitFileError;
 }
 
 int RunExport(const DatabaseOptions& options)
@@ -233,7 +255,8 @@ int RunExport(const DatabaseOptions& options)
     // A report states the files as they were before anything was read.
     EvidenceFacts evidence;
     const bool report = options.format != "txt";
-    if (const int status = LoadForCommand(options.path, options.recover && !options.deep, report ? &evidence : nullptr); status >= 0) {
+    const After after = !options.recover ? After::Reading : options.deep ? After::DeepRecovery : After::DefaultRecovery;
+    if (const int status = LoadForCommand(options.path, after, report ? &evidence : nullptr); status >= 0) {
         return status;
     }
     if (options.recover) {

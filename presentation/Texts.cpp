@@ -1,6 +1,8 @@
 // The shared texts.
 #include "presentation/Texts.h"
 
+#include "store/MessageStore.h"
+
 #include <filesystem>
 
 #include "store/MessageRecords.h"
@@ -103,6 +105,35 @@ std::string RecoverySummaryText(std::int32_t recoveredCount, const ScanReport& s
     }
     if (const std::string problem = ScanProblemSentences(scan, tr); !problem.empty()) text += " " + problem;
     return text + "\n" + note;
+}
+
+std::string LoadWarningSentence(const LoadWarning& warning, const Translator& tr)
+{
+    switch (warning.kind) {
+    case LoadWarning::Kind::LogNotApplied:
+        return Fill(tr("The log %s could not be applied (%s): results show the main file only."),
+                    {warning.file, warning.reason});
+    case LoadWarning::Kind::Truncated:
+        return Fill(tr("The file %s is damaged or truncated: %s of %s pages present; the messages before the damage "
+                       "are shown and recovery reads every byte there is."),
+                    {warning.file, std::to_string(warning.pagesPresent), std::to_string(warning.pagesExpected)});
+    case LoadWarning::Kind::Damaged:
+        return Fill(tr("The file %s is damaged: the messages before the damage are shown and recovery reads every "
+                       "byte there is."),
+                    {warning.file});
+    }
+    return "";
+}
+
+std::string OpenNoticeText(OpenProblem problem, const std::string& path, const Translator& tr)
+{
+    std::string text;
+    if (const CSms* reader = g_store.currentReader.get(); reader != nullptr) {
+        for (const LoadWarning& warning : reader->m_loadWarnings) text += LoadWarningSentence(warning, tr) + "\n";
+    }
+    if (problem != OpenProblem::None) text += OpenProblemSentence(path, problem, tr) + "\n";
+    if (!text.empty()) text.pop_back();
+    return text;
 }
 
 std::string OpenProblemSentence(const std::string& path, OpenProblem problem, const Translator& tr)

@@ -272,18 +272,16 @@ void DatabaseReading::NoteReadResult(int resultCode)
     if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || primary == SQLITE_IOERR) m_damaged = true;
 }
 
-std::vector<std::string> DatabaseReading::Warnings() const
+std::vector<LoadWarning> DatabaseReading::Warnings() const
 {
-    std::vector<std::string> warnings;
+    std::vector<LoadWarning> warnings;
     if (!m_logProblem.empty()) {
-        warnings.push_back("the log '" + m_path + "-wal' could not be applied (" + m_logProblem +
-                           "): results show the main file only");
+        warnings.push_back({LoadWarning::Kind::LogNotApplied, m_path + "-wal", m_logProblem});
     }
     if (const auto pages = MissingPages(m_path)) {
-        warnings.push_back("'" + m_path + "' is damaged or truncated: " + std::to_string(pages->present) + " of " +
-                           std::to_string(pages->expected) + " pages present");
+        warnings.push_back({LoadWarning::Kind::Truncated, m_path, "", pages->present, pages->expected});
     } else if (m_damaged) {
-        warnings.push_back("'" + m_path + "' is damaged: some of its rows could not be read");
+        warnings.push_back({LoadWarning::Kind::Damaged, m_path, ""});
     }
     return warnings;
 }

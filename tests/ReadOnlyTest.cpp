@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "StoreHelpers.h"
+#include "presentation/Texts.h"
 #include "readers/DatabaseOpen.h"
 #include "readers/OpenDatabase.h"
 #include "recovery/RecoveryRun.h"
@@ -178,7 +179,7 @@ std::string LoadAndRecover(const fs::path& path)
     };
     if (OpenDatabaseFile(path.string()).outcome == OpenOutcome::WrongFile) return "not opened";
     out += "live " + bodies(g_store.liveMessages, static_cast<std::size_t>(g_store.liveMessageCount)) + "\n";
-    for (const std::string& warning : g_store.currentReader->m_loadWarnings) out += "warning " + warning + "\n";
+    for (const LoadWarning& warning : g_store.currentReader->m_loadWarnings) out += "warning " + LoadWarningSentence(warning) + "\n";
     RunRecoverySteps(path.string());
     out += "default " + bodies(g_store.currentReader->m_recovered, g_store.currentReader->m_recovered.size()) + "\n";
     RunDeepRecoverySteps(path.string());
@@ -272,11 +273,11 @@ TEST_P(ReadOnlyCopyTest, WithoutMemoryAPrivateCopyThenAWarning)
         sqlite3* db = nullptr;
         DatabaseReading reading(m_locked.string(), db, DatabaseReading::LogPolicy::InMemoryWhereItFits, 1);
         out += (reading.How() == OpenedAs::MainFileOnly ? "main " : "not main ") + rows(db) + "\n";
-        for (const std::string& warning : reading.Warnings()) out += warning + "\n";
+        for (const LoadWarning& warning : reading.Warnings()) out += LoadWarningSentence(warning) + "\n";
         return out;
     });
     EXPECT_EQ(result.substr(0, result.find("-wal")),
-              "copy 22\nmain 20\nthe log '" + m_locked.string());
+              "copy 22\nmain 20\nThe log " + m_locked.string());
     EXPECT_NE(result.find("results show the main file only"), std::string::npos) << result;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "store/OpenRules.h"
+#include "store/Sms.h"
 
 struct ContactRecord;
 struct FindPlace;
@@ -51,6 +52,14 @@ std::string RecoveredCountSentence(std::int32_t recoveredCount, const Translator
 // The message box after a recovery run: the count, what the scan read or could not do, then
 // the note on how to read the result.
 std::string RecoverySummaryText(std::int32_t recoveredCount, const ScanReport& scan, const Translator& tr = English);
+
+// What a load could not read: "The log … could not be applied (…): results show the main file
+// only.", "The file … is damaged or truncated: 42 of 126 pages present; …".
+std::string LoadWarningSentence(const LoadWarning& warning, const Translator& tr = English);
+
+// What the window says after Open: the current reader's load warnings, then why nothing could
+// be read (`problem`), one per line; empty when the file was read whole.
+std::string OpenNoticeText(OpenProblem problem, const std::string& path, const Translator& tr = English);
 
 // Why nothing could be read from an opened file; empty for OpenProblem::None.
 std::string OpenProblemSentence(const std::string& path, OpenProblem problem, const Translator& tr = English);

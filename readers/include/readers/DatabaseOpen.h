@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "store/Sms.h"
+
 struct sqlite3;
 
 // How a database was opened.
@@ -69,8 +71,8 @@ public:
     // Records the end of a read: a result that says the file is damaged is reported.
     void NoteReadResult(int resultCode);
     // What the user must know about this reading: a log that could not be applied, a file that
-    // is damaged or truncated. Each a sentence naming the file.
-    std::vector<std::string> Warnings() const;
+    // is damaged or truncated.
+    std::vector<LoadWarning> Warnings() const;
 
 private:
     int OpenImage(sqlite3** db) const;

@@ -39,6 +39,15 @@ struct ScanReport {
     std::vector<ScannedSource> sources;
 };
 
+// Something a load could not read as it should.
+struct LoadWarning {
+    enum class Kind { LogNotApplied, Truncated, Damaged } kind = Kind::Damaged;
+    std::string file;    // the file concerned
+    std::string reason;  // LogNotApplied: why
+    std::uint64_t pagesPresent = 0, pagesExpected = 0;  // Truncated
+    bool operator==(const LoadWarning&) const = default;
+};
+
 class CSms {
 public:
     virtual ~CSms();
@@ -68,9 +77,9 @@ public:
     std::int32_t m_recoveredCount = 0;
     ScanReport m_lastScan;  // written by each RecoverDeleted pass
     RecoveryMode m_lastRecovery = RecoveryMode::None;  // set by the recovery run
-    // What the last load could not do, each a sentence naming the file: a log that could not
-    // be applied, a damaged or truncated file. Empty when the file was read whole.
-    std::vector<std::string> m_loadWarnings;
+    // What the last load could not do: a log that could not be applied, a damaged or
+    // truncated file. Empty when the file was read whole.
+    std::vector<LoadWarning> m_loadWarnings;
     // The bytes the counting pass read, kept for the filling pass when the file is unchanged
     // (the scans own this; the store never looks inside).
     std::shared_ptr<struct ScanCache> m_scanCache;
