@@ -282,7 +282,9 @@ std::string RecoveryText()
     std::string out;
     if (const std::string scanned = ScanDescription(); !scanned.empty()) out += scanned + "\n";
     out += "Totally " + std::to_string(reader.m_recoveredCount) +
-           " short messages are successfully recovered.\n\n";
+           " short messages are successfully recovered.\n";
+    if (const std::string left = DiscardedSentence(reader.m_lastScan); !left.empty()) out += left + "\n";
+    out += "\n";
     out += ConversationsText();
     if (reader.m_recoveredCount == 0) return out;
     const std::vector<std::vector<ShownMessage>> all = CollectAllConversations(true);
@@ -326,6 +328,7 @@ void WriteRecoveryJson(JsonWriter& json, const std::string& databasePath, std::i
     json.Member("scanned", scan.scannedPath);
     json.Member("page_size", scan.pageSize);
     json.Member("counting_found", countingFound);
+    json.Member("discarded", scan.discarded);
     json.Member("filling_found", fillingFound);
     json.Member("recovered_count", reader.m_recoveredCount);
     WriteConversationList(json);

@@ -59,7 +59,7 @@ std::vector<ShownMessage> CollectConversation(std::int32_t c)
         // A live message shows where it is counted (and wherever its text matches, as entries
         // of the same name have always shown the same messages); a recovered message, and a
         // live one no reader attributed, by the texts and the catch-all rule.
-        const bool belongs = !recovered && m.countedIn >= 0
+        const bool belongs = m.countedIn >= 0
                                  ? m.countedIn == entry.entryId || sameText
                                  : sameText || (c == 0 && (m.unassignedFlag == 1 || m.address.empty()));
         if (belongs) shown.push_back(Shown(m, recovered, c, entry, iphone));
@@ -89,7 +89,7 @@ std::vector<std::vector<ShownMessage>> CollectAllConversations(bool recoveredOnl
         if (recoveredOnly && !recovered) return;
         rows.clear();
         if (const auto found = rowsOfText.find(m.address); found != rowsOfText.end()) rows = found->second;
-        if (!recovered && m.countedIn >= 0) {
+        if (m.countedIn >= 0) {
             if (m.countedIn < store.conversationCount && rowOfEntry[static_cast<std::size_t>(m.countedIn)] >= 0) {
                 rows.push_back(rowOfEntry[static_cast<std::size_t>(m.countedIn)]);
             }

@@ -90,6 +90,12 @@ std::string RecoveredCountSentence(std::int32_t recoveredCount, const Translator
     return Fill(tr("Totally %d short messages are successfully recovered."), {std::to_string(recoveredCount)});
 }
 
+std::string DiscardedSentence(const ScanReport& scan, const Translator& tr)
+{
+    if (scan.discarded <= 0) return "";
+    return Fill(tr("%s fragments that are not messages were left out."), {std::to_string(scan.discarded)});
+}
+
 std::string RecoverySummaryText(std::int32_t recoveredCount, const ScanReport& scan, const Translator& tr)
 {
     const std::string note =
@@ -104,6 +110,7 @@ std::string RecoverySummaryText(std::int32_t recoveredCount, const ScanReport& s
         if (const std::string sources = DeepSourcesSentence(scan, tr); !sources.empty()) text += " " + sources;
     }
     if (const std::string problem = ScanProblemSentences(scan, tr); !problem.empty()) text += " " + problem;
+    if (const std::string left = DiscardedSentence(scan, tr); !left.empty()) text += "\n" + left;
     return text + "\n" + note;
 }
 

@@ -153,6 +153,10 @@ std::int32_t CAndroidSms::LoadDatabase(std::string path)
         }
         m_loadWarnings = reading.Warnings();
     }
+    m_entryOfThread.clear();
+    for (const auto& [thread, entry] : load.entryOfThread) {
+        if (entry != 0) m_entryOfThread.emplace(thread, store.conversations[entry].entryId);
+    }
     std::vector<std::int32_t> fallback;
     if (!load.entryOfThread.empty()) {
         fallback.assign(static_cast<std::size_t>(store.liveMessageCount), -1);

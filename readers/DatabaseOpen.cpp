@@ -158,6 +158,20 @@ int OpenMainFileForReading(const std::string& path, sqlite3** db)
     return OpenImmutable(path, db);
 }
 
+namespace {
+
+// The header of the database file at `path`, when it starts with one.
+std::optional<DatabaseHeader> ReadDatabaseHeaderOf(const std::string& path)
+{
+    const FileDescriptor file = FileDescriptor::OpenForReading(path);
+    std::uint8_t header[100];
+    std::string ignored;
+    if (!file.Valid() || !ReadFully(file.Get(), header, sizeof header, 0, ignored)) return std::nullopt;
+    return ReadDatabaseHeader(ByteView(header, sizeof header));
+}
+
+}  // namespace
+
 std::optional<PagesPresent> MissingPages(const std::string& path)
 {
     const FileDescriptor file = FileDescriptor::OpenForReading(path);
@@ -280,7 +294,7 @@ std::vector<LoadWarning> DatabaseReading::Warnings() const
     }
     if (const auto pages = MissingPages(m_path)) {
         warnings.push_back({LoadWarning::Kind::Truncated, m_path, "", pages->present, pages->expected});
-    } else if (m_damaged) {
+    } else if (m_damaged && ReadDatabaseHeaderOf(m_path)) {  // a file that is no database at all is said elsewhere
         warnings.push_back({LoadWarning::Kind::Damaged, m_path, ""});
     }
     return warnings;

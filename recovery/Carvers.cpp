@@ -54,6 +54,7 @@ ColumnField AndroidField(const std::string& name)
     if (name == "date") return ColumnField::Date;
     if (name == "type") return ColumnField::Type;
     if (name == "body") return ColumnField::Body;
+    if (name == "thread_id") return ColumnField::ThreadId;
     return ColumnField::None;
 }
 
@@ -133,7 +134,24 @@ bool RecordCarver::CarveFields(std::int32_t& recordLength, const std::uint8_t* p
 std::string_view CarvedFields::BodyText() const
 {
     if (!body.empty() || archived.empty()) return body;
-    return AttributedBodyView({reinterpret_cast<const std::uint8_t*>(archived.data()), archived.size()});
+    const std::string_view text =
+        AttributedBodyView({reinterpret_cast<const std::uint8_t*>(archived.data()), archived.size()});
+    return text.substr(0, text.find('\0'));
+}
+
+bool CarvedFields::Plausible(bool iphone) const
+{
+    constexpr std::int64_t kAndroidEarliest = 631'152'000'000, kAndroidLatest = 4'102'444'800'000;  // 1990, 2100
+    constexpr std::int64_t kIphoneEarliest = 189'302'400, kIphoneLatest = 3'124'137'600;           // 2007, 2100
+    const bool inYears = iphone ? time >= kIphoneEarliest && time < kIphoneLatest
+                                : time >= kAndroidEarliest && time < kAndroidLatest;
+    if (!hasTime || !inYears) return false;
+    const std::string_view text = BodyText();
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 0x7F) return false;
+    }
+    return IsValidUtf8(text);
 }
 
 void CarvedFields::FillRecord(MessageRecord& record) const
@@ -146,6 +164,7 @@ void CarvedFields::FillRecord(MessageRecord& record) const
     if (hasHandle) record.address = std::to_string(handle);
     if (hasTime) record.time = time;
     if (hasFromMe) record.fromMe = fromMe;
+    record.threadId = thread;
 }
 
 bool RecordCarver::CarveDefault(std::int32_t& recordLength, const std::uint8_t* position,
@@ -279,6 +298,15 @@ void RecordCarver::Extract(const std::uint8_t* body, const std::int32_t* serialT
             } else if (serialType == 8) {
                 record.time = 0;
                 record.hasTime = true;
+            }
+            break;
+        case ColumnField::ThreadId:
+            if (serialType == 9) {
+                record.thread = 1;
+            } else if (serialType >= 1 && serialType <= 6) {
+                std::uint64_t value = 0;
+                for (std::int32_t b = 0; b < length; ++b) value = (value << 8) | content[b];
+                record.thread = static_cast<std::int64_t>(value);
             }
             break;
         case ColumnField::HandleId: {

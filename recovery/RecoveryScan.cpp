@@ -80,7 +80,9 @@ std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const R
             std::int32_t length = 0;
             CarvedFields fields;
             if (carver.CarveFields(length, position, storing ? &fields : nullptr, end)) {
-                if (storing) {
+                if (storing && sink->leaveOutFragments && !fields.Plausible(sink->iphone)) {
+                    ++sink->discarded;
+                } else if (storing) {
                     const int spill = length > layout.pageSize - kSpillAllowance ? 1 : 0;
                     // A copy of a live row is what the merge drops first: not storing it saves
                     // copying its texts. Bytes equal to a live body are valid UTF-8 already.
@@ -150,8 +152,10 @@ void RunRecoveryPass(CSms& reader, const RecoveryPassPlan& plan, std::int32_t& c
             const RecordCarver carver(plan.carverKind, g_store);
             if (wanted > 0) {
                 copies.emplace(g_store);
-                FindSink sink{records, static_cast<std::size_t>(wanted), &*copies};
+                FindSink sink{records, static_cast<std::size_t>(wanted), &*copies,
+                              plan.carverKind == RecordCarver::Kind::Iphone};
                 found = WalkPages(image, layout, carver, &sink);
+                report.discarded = sink.discarded;
             } else {
                 found = WalkPages(image, layout, carver, nullptr);
             }

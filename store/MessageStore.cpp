@@ -82,14 +82,29 @@ void CSms::AssignRecovered()
         firstMatch.try_emplace(store.conversations[i].address, i);
     }
 
+    // A find whose address matches nothing goes to its thread's conversation, when its thread
+    // has one recipient (Android spells one partner's number several ways).
+    std::unordered_map<std::int32_t, std::int32_t> indexOfEntry;
+    if (!m_entryOfThread.empty()) {
+        for (std::int32_t i = 0; i < count; ++i) indexOfEntry.try_emplace(store.conversations[i].entryId, i);
+    }
     for (std::int32_t r = 0; r < m_recoveredCount; ++r) {
         MessageRecord& message = m_recovered[r];
         const auto found = firstMatch.find(message.address);
-        const std::int32_t target = found == firstMatch.end() ? 0 : found->second;
-        ContactRecord& entry = store.conversations[target];
+        std::int32_t target = found == firstMatch.end() ? -1 : found->second;
+        message.countedIn = -1;
+        if (target < 0 && message.threadId != 0) {
+            const auto thread = m_entryOfThread.find(message.threadId);
+            const auto index = thread == m_entryOfThread.end() ? indexOfEntry.end() : indexOfEntry.find(thread->second);
+            if (index != indexOfEntry.end()) {
+                target = index->second;
+                message.countedIn = thread->second;
+            }
+        }
+        message.unassignedFlag = target < 0 ? 1 : 0;
+        ContactRecord& entry = store.conversations[std::max(target, 0)];
         if (entry.recentTime < message.time) entry.recentTime = message.time;
         ++entry.recoveredCount;
-        message.unassignedFlag = found == firstMatch.end() ? 1 : 0;
     }
 }
 

@@ -106,22 +106,23 @@ TEST_F(CliTest, TheNameOrTheTablesDecideTheKindAndFileErrorsNameTheFile)
     EXPECT_EQ(folder.status, 1);
     EXPECT_NE(folder.err.find("directory"), std::string::npos);
 
-    // Not a database: loads as an empty store, with a warning.
+    // Not a database, or empty: nothing can be read, and the status says so.
     const auto junk = m_dir / "x" / "MMSSMS.DB";
     std::filesystem::create_directory(m_dir / "x");
     std::ofstream(junk) << "plain text";
     const CliResult text = Run({"conversations", "--json", junk.string()});
-    EXPECT_EQ(text.status, 0);
+    EXPECT_EQ(text.status, 1);
     EXPECT_NE(text.err.find("not an SQLite"), std::string::npos);
-    const json parsed = json::parse(text.out);
-    EXPECT_EQ(parsed["kind"], "android");
-    ASSERT_EQ(parsed["conversations"].size(), 1u);
-    EXPECT_EQ(parsed["conversations"][0]["address"], "Ungrouped");
+    EXPECT_EQ(text.out, "");
+    std::ofstream(junk, std::ios::trunc).close();
+    EXPECT_EQ(Run({"recover", junk.string()}).status, 1);
 
     // A backslash separates the name too.
     const auto backslash = m_dir / "phone\\mmssms.db";
     std::filesystem::copy_file(junk, backslash);
-    EXPECT_EQ(Run({"conversations", backslash.string()}).status, 0);
+    const CliResult named = Run({"conversations", backslash.string()});
+    EXPECT_EQ(named.status, 1);  // taken as Android (not "no message database", 2), but empty
+    EXPECT_NE(named.err.find("not an SQLite"), std::string::npos);
 }
 
 TEST_F(CliTest, ConversationsAsJsonAndAsAlignedText)
@@ -257,7 +258,7 @@ TEST_F(CliTest, RecoverExplainsWhatItCouldNotDo)
     }
     EXPECT_EQ(Run({"recover", "--alternate", (folder / "sms.db").string()}).status, 2);
     const CliResult noTable = Run({"recover", (folder / "sms.db").string()});
-    EXPECT_EQ(noTable.status, 0);
+    EXPECT_EQ(noTable.status, 1);  // nothing read, nothing found
     EXPECT_NE(noTable.err.find("message table could not be read"), std::string::npos);
     EXPECT_NE(noTable.out.find("Totally 0 short messages"), std::string::npos);
 }

@@ -51,6 +51,10 @@ std::string PlacesList(const std::vector<FindPlace>& places, bool namesOnly);
 std::string RecoveredCountSentence(std::int32_t recoveredCount, const Translator& tr = English);
 // The message box after a recovery run: the count, what the scan read or could not do, then
 // the note on how to read the result.
+// "N fragments that are not messages were left out." after a recovery that left some out;
+// empty otherwise.
+std::string DiscardedSentence(const ScanReport& scan, const Translator& tr = English);
+
 std::string RecoverySummaryText(std::int32_t recoveredCount, const ScanReport& scan, const Translator& tr = English);
 
 // What a load could not read: "The log … could not be applied (…): results show the main file

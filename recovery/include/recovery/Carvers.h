@@ -42,7 +42,7 @@ enum class ColumnRule : std::uint8_t {
 };
 
 // What a column gives to the output record.
-enum class ColumnField : std::uint8_t { None, Address, Date, Type, Body, Text, HandleId, IsFromMe, AttributedBody };
+enum class ColumnField : std::uint8_t { None, Address, Date, Type, Body, Text, HandleId, IsFromMe, AttributedBody, ThreadId };
 
 // The fields of a carved record as views into the image: nothing is converted or copied until
 // FillRecord. A field whose column the schema does not have stays unset.
@@ -53,11 +53,18 @@ struct CarvedFields {
     std::int64_t time = 0;
     std::int32_t fromMe = 0;
     std::int32_t handle = 0;  // iPhone: handle_id (its low 32 bits)
+    std::int64_t thread = 0;  // Android: thread_id
     bool hasBody = false, hasAddress = false, hasTime = false, hasFromMe = false, hasHandle = false;
 
     // The message text as the record gets it: the body, or when that is empty the text
-    // archived in attributedBody (bytes as stored, not yet checked as UTF-8).
+    // archived in attributedBody (bytes as stored up to the first zero byte, not yet checked
+    // as UTF-8).
     std::string_view BodyText() const;
+    // Whether a phone could have written this: a time within the phone's years (Android
+    // 1990-01-01 to 2100-01-01 in ms; iPhone 2007-01-01 to 2100-01-01 in s since 2001) and a
+    // text of well-formed UTF-8 without control characters other than tab, line feed and
+    // carriage return. Fragments that fail are left out of a recovery's finds.
+    bool Plausible(bool iphone) const;
     // Sets the record's body, address, time and fromMe as the carvers always have: texts
     // checked as UTF-8, a leading "+86" removed from an Android address, a handle written in
     // decimal. Fields not set leave the record as it was.

@@ -41,6 +41,9 @@ struct FindSink {
     std::vector<MessageRecord>& records;
     std::size_t limit = 0;
     const LiveCopies* live = nullptr;
+    bool iphone = false;          // which phone's years a find's time must lie in
+    bool leaveOutFragments = true;  // false: store every find, as the carvers give them
+    std::int32_t discarded = 0;   // finds left out as fragments no phone wrote (CarvedFields::Plausible)
 };
 
 // Walks the whole pages of `image`. Offsets 0 to pageSize - margin - 1 of each page are offered

@@ -52,10 +52,12 @@ struct MessageRecord {
     std::string address;         // Android: partner's number; iPhone: handle key as decimal text
     std::int32_t spillFlag = 0;  // recovered only: carved record longer than page size - 35
     std::int32_t unassignedFlag = 0;  // recovered only: attributed to the catch-all entry
-    // Live messages: the entryId of the conversation that counts the message; -1 for
-    // recovered messages and for live ones that no reader has attributed.
+    // The entryId of the conversation that counts the message: for live messages the reader's
+    // choice; for recovered ones only where their thread named it (Android finds whose address
+    // matches no conversation); -1 otherwise.
     std::int32_t countedIn = -1;
     std::int64_t rowId = 0;  // the row's id in its table (_id, ROWID); 0 when unknown
+    std::int64_t threadId = 0;  // Android: the row's thread_id; 0 when unknown
     // Deep recovery only: every place the message was found, and whether its text was cut
     // short (the rest of a long message lay on overflow pages that are gone).
     std::vector<FindPlace> places;

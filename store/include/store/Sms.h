@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "store/MessageRecords.h"
@@ -35,6 +36,7 @@ struct ScanReport {
     std::string error;         // why the file could not be scanned; empty when it was
     bool noSchema = false;     // no column schema: records cannot be recognised
     std::int32_t filled = 0;   // records stored by a filling pass
+    std::int32_t discarded = 0;  // finds of a filling pass left out as fragments no phone wrote
     bool deep = false;         // a deep recovery: `sources` lists what it read
     std::vector<ScannedSource> sources;
 };
@@ -80,6 +82,9 @@ public:
     // What the last load could not do: a log that could not be applied, a damaged or
     // truncated file. Empty when the file was read whole.
     std::vector<LoadWarning> m_loadWarnings;
+    // Android: the conversation entry (entryId) of each thread with one recipient, for finds
+    // whose address matches no conversation. Filled by each load.
+    std::unordered_map<std::int64_t, std::int32_t> m_entryOfThread;
     // The bytes the counting pass read, kept for the filling pass when the file is unchanged
     // (the scans own this; the store never looks inside).
     std::shared_ptr<struct ScanCache> m_scanCache;
