@@ -41,6 +41,7 @@ std::string ConversationText(const std::vector<ShownMessage>& shown)
     for (const ShownMessage& message : shown) {
         out += message.heading;
         if (message.recovered) out += " [recovered]";
+        if (message.recovered && message.message->truncated != 0) out += " [truncated]";
         out += '\n';
         out += message.message->body;
         out += "\n\n";

@@ -92,6 +92,7 @@ std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const R
                         MessageRecord& out = sink->records.emplace_back();
                         fields.FillRecord(out);
                         out.spillFlag = spill;
+                        out.truncated = spill;  // its carved end is not its own: the text may be cut
                     }
                 }
                 ++found;

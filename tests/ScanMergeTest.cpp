@@ -5,6 +5,8 @@
 #include <random>
 
 #include "LiteralCarvers.h"
+#include "presentation/ConversationView.h"
+#include "presentation/ViewModel.h"
 #include "RecordBytes.h"
 #include "StoreHelpers.h"
 #include "readers/AndroidSms.h"
@@ -214,6 +216,47 @@ TEST_F(ScanTest, NoSchemaUnreadableFilesAndAFileThatChanged)
     EXPECT_EQ(reader.m_recoveredCount, 0);
 }
 
+// Finds no phone wrote (a time outside the phone's years, control characters, malformed
+// UTF-8) are left out and counted; a find whose address is spelled unlike any conversation's
+// goes to its thread's; the view never hands a control malformed text.
+TEST_F(ScanTest, FragmentsAreLeftOutAndFindsFollowTheirThread)
+{
+    SetSchema(kSchema8);
+    g_store.currentReader = CreateReader(DatabaseName::Android);
+    g_store.conversationCount = 2;
+    g_store.conversations[1].address = "10086";
+    g_store.conversations[1].entryId = 1;
+    g_store.currentReader->m_entryOfThread = {{7, 1}};
+    auto row = [](const std::string& address, Column date, const std::string& body, std::uint64_t thread = 1) {
+        return Record({Null(), Int(thread, 1), Text(address), date, One(), Text(body), Zero(), One()});
+    };
+    const Column may2015 = Int(1'439'532'000'000, 6);
+    Bytes image = Junk(2, 4096);
+    std::size_t at = 200;
+    for (const Bytes& record : {row("10086", may2015, "kept"), row("10086", Zero(), "no time"),
+                                row("10086", Int(1'000'000, 6), "1970"), row("10086", may2015, "bell\x07"),
+                                row("10086", may2015, "bad \xC3("), row("+86 100-86", may2015, "by thread", 7)}) {
+        PlaceAt(image, at, record);
+        at += record.size() + 40;
+    }
+    const auto path = m_dir / "mmssms.db";
+    WriteFile(path, image);
+    RunRecoverySteps(path.string());
+    const CSms& reader = *g_store.currentReader;
+    EXPECT_EQ(reader.m_lastScan.discarded, 4);
+    ASSERT_EQ(reader.m_recoveredCount, 2);
+    EXPECT_EQ(reader.m_recovered[1].body, "by thread");
+    EXPECT_EQ(reader.m_recovered[1].unassignedFlag, 0);
+    EXPECT_EQ(CollectConversation(1).size(), 2u);
+    EXPECT_EQ(g_store.conversations[1].recoveredCount, 2);
+
+    // A text that reaches the view with malformed bytes still shows, as U+FFFD.
+    SetRecovered({MessageOf("10086", 1'439'532'000'000, 0, "caf\xE9 \xF0\x9F")});
+    const std::vector<TextRun> runs = ConversationRuns(1);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[1].text, "caf\xEF\xBF\xBD \xEF\xBF\xBD\n\n");
+}
+
 // The fast walk (zero-byte search, zero-run shortcut) against one carver call per offset.
 TEST_F(ScanTest, FastWalkAgreesWithTheLiteralWalk)
 {
@@ -260,7 +303,7 @@ TEST_F(ScanTest, FastWalkAgreesWithTheLiteralWalk)
             sink.leaveOutFragments = false;  // the literal walk knows no such check
             ASSERT_EQ(WalkPages(file, layout, carver, &sink), expected.found);
             ASSERT_EQ(filled.size(), static_cast<std::size_t>(counted));
-            for (MessageRecord& m : filled) m.threadId = 0;  // nor the thread
+            for (MessageRecord& m : filled) m.threadId = 0, m.truncated = 0;  // nor the thread and the cut
             for (std::int32_t i = 0; i < counted; ++i) ASSERT_EQ(filled[i], expected.records[i]) << i;
         }
     }

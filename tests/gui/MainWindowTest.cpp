@@ -233,6 +233,19 @@ TEST_F(MainWindowTest, OpenFillsTheListAndSelectingARowShowsTheConversation)
     m_window->OnConversationChanged(again);
     EXPECT_EQ(Utf8(m_window->m_viewMessages->GetValue()), expected);
 
+    // A find whose bytes are not UTF-8 does not blank the conversation: it reads back with
+    // U+FFFD in place of the malformed bytes.
+    MessageRecord broken;
+    broken.address = "13812345678";
+    broken.time = 1'439'532'100'000;
+    broken.body = "caf\xE9 \xF0\x9F";
+    g_store.currentReader->m_recovered = {broken};
+    g_store.currentReader->m_recoveredCount = 1;
+    m_window->OnConversationChanged(again);
+    EXPECT_NE(Utf8(m_window->m_viewMessages->GetValue()).find("caf\uFFFD \uFFFD\n"), std::string::npos);
+    g_store.currentReader->m_recovered.clear();
+    g_store.currentReader->m_recoveredCount = 0;
+
     // Opening a database again empties the view: the old conversation does not stand beside
     // the new list.
     Open(m_dir / "mmssms.db");
