@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "readers/ColumnSchema.h"
+#include "readers/DamagedTable.h"
+#include "readers/UnreachedRows.h"
 #include "readers/DatabaseOpen.h"
 #include "readers/LiveOrder.h"
 #include "store/MessageStore.h"
@@ -56,7 +58,12 @@ int ReadSmsRows(sqlite3* db, const std::string& sql, SmsBatch& batch)
     Statement rows(db, sql.c_str());
     if (!rows.Ok()) return sqlite3_errcode(db);
     int rc = SQLITE_ROW;
-    while ((rc = sqlite3_step(rows.handle)) == SQLITE_ROW) CAndroidSms::OnSmsRow(rows.handle, batch);
+    if (sqlite3_column_count(rows.handle) <= 5) {
+        while ((rc = sqlite3_step(rows.handle)) == SQLITE_ROW) CAndroidSms::OnSmsRow(rows.handle, batch);
+        return rc;
+    }
+    std::int64_t last = INT64_MIN;
+    while ((rc = StepInIdOrder(rows.handle, 5, last)) == SQLITE_ROW) CAndroidSms::OnSmsRow(rows.handle, batch);
     return rc;
 }
 
@@ -82,7 +89,14 @@ SmsBatch ReadAllSms(sqlite3* db, DatabaseReading& reading)
     }
     batch.messages.reserve(static_cast<std::size_t>(count));
     if (!reading.CanOpenAnother() || count < kParallelRows || high <= low) {
-        reading.NoteReadResult(ReadSmsRows(db, kSmsColumns, batch));
+        const int rc = ReadSmsRows(db, kSmsColumns, batch);
+        if (rc != SQLITE_DONE) {
+            // A damaged table: the rows after the bad pages, as far as they can be reached.
+            const std::int64_t after = batch.messages.empty() ? INT64_MIN : batch.messages.back().rowId;
+            ReadOnPastDamage(db, kSmsColumns, "sms", "_id", 5, after,
+                             [&batch](sqlite3_stmt* row) { CAndroidSms::OnSmsRow(row, batch); });
+        }
+        reading.NoteReadResult(rc);
         return batch;
     }
     const std::int64_t middle = low + (high - low) / 2;
@@ -111,6 +125,12 @@ SmsBatch ReadAllSms(sqlite3* db, DatabaseReading& reading)
 void ReadMessages(sqlite3* db, DatabaseReading& reading, AndroidLoad& load)
 {
     SmsBatch batch = ReadAllSms(db, reading);
+    // Rows of a damaged table that SQLite could not reach: live all the same.
+    for (MessageRecord& m : UnreachedRows(reading, g_store, kDeviceAndroid, batch.messages)) {
+        batch.dates.Add(OrderKey{1, true, m.time, static_cast<long double>(m.time), {}});
+        if (batch.threads.size() == batch.messages.size()) batch.threads.push_back(m.threadId);
+        batch.messages.push_back(std::move(m));
+    }
     MessageStore& store = g_store;
     const std::vector<std::size_t> order = AscendingOrder(batch.dates, nullptr);
     ApplyOrder(batch.messages, order);

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "readers/ColumnSchema.h"
+#include "readers/DamagedTable.h"
+#include "readers/UnreachedRows.h"
 #include "readers/DatabaseOpen.h"
 #include "readers/LiveOrder.h"
 #include "store/AttributedText.h"
@@ -121,14 +123,27 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
             store.iphoneNanosecondDates = 0;
             Statement messages(m_db, query.c_str());
             ColumnKeys stored;
-            int rc = messages.Ok() ? SQLITE_ROW : sqlite3_errcode(m_db);
-            while (messages.Ok() && (rc = sqlite3_step(messages.handle)) == SQLITE_ROW) {
+            std::int64_t lastRow = INT64_MIN;
+            auto take = [&](sqlite3_stmt* row) {
                 const std::int32_t before = store.liveMessageCount;
-                OnMessageRow(messages.handle);
-                if (store.liveMessageCount > before) stored.Add(messages.handle, 2);
+                OnMessageRow(row);
+                if (store.liveMessageCount > before) stored.Add(row, 2);
                 if (stored.Size() == 1) stored.Reserve(store.liveMessages.size());
+            };
+            int rc = messages.Ok() ? SQLITE_ROW : sqlite3_errcode(m_db);
+            while (messages.Ok() && (rc = StepInIdOrder(messages.handle, 5, lastRow)) == SQLITE_ROW) take(messages.handle);
+            if (messages.Ok() && rc != SQLITE_DONE) {
+                // A damaged table: the rows after the bad pages, as far as they can be reached.
+                ReadOnPastDamage(m_db, query.substr(0, query.size() - 1), "message", "ROWID", 5, lastRow, take);
             }
             reading.NoteReadResult(rc);
+            // Rows of a damaged table that SQLite could not reach: live all the same.
+            store.liveMessages.resize(static_cast<std::size_t>(store.liveMessageCount));
+            for (MessageRecord& m : UnreachedRows(reading, store, kDeviceIphone, store.liveMessages)) {
+                stored.Add(OrderKey{1, true, m.time, static_cast<long double>(m.time), {}});
+                store.liveMessages.push_back(std::move(m));
+                ++store.liveMessageCount;
+            }
             // Nanosecond and second dates sort together by the instant they stand for, then by
             // the stored value.
             stored.Resize(static_cast<std::size_t>(store.liveMessageCount));

@@ -27,45 +27,16 @@ bool Accepts(ColumnRule rule, std::int32_t s)
     return false;
 }
 
-ColumnRule AndroidRule(const std::string& type, const std::string& name)
+// The default carvers' rule for a column: by its declared type, refined by what the phone's
+// table says of an INTEGER column of that name.
+ColumnRule RuleOf(const std::string& type, const PhoneColumn* meaning, bool iphone, bool nanosecondDates)
 {
     if (type == "INTEGER") {
-        if (name == "date" || name == "date_sent") return ColumnRule::AndroidDate;
-        if (name == "thread_id") return ColumnRule::ThreadId;
-        return ColumnRule::AnyInteger;
-    }
-    return type == "TEXT" ? ColumnRule::Text : ColumnRule::Unchecked;
-}
-
-ColumnRule IphoneRule(const std::string& type, const std::string& name, bool nanosecondDates)
-{
-    if (type == "INTEGER") {
-        if (name == "date") return nanosecondDates ? ColumnRule::IphoneDateOrNanoseconds : ColumnRule::IphoneDate;
-        if (name == "version") return ColumnRule::Version;
-        return ColumnRule::AnyInteger;
+        const ColumnRule rule = meaning != nullptr ? meaning->rule : ColumnRule::AnyInteger;
+        return rule == ColumnRule::IphoneDate && nanosecondDates ? ColumnRule::IphoneDateOrNanoseconds : rule;
     }
     if (type == "TEXT") return ColumnRule::Text;
-    return type == "BLOB" ? ColumnRule::Blob : ColumnRule::Unchecked;
-}
-
-ColumnField AndroidField(const std::string& name)
-{
-    if (name == "address") return ColumnField::Address;
-    if (name == "date") return ColumnField::Date;
-    if (name == "type") return ColumnField::Type;
-    if (name == "body") return ColumnField::Body;
-    if (name == "thread_id") return ColumnField::ThreadId;
-    return ColumnField::None;
-}
-
-ColumnField IphoneField(const std::string& name)
-{
-    if (name == "text") return ColumnField::Text;
-    if (name == "date") return ColumnField::Date;
-    if (name == "handle_id") return ColumnField::HandleId;
-    if (name == "is_from_me") return ColumnField::IsFromMe;
-    if (name == "attributedbody") return ColumnField::AttributedBody;
-    return ColumnField::None;
+    return iphone && type == "BLOB" ? ColumnRule::Blob : ColumnRule::Unchecked;
 }
 
 std::int32_t SerialTypeOf(std::uint64_t value)
@@ -86,11 +57,11 @@ RecordCarver::RecordCarver(Kind kind, const MessageStore& store) : m_kind(kind)
 {
     m_columnCount = std::min(store.columnCount, kColumnCapacity);
     const bool iphone = kind == Kind::Iphone;
+    const DeviceKind device = iphone ? kDeviceIphone : kDeviceAndroid;
     for (std::int32_t i = 0; i < m_columnCount; ++i) {
-        const std::string& name = store.columnNames[i];
-        const std::string& type = store.columnTypes[i];
-        m_rules[i] = iphone ? IphoneRule(type, name, store.iphoneNanosecondDates != 0) : AndroidRule(type, name);
-        m_fields[i] = iphone ? IphoneField(name) : AndroidField(name);
+        const PhoneColumn* meaning = PhoneColumnNamed(device, store.columnNames[i]);
+        m_rules[i] = RuleOf(store.columnTypes[i], meaning, iphone, store.iphoneNanosecondDates != 0);
+        m_fields[i] = meaning != nullptr ? meaning->field : ColumnField::None;
         for (std::int32_t serialType = 0; serialType < 64; ++serialType) {
             if (Accepts(m_rules[i], serialType)) m_accepts[i] |= std::uint64_t{1} << serialType;
         }
@@ -256,14 +227,14 @@ void RecordCarver::Extract(const std::uint8_t* body, const std::int32_t* serialT
         const std::int32_t serialType = serialTypes[k];
         const std::int32_t length = contentLengths[k];
         switch (m_fields[k]) {
-        case ColumnField::None: break;
+        case ColumnField::None:
+        case ColumnField::Guid: break;
         case ColumnField::Address:
             record.address = ContentText(content, length);
             record.hasAddress = true;
             record.hasHandle = false;
             break;
         case ColumnField::Body:
-        case ColumnField::Text:
             record.body = ContentText(content, length);
             record.hasBody = true;
             break;

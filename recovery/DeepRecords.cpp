@@ -11,10 +11,10 @@
 
 namespace {
 
-// Dates a message can have: 1990-01-01 to 2100-01-01.
+// Dates a message can have: 1990-01-01 (Android) or 2007-01-01 (the first iPhone) to 2100-01-01.
 constexpr std::int64_t kAndroidEarliest = 631'152'000'000;   // ms since 1970
 constexpr std::int64_t kAndroidLatest = 4'102'444'800'000;
-constexpr std::int64_t kIphoneEarliest = -347'155'200;       // s since 2001
+constexpr std::int64_t kIphoneEarliest = 189'302'400;        // s since 2001
 constexpr std::int64_t kIphoneLatest = 3'124'137'600;
 constexpr int kBadTextBytes = 3;  // a text may have this many bytes that no text has
 
@@ -97,13 +97,24 @@ std::span<const LiveRows::Row> LiveRows::WithRowId(std::int64_t rowId) const
 DeepDecoder::DeepDecoder(const MessageStore& store, const LiveRows* live) : m_live(live)
 {
     m_kind = store.currentReader && store.currentReader->m_deviceKind == kDeviceIphone ? kDeviceIphone : kDeviceAndroid;
-    m_columns = std::min(store.columnCount, kColumnCapacity);
-    m_plan.resize(static_cast<std::size_t>(m_columns));
-    const bool iphone = m_kind == kDeviceIphone;
+    const auto columns = static_cast<std::size_t>(std::min(store.columnCount, kColumnCapacity));
+    Plan(std::span(store.columnNames).first(columns), std::span(store.columnTypes).first(columns));
+}
+
+DeepDecoder::DeepDecoder(DeviceKind kind, std::span<const std::string> names, std::span<const std::string> types,
+                         const LiveRows* live)
+    : m_live(live), m_kind(kind)
+{
+    Plan(names, types);
+}
+
+void DeepDecoder::Plan(std::span<const std::string> names, std::span<const std::string> types)
+{
+    m_columns = static_cast<std::int32_t>(std::min(names.size(), types.size()));
+    m_plan.assign(static_cast<std::size_t>(m_columns), Column{});
     std::int32_t lastEssential = 0;
     for (std::int32_t i = 0; i < m_columns; ++i) {
-        const std::string& name = store.columnNames[i];
-        const std::string& type = store.columnTypes[i];
+        const std::string& type = types[static_cast<std::size_t>(i)];
         Column& c = m_plan[static_cast<std::size_t>(i)];
         if (type == "INTEGER") {
             for (int s = 0; s <= 9; ++s) c.accepts |= std::uint64_t{1} << s;
@@ -118,56 +129,21 @@ DeepDecoder::DeepDecoder(const MessageStore& store, const LiveRows* live) : m_li
             for (int s = 0; s <= 9; ++s) c.accepts |= std::uint64_t{1} << s;
             c.largeText = c.largeBlob = true;
         }
-        auto only = [&c](std::initializer_list<int> types) {
-            c.accepts = 0;
-            for (int s : types) c.accepts |= std::uint64_t{1} << s;
-        };
+        const PhoneColumn* meaning = PhoneColumnNamed(m_kind, names[static_cast<std::size_t>(i)]);
+        if (meaning == nullptr) continue;
         const bool integer = type == "INTEGER";
-        if (iphone) {
-            if (name == "text") c.field = Field::Body, lastEssential = std::max(lastEssential, i);
-            if (name == "attributedbody") c.field = Field::AttributedBody;
-            if (name == "guid") c.field = Field::Guid, lastEssential = std::max(lastEssential, i);
-            if (integer && name == "date") {
-                only({4, 6});  // seconds (iOS 10 and earlier) or nanoseconds
-                c.field = Field::Date;
-                c.check = Check::DateRequired;
-                m_dateColumn = i;
-                lastEssential = std::max(lastEssential, i);
-            } else if (integer && (name == "date_read" || name == "date_delivered")) {
-                c.check = Check::DateOrZero;
-            } else if (integer && name == "handle_id") {
-                c.field = Field::HandleId;
-                c.check = Check::NonNegative;
-                lastEssential = std::max(lastEssential, i);
-            } else if (integer && name == "is_from_me") {
-                c.field = Field::IsFromMe;
-                c.check = Check::ZeroOrOne;
-                lastEssential = std::max(lastEssential, i);
-            } else if (integer && name == "version") {
-                only({1, 2, 3, 4});
-            }
-        } else {
-            if (name == "address") c.field = Field::Address, lastEssential = std::max(lastEssential, i);
-            if (name == "body") c.field = Field::Body, lastEssential = std::max(lastEssential, i);
-            if (integer && name == "date") {
-                only({5});  // milliseconds since 1970 take six bytes
-                c.field = Field::Date;
-                c.check = Check::DateRequired;
-                m_dateColumn = i;
-                lastEssential = std::max(lastEssential, i);
-            } else if (integer && name == "date_sent") {
-                only({5, 8});
-                c.check = Check::DateOrZero;
-            } else if (integer && name == "thread_id") {
-                only({1, 2, 3, 9});
-                c.check = Check::Positive;
-            } else if (integer && name == "type") {
-                c.field = Field::Type;
-                c.check = Check::SmallCode;
-                lastEssential = std::max(lastEssential, i);
-            } else if (integer && (name == "read" || name == "seen")) {
-                c.check = Check::ZeroOrOne;
-            }
+        // Integer meanings hold only for a column declared INTEGER; texts by their name alone.
+        const Field f = meaning->field;
+        const bool integerField = f == Field::Date || f == Field::Type || f == Field::IsFromMe ||
+                                  f == Field::HandleId || f == Field::ThreadId;
+        if (!integerField || integer) {
+            c.field = f;
+            if (meaning->essential) lastEssential = std::max(lastEssential, i);
+        }
+        if (integer) {
+            if (meaning->deepTypes != 0) c.accepts = meaning->deepTypes;
+            c.check = meaning->check;
+            if (f == Field::Date) m_dateColumn = i;
         }
     }
     m_minColumns = std::max(2, lastEssential + 1);
@@ -175,6 +151,19 @@ DeepDecoder::DeepDecoder(const MessageStore& store, const LiveRows* live) : m_li
     for (int b = 0; b < 256; ++b) {
         m_headerStart[b] = b >= 0x80 || (b >= m_minColumns + 1 && b <= m_columns * 9 + 1);
     }
+    const std::span<const std::int32_t> known = KnownColumnCounts(m_kind);
+    m_counts.clear();
+    AddColumnCounts(known);
+    if (m_columns > 0) AddColumnCounts(std::span<const std::int32_t>(&m_columns, 1));
+}
+
+void DeepDecoder::AddColumnCounts(std::span<const std::int32_t> counts)
+{
+    for (const std::int32_t count : counts) {
+        if (count < m_minColumns || count > m_columns) continue;
+        if (std::find(m_counts.begin(), m_counts.end(), count) == m_counts.end()) m_counts.push_back(count);
+    }
+    std::sort(m_counts.begin(), m_counts.end());
 }
 
 bool DeepDecoder::Accepts(const Column& column, std::uint64_t serialType) const
@@ -211,12 +200,38 @@ std::optional<DecodedRecord> DeepDecoder::TryRecord(const Area& area, std::uint3
 std::optional<DecodedRecord> DeepDecoder::TryTypes(const Area& area, std::uint32_t offset) const
 {
     if (area.bytes.U8(offset) != 0) return std::nullopt;
-    return Decode(area, -1, offset, 0, 0, 0);
+    return TryCounts(area, offset, false);
+}
+
+std::optional<DecodedRecord> DeepDecoder::TryFreedCell(const Area& area, std::uint32_t offset) const
+{
+    // The four bytes before are a freeblock header: [next freeblock 2][size 2], the block
+    // within the page and the next one (if any) on the page too.
+    if (offset < 4) return std::nullopt;
+    const std::uint32_t block = offset - 4;
+    const std::uint32_t next = area.bytes.U16(block), size = area.bytes.U16(block + 2);
+    if (size < 4 || block + size > area.limit || (next != 0 && (next <= block || next >= area.limit))) {
+        return std::nullopt;
+    }
+    return TryCounts(area, offset, true);
+}
+
+std::optional<DecodedRecord> DeepDecoder::TryCounts(const Area& area, std::uint32_t offset, bool firstLost) const
+{
+    // A record that two counts read alike is not one this table can vouch for.
+    std::optional<DecodedRecord> found;
+    for (const std::int32_t count : m_counts) {
+        std::optional<DecodedRecord> record = Decode(area, -1, offset, 0, 0, 0, {count, firstLost});
+        if (!record) continue;
+        if (found) return std::nullopt;
+        found = std::move(record);
+    }
+    return found;
 }
 
 std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t payloadStart, std::uint64_t typesStart,
                                                  std::uint64_t headerSize, std::uint64_t expectedPayload,
-                                                 std::int64_t rowId) const
+                                                 std::int64_t rowId, Headerless headerless) const
 {
     if (m_columns == 0 || area.usable < 512) return std::nullopt;
     const ByteView page = area.bytes;
@@ -224,9 +239,11 @@ std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t 
     const OverflowPages* overflow = area.overflow;
     std::array<std::uint64_t, kColumnCapacity> serialTypes;
     std::int32_t count = 0;
+    if (headerSize == 0 && headerless.firstLost) serialTypes[static_cast<std::size_t>(count++)] = 0;
+    const std::int32_t wanted = headerSize != 0 ? m_columns : std::min(headerless.count, m_columns);
     std::uint64_t cursor = typesStart;
     const std::uint64_t headerEnd = headerSize != 0 ? static_cast<std::uint64_t>(payloadStart) + headerSize : 0;
-    while (headerSize != 0 ? cursor < headerEnd : count < m_columns) {
+    while (headerSize != 0 ? cursor < headerEnd : count < wanted) {
         if (count >= m_columns) return std::nullopt;  // more serial types than columns
         const ByteView::Varint v = page.VarintAt(cursor);
         if (v.length == 0 || cursor + v.length > limit) return std::nullopt;
@@ -237,10 +254,12 @@ std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t 
     }
     if (headerSize != 0 && (cursor != headerEnd || count < m_minColumns)) return std::nullopt;
     if (headerSize == 0) {
-        // The header size is lost: it counted itself (one byte, or two past 127).
-        const std::uint64_t typeBytes = cursor - typesStart;
+        // The header size is lost: it counted itself (one byte, or two past 127), and the
+        // serial types (with column 0's one byte when it was overwritten too).
+        const std::uint64_t read = cursor - typesStart;
+        const std::uint64_t typeBytes = read + (headerless.firstLost ? 1 : 0);
         headerSize = typeBytes + (typeBytes + 1 <= 127 ? 1 : 2);
-        payloadStart = static_cast<std::int64_t>(typesStart) - static_cast<std::int64_t>(headerSize - typeBytes);
+        payloadStart = static_cast<std::int64_t>(typesStart) - static_cast<std::int64_t>(headerSize - read);
         if (payloadStart < 0) return std::nullopt;
     }
     std::uint64_t payloadSize = headerSize;
@@ -368,11 +387,14 @@ std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t 
             hasDate = true;
             break;
         case Field::Type: record.fromMe = value == 1 ? 0 : 1; break;
+        case Field::ThreadId: record.threadId = value; break;
         case Field::IsFromMe: record.fromMe = value != 0 ? 1 : 0; break;
         case Field::HandleId: record.address = s == 0 ? "" : std::to_string(value); break;
         }
     }
     if (!hasDate && !truncated) return std::nullopt;
+    // The first part of a long record with neither its time nor any text tells nothing.
+    if (!hasDate && body.empty() && archived.empty()) return std::nullopt;
     if (body.empty() && !archived.empty()) {
         body = AttributedBodyView({reinterpret_cast<const std::uint8_t*>(archived.data()), archived.size()});
     }

@@ -123,6 +123,7 @@ struct Carving {
             std::optional<DecodedRecord> record = decoder.TryCell(area, offset);
             if (!record) record = decoder.TryRecord(area, offset);
             if (!record) record = decoder.TryTypes(area, offset);
+            if (!record) record = decoder.TryFreedCell(area, offset);
             if (!record) {
                 ++offset;
                 continue;
@@ -203,6 +204,37 @@ private:
     std::uint64_t m_done = 0;
     std::int32_t m_shown = -1;
 };
+
+// The column counts of the records in use on the table leaf pages of a database image (each
+// record's header says how many serial types it has): the forms the file's own rows show.
+std::vector<std::int32_t> ObservedColumnCounts(ByteView image)
+{
+    std::set<std::int32_t> counts;
+    const std::optional<DatabaseHeader> header = ReadDatabaseHeader(image);
+    if (!header) return {};
+    const std::uint64_t pages = image.Size() / header->pageSize;
+    for (std::uint64_t p = 1; p <= pages; ++p) {
+        const ByteView page = image.Sub((p - 1) * header->pageSize, header->pageSize);
+        const std::optional<BtreePage> btree = ReadBtreePage(page, static_cast<std::uint32_t>(p), header->usableSize);
+        if (!btree || btree->type != kLeafTablePage) continue;
+        for (const std::uint32_t cell : btree->cells) {
+            const ByteView::Varint payload = page.VarintAt(cell);
+            const ByteView::Varint rowId = page.VarintAt(cell + std::uint64_t{payload.length});
+            const std::uint64_t start = std::uint64_t{cell} + payload.length + rowId.length;
+            const ByteView::Varint size = page.VarintAt(start);
+            if (payload.length == 0 || rowId.length == 0 || size.length == 0 || page.U8(start + size.length) != 0) continue;
+            std::int32_t count = 0;
+            std::uint64_t at = start + size.length;
+            for (; at < start + size.value && count <= kColumnCapacity; ++count) {
+                const ByteView::Varint type = page.VarintAt(at);
+                if (type.length == 0) break;
+                at += type.length;
+            }
+            if (at == start + size.value) counts.insert(count);
+        }
+    }
+    return {counts.begin(), counts.end()};
+}
 
 void ScanDatabase(ByteView image, const std::string& file, const DeepDecoder& decoder, std::vector<RawFind>& finds,
                   ByteProgress* progress)
@@ -345,6 +377,7 @@ std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const Live
         m.address = std::move(find.record.address);
         m.fromMe = find.record.fromMe;
         m.rowId = find.record.rowId;
+        m.threadId = find.record.threadId;
         m.truncated = find.record.truncated ? 1 : 0;
         const std::uint64_t hash = keyHash(m);
         std::uint32_t same = IndexSet::kEmpty;
@@ -380,9 +413,25 @@ std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const Live
     const auto earlier = [&](std::uint32_t a, std::uint32_t b) { return messages[a].time < messages[b].time; };
     std::sort(wholeByTime.begin(), wholeByTime.end(), earlier);
     std::vector<bool> drop(messages.size(), false);
+    // The live texts in order, to tell whether a cut text begins one of them.
+    std::vector<std::string_view> liveTexts;
+    auto beginsALiveText = [&](const std::string& cut) {
+        if (liveTexts.empty()) {
+            for (std::uint32_t k = 0; k < live.Count(); ++k) liveTexts.push_back(live.Live(k).body);
+            std::sort(liveTexts.begin(), liveTexts.end());
+        }
+        const auto next = std::lower_bound(liveTexts.begin(), liveTexts.end(), std::string_view(cut));
+        return next != liveTexts.end() && next->starts_with(cut);
+    };
     for (std::size_t i = 0; i < messages.size(); ++i) {
         const MessageRecord& cut = messages[i];
         if (cut.truncated == 0) continue;
+        // A record cut short by a lost overflow chain that begins a live message (its row,
+        // or its text) is that live message, whatever of its time was lost.
+        if ((cut.rowId != 0 && !rows.WithRowId(cut.rowId).empty()) || (!cut.body.empty() && beginsALiveText(cut.body))) {
+            drop[i] = true;
+            continue;
+        }
         auto begins = [&](const MessageRecord& whole) {
             return whole.time == cut.time && whole.address == cut.address && whole.body.starts_with(cut.body);
         };
@@ -421,7 +470,7 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
     reader.m_scanCache.reset();
 
     const LiveRows liveRows(store);
-    const DeepDecoder decoder(store, &liveRows);
+    DeepDecoder decoder(store, &liveRows);
     const LiveCopies liveCopies(store);
     if (!decoder.Usable()) {
         report.noSchema = true;
@@ -466,6 +515,10 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
             usable = header->usableSize;
             pageCount = static_cast<std::uint32_t>(database.Size() / pageSize);
         }
+    }
+    // Rows written before the table gained columns keep their shorter form.
+    if (sources[0].image.Loaded()) {
+        decoder.AddColumnCounts(ObservedColumnCounts(ByteView(sources[0].image.Data(), sources[0].image.Size())));
     }
     std::vector<RawFind> finds;
     for (std::size_t i = 0; i < sources.size(); ++i) {

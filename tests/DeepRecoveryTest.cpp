@@ -14,6 +14,7 @@
 #include "fixtures/DeepCases.h"
 #include "readers/OpenDatabase.h"
 #include "recovery/DeepScan.h"
+#include "recovery/LiveCopies.h"
 #include "recovery/SqliteFiles.h"
 #include "recovery/RecoveryRun.h"
 
@@ -95,6 +96,27 @@ TEST_F(DeepRecoveryTest, RowsOfTheTablesEarlierForm)
         });
     }
     EXPECT_GT(old, 20);
+}
+
+// Row ids below 128: a freed cell's freeblock header takes its first serial type too.
+TEST_F(DeepRecoveryTest, FreedCellsOfSmallRowIds)
+{
+    ExpectScore(Run(DeepCaseKind::AndroidSmallIds, 1200));
+}
+
+// A copy cut short: the rows before (and past) the missing pages are live, what remains is
+// carved, and no live row is taken for a deleted one.
+TEST_F(DeepRecoveryTest, TruncatedDatabases)
+{
+    for (const DeepCaseKind kind : {DeepCaseKind::AndroidTruncated, DeepCaseKind::IphoneTruncated}) {
+        g_store.RestoreProgramStart();
+        const auto truth = Run(kind, 1500);
+        ExpectScore(truth);
+        EXPECT_GT(g_store.liveMessageCount, 100) << truth.name;
+        const std::vector<LoadWarning>& warnings = g_store.currentReader->m_loadWarnings;
+        EXPECT_TRUE(std::any_of(warnings.begin(), warnings.end(),
+                                [](const LoadWarning& w) { return w.kind == LoadWarning::Kind::Truncated; }));
+    }
 }
 
 TEST_F(DeepRecoveryTest, PagesKeptInAPersistedJournal)
@@ -182,6 +204,12 @@ TEST_F(FreshStore, EveryShapeAtItsOffsetWhereverThePageLies)
     records::Bytes third = row("types only", 1'600'000'002'000);
     third[0] = 0xEE;
     std::copy(third.begin(), third.end(), page.begin() + 1500);
+    // A freed cell of one-byte payload size and row id: the freeblock header took the
+    // record's header size and its first serial type too.
+    const records::Bytes fourth = row("freed small cell", 1'600'000'003'000);
+    const records::Bytes freeblock = {0x00, 0x00, 0x00, static_cast<std::uint8_t>(fourth.size() + 2)};
+    std::copy(freeblock.begin(), freeblock.end(), page.begin() + 2500);
+    std::copy(fourth.begin() + 2, fourth.end(), page.begin() + 2504);
 
     const DeepDecoder decoder(g_store);
     for (const std::size_t shift : {0u, 1u, 37u}) {
@@ -190,7 +218,7 @@ TEST_F(FreshStore, EveryShapeAtItsOffsetWhereverThePageLies)
         std::vector<RawFind> finds;
         // Not a database: every byte is carved as it stands.
         ScanDatabaseImage(ByteView(image.data(), image.size()), "image", decoder, finds);
-        ASSERT_EQ(finds.size(), 3u) << shift;
+        ASSERT_EQ(finds.size(), 4u) << shift;
         EXPECT_EQ(finds[0].record.body, "whole cell");
         EXPECT_EQ(finds[0].record.rowId, 777);
         EXPECT_EQ(finds[0].place.offset, static_cast<std::int64_t>(shift + 100 + cell.size() - first.size()));
@@ -201,7 +229,35 @@ TEST_F(FreshStore, EveryShapeAtItsOffsetWhereverThePageLies)
         EXPECT_EQ(finds[2].record.time, 1'600'000'002'000);
         EXPECT_EQ(finds[2].place.offset, static_cast<std::int64_t>(shift + 1500));
         EXPECT_EQ(finds[2].place.where, PlaceKind::Unstructured);
+        EXPECT_EQ(finds[3].record.body, "freed small cell");
+        EXPECT_EQ(finds[3].place.offset, static_cast<std::int64_t>(shift + 2502));
     }
+}
+
+// A record cut short by a lost overflow chain that begins a live message (its row, or its
+// text, its time lost with the chain) is that live message; one that begins nothing live is
+// a deleted message. A find with neither text nor time is none.
+TEST_F(FreshStore, CutRecordsOfLiveMessagesAreLive)
+{
+    g_store.currentReader = CreateReader(DatabaseName::Iphone);
+    MessageRecord live = MessageOf("1", 700'000'000, 0, "a long live message " + std::string(5000, 'x'));
+    live.rowId = 5;
+    g_store.liveMessages = {live};
+    g_store.liveMessageCount = 1;
+    auto cut = [](std::int64_t rowId, std::int64_t time, std::string body) {
+        RawFind find;
+        find.record.rowId = rowId;
+        find.record.time = time;
+        find.record.body = std::move(body);
+        find.record.truncated = true;
+        return find;
+    };
+    const LiveRows rows(g_store);
+    const LiveCopies copies(g_store);
+    const std::vector<MessageRecord> kept = MergeDeepFinds(
+        {cut(5, 0, "a long"), cut(0, 0, "a long live mess"), cut(9, 700'000'100, "a deleted one")}, rows, copies);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].body, "a deleted one");
 }
 
 // What a column cannot hold rejects a candidate: dates outside 1990-2100, a negative thread,

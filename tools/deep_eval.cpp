@@ -46,6 +46,17 @@ int main(int argc, char** argv)
                     s.complete, s.found, s.Recall() * 100, s.foundWhole, s.finds, s.Precision() * 100, s.live,
                     s.badPlaces, seconds * 1e8 / static_cast<double>(bytes));
         if (s.Recall() < 0.99 || s.Precision() < 0.98 || s.live != 0 || s.badPlaces != 0) ++failures;
+        if (std::getenv("KESTROW_EVAL_LIVE") != nullptr) {
+            for (const MessageRecord& r : reader.m_recovered) {
+                for (const auto& w : truth.messages) {
+                    if (w.deleted || w.time != r.time || w.body != r.body) continue;
+                    std::printf("  live: %.30s truncated %d places %zu first %s page %lld %s\n", r.body.c_str(), r.truncated,
+                                r.places.size(), r.places.empty() ? "" : r.places[0].file.c_str(),
+                                r.places.empty() ? 0LL : static_cast<long long>(r.places[0].page),
+                                r.places.empty() ? "" : PlaceText(r.places[0].where));
+                }
+            }
+        }
     }
     return failures == 0 ? 0 : 1;
 }

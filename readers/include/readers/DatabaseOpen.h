@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "recovery/SqliteFiles.h"
 #include "store/Sms.h"
 
 struct sqlite3;
@@ -70,6 +71,12 @@ public:
     int OpenAnother(sqlite3** other) const;
     // Records the end of a read: a result that says the file is damaged is reported.
     void NoteReadResult(int resultCode);
+    // Whether a read failed on damage or the file is shorter than its header says.
+    bool Damaged() const { return m_damaged || MissingPages(m_path).has_value(); }
+    // The bytes SQLite reads when they are in memory (the image with the log applied); empty
+    // otherwise.
+    ByteView Image() const { return m_image ? ByteView(m_image.get(), m_imageSize) : ByteView(); }
+    const std::string& Path() const { return m_path; }
     // What the user must know about this reading: a log that could not be applied, a file that
     // is damaged or truncated.
     std::vector<LoadWarning> Warnings() const;

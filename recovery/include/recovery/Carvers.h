@@ -1,5 +1,6 @@
 // Recognising message records of the sms (Android) and message (iPhone) tables at a byte
-// position of a raw file image, guided by the column schema of the live table.
+// position of a raw file image, guided by the column schema of the live table and what each
+// column means (PhoneColumns.h).
 //
 // A table row is stored as an SQLite record:
 //   offset  size  field
@@ -25,24 +26,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "recovery/PhoneColumns.h"
 #include "store/MessageRecords.h"
 #include "store/MessageStore.h"
-
-// Serial types a column accepts.
-enum class ColumnRule : std::uint8_t {
-    Unchecked,    // a declared type the carvers do not know
-    AnyInteger,   // INTEGER: at most 9 (NULL, integers, float, constants 0 and 1)
-    Text,         // TEXT: NULL or an odd value of 13 or more
-    Blob,         // BLOB (iPhone only): NULL or an even value of 12 or more
-    AndroidDate,  // INTEGER date, date_sent: 5 (6-byte integer) or 8 (constant 0)
-    ThreadId,     // INTEGER thread_id: 1, 2, 3 or 9 (constant 1)
-    IphoneDate,   // INTEGER date: exactly 4
-    IphoneDateOrNanoseconds,  // INTEGER date of a nanosecond table: 4, or 6 (an 8-byte integer)
-    Version,      // INTEGER version: not 0 and at most 4
-};
-
-// What a column gives to the output record.
-enum class ColumnField : std::uint8_t { None, Address, Date, Type, Body, Text, HandleId, IsFromMe, AttributedBody, ThreadId };
 
 // The fields of a carved record as views into the image: nothing is converted or copied until
 // FillRecord. A field whose column the schema does not have stays unset.

@@ -2,13 +2,19 @@
 // decoded and checked against what the column can hold, rows of the table's earlier, shorter
 // form, two-byte header sizes, and bodies continued on overflow pages.
 //
-// A record may be met in three shapes:
+// A record may be met in four shapes:
 //   a whole cell      [payload size][row id][header size][serial types][contents]
 //   a record          [header size][serial types][contents]  (the cell's first bytes lost)
 //   serial types only [serial types][contents]               (the header size lost too)
-// The first two know how many columns the record has (the header size says where the serial
-// types end), so a row written before columns were added is read with the missing trailing
-// columns NULL. The third assumes every column of the schema and is never shifted.
+//   a freed small cell [freeblock header 4][serial types from column 1][contents]
+// When a cell is freed, SQLite writes the freeblock header over its first four bytes. With a
+// payload size, a row id and a header size of one byte each, that takes the first serial type
+// too; it is always 0 (column 0 is the row id's alias, stored as NULL), so the record is read
+// from its second serial type on. The first two shapes know how many columns the record has
+// (the header size says where the serial types end), so a row written before columns were
+// added is read with the missing trailing columns NULL. The last two try the column counts
+// the table is known to have had and those its own records show, and keep a record only when
+// exactly one count gives one that passes every check; they are never shifted.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "recovery/PhoneColumns.h"
 #include "recovery/SqliteFiles.h"
 #include "store/MessageStore.h"
 
@@ -32,6 +39,7 @@ public:
 struct DecodedRecord {
     std::int64_t rowId = 0;  // 0 when the cell's row id was not readable
     std::int64_t time = 0;   // Android: ms since 1970; iPhone: seconds since 2001
+    std::int64_t threadId = 0;  // Android: thread_id; 0 when unknown
     std::string body;        // checked UTF-8
     std::string address;     // Android: the number ("+86" removed); iPhone: the handle id
     std::int32_t fromMe = 0;
@@ -66,8 +74,17 @@ public:
     // cells that are live rows as they stand (their row id and time those of a live message)
     // are passed over without decoding their texts.
     explicit DeepDecoder(const MessageStore& store, const LiveRows* live = nullptr);
+    // The same for a schema given as names (lower-case) and declared types (upper-case).
+    DeepDecoder(DeviceKind kind, std::span<const std::string> names, std::span<const std::string> types,
+                const LiveRows* live = nullptr);
 
     bool Usable() const { return m_columns > 0; }
+    std::int32_t Columns() const { return m_columns; }
+    // Adds column counts that records of this table were seen with (counts outside what a
+    // message record can have are ignored); the header-less shapes try them too.
+    void AddColumnCounts(std::span<const std::int32_t> counts);
+    // The smallest number of columns a message record has (its essential columns).
+    std::int32_t MinColumns() const { return m_minColumns; }
 
     // Where a record may lie: the bytes of its page (or of a stretch of a file outside any
     // page), the end its local part must not pass, and the usable size of the database's
@@ -85,13 +102,16 @@ public:
     std::optional<DecodedRecord> TryCell(const Area& area, std::uint32_t offset) const;
     std::optional<DecodedRecord> TryRecord(const Area& area, std::uint32_t offset) const;
     std::optional<DecodedRecord> TryTypes(const Area& area, std::uint32_t offset) const;
+    // A freed cell whose freeblock header (the four bytes before `offset`) took its first
+    // serial type: the serial types at `offset` start with column 1.
+    std::optional<DecodedRecord> TryFreedCell(const Area& area, std::uint32_t offset) const;
 
     // Whether the byte can start a record header (a header size this table's records have).
     bool CanBeHeaderSize(std::uint8_t byte) const { return m_headerStart[byte]; }
 
 private:
-    enum class Field : std::uint8_t { None, Address, Body, AttributedBody, Date, Type, IsFromMe, HandleId, Guid };
-    enum class Check : std::uint8_t { None, DateRequired, DateOrZero, Positive, NonNegative, ZeroOrOne, SmallCode };
+    using Field = ColumnField;
+    using Check = ValueCheck;
     struct Column {
         std::uint64_t accepts = 0;  // bit s: serial type s (s < 64) is allowed
         bool largeText = false;     // odd serial types from 13 up (a text)
@@ -102,11 +122,20 @@ private:
     };
 
     bool Accepts(const Column& column, std::uint64_t serialType) const;
+    // Where a record's serial types are when its header size is lost: `count` of them, from
+    // column 1 when `firstLost` (column 0's 0 was overwritten), else from column 0.
+    struct Headerless {
+        std::int32_t count;
+        bool firstLost;
+    };
     // Reads the record whose header-size byte is at `payloadStart` (when `headerSize` is 0 the
-    // header size is unknown and the serial types start at `typesStart`).
+    // header size is unknown and the serial types start at `typesStart`, as `headerless` says).
     std::optional<DecodedRecord> Decode(const Area& area, std::int64_t payloadStart, std::uint64_t typesStart,
-                                        std::uint64_t headerSize, std::uint64_t expectedPayload,
-                                        std::int64_t rowId) const;
+                                        std::uint64_t headerSize, std::uint64_t expectedPayload, std::int64_t rowId,
+                                        Headerless headerless = {0, false}) const;
+    // The header-less shapes at `offset`: the one column count that gives a record.
+    std::optional<DecodedRecord> TryCounts(const Area& area, std::uint32_t offset, bool firstLost) const;
+    void Plan(std::span<const std::string> names, std::span<const std::string> types);
 
     const LiveRows* m_live = nullptr;
     DeviceKind m_kind = kDeviceAndroid;
@@ -114,5 +143,6 @@ private:
     std::int32_t m_minColumns = 1;
     std::int32_t m_dateColumn = -1;
     std::vector<Column> m_plan;
+    std::vector<std::int32_t> m_counts;  // column counts the header-less shapes try, ascending
     std::array<bool, 256> m_headerStart{};
 };

@@ -107,6 +107,7 @@ public:
         return false;
     }
     const MessageRecord& Live(std::uint32_t index) const { return m_live[index]; }
+    std::uint32_t Count() const { return static_cast<std::uint32_t>(m_times.size()); }  // live messages
 
 private:
     bool SameAt(std::size_t position, std::int64_t time, std::string_view body) const

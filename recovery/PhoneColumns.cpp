@@ -1,0 +1,162 @@
+// The message tables of the two phones, column by column.
+#include "recovery/PhoneColumns.h"
+
+#include <array>
+
+namespace {
+
+// Integer serial types 0 to 9 as a bit set.
+constexpr std::uint16_t Types(std::initializer_list<int> types)
+{
+    std::uint16_t bits = 0;
+    for (const int s : types) bits = static_cast<std::uint16_t>(bits | (1u << s));
+    return bits;
+}
+
+// Android's sms table since Android 5 (19 columns). Android 2.3 had 16 of them (no date_sent,
+// sub_id, creator), 4.0 to 4.4 had 17 (with date_sent); upgraded phones append the rest.
+constexpr PhoneColumn kAndroid[] = {
+    {"_id", "INTEGER"},
+    {"thread_id", "INTEGER", ColumnField::ThreadId, false, ColumnRule::ThreadId, Types({1, 2, 3, 9}), ValueCheck::Positive},
+    {"address", "TEXT", ColumnField::Address, true},
+    {"person", "INTEGER"},
+    {"date", "INTEGER", ColumnField::Date, true, ColumnRule::AndroidDate, Types({5}), ValueCheck::DateRequired},
+    {"date_sent", "INTEGER", ColumnField::None, false, ColumnRule::AndroidDate, Types({5, 8}), ValueCheck::DateOrZero},
+    {"protocol", "INTEGER"},
+    {"read", "INTEGER", ColumnField::None, false, ColumnRule::AnyInteger, 0, ValueCheck::ZeroOrOne},
+    {"status", "INTEGER"},
+    {"type", "INTEGER", ColumnField::Type, true, ColumnRule::AnyInteger, 0, ValueCheck::SmallCode},
+    {"reply_path_present", "INTEGER"},
+    {"subject", "TEXT"},
+    {"body", "TEXT", ColumnField::Body, true},
+    {"service_center", "TEXT"},
+    {"locked", "INTEGER"},
+    {"sub_id", "INTEGER"},
+    {"error_code", "INTEGER"},
+    {"creator", "TEXT"},
+    {"seen", "INTEGER", ColumnField::None, false, ColumnRule::AnyInteger, 0, ValueCheck::ZeroOrOne},
+};
+
+// The iPhone's message table of iOS 16 (84 columns); iOS 9 and 10 have the first 51.
+constexpr PhoneColumn kIphone[] = {
+    {"rowid", "INTEGER"},
+    {"guid", "TEXT", ColumnField::Guid, true},
+    {"text", "TEXT", ColumnField::Body, true},
+    {"replace", "INTEGER"},
+    {"service_center", "TEXT"},
+    {"handle_id", "INTEGER", ColumnField::HandleId, true, ColumnRule::AnyInteger, 0, ValueCheck::NonNegative},
+    {"subject", "TEXT"},
+    {"country", "TEXT"},
+    {"attributedbody", "BLOB", ColumnField::AttributedBody, false},
+    {"version", "INTEGER", ColumnField::None, false, ColumnRule::Version, Types({1, 2, 3, 4})},
+    {"type", "INTEGER"},
+    {"service", "TEXT"},
+    {"account", "TEXT"},
+    {"account_guid", "TEXT"},
+    {"error", "INTEGER"},
+    {"date", "INTEGER", ColumnField::Date, true, ColumnRule::IphoneDate, Types({4, 6}), ValueCheck::DateRequired},
+    {"date_read", "INTEGER", ColumnField::None, false, ColumnRule::AnyInteger, 0, ValueCheck::DateOrZero},
+    {"date_delivered", "INTEGER", ColumnField::None, false, ColumnRule::AnyInteger, 0, ValueCheck::DateOrZero},
+    {"is_delivered", "INTEGER"},
+    {"is_finished", "INTEGER"},
+    {"is_emote", "INTEGER"},
+    {"is_from_me", "INTEGER", ColumnField::IsFromMe, true, ColumnRule::AnyInteger, 0, ValueCheck::ZeroOrOne},
+    {"is_empty", "INTEGER"},
+    {"is_delayed", "INTEGER"},
+    {"is_auto_reply", "INTEGER"},
+    {"is_prepared", "INTEGER"},
+    {"is_read", "INTEGER"},
+    {"is_system_message", "INTEGER"},
+    {"is_sent", "INTEGER"},
+    {"has_dd_results", "INTEGER"},
+    {"is_service_message", "INTEGER"},
+    {"is_forward", "INTEGER"},
+    {"was_downgraded", "INTEGER"},
+    {"is_archive", "INTEGER"},
+    {"cache_has_attachments", "INTEGER"},
+    {"cache_roomnames", "TEXT"},
+    {"was_data_detected", "INTEGER"},
+    {"was_deduplicated", "INTEGER"},
+    {"is_audio_message", "INTEGER"},
+    {"is_played", "INTEGER"},
+    {"date_played", "INTEGER"},
+    {"item_type", "INTEGER"},
+    {"other_handle", "INTEGER"},
+    {"group_title", "TEXT"},
+    {"group_action_type", "INTEGER"},
+    {"share_status", "INTEGER"},
+    {"share_direction", "INTEGER"},
+    {"is_expirable", "INTEGER"},
+    {"expire_state", "INTEGER"},
+    {"message_action_type", "INTEGER"},
+    {"message_source", "INTEGER"},
+    {"associated_message_guid", "TEXT"},
+    {"associated_message_type", "INTEGER"},
+    {"balloon_bundle_id", "TEXT"},
+    {"payload_data", "BLOB"},
+    {"expressive_send_style_id", "TEXT"},
+    {"associated_message_range_location", "INTEGER"},
+    {"associated_message_range_length", "INTEGER"},
+    {"time_expressive_send_played", "INTEGER"},
+    {"message_summary_info", "BLOB"},
+    {"ck_sync_state", "INTEGER"},
+    {"ck_record_id", "TEXT"},
+    {"ck_record_change_tag", "TEXT"},
+    {"destination_caller_id", "TEXT"},
+    {"sr_ck_sync_state", "INTEGER"},
+    {"sr_ck_record_id", "TEXT"},
+    {"sr_ck_record_change_tag", "TEXT"},
+    {"is_corrupt", "INTEGER"},
+    {"reply_to_guid", "TEXT"},
+    {"sort_id", "INTEGER"},
+    {"is_spam", "INTEGER"},
+    {"has_unseen_mention", "INTEGER"},
+    {"thread_originator_guid", "TEXT"},
+    {"thread_originator_part", "TEXT"},
+    {"syndication_ranges", "TEXT"},
+    {"was_delivered_quietly", "INTEGER"},
+    {"did_notify_recipient", "INTEGER"},
+    {"synced_syndication_ranges", "TEXT"},
+    {"date_retracted", "INTEGER"},
+    {"date_edited", "INTEGER"},
+    {"was_detonated", "INTEGER"},
+    {"part_count", "INTEGER"},
+    {"is_stewie", "INTEGER"},
+    {"is_kt_verified", "INTEGER"},
+};
+
+// Column counts of the layouts phones are known to have had.
+constexpr std::int32_t kAndroidCounts[] = {16, 17, 19};
+constexpr std::int32_t kIphoneCounts[] = {51, 84};
+
+}  // namespace
+
+std::span<const PhoneColumn> PhoneLayout(DeviceKind kind)
+{
+    if (kind == kDeviceIphone) return kIphone;
+    return kAndroid;
+}
+
+const PhoneColumn* PhoneColumnNamed(DeviceKind kind, std::string_view name)
+{
+    for (const PhoneColumn& column : PhoneLayout(kind)) {
+        if (column.name == name) return &column;
+    }
+    return nullptr;
+}
+
+std::span<const std::int32_t> KnownColumnCounts(DeviceKind kind)
+{
+    if (kind == kDeviceIphone) return kIphoneCounts;
+    return kAndroidCounts;
+}
+
+void UsePhoneLayout(MessageStore& store, DeviceKind kind)
+{
+    store.columnCount = 0;
+    for (const PhoneColumn& column : PhoneLayout(kind)) {
+        store.columnNames[store.columnCount] = std::string(column.name);
+        store.columnTypes[store.columnCount] = std::string(column.type);
+        ++store.columnCount;
+    }
+}

@@ -1,0 +1,54 @@
+// What each column of the phones' message tables means, written once for every carver: the
+// serial types the default carvers accept, those the deep decoder accepts, which field of a
+// message it gives and how its value is checked. Columns a phone's table has that this table
+// does not name are read by their declared type alone.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "store/MessageStore.h"
+
+// Serial types a column accepts in the default carvers.
+enum class ColumnRule : std::uint8_t {
+    Unchecked,    // a declared type the carvers do not know
+    AnyInteger,   // INTEGER: at most 9 (NULL, integers, float, constants 0 and 1)
+    Text,         // TEXT: NULL or an odd value of 13 or more
+    Blob,         // BLOB (iPhone only): NULL or an even value of 12 or more
+    AndroidDate,  // INTEGER date, date_sent: 5 (6-byte integer) or 8 (constant 0)
+    ThreadId,     // INTEGER thread_id: 1, 2, 3 or 9 (constant 1)
+    IphoneDate,   // INTEGER date: exactly 4
+    IphoneDateOrNanoseconds,  // INTEGER date of a nanosecond table: 4, or 6 (an 8-byte integer)
+    Version,      // INTEGER version: not 0 and at most 4
+};
+
+// What a column gives to the message.
+enum class ColumnField : std::uint8_t {
+    None, Address, Body, AttributedBody, Date, Type, IsFromMe, HandleId, Guid, ThreadId
+};
+
+// How the deep decoder checks a column's value.
+enum class ValueCheck : std::uint8_t { None, DateRequired, DateOrZero, Positive, NonNegative, ZeroOrOne, SmallCode };
+
+struct PhoneColumn {
+    std::string_view name;  // lower-case
+    std::string_view type;  // declared type in the newest layout
+    ColumnField field = ColumnField::None;
+    bool essential = false;  // every form of the table has it (the oldest records too)
+    // Default carvers, for a column declared INTEGER (other types go by their type).
+    ColumnRule rule = ColumnRule::AnyInteger;
+    // Deep decoder, for a column declared INTEGER: bit s set when serial type s (0 to 9) is
+    // allowed; 0 allows every integer serial type.
+    std::uint16_t deepTypes = 0;
+    ValueCheck check = ValueCheck::None;
+};
+
+// The newest layout known of the phone's message table, in column order.
+std::span<const PhoneColumn> PhoneLayout(DeviceKind kind);
+// The column of that name (lower-case), or null when the table does not name it.
+const PhoneColumn* PhoneColumnNamed(DeviceKind kind, std::string_view name);
+// How many columns the phone's table has had in its releases (Android 16, 17 and 19).
+std::span<const std::int32_t> KnownColumnCounts(DeviceKind kind);
+// Makes the store's column schema the newest layout, for a file whose own schema cannot be read.
+void UsePhoneLayout(MessageStore& store, DeviceKind kind);
