@@ -12,6 +12,7 @@
 #include "readers/ColumnSchema.h"
 #include "readers/DamagedTable.h"
 #include "readers/UnreachedRows.h"
+#include "recovery/PhoneColumns.h"
 #include "readers/DatabaseOpen.h"
 #include "readers/LiveOrder.h"
 #include "store/MessageStore.h"
@@ -172,6 +173,8 @@ std::int32_t CAndroidSms::LoadDatabase(std::string path)
             sqlite3_exec(m_db, "SELECT _id, recipient_ids FROM threads;", OnThreadRow, &load, nullptr);
         }
         m_loadWarnings = reading.Warnings();
+        // A file too damaged to give its own schema is read with the newest known layout.
+        if (store.columnCount == 0 && reading.Damaged()) UsePhoneLayout(store, kDeviceAndroid);
     }
     m_entryOfThread.clear();
     for (const auto& [thread, entry] : load.entryOfThread) {

@@ -280,6 +280,24 @@ int DatabaseReading::OpenAnother(sqlite3** other) const
     return SQLITE_MISUSE;
 }
 
+bool DatabaseReading::SchemaPageDamaged() const
+{
+    std::vector<std::uint8_t> first;
+    ByteView bytes = Image();
+    if (bytes.Size() == 0) {
+        const FileDescriptor file = FileDescriptor::OpenForReading(m_path);
+        struct stat info {};
+        std::string ignored;
+        if (!file.Valid() || ::fstat(file.Get(), &info) != 0) return false;
+        first.resize(std::min<std::size_t>(65536, static_cast<std::size_t>(std::max<off_t>(info.st_size, 0))));
+        if (!ReadFully(file.Get(), first.data(), first.size(), 0, ignored)) return false;
+        bytes = ByteView(first.data(), first.size());
+    }
+    const std::optional<DatabaseHeader> header = ReadDatabaseHeader(bytes);
+    if (!header) return false;  // no database at all: said elsewhere
+    return !ReadBtreePage(bytes.Sub(0, header->pageSize), 1, header->usableSize).has_value();
+}
+
 void DatabaseReading::NoteReadResult(int resultCode)
 {
     const int primary = resultCode & 0xFF;
@@ -294,7 +312,7 @@ std::vector<LoadWarning> DatabaseReading::Warnings() const
     }
     if (const auto pages = MissingPages(m_path)) {
         warnings.push_back({LoadWarning::Kind::Truncated, m_path, "", pages->present, pages->expected});
-    } else if (m_damaged && ReadDatabaseHeaderOf(m_path)) {  // a file that is no database at all is said elsewhere
+    } else if ((m_damaged && ReadDatabaseHeaderOf(m_path)) || SchemaPageDamaged()) {  // no database at all: said elsewhere
         warnings.push_back({LoadWarning::Kind::Damaged, m_path, ""});
     }
     return warnings;

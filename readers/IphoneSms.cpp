@@ -11,6 +11,7 @@
 #include "readers/ColumnSchema.h"
 #include "readers/DamagedTable.h"
 #include "readers/UnreachedRows.h"
+#include "recovery/PhoneColumns.h"
 #include "readers/DatabaseOpen.h"
 #include "readers/LiveOrder.h"
 #include "store/AttributedText.h"
@@ -154,6 +155,8 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
             fallback = ChatFallback(m_db);
         }
         m_loadWarnings = reading.Warnings();
+        // A file too damaged to give its own schema is read with the newest known layout.
+        if (store.columnCount == 0 && reading.Damaged()) UsePhoneLayout(store, kDeviceIphone);
     }
     // A table without live rows could be of either era: its deleted rows may hold either unit.
     if (store.liveMessageCount == 0) store.iphoneNanosecondDates = 1;

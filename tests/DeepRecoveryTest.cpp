@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "RecordBytes.h"
@@ -117,6 +118,26 @@ TEST_F(DeepRecoveryTest, TruncatedDatabases)
         EXPECT_TRUE(std::any_of(warnings.begin(), warnings.end(),
                                 [](const LoadWarning& w) { return w.kind == LoadWarning::Kind::Truncated; }));
     }
+}
+
+// Page 1 destroyed: no schema can be read, so the phone's known layout guides both recoveries.
+TEST_F(DeepRecoveryTest, WithoutASchemaTheKnownLayout)
+{
+    const fixtures::DeepCase truth = fixtures::MakeDeepCase(DeepCaseKind::AndroidRollback, m_dir / "case", 800, 3);
+    {
+        std::fstream file(truth.database, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(100);
+        const std::string garbage(3996, '\xFF');
+        file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+    }
+    Load(truth.database);
+    EXPECT_EQ(g_store.columnCount, 19);
+    EXPECT_FALSE(g_store.currentReader->m_loadWarnings.empty());
+    RunRecoverySteps(truth.database.string());
+    EXPECT_GT(g_store.currentReader->m_recoveredCount, 100);
+    RunDeepRecoverySteps(truth.database.string());
+    const fixtures::DeepScore score = fixtures::ScoreDeepRecovery(truth, Recovered());
+    EXPECT_GE(score.Recall(), 0.99) << score.found << " of " << score.complete;
 }
 
 TEST_F(DeepRecoveryTest, PagesKeptInAPersistedJournal)

@@ -72,7 +72,9 @@ public:
     // Records the end of a read: a result that says the file is damaged is reported.
     void NoteReadResult(int resultCode);
     // Whether a read failed on damage or the file is shorter than its header says.
-    bool Damaged() const { return m_damaged || MissingPages(m_path).has_value(); }
+    bool Damaged() const { return m_damaged || MissingPages(m_path).has_value() || SchemaPageDamaged(); }
+    // Whether the page that holds the schema is no b-tree page (nothing can be found by name).
+    bool SchemaPageDamaged() const;
     // The bytes SQLite reads when they are in memory (the image with the log applied); empty
     // otherwise.
     ByteView Image() const { return m_image ? ByteView(m_image.get(), m_imageSize) : ByteView(); }
