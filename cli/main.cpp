@@ -43,6 +43,7 @@ struct DatabaseOptions {
     std::string path;
     bool json = false;
     int conversation = -1;
+    bool conversationGiven = false;
     bool alternate = false;
     bool deep = false;
     // export
@@ -83,6 +84,13 @@ private:
 };
 
 void Fail(const std::string& message) { std::cerr << kProgram << ": " << message << '\n'; }
+
+// "no conversation 7 in 'PATH': rows are 0 to 4".
+std::string NoSuchRow(int row, const std::string& path)
+{
+    return "no conversation " + std::to_string(row) + " in '" + path + "': rows are 0 to " +
+           std::to_string(g_store.conversationCount - 1);
+}
 
 // Returns the error text when `path` cannot be read as a file, "" when it can.
 std::string UnreadableReason(const std::string& path)
@@ -174,12 +182,11 @@ int RunConversations(const DatabaseOptions& options)
 int RunMessages(const DatabaseOptions& options)
 {
     if (const int status = LoadForCommand(options.path); status >= 0) return status;
-    if (options.conversation >= g_store.conversationCount) {
-        Fail("there is no conversation " + std::to_string(options.conversation) + " in '" +
-             options.path + "' (rows 0 to " + std::to_string(g_store.conversationCount - 1) + ")");
+    if (options.conversationGiven && (options.conversation < 0 || options.conversation >= g_store.conversationCount)) {
+        Fail(NoSuchRow(options.conversation, options.path));
         return kExitUsage;
     }
-    if (options.conversation >= 0) {
+    if (options.conversationGiven) {
         if (options.json) {
             PrintJson([&](JsonWriter& json) { WriteConversationJson(json, options.path, options.conversation); });
         } else {
@@ -279,9 +286,8 @@ int RunExport(const DatabaseOptions& options)
         if (chosen) request.rows.push_back(row);
     }
     for (const int row : options.rows) {
-        if (row >= store.conversationCount) {
-            Fail("there is no conversation " + std::to_string(row) + " in '" + options.path + "' (rows 0 to " +
-                 std::to_string(store.conversationCount - 1) + ")");
+        if (row < 0 || row >= store.conversationCount) {
+            Fail(NoSuchRow(row, options.path));
             return kExitUsage;
         }
     }
@@ -289,10 +295,13 @@ int RunExport(const DatabaseOptions& options)
         Fail("no conversation chosen: give --rows, --all or --with-messages");
         return kExitUsage;
     }
-    // The folder is made when it does not exist yet, with its parents.
-    std::error_code error;
-    std::filesystem::create_directories(options.folder, error);
-    if (!std::filesystem::is_directory(options.folder, error)) {
+    // The folder is made when it does not exist yet, with its parents; the reason it cannot be
+    // is the one creating it gave.
+    std::error_code made;
+    std::filesystem::create_directories(options.folder, made);
+    std::error_code looked;
+    if (!std::filesystem::is_directory(options.folder, looked)) {
+        const std::error_code& error = made ? made : looked;
         Fail("cannot export to '" + options.folder + "': " +
              (error ? error.message() : std::string("it is not a folder")));
         return kExitFileError;
@@ -329,8 +338,10 @@ int main(int argc, char** argv)
     if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "");
 
     CLI::App app{"Show, recover and export the messages of a phone message database copied to\n"
-                 "this computer: an Android mmssms.db or an iPhone sms.db (the name decides the\n"
-                 "kind). Nothing on disk is ever changed.",
+                 "this computer: an Android mmssms.db or an iPhone sms.db. The name tells the kind;\n"
+                 "a file of any other name (an iPhone backup's 3d0d7e5f...) is known by its tables.\n"
+                 "A -wal log beside the database is applied in memory; damaged or truncated files\n"
+                 "are read as far as they go, with a warning. Nothing on disk is ever changed.",
                  kProgram};
     app.set_version_flag("--version", std::string(kProgram) + " " KESTROW_VERSION);
     app.require_subcommand(1);
@@ -340,8 +351,10 @@ int main(int argc, char** argv)
                "  kestrow-cli recover --json mmssms.db > found.json\n"
                "  kestrow-cli export sms.db --to out --with-messages --recover\n\n"
                "Run 'kestrow-cli COMMAND --help' for a command's options.\n\n"
-               "Exit status: 0 on success, 1 when a file cannot be read or written, 2 on a usage\n"
-               "error or a file name other than mmssms.db or sms.db.");
+               "Exit status: 0 on success (also when a damaged file gave part of its messages; the\n"
+               "warning is on stderr), 1 when a file cannot be read or written, is no SQLite\n"
+               "database or gives nothing at all, 2 on a usage error or a file that is no message\n"
+               "database (neither the name nor the tables of one).");
 
     DatabaseOptions conversationOptions;
     CLI::App* conversations = app.add_subcommand(
@@ -352,11 +365,11 @@ int main(int argc, char** argv)
     CLI::App* messages = app.add_subcommand(
         "messages", "print the messages in time order, or one conversation");
     AddDatabaseArguments(*messages, messageOptions);
-    messages->add_option("-c,--conversation", messageOptions.conversation,
-                         "show only this conversation, as the window's message view does "
-                         "(ROW counts from 0, in the order 'conversations' lists them)")
-        ->option_text("ROW")
-        ->check(CLI::NonNegativeNumber);
+    CLI::Option* conversationOption =
+        messages->add_option("-c,--conversation", messageOptions.conversation,
+                             "show only this conversation, as the window's message view does "
+                             "(ROW counts from 0, in the order 'conversations' lists them)")
+            ->option_text("ROW");
 
     DatabaseOptions recoverOptions;
     CLI::App* recover = app.add_subcommand(
@@ -390,8 +403,7 @@ int main(int argc, char** argv)
                                             "the conversations to export, as rows of 'conversations' (0,3,5); with --recover, "
                                             "as rows of 'recover', whose list is sorted again after the finds")
                            ->delimiter(',')
-                           ->option_text("ROWS")
-                           ->check(CLI::NonNegativeNumber);
+                           ->option_text("ROWS");
     auto* allOption = exporter->add_flag("--all", exportOptions.all, "export every conversation");
     auto* withOption = exporter->add_flag("--with-messages", exportOptions.withMessages,
                                           "export the conversations that have live or recovered messages");
@@ -417,6 +429,7 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
 
+    messageOptions.conversationGiven = conversationOption->count() > 0;
     int status = kExitOk;
     if (conversations->parsed()) {
         status = RunConversations(conversationOptions);

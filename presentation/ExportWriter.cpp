@@ -79,6 +79,19 @@ std::string ExportFileStem(const std::string& address, const std::string& catchA
         if (byte < 0x20 || byte == 0x7F || std::strchr("/\\:*?\"<>|", c) != nullptr) c = '_';
     }
     if (stem.empty() || stem == "." || stem == "..") stem = "conversation";
+    // A file name has at most 255 bytes, and the temporary name, " (N)" and the extension
+    // need room: a longer stem is cut at a character boundary and given a hash of the whole,
+    // so that two long addresses that begin alike still get files of their own.
+    constexpr std::size_t kLongest = 180, kKept = 160;
+    if (stem.size() > kLongest) {
+        std::uint32_t hash = 2166136261u;  // FNV-1a
+        for (const unsigned char c : stem) hash = (hash ^ c) * 16777619u;
+        std::size_t cut = kKept;
+        while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "~%08x", hash);
+        stem = stem.substr(0, cut) + suffix;
+    }
     return stem;
 }
 
@@ -232,7 +245,11 @@ ExportResult ExportConversations(const ExportRequest& request)
 
 std::string ExportSummaryText(const ExportResult& result, const fs::path& folder, const Translator& tr)
 {
-    return Fill(tr("Exported %d conversations (%d messages, %d recovered) to %s."),
-                {std::to_string(result.conversations), std::to_string(result.messages), std::to_string(result.recovered),
-                 folder.string()});
+    const std::string conversations = result.conversations == 1
+                                          ? tr("1 conversation")
+                                          : Fill(tr("%d conversations"), {std::to_string(result.conversations)});
+    const std::string messages =
+        result.messages == 1 ? tr("1 message") : Fill(tr("%d messages"), {std::to_string(result.messages)});
+    return Fill(tr("Exported %s (%s, %d recovered) to %s."),
+                {conversations, messages, std::to_string(result.recovered), folder.string()});
 }

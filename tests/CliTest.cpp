@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <iterator>
 #include <nlohmann/json.hpp>
 
@@ -73,7 +74,41 @@ TEST_F(CliTest, HelpVersionAndUsageErrors)
     EXPECT_EQ(Run({}).status, 2);
     EXPECT_EQ(Run({"conversations"}).status, 2);
     EXPECT_EQ(Run({"frobnicate", "x"}).status, 2);
-    EXPECT_EQ(Run({"messages", "--conversation", "-1", "x/sms.db"}).status, 2);
+}
+
+// Rows out of range say which rows there are; one conversation is "1 conversation"; an address
+// too long for a file name still gets a file; a folder that cannot be made says why.
+TEST_F(CliTest, RowsNamesAndFoldersAtTheirEdges)
+{
+    const auto path = Android(m_dir / "a");
+    const CliResult negative = Run({"messages", "--conversation", "-1", path.string()});
+    EXPECT_EQ(negative.status, 2);
+    EXPECT_NE(negative.err.find("no conversation -1 in '" + path.string() + "': rows are 0 to 2"), std::string::npos)
+        << negative.err;
+    EXPECT_EQ(Run({"export", path.string(), "--to", (m_dir / "o").string(), "--rows", "-3"}).status, 2);
+    const CliResult one = Run({"export", path.string(), "--to", (m_dir / "one").string(), "--rows", "2"});
+    EXPECT_NE(one.out.find("Exported 1 conversation ("), std::string::npos) << one.out;
+
+    const auto longPath = m_dir / "long" / "mmssms.db";
+    std::filesystem::create_directories(longPath.parent_path());
+    const std::string address(300, '7');
+    {
+        PhoneDb db = PhoneDb::Android(longPath);
+        for (const std::string& a : {address, address + "8"}) {
+            db.AddAndroidAddress(a);
+            db.AddAndroidSms({.address = a, .date = std::int64_t{1'600'000'000'000}, .body = "long"});
+        }
+    }
+    const CliResult longNames = Run({"export", longPath.string(), "--to", (m_dir / "out").string(), "--all"});
+    EXPECT_EQ(longNames.status, 0) << longNames.err;
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir / "out")) names.insert(entry.path().filename());
+    EXPECT_EQ(names.size(), 3u);  // Ungrouped and the two long ones, each its own file
+
+    std::ofstream(m_dir / "plain") << "a file";
+    const CliResult blocked = Run({"export", path.string(), "--to", (m_dir / "plain" / "sub").string(), "--all"});
+    EXPECT_EQ(blocked.status, 1);
+    EXPECT_NE(blocked.err.find("Not a directory"), std::string::npos) << blocked.err;
 }
 
 TEST_F(CliTest, TheNameOrTheTablesDecideTheKindAndFileErrorsNameTheFile)

@@ -34,6 +34,9 @@ int FuzzAttributed(const std::uint8_t* data, std::size_t size);
 // The deep recovery's page, log and journal parsers and its record decoder.
 int FuzzDeep(const std::uint8_t* data, std::size_t size);
 
+// The write-ahead log's committed frames laid over a main file, and the image read by SQLite.
+int FuzzLogImage(const std::uint8_t* data, std::size_t size);
+
 struct Target {
     std::string_view name;  // also the folder of its corpus under tests/corpus
     int (*run)(const std::uint8_t*, std::size_t);
@@ -45,6 +48,7 @@ inline constexpr Target kTargets[] = {
     {"scan", FuzzScan},
     {"attributed", FuzzAttributed},
     {"deep", FuzzDeep},
+    {"logimage", FuzzLogImage},
 };
 
 }  // namespace fuzz

@@ -515,7 +515,8 @@ TEST_F(MainWindowTest, ExportDialogTicksRowsAndWritesFiles)
     ASSERT_EQ(m_boxes.size(), 4u);
     EXPECT_EQ(m_boxes[3].text, m_boxes[1].text);
     EXPECT_EQ(m_boxes[0].text, T("Please select at least one friend to export."));
-    EXPECT_EQ(m_boxes[1].text, Fill(T("Exported %d conversations (%d messages, %d recovered) to %s."), {"2", "30", "3", out.string()}));
+    EXPECT_EQ(m_boxes[1].text, Fill(T("Exported %s (%s, %d recovered) to %s."),
+                                      {Fill(T("%d conversations"), {"2"}), Fill(T("%d messages"), {"30"}), "3", out.string()}));
     EXPECT_EQ(m_boxes[2].text, m_boxes[1].text);
     EXPECT_TRUE(std::filesystem::exists(out / "13812345678.txt"));
     EXPECT_TRUE(std::filesystem::exists(out / "10086.txt"));
