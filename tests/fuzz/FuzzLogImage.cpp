@@ -14,7 +14,7 @@
 
 namespace fuzz {
 
-int FuzzLogImage(const std::uint8_t* data, std::size_t size)
+int FuzzWal(const std::uint8_t* data, std::size_t size)
 {
     if (size < 2) return 0;
     const std::size_t split = std::min<std::size_t>(size - 2, (std::size_t{data[0]} << 8 | data[1]) * 16);

@@ -35,7 +35,7 @@ int FuzzAttributed(const std::uint8_t* data, std::size_t size);
 int FuzzDeep(const std::uint8_t* data, std::size_t size);
 
 // The write-ahead log's committed frames laid over a main file, and the image read by SQLite.
-int FuzzLogImage(const std::uint8_t* data, std::size_t size);
+int FuzzWal(const std::uint8_t* data, std::size_t size);
 
 struct Target {
     std::string_view name;  // also the folder of its corpus under tests/corpus
@@ -48,7 +48,7 @@ inline constexpr Target kTargets[] = {
     {"scan", FuzzScan},
     {"attributed", FuzzAttributed},
     {"deep", FuzzDeep},
-    {"logimage", FuzzLogImage},
+    {"wal", FuzzWal},
 };
 
 }  // namespace fuzz
