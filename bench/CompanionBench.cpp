@@ -26,11 +26,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs the companion with its output thrown away; returns the wall time in seconds.
-double RunCompanion(const std::vector<std::string>& args)
+// Runs a program with its output thrown away; returns the wall time in seconds.
+double RunProgram(std::string program, const std::vector<std::string>& args)
 {
     std::vector<char*> argv;
-    std::string program = KESTROW_CLI_PATH;
     argv.push_back(program.data());
     std::vector<std::string> copies = args;
     for (std::string& arg : copies) argv.push_back(arg.data());
@@ -49,6 +48,8 @@ double RunCompanion(const std::vector<std::string>& args)
     return std::chrono::duration<double>(stop - start).count();
 }
 
+double RunCompanion(const std::vector<std::string>& args) { return RunProgram(KESTROW_CLI_PATH, args); }
+
 void Report(benchmark::State& state, const fs::path& database)
 {
     const double megabytes = static_cast<double>(fs::file_size(database)) / 1e6;
@@ -66,6 +67,32 @@ void BM_CompanionRecoverJson(benchmark::State& state)
 }
 BENCHMARK(BM_CompanionRecoverJson)->ArgName("x70MB")->Arg(1)->Arg(10)->UseManualTime()->Unit(benchmark::kMillisecond)
     ->Repetitions(5)->ReportAggregatesOnly(true);
+
+// The companion against SQLite's own shell printing the same table in date order, measured
+// in one run on the same file: ratios of recover --json and recover --deep --json to the
+// shell, and the growth of recover --json from the 1x to the 10x database against linear.
+void BM_CompanionAgainstSqliteShell(benchmark::State& state)
+{
+    const fs::path small = bench::AndroidDatabase(1);
+    const fs::path large = bench::AndroidDatabase(10);
+    auto shell = [](const fs::path& db) {
+        return RunProgram("/usr/bin/sqlite3", {db.string(), "SELECT * FROM sms ORDER BY date"});
+    };
+    double sqlite = 0, recover = 0, deep = 0, recoverLarge = 0, sqliteLarge = 0;
+    for (auto _ : state) {
+        const double a = shell(small), b = RunCompanion({"recover", "--json", small.string()});
+        const double c = RunCompanion({"recover", "--deep", "--json", small.string()});
+        const double d = shell(large), e = RunCompanion({"recover", "--json", large.string()});
+        sqlite += a, recover += b, deep += c, sqliteLarge += d, recoverLarge += e;
+        state.SetIterationTime(a + b + c + d + e);
+    }
+    state.counters["recover_x_sqlite"] = recover / sqlite;
+    state.counters["deep_x_sqlite"] = deep / sqlite;
+    state.counters["recover_x_sqlite_10x"] = recoverLarge / sqliteLarge;
+    state.counters["growth_vs_linear"] = (recoverLarge / recover) / (static_cast<double>(fs::file_size(large)) /
+                                                                    static_cast<double>(fs::file_size(small)));
+}
+BENCHMARK(BM_CompanionAgainstSqliteShell)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_CompanionRecoverJsonRepeats(benchmark::State& state)
 {

@@ -7,6 +7,7 @@
 #include <set>
 #include <span>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 #include "recovery/FileImage.h"
@@ -260,13 +261,31 @@ void ScanDatabase(ByteView image, const std::string& file, const DeepDecoder& de
                         header->usableSize, overflow, use);
     }
     carving.overflowUse = &use;
-    for (std::uint64_t p = 1; p <= pages; ++p) {
-        const auto number = static_cast<std::uint32_t>(p);
-        const std::uint64_t at = (p - 1) * header->pageSize;
-        const bool free = freePages.contains(number);
-        carving.Page(image.Sub(at, header->pageSize), number, at, header->usableSize, &overflow,
-                     free ? PlaceKind::FreelistPage : PlaceKind::CellInUse, trunkPages.contains(number));
-        if (progress) progress->Advance(header->pageSize);
+    // Pages [first, last] into `into`; only the calling thread reports progress, for all.
+    const unsigned workers = pages >= 256 ? std::clamp(std::thread::hardware_concurrency(), 1u, 8u) : 1u;
+    auto carvePages = [&](std::uint64_t first, std::uint64_t last, std::vector<RawFind>& into, ByteProgress* report) {
+        Carving part{decoder, file, into, &use};
+        for (std::uint64_t p = first; p <= last; ++p) {
+            const auto number = static_cast<std::uint32_t>(p);
+            const std::uint64_t at = (p - 1) * header->pageSize;
+            const bool free = freePages.contains(number);
+            part.Page(image.Sub(at, header->pageSize), number, at, header->usableSize, &overflow,
+                      free ? PlaceKind::FreelistPage : PlaceKind::CellInUse, trunkPages.contains(number));
+            if (report) report->Advance(std::uint64_t{header->pageSize} * workers);
+        }
+    };
+    // The pages in as many runs as there are cores; the finds kept in page order.
+    std::vector<std::vector<RawFind>> parts(workers);
+    std::vector<std::thread> threads;
+    const std::uint64_t share = (pages + workers - 1) / workers;
+    for (unsigned w = 1; w < workers; ++w) {
+        const std::uint64_t first = 1 + w * share, last = std::min(pages, (w + 1) * share);
+        if (first <= last) threads.emplace_back(carvePages, first, last, std::ref(parts[w]), nullptr);
+    }
+    carvePages(1, std::min(pages, share), finds, progress);
+    for (std::thread& thread : threads) thread.join();
+    for (unsigned w = 1; w < workers; ++w) {
+        finds.insert(finds.end(), std::make_move_iterator(parts[w].begin()), std::make_move_iterator(parts[w].end()));
     }
     carving.Stretch(image, pages * header->pageSize, image.Size(), header->usableSize, PlaceKind::Unstructured);
     if (progress) progress->Advance(image.Size() - pages * header->pageSize);

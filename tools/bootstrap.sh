@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  libsqlite3-dev libcli11-dev nlohmann-json3-dev
+  libsqlite3-dev sqlite3 libcli11-dev nlohmann-json3-dev
   libgtest-dev libbenchmark-dev
   libwxgtk3.2-dev libgtk-3-dev xvfb xauth fonts-wqy-microhei fonts-noto-color-emoji
   libssl-dev libxml2-dev gettext
