@@ -119,10 +119,9 @@ void CKestrowDlg::OnOpenDatabase(wxCommandEvent&)
     case OpenOutcome::AlternateRecovery: {
         // A file named "sms2" runs a recovery of the open Android database in the alternate
         // carving mode; the chosen file itself is never read.
-        g_store.alternateCarving = 1;
+        const AlternateCarvingScope alternate(true);
         wxCommandEvent recover;
         OnRecover(recover);
-        g_store.alternateCarving = 0;
         break;
     }
     case OpenOutcome::WrongFile: platform::AfxMessageBox(WrongFileText(platform::WindowTranslator()), "", this); break;
@@ -145,21 +144,19 @@ void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
         platform::AfxMessageBox(platform::Tr(kOpenFirstText), "", this);
         return;
     }
-    g_progress.percent = 0;
     if (m_progress) m_progress->Destroy();
     m_progress = new CDlgProgress(this);
     m_progress->Create();
-    g_progress.window = m_progress.get();
-    m_recoveryRunning = true;
-    m_progress->Show();
-    m_progress->CentreOnParent();
-
-    steps();
-    FillConversationList();
-
+    {
+        const ProgressScope scope(m_progress.get());
+        m_recoveryRunning = true;
+        m_progress->Show();
+        m_progress->CentreOnParent();
+        steps();
+        FillConversationList();
+    }
     m_progress->Destroy();
     m_progress = nullptr;
-    g_progress.window = nullptr;
     m_recoveryRunning = false;
     const CSms& reader = *g_store.currentReader;
     platform::AfxMessageBox(RecoverySummaryText(reader.m_recoveredCount, reader.m_lastScan, platform::WindowTranslator()),

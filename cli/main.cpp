@@ -213,20 +213,18 @@ int RecoverLoaded(const DatabaseOptions& options, RecoveryRunCounts& counts)
         Fail("--alternate and --deep exclude each other");
         return kExitUsage;
     }
-    std::optional<TerminalProgress> bar;
-    if (::isatty(STDERR_FILENO)) bar.emplace();
-    g_progress.percent = 0;
-    g_progress.window = bar ? &*bar : nullptr;
-    if (options.deep) {
-        RunDeepRecoverySteps(options.path);
-        counts = {};
-    } else {
-        g_store.alternateCarving = options.alternate ? 1 : 0;
-        counts = RunRecoverySteps(options.path);
-        g_store.alternateCarving = 0;
+    {
+        std::optional<TerminalProgress> bar;
+        if (::isatty(STDERR_FILENO)) bar.emplace();
+        const ProgressScope scope(bar ? &*bar : nullptr);
+        if (options.deep) {
+            RunDeepRecoverySteps(options.path);
+            counts = {};
+        } else {
+            const AlternateCarvingScope alternate(options.alternate);
+            counts = RunRecoverySteps(options.path);
+        }
     }
-    g_progress.window = nullptr;
-    bar.reset();
 
     const ScanReport& scan = reader.m_lastScan;
     if (const std::string failure = ScanFailureSentence(scan); !failure.empty()) Fail(failure);

@@ -229,30 +229,27 @@ std::optional<DecodedRecord> DeepDecoder::TryCounts(const Area& area, std::uint3
     return found;
 }
 
-std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t payloadStart, std::uint64_t typesStart,
-                                                 std::uint64_t headerSize, std::uint64_t expectedPayload,
-                                                 std::int64_t rowId, Headerless headerless) const
+std::optional<DeepDecoder::Layout> DeepDecoder::ReadLayout(const Area& area, std::int64_t payloadStart,
+                                                          std::uint64_t typesStart, std::uint64_t headerSize,
+                                                          Headerless headerless) const
 {
-    if (m_columns == 0 || area.usable < 512) return std::nullopt;
     const ByteView page = area.bytes;
     const std::uint32_t limit = std::min<std::uint32_t>(area.limit, static_cast<std::uint32_t>(page.Size()));
-    const OverflowPages* overflow = area.overflow;
-    std::array<std::uint64_t, kColumnCapacity> serialTypes;
-    std::int32_t count = 0;
-    if (headerSize == 0 && headerless.firstLost) serialTypes[static_cast<std::size_t>(count++)] = 0;
+    Layout layout;
+    if (headerSize == 0 && headerless.firstLost) layout.types[static_cast<std::size_t>(layout.count++)] = 0;
     const std::int32_t wanted = headerSize != 0 ? m_columns : std::min(headerless.count, m_columns);
     std::uint64_t cursor = typesStart;
     const std::uint64_t headerEnd = headerSize != 0 ? static_cast<std::uint64_t>(payloadStart) + headerSize : 0;
-    while (headerSize != 0 ? cursor < headerEnd : count < wanted) {
-        if (count >= m_columns) return std::nullopt;  // more serial types than columns
+    while (headerSize != 0 ? cursor < headerEnd : layout.count < wanted) {
+        if (layout.count >= m_columns) return std::nullopt;  // more serial types than columns
         const ByteView::Varint v = page.VarintAt(cursor);
         if (v.length == 0 || cursor + v.length > limit) return std::nullopt;
         const std::uint64_t s = v.value;
-        if (count == 0 ? s != 0 : !Accepts(m_plan[static_cast<std::size_t>(count)], s)) return std::nullopt;
-        serialTypes[static_cast<std::size_t>(count++)] = s;
+        if (layout.count == 0 ? s != 0 : !Accepts(m_plan[static_cast<std::size_t>(layout.count)], s)) return std::nullopt;
+        layout.types[static_cast<std::size_t>(layout.count++)] = s;
         cursor += v.length;
     }
-    if (headerSize != 0 && (cursor != headerEnd || count < m_minColumns)) return std::nullopt;
+    if (headerSize != 0 && (cursor != headerEnd || layout.count < m_minColumns)) return std::nullopt;
     if (headerSize == 0) {
         // The header size is lost: it counted itself (one byte, or two past 127), and the
         // serial types (with column 0's one byte when it was overwritten too).
@@ -262,129 +259,122 @@ std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t 
         payloadStart = static_cast<std::int64_t>(typesStart) - static_cast<std::int64_t>(headerSize - read);
         if (payloadStart < 0) return std::nullopt;
     }
-    std::uint64_t payloadSize = headerSize;
-    for (std::int32_t i = 0; i < count; ++i) payloadSize += ContentLength(serialTypes[static_cast<std::size_t>(i)]);
-    if (expectedPayload != 0 && payloadSize != expectedPayload) return std::nullopt;
-    if (payloadSize > (1u << 30)) return std::nullopt;
+    layout.headerSize = headerSize;
+    layout.start = static_cast<std::uint64_t>(payloadStart);
+    layout.payloadSize = headerSize;
+    for (std::int32_t i = 0; i < layout.count; ++i) layout.payloadSize += ContentLength(layout.types[static_cast<std::size_t>(i)]);
+    if (layout.payloadSize > (1u << 30)) return std::nullopt;
+    layout.local = LocalPayloadSize(layout.payloadSize, area.usable);
+    const bool spills = layout.local != layout.payloadSize;
+    if (layout.start + layout.local + (spills ? 4 : 0) > limit) return std::nullopt;
+    return layout;
+}
 
-    const std::uint64_t u = area.usable;
-    const std::uint64_t local = LocalPayloadSize(payloadSize, area.usable);
-    const bool spills = local != payloadSize;
-    const auto start = static_cast<std::uint64_t>(payloadStart);
-    if (start + local + (spills ? 4 : 0) > limit) return std::nullopt;
-
-    std::string joined;  // the payload, when overflow pages continue it
-    std::string_view payload = page.Text(start, local);
-    bool truncated = false;
-    if (spills) {
-        joined.assign(payload);
-        std::uint32_t next = page.U32(start + local);
-        std::uint64_t remaining = payloadSize - local;
-        std::set<std::uint32_t> visited;
-        while (remaining > 0) {
-            const ByteView overflowPage = overflow != nullptr && next != 0 ? overflow->Page(next) : ByteView{};
-            if (overflowPage.Size() < 8 || !visited.insert(next).second) {
-                truncated = true;
-                break;
-            }
-            const std::uint64_t take = std::min<std::uint64_t>(remaining, std::min<std::uint64_t>(u, overflowPage.Size()) - 4);
-            const std::uint32_t following = overflowPage.U32(0);
-            // A page with more to come must name the next one; the last names none.
-            if (remaining > take && following == 0) {
-                joined.append(overflowPage.Text(4, take));
-                truncated = true;
-                break;
-            }
-            joined.append(overflowPage.Text(4, take));
-            remaining -= take;
-            next = following;
+std::string_view DeepDecoder::JoinPayload(const Area& area, const Layout& layout, std::string& joined, bool& truncated)
+{
+    const ByteView page = area.bytes;
+    std::string_view payload = page.Text(layout.start, layout.local);
+    truncated = false;
+    if (layout.local == layout.payloadSize) return payload;
+    joined.assign(payload);
+    std::uint32_t next = page.U32(layout.start + layout.local);
+    std::uint64_t remaining = layout.payloadSize - layout.local;
+    std::set<std::uint32_t> visited;
+    while (remaining > 0) {
+        const ByteView overflowPage = area.overflow != nullptr && next != 0 ? area.overflow->Page(next) : ByteView{};
+        if (overflowPage.Size() < 8 || !visited.insert(next).second) {
+            truncated = true;
+            break;
         }
-        payload = joined;
-    }
-
-    // A cell that is a live row as it stands: its texts need not be read.
-    if (m_live != nullptr && rowId != 0 && !truncated && m_dateColumn >= 0 && m_dateColumn < count) {
-        std::uint64_t at = headerSize;
-        for (std::int32_t i = 0; i < m_dateColumn; ++i) at += ContentLength(serialTypes[static_cast<std::size_t>(i)]);
-        const std::uint64_t s = serialTypes[static_cast<std::size_t>(m_dateColumn)];
-        if (at + ContentLength(s) <= payload.size() && s >= 1 && s <= 6) {
-            const std::int64_t value = IntegerValue(s, reinterpret_cast<const std::uint8_t*>(payload.data() + at));
-            const std::int64_t time = m_kind == kDeviceIphone ? IphoneSecondsSince2001(value) : value;
-            if (m_live->Same(rowId, time)) return std::nullopt;
+        const std::uint64_t take =
+            std::min<std::uint64_t>(remaining, std::min<std::uint64_t>(area.usable, overflowPage.Size()) - 4);
+        const std::uint32_t following = overflowPage.U32(0);
+        joined.append(overflowPage.Text(4, take));
+        // A page with more to come must name the next one; the last names none.
+        if (remaining > take && following == 0) {
+            truncated = true;
+            break;
         }
+        remaining -= take;
+        next = following;
     }
+    return joined;
+}
 
-    DecodedRecord record;
-    record.rowId = rowId;
-    record.truncated = truncated;
-    record.payloadOffset = static_cast<std::uint32_t>(start);
-    record.localLength = static_cast<std::uint32_t>(local + (spills ? 4 : 0));
-    std::string_view body, address, archived, guid;
-    bool hasDate = false;
-    std::uint64_t offset = headerSize;
-    for (std::int32_t i = 0; i < count; ++i) {
+bool DeepDecoder::LiveAsItStands(const Layout& layout, std::string_view payload, std::int64_t rowId) const
+{
+    if (m_live == nullptr || rowId == 0 || m_dateColumn < 0 || m_dateColumn >= layout.count) return false;
+    std::uint64_t at = layout.headerSize;
+    for (std::int32_t i = 0; i < m_dateColumn; ++i) at += ContentLength(layout.types[static_cast<std::size_t>(i)]);
+    const std::uint64_t s = layout.types[static_cast<std::size_t>(m_dateColumn)];
+    if (at + ContentLength(s) > payload.size() || s < 1 || s > 6) return false;
+    const std::int64_t value = IntegerValue(s, reinterpret_cast<const std::uint8_t*>(payload.data() + at));
+    return m_live->Same(rowId, m_kind == kDeviceIphone ? IphoneSecondsSince2001(value) : value);
+}
+
+bool DeepDecoder::Plausible(Check check, std::uint64_t s, std::int64_t value) const
+{
+    const bool integer = s >= 1 && s <= 9 && s != 7;
+    switch (check) {
+    case Check::None: return true;
+    case Check::DateRequired:
+    case Check::DateOrZero: {
+        if (!integer) return check == Check::DateOrZero && s == 0;
+        if (check == Check::DateOrZero && value == 0) return true;
+        const std::int64_t t = m_kind == kDeviceIphone ? IphoneSecondsSince2001(value) : value;
+        return m_kind == kDeviceIphone ? t >= kIphoneEarliest && t <= kIphoneLatest
+                                       : t >= kAndroidEarliest && t <= kAndroidLatest;
+    }
+    case Check::Positive: return integer && value > 0;
+    case Check::NonNegative: return s == 0 || (integer && value >= 0);
+    case Check::ZeroOrOne: return s == 0 || (integer && (value == 0 || value == 1));
+    case Check::SmallCode: return s == 0 || (integer && value >= 0 && value <= 10);
+    }
+    return true;
+}
+
+bool DeepDecoder::ReadColumns(const Layout& layout, std::string_view payload, bool truncated, Fields& fields,
+                              DecodedRecord& record) const
+{
+    std::uint64_t offset = layout.headerSize;
+    for (std::int32_t i = 0; i < layout.count; ++i) {
         const Column& column = m_plan[static_cast<std::size_t>(i)];
-        const std::uint64_t s = serialTypes[static_cast<std::size_t>(i)];
+        const std::uint64_t s = layout.types[static_cast<std::size_t>(i)];
         const std::uint64_t length = ContentLength(s);
         const bool whole = offset + length <= payload.size();
         const std::string_view content = offset < payload.size() ? payload.substr(offset, length) : std::string_view{};
         offset += length;
-        if (!whole && !truncated) return std::nullopt;
+        if (!whole && !truncated) return false;
         const bool isText = s >= 13 && (s & 1) != 0;
         if (isText && column.text) {
             std::string_view text = content;
-            if (BadTextBytes(text, !whole) > kBadTextBytes) return std::nullopt;
+            if (BadTextBytes(text, !whole) > kBadTextBytes) return false;
         }
         if (!whole) {
             // The rest of the record was on the lost pages: keep what the body has.
-            if (column.field == Field::Body && isText) body = content;
+            if (column.field == Field::Body && isText) fields.body = content;
             continue;
         }
         const std::int64_t value =
             isText || (s >= 12 && (s & 1) == 0) ? 0 : IntegerValue(s, reinterpret_cast<const std::uint8_t*>(content.data()));
-        const bool integer = s >= 1 && s <= 9 && s != 7;
-        switch (column.check) {
-        case Check::None: break;
-        case Check::DateRequired:
-        case Check::DateOrZero: {
-            if (!integer && !(column.check == Check::DateOrZero && s == 0)) return std::nullopt;
-            if (column.check == Check::DateOrZero && value == 0) break;
-            const std::int64_t t = m_kind == kDeviceIphone ? IphoneSecondsSince2001(value) : value;
-            const bool inRange = m_kind == kDeviceIphone ? t >= kIphoneEarliest && t <= kIphoneLatest
-                                                         : t >= kAndroidEarliest && t <= kAndroidLatest;
-            if (!inRange) return std::nullopt;
-            break;
-        }
-        case Check::Positive:
-            if (!integer || value <= 0) return std::nullopt;
-            break;
-        case Check::NonNegative:
-            if (s != 0 && (!integer || value < 0)) return std::nullopt;
-            break;
-        case Check::ZeroOrOne:
-            if (s != 0 && (!integer || (value != 0 && value != 1))) return std::nullopt;
-            break;
-        case Check::SmallCode:
-            if (s != 0 && (!integer || value < 0 || value > 10)) return std::nullopt;
-            break;
-        }
+        if (!Plausible(column.check, s, value)) return false;
         switch (column.field) {
         case Field::None: break;
         case Field::Body:
-            if (isText) body = content.substr(0, content.find('\0'));
+            if (isText) fields.body = content.substr(0, content.find('\0'));
             break;
         case Field::Address:
-            if (isText) address = content.substr(0, content.find('\0'));
+            if (isText) fields.address = content.substr(0, content.find('\0'));
             break;
         case Field::AttributedBody:
-            if (s >= 12 && (s & 1) == 0) archived = content;
+            if (s >= 12 && (s & 1) == 0) fields.archived = content;
             break;
         case Field::Guid:
-            if (isText) guid = content;
+            if (isText) fields.guid = content;
             break;
         case Field::Date:
             record.time = m_kind == kDeviceIphone ? IphoneSecondsSince2001(value) : value;
-            hasDate = true;
+            fields.hasDate = true;
             break;
         case Field::Type: record.fromMe = value == 1 ? 0 : 1; break;
         case Field::ThreadId: record.threadId = value; break;
@@ -392,21 +382,43 @@ std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t 
         case Field::HandleId: record.address = s == 0 ? "" : std::to_string(value); break;
         }
     }
-    if (!hasDate && !truncated) return std::nullopt;
+    return true;
+}
+
+std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t payloadStart, std::uint64_t typesStart,
+                                                 std::uint64_t headerSize, std::uint64_t expectedPayload,
+                                                 std::int64_t rowId, Headerless headerless) const
+{
+    if (m_columns == 0 || area.usable < 512) return std::nullopt;
+    const std::optional<Layout> layout = ReadLayout(area, payloadStart, typesStart, headerSize, headerless);
+    if (!layout || (expectedPayload != 0 && layout->payloadSize != expectedPayload)) return std::nullopt;
+    std::string joined;  // the payload, when overflow pages continue it
+    bool truncated = false;
+    const std::string_view payload = JoinPayload(area, *layout, joined, truncated);
+    // A cell that is a live row as it stands: its texts need not be read.
+    if (!truncated && LiveAsItStands(*layout, payload, rowId)) return std::nullopt;
+
+    DecodedRecord record;
+    record.rowId = rowId;
+    record.truncated = truncated;
+    record.payloadOffset = static_cast<std::uint32_t>(layout->start);
+    record.localLength = static_cast<std::uint32_t>(layout->local + (layout->local != layout->payloadSize ? 4 : 0));
+    Fields fields;
+    if (!ReadColumns(*layout, payload, truncated, fields, record)) return std::nullopt;
+    if (!fields.hasDate && !truncated) return std::nullopt;
     // The first part of a long record with neither its time nor any text tells nothing.
-    if (!hasDate && body.empty() && archived.empty()) return std::nullopt;
-    if (body.empty() && !archived.empty()) {
-        body = AttributedBodyView({reinterpret_cast<const std::uint8_t*>(archived.data()), archived.size()});
+    if (!fields.hasDate && fields.body.empty() && fields.archived.empty()) return std::nullopt;
+    std::string_view body = fields.body;
+    if (body.empty() && !fields.archived.empty()) {
+        body = AttributedBodyView({reinterpret_cast<const std::uint8_t*>(fields.archived.data()), fields.archived.size()});
     }
-    if (truncated && !body.empty()) {
-        BadTextBytes(body, true);  // trims a character cut in half
-    }
+    if (truncated && !body.empty()) BadTextBytes(body, true);  // trims a character cut in half
     record.body = Utf8ToAnsiString(body);
     if (m_kind == kDeviceIphone) {
         // Every row has its globally unique id; a record without one is not a row.
-        if (guid.empty() && !truncated) return std::nullopt;
+        if (fields.guid.empty() && !truncated) return std::nullopt;
     } else {
-        record.address = Utf8ToAnsiString(address);
+        record.address = Utf8ToAnsiString(fields.address);
         StripChinaPrefix(record.address);
         if (record.body.empty() && record.address.empty()) return std::nullopt;
     }

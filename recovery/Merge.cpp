@@ -66,3 +66,114 @@ void SortRecoveredByTime(CSms& reader)
                    [](const MessageRecord& m) { return m.time; },
                    [](std::int64_t a, std::int64_t b) { return a < b; });
 }
+
+std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const LiveRows& rows, const LiveCopies& live)
+{
+    auto isLive = [&](const DecodedRecord& r) {
+        if (r.rowId != 0) {
+            // A row id that a live row has now: the same row, unless both its time and its text
+            // differ (the id was given again to a newer message).
+            const std::span<const LiveRows::Row> same = rows.WithRowId(r.rowId);
+            for (const LiveRows::Row& row : same) {
+                const MessageRecord& m = live.Live(row.index);
+                if (m.time == r.time || m.body == r.body) return true;
+            }
+            if (!same.empty()) return false;
+        }
+        return live.AnyAtTime(r.time, [&](const MessageRecord& m) { return m.body == r.body && m.address == r.address; });
+    };
+
+    std::vector<MessageRecord> messages;
+    IndexSet byKey(finds.size());
+    auto keyHash = [](const MessageRecord& m) {
+        return MixHash(MixHash(TimeBodyHash(TextHash(m.body), m.time), TextHash(m.address)),
+                       static_cast<std::uint64_t>(m.fromMe != 0));
+    };
+    for (RawFind& find : finds) {
+        if (isLive(find.record)) continue;
+        MessageRecord m;
+        m.body = std::move(find.record.body);
+        m.time = find.record.time;
+        m.address = std::move(find.record.address);
+        m.fromMe = find.record.fromMe;
+        m.rowId = find.record.rowId;
+        m.threadId = find.record.threadId;
+        m.truncated = find.record.truncated ? 1 : 0;
+        const std::uint64_t hash = keyHash(m);
+        std::uint32_t same = IndexSet::kEmpty;
+        byKey.Contains(hash, [&](std::uint32_t k) {
+            const MessageRecord& other = messages[k];
+            if (other.time != m.time || (other.fromMe != 0) != (m.fromMe != 0) || other.address != m.address ||
+                other.body != m.body) {
+                return false;
+            }
+            same = k;
+            return true;
+        });
+        if (same == IndexSet::kEmpty) {
+            byKey.Insert(hash, static_cast<std::uint32_t>(messages.size()));
+            m.places.push_back(std::move(find.place));
+            messages.push_back(std::move(m));
+            continue;
+        }
+        MessageRecord& kept = messages[same];
+        if (std::find(kept.places.begin(), kept.places.end(), find.place) == kept.places.end()) {
+            kept.places.push_back(std::move(find.place));
+        }
+        if (kept.rowId == 0) kept.rowId = m.rowId;
+        kept.truncated = kept.truncated != 0 && m.truncated != 0 ? 1 : 0;
+    }
+
+    // A truncated find is the beginning of a whole one found elsewhere, or of a live message:
+    // it is not a message of its own. The whole finds by time, to look among those alone.
+    std::vector<std::uint32_t> wholeByTime;
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        if (messages[i].truncated == 0) wholeByTime.push_back(static_cast<std::uint32_t>(i));
+    }
+    const auto earlier = [&](std::uint32_t a, std::uint32_t b) { return messages[a].time < messages[b].time; };
+    std::sort(wholeByTime.begin(), wholeByTime.end(), earlier);
+    std::vector<bool> drop(messages.size(), false);
+    // The live texts in order, to tell whether a cut text begins one of them.
+    std::vector<std::string_view> liveTexts;
+    auto beginsALiveText = [&](const std::string& cut) {
+        if (liveTexts.empty()) {
+            for (std::uint32_t k = 0; k < live.Count(); ++k) liveTexts.push_back(live.Live(k).body);
+            std::sort(liveTexts.begin(), liveTexts.end());
+        }
+        const auto next = std::lower_bound(liveTexts.begin(), liveTexts.end(), std::string_view(cut));
+        return next != liveTexts.end() && next->starts_with(cut);
+    };
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        const MessageRecord& cut = messages[i];
+        if (cut.truncated == 0) continue;
+        // A record cut short by a lost overflow chain that begins a live message (its row,
+        // or its text) is that live message, whatever of its time was lost.
+        if ((cut.rowId != 0 && !rows.WithRowId(cut.rowId).empty()) || (!cut.body.empty() && beginsALiveText(cut.body))) {
+            drop[i] = true;
+            continue;
+        }
+        auto begins = [&](const MessageRecord& whole) {
+            return whole.time == cut.time && whole.address == cut.address && whole.body.starts_with(cut.body);
+        };
+        auto at = std::lower_bound(wholeByTime.begin(), wholeByTime.end(), static_cast<std::uint32_t>(i), earlier);
+        for (; at != wholeByTime.end() && messages[*at].time == cut.time; ++at) {
+            MessageRecord& whole = messages[*at];
+            if (!begins(whole)) continue;
+            for (const FindPlace& place : cut.places) {
+                if (std::find(whole.places.begin(), whole.places.end(), place) == whole.places.end()) {
+                    whole.places.push_back(place);
+                }
+            }
+            drop[i] = true;
+            break;
+        }
+        if (!drop[i]) drop[i] = live.AnyAtTime(cut.time, begins);
+    }
+    std::vector<MessageRecord> kept;
+    kept.reserve(messages.size());
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        if (!drop[i]) kept.push_back(std::move(messages[i]));
+    }
+    std::stable_sort(kept.begin(), kept.end(), [](const MessageRecord& a, const MessageRecord& b) { return a.time < b.time; });
+    return kept;
+}

@@ -133,6 +133,32 @@ private:
     std::optional<DecodedRecord> Decode(const Area& area, std::int64_t payloadStart, std::uint64_t typesStart,
                                         std::uint64_t headerSize, std::uint64_t expectedPayload, std::int64_t rowId,
                                         Headerless headerless = {0, false}) const;
+    // A record's serial types and where its payload lies.
+    struct Layout {
+        std::array<std::uint64_t, kColumnCapacity> types;
+        std::int32_t count = 0;
+        std::uint64_t headerSize = 0, start = 0, payloadSize = 0, local = 0;
+    };
+    // The texts a record's columns gave, as views into its payload.
+    struct Fields {
+        std::string_view body, address, archived, guid;
+        bool hasDate = false;
+    };
+    // Reads the serial types (every one accepted by its column) and places the payload, whose
+    // local part must lie within the area; nothing when the bytes are no such header.
+    std::optional<Layout> ReadLayout(const Area& area, std::int64_t payloadStart, std::uint64_t typesStart,
+                                     std::uint64_t headerSize, Headerless headerless) const;
+    // The whole payload: its local part, joined with its overflow pages into `joined` when it
+    // spills; `truncated` when the chain broke (the part read is returned).
+    static std::string_view JoinPayload(const Area& area, const Layout& layout, std::string& joined, bool& truncated);
+    // Whether the cell is a live row as it stands (its row id and date those of a live one).
+    bool LiveAsItStands(const Layout& layout, std::string_view payload, std::int64_t rowId) const;
+    // Whether a column's value passes its check.
+    bool Plausible(Check check, std::uint64_t serialType, std::int64_t value) const;
+    // Checks every column and fills the record's numbers and the texts' views; false when a
+    // column holds what it cannot.
+    bool ReadColumns(const Layout& layout, std::string_view payload, bool truncated, Fields& fields,
+                     DecodedRecord& record) const;
     // The header-less shapes at `offset`: the one column count that gives a record.
     std::optional<DecodedRecord> TryCounts(const Area& area, std::uint32_t offset, bool firstLost) const;
     void Plan(std::span<const std::string> names, std::span<const std::string> types);

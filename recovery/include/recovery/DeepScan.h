@@ -10,15 +10,11 @@
 
 #include "recovery/DeepRecords.h"
 #include "recovery/LiveCopies.h"
+#include "recovery/Merge.h"
 #include "recovery/SqliteFiles.h"
 #include "store/MessageRecords.h"
 #include "store/Sms.h"
 
-// A record found somewhere, before live rows and repeats are dropped.
-struct RawFind {
-    DecodedRecord record;
-    FindPlace place;
-};
 
 // The finds in a database file image (`file` names it in the places).
 void ScanDatabaseImage(ByteView image, const std::string& file, const DeepDecoder& decoder,
@@ -29,13 +25,6 @@ void ScanLogImage(ByteView image, const std::string& file, std::uint32_t pageSiz
 // The finds in a rollback journal image.
 void ScanJournalImage(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
                       std::uint32_t maxPage, const DeepDecoder& decoder, std::vector<RawFind>& finds);
-
-// The recovered list from raw finds: drops those equal to a live message (the same row id and
-// the same time or text, where the row id is known; otherwise the same time, body and
-// address), joins repeats (same time, body, address and direction) into one message with
-// every place, joins a truncated find to the whole one (or the live message) it begins, and
-// orders by time. `rows` and `live` index the same live list.
-std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const LiveRows& rows, const LiveCopies& live);
 
 // The deep recovery of the database at `path` for the current store: reads `path`, its
 // "-wal-undelete" and "-wal" logs and its "-journal" when they exist (never writing any),

@@ -44,6 +44,15 @@ struct MessageStore {
 // The one store of the process.
 extern MessageStore g_store;
 
+// Sets the alternate carving mode for a scope and clears it however the scope is left.
+class AlternateCarvingScope {
+public:
+    explicit AlternateCarvingScope(bool on) { g_store.alternateCarving = on ? 1 : 0; }
+    ~AlternateCarvingScope() { g_store.alternateCarving = 0; }
+    AlternateCarvingScope(const AlternateCarvingScope&) = delete;
+    AlternateCarvingScope& operator=(const AlternateCarvingScope&) = delete;
+};
+
 // Empties the store before a new reader replaces the current one: releases the live list and
 // the current reader's recovered list, sets conversationCount to 1 and clears all 5000
 // entries. The column schema is left for the next load to refill.

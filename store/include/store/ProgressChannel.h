@@ -24,3 +24,17 @@ extern ProgressChannel g_progress;
 
 // Stores `percent` truncated toward zero and notifies the registered listener, if any.
 void ReportProgress(double percent);
+
+// Registers a listener (or none) for a scope: the percentage starts at 0 and the listener is
+// taken off again however the scope is left, so no later report reaches a window that is gone.
+class ProgressScope {
+public:
+    explicit ProgressScope(ProgressListener* listener)
+    {
+        g_progress.percent = 0;
+        g_progress.window = listener;
+    }
+    ~ProgressScope() { g_progress.window = nullptr; }
+    ProgressScope(const ProgressScope&) = delete;
+    ProgressScope& operator=(const ProgressScope&) = delete;
+};
