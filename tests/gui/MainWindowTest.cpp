@@ -289,6 +289,17 @@ TEST_F(MainWindowTest, WrongFilesCancelAndUnreadableFiles)
     EXPECT_EQ(m_boxes[1].text, OpenProblemSentence(named.string(), OpenProblem::NotSqlite, TR));
     EXPECT_EQ(m_window->m_strDatabasePath, named.string());
     EXPECT_EQ(m_window->m_listConversations->GetItemCount(), 1);
+
+    // A copy cut short opens with what it still holds, and says it is truncated.
+    const auto source = AndroidDatabase();
+    const auto cut = m_dir / "cut" / "mmssms.db";
+    std::filesystem::create_directories(cut.parent_path());
+    std::filesystem::copy_file(source, cut);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(source) - 4096 - 100);
+    Open(cut);
+    ASSERT_EQ(m_boxes.size(), 3u);
+    ASSERT_FALSE(g_store.currentReader->m_loadWarnings.empty());
+    EXPECT_EQ(m_boxes[2].text, LoadWarningSentence(g_store.currentReader->m_loadWarnings[0], TR));
 }
 
 TEST_F(MainWindowTest, LinksOpenOnlyOnALeftButtonRelease)
