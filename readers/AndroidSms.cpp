@@ -48,23 +48,24 @@ std::int64_t SingleRecipient(const char* ids)
     return ReadDecimal64(std::string(text).c_str());
 }
 
-constexpr const char* kSmsColumns = "SELECT address, date, type, body, thread_id, _id FROM sms";
+// The table's own row id comes last: reading in its order lets a damaged b-tree be noticed.
+constexpr const char* kSmsColumns = "SELECT address, date, type, body, thread_id, _id, rowid FROM sms";
+constexpr int kRowIdColumn = 6;
 constexpr const char* kSmsColumnsWithoutIds = "SELECT address, date, type, body FROM sms";
 constexpr std::int64_t kParallelRows = 20'000;  // fewer rows are read faster on one thread
 
 // Reads the rows the statement gives into the batch (as many as it gives before an error)
-// and returns the statement's last result.
-int ReadSmsRows(sqlite3* db, const std::string& sql, SmsBatch& batch)
+// and returns the statement's last result; `last` becomes the row id of the last row read.
+int ReadSmsRows(sqlite3* db, const std::string& sql, SmsBatch& batch, std::int64_t& last)
 {
     Statement rows(db, sql.c_str());
     if (!rows.Ok()) return sqlite3_errcode(db);
     int rc = SQLITE_ROW;
-    if (sqlite3_column_count(rows.handle) <= 5) {
+    if (sqlite3_column_count(rows.handle) <= kRowIdColumn) {
         while ((rc = sqlite3_step(rows.handle)) == SQLITE_ROW) CAndroidSms::OnSmsRow(rows.handle, batch);
         return rc;
     }
-    std::int64_t last = INT64_MIN;
-    while ((rc = StepInIdOrder(rows.handle, 5, last)) == SQLITE_ROW) CAndroidSms::OnSmsRow(rows.handle, batch);
+    while ((rc = StepInIdOrder(rows.handle, kRowIdColumn, last)) == SQLITE_ROW) CAndroidSms::OnSmsRow(rows.handle, batch);
     return rc;
 }
 
@@ -76,12 +77,13 @@ SmsBatch ReadAllSms(sqlite3* db, DatabaseReading& reading)
     Statement probe(db, kSmsColumns);
     if (!probe.Ok()) {
         // A table without these columns still gives its messages, without the thread rule.
-        reading.NoteReadResult(ReadSmsRows(db, kSmsColumnsWithoutIds, batch));
+        std::int64_t last = INT64_MIN;
+        reading.NoteReadResult(ReadSmsRows(db, kSmsColumnsWithoutIds, batch, last));
         return batch;
     }
     std::int64_t low = 0, high = 0, count = 0;
     {
-        Statement range(db, "SELECT min(_id), max(_id), count(*) FROM sms;");
+        Statement range(db, "SELECT min(rowid), max(rowid), count(*) FROM sms;");
         if (range.Ok() && sqlite3_step(range.handle) == SQLITE_ROW) {
             low = sqlite3_column_int64(range.handle, 0);
             high = sqlite3_column_int64(range.handle, 1);
@@ -90,11 +92,11 @@ SmsBatch ReadAllSms(sqlite3* db, DatabaseReading& reading)
     }
     batch.messages.reserve(static_cast<std::size_t>(count));
     if (!reading.CanOpenAnother() || count < kParallelRows || high <= low) {
-        const int rc = ReadSmsRows(db, kSmsColumns, batch);
+        std::int64_t last = INT64_MIN;
+        const int rc = ReadSmsRows(db, kSmsColumns, batch, last);
         if (rc != SQLITE_DONE) {
             // A damaged table: the rows after the bad pages, as far as they can be reached.
-            const std::int64_t after = batch.messages.empty() ? INT64_MIN : batch.messages.back().rowId;
-            ReadOnPastDamage(db, kSmsColumns, "sms", "_id", 5, after,
+            ReadOnPastDamage(db, kSmsColumns, "sms", "rowid", kRowIdColumn, last,
                              [&batch](sqlite3_stmt* row) { CAndroidSms::OnSmsRow(row, batch); });
         }
         reading.NoteReadResult(rc);
@@ -106,13 +108,17 @@ SmsBatch ReadAllSms(sqlite3* db, DatabaseReading& reading)
     std::thread second([&] {
         sqlite3* other = nullptr;
         if (reading.OpenAnother(&other) == SQLITE_OK) {
+            std::int64_t last = middle;
             upperResult = ReadSmsRows(
-                other, std::string(kSmsColumns) + " WHERE _id > " + std::to_string(middle) + " ORDER BY _id;", upper);
+                other, std::string(kSmsColumns) + " WHERE rowid > " + std::to_string(middle) + " ORDER BY rowid;", upper,
+                last);
         }
         sqlite3_close(other);
     });
+    std::int64_t lowerLast = INT64_MIN;
     reading.NoteReadResult(
-        ReadSmsRows(db, std::string(kSmsColumns) + " WHERE _id <= " + std::to_string(middle) + " ORDER BY _id;", batch));
+        ReadSmsRows(db, std::string(kSmsColumns) + " WHERE rowid <= " + std::to_string(middle) + " ORDER BY rowid;",
+                    batch, lowerLast));
     second.join();
     reading.NoteReadResult(upperResult);
     batch.messages.insert(batch.messages.end(), std::make_move_iterator(upper.messages.begin()),

@@ -132,6 +132,20 @@ TEST_F(AndroidReaderTest, EmptyAndMissingTablesAndUnreadableFiles)
     Load(junk / "mmssms.db");
     EXPECT_EQ(g_store.conversationCount, 1);
     EXPECT_EQ(g_store.liveMessageCount, 0);
+
+    // An _id that is not the row id, in no order and repeated: every row still loads (the
+    // check for a damaged table goes by the table's own row id).
+    const auto loose = m_dir / "d";
+    std::filesystem::create_directory(loose);
+    {
+        PhoneDb db(loose / "mmssms.db");
+        db.Exec("CREATE TABLE sms (_id INTEGER, thread_id INTEGER, address TEXT, date INTEGER, type INTEGER, body TEXT);"
+                "CREATE TABLE canonical_addresses (_id INTEGER PRIMARY KEY, address TEXT);"
+                "INSERT INTO sms VALUES (9, 1, '1', 5, 1, 'a'), (3, 1, '1', 6, 1, 'b'), (3, 1, '1', 7, 1, 'c');");
+    }
+    Load(loose / "mmssms.db");
+    EXPECT_EQ(g_store.liveMessageCount, 3);
+    EXPECT_TRUE(g_store.currentReader->m_loadWarnings.empty());
 }
 
 TEST_F(AndroidReaderTest, AFullTableKeeps4999EntriesAndTheSchemaKeeps300Columns)

@@ -387,8 +387,12 @@ TEST_F(DeepReportTest, EveryFormatTellsWhereEachFindWas)
 
     // CSV: the places column is filled for recovered rows only.
     for (const auto& row : CsvRecords(files[ExportFormat::Csv])) {
-        if (row[6] == "yes") EXPECT_TRUE(row[7].starts_with("mmssms.db page ")) << row[7];
-        if (row[6] == "no") EXPECT_EQ(row[7], "");
+        if (row[6] == "yes") {
+            EXPECT_TRUE(row[7].starts_with("mmssms.db page ")) << row[7];
+        }
+        if (row[6] == "no") {
+            EXPECT_EQ(row[7], "");
+        }
     }
 
     // JSON: places as `recover --deep --json` writes them, each inside the file.
