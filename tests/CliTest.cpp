@@ -270,6 +270,7 @@ TEST_F(CliTest, RecoverPrintsTheFindsAndTheirConversations)
     EXPECT_EQ(parsed["scanned"], (folder / "mmssms.db").string());
     EXPECT_EQ(parsed["page_size"], 4096);
     EXPECT_EQ(parsed["counting_found"], parsed["filling_found"]);
+    EXPECT_TRUE(parsed["discarded"].is_number_integer());  // fragments left out, beside the counts
     EXPECT_EQ(parsed["recovered_count"], 1);
     EXPECT_EQ(parsed["recovered"], json::parse(R"([{"body": "message number 7 你好", "from_me": false,
         "time": 1439532000007, "time_text": "2015-08-14 06:00:00", "address": "13812345678",
