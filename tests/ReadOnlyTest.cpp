@@ -281,6 +281,35 @@ TEST_P(ReadOnlyCopyTest, WithoutMemoryAPrivateCopyThenAWarning)
     EXPECT_NE(result.find("results show the main file only"), std::string::npos) << result;
 }
 
+// A table large enough to be read on two connections at once, both on the image in memory.
+TEST_F(FreshStore, ALargeLogImageIsReadOnTwoConnections)
+{
+    const auto path = m_dir / "mmssms.db";
+    {
+        PhoneDb db = PhoneDb::Android(path, {.writeAheadLog = true});
+        db.AddAndroidAddress("5550001");
+        db.Exec("BEGIN");
+        for (int i = 0; i < 30'000; ++i) {
+            db.AddAndroidSms({.address = "5550001", .date = std::int64_t{1'600'000'000'000} + i, .body = "m" + std::to_string(i),
+                              .id = 1 + i});
+            if (i == 19'999) db.Exec("COMMIT; BEGIN");
+        }
+        db.Exec("COMMIT");
+        db.Checkpoint();
+        db.Exec("UPDATE sms SET body = 'changed' WHERE _id % 1000 = 0; DELETE FROM sms WHERE _id % 1000 = 1;");
+        db.CloseKeepingLog();
+    }
+    Load(path);
+    ASSERT_EQ(g_store.liveMessageCount, 30'000 - 30);
+    // Rows 1 and 1001 deleted in the log, row 1000 changed there ("m" + its id less one).
+    EXPECT_EQ(g_store.liveMessages[997].body, "m998");
+    EXPECT_EQ(g_store.liveMessages[998].body, "changed");
+    EXPECT_EQ(g_store.liveMessages[999].body, "m1001");
+    for (std::int32_t i = 1; i < g_store.liveMessageCount; ++i) {
+        ASSERT_LT(g_store.liveMessages[i - 1].time, g_store.liveMessages[i].time);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothPhones, ReadOnlyCopyTest, ::testing::Bool(),
                          [](const auto& info) { return std::string(info.param ? "Android" : "Iphone"); });
 
