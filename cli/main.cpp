@@ -146,7 +146,7 @@ int LoadForCommand(const std::string& path, After after = After::Reading, Eviden
     if (nothingRead != nullptr) *nothingRead = false;
     if (g_store.liveMessageCount == 0 && g_store.conversationCount == 1) {
         const OpenProblem problem = DiagnoseDatabase(path, kind);
-        if (problem == OpenProblem::NotSqlite) {
+        if (problem == OpenProblem::NotSqlite || problem == OpenProblem::Encrypted) {
             Fail(OpenProblemSentence(path, problem));
             return kExitFileError;
         }

@@ -147,6 +147,10 @@ std::string OpenProblemSentence(const std::string& path, OpenProblem problem, co
 {
     switch (problem) {
     case OpenProblem::None: return "";
+    case OpenProblem::Encrypted:
+        return Fill(tr("The file %s is encrypted (its bytes look random; the files of an encrypted backup must be "
+                       "decrypted first), so no messages can be read from it."),
+                    {path});
     case OpenProblem::NotSqlite:
         return Fill(tr("The file %s is not an SQLite 3 database, so no messages can be read from it."), {path});
     case OpenProblem::NoAndroidTables:

@@ -3,6 +3,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -18,6 +20,26 @@ bool LooksLikeSqlite(const std::string& path)
     std::ifstream file(path, std::ios::binary);
     char header[16] = {};
     return file.read(header, sizeof header) && std::memcmp(header, "SQLite format 3", 16) == 0;
+}
+
+// Whether the file's first bytes look random, as an encrypted file's do (a file of an
+// encrypted backup, an encrypted database): nearly every byte value occurs in its first 4 KiB
+// and no run of zeros does. Text, zeros and short files do not.
+bool LooksEncrypted(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::array<unsigned char, 4096> bytes{};
+    file.read(reinterpret_cast<char*>(bytes.data()), bytes.size());
+    if (file.gcount() < static_cast<std::streamsize>(bytes.size())) return false;
+    std::array<int, 256> seen{};
+    int run = 0;
+    for (const unsigned char b : bytes) {
+        ++seen[b];
+        run = b == 0 ? run + 1 : 0;
+        if (run >= 8) return false;
+    }
+    const auto distinct = std::count_if(seen.begin(), seen.end(), [](int n) { return n > 0; });
+    return distinct >= 240;
 }
 
 // The names of the tables of the database at `path`, lower-cased, as it stands (its
@@ -63,7 +85,7 @@ DatabaseName DetectDatabaseKind(const std::string& path)
 
 OpenProblem DiagnoseDatabase(const std::string& path, DatabaseName kind)
 {
-    if (!LooksLikeSqlite(path)) return OpenProblem::NotSqlite;
+    if (!LooksLikeSqlite(path)) return LooksEncrypted(path) ? OpenProblem::Encrypted : OpenProblem::NotSqlite;
     const std::set<std::string> tables = TableNames(path);
     if (kind == DatabaseName::Android && !HasAndroidTables(tables)) return OpenProblem::NoAndroidTables;
     if (kind == DatabaseName::Iphone && !HasIphoneTables(tables)) return OpenProblem::NoIphoneTables;

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <set>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -151,13 +152,22 @@ TEST_F(CliTest, TheNameOrTheTablesDecideTheKindAndFileErrorsNameTheFile)
     EXPECT_EQ(text.out, "");
     std::ofstream(junk, std::ios::trunc).close();
     EXPECT_EQ(Run({"recover", junk.string()}).status, 1);
+    // Random bytes, as an encrypted backup keeps the file: said to be encrypted.
+    {
+        std::ofstream out(junk, std::ios::binary | std::ios::trunc);
+        std::mt19937 random(5);
+        for (int i = 0; i < 8192; ++i) out.put(static_cast<char>(random() & 0xFF));
+    }
+    const CliResult encrypted = Run({"messages", junk.string()});
+    EXPECT_EQ(encrypted.status, 1);
+    EXPECT_NE(encrypted.err.find("is encrypted"), std::string::npos) << encrypted.err;
 
     // A backslash separates the name too.
     const auto backslash = m_dir / "phone\\mmssms.db";
     std::filesystem::copy_file(junk, backslash);
     const CliResult named = Run({"conversations", backslash.string()});
     EXPECT_EQ(named.status, 1);  // taken as Android (not "no message database", 2), but empty
-    EXPECT_NE(named.err.find("not an SQLite"), std::string::npos);
+    EXPECT_NE(named.err.find("is encrypted"), std::string::npos);  // a copy of the random bytes above
 }
 
 TEST_F(CliTest, ConversationsAsJsonAndAsAlignedText)

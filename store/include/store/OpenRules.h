@@ -13,6 +13,7 @@ enum class DatabaseName { Android, Iphone, Other };
 enum class OpenProblem {
     None,
     NotSqlite,        // not an SQLite 3 database
+    Encrypted,        // not an SQLite 3 database, and its bytes look random: encrypted
     NoAndroidTables,  // no sms and canonical_addresses tables
     NoIphoneTables,   // no message and handle tables
 };
