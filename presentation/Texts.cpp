@@ -93,6 +93,7 @@ std::string RecoveredCountSentence(std::int32_t recoveredCount, const Translator
 std::string DiscardedSentence(const ScanReport& scan, const Translator& tr)
 {
     if (scan.discarded <= 0) return "";
+    if (scan.discarded == 1) return tr("1 fragment that is not a message was left out.");
     return Fill(tr("%s fragments that are not messages were left out."), {std::to_string(scan.discarded)});
 }
 
