@@ -160,31 +160,42 @@ int OpenMainFileForReading(const std::string& path, sqlite3** db)
 
 namespace {
 
-// The header of the database file at `path`, when it starts with one.
-std::optional<DatabaseHeader> ReadDatabaseHeaderOf(const std::string& path)
+// The first bytes of the file at `path` (up to `wanted`, fewer for a shorter file) and its size.
+struct FileStart {
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t size = 0;
+};
+std::optional<FileStart> ReadFileStart(const std::string& path, std::size_t wanted)
 {
     const FileDescriptor file = FileDescriptor::OpenForReading(path);
-    std::uint8_t header[100];
+    struct stat info {};
+    if (!file.Valid() || ::fstat(file.Get(), &info) != 0) return std::nullopt;
+    FileStart start;
+    start.size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
+    start.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(wanted, start.size)));
     std::string ignored;
-    if (!file.Valid() || !ReadFully(file.Get(), header, sizeof header, 0, ignored)) return std::nullopt;
-    return ReadDatabaseHeader(ByteView(header, sizeof header));
+    if (!ReadFully(file.Get(), start.bytes.data(), start.bytes.size(), 0, ignored)) return std::nullopt;
+    return start;
+}
+
+// Whether the file at `path` starts with a database header.
+bool IsDatabaseFile(const std::string& path)
+{
+    const std::optional<FileStart> start = ReadFileStart(path, 100);
+    return start && ReadDatabaseHeader(ByteView(start->bytes.data(), start->bytes.size())).has_value();
 }
 
 }  // namespace
 
 std::optional<PagesPresent> MissingPages(const std::string& path)
 {
-    const FileDescriptor file = FileDescriptor::OpenForReading(path);
-    std::uint8_t header[100];
-    std::string ignored;
-    struct stat info {};
-    if (!file.Valid() || ::fstat(file.Get(), &info) != 0 || !ReadFully(file.Get(), header, sizeof header, 0, ignored)) {
-        return std::nullopt;
-    }
-    const auto database = ReadDatabaseHeader(ByteView(header, sizeof header));
+    const std::optional<FileStart> start = ReadFileStart(path, 100);
+    if (!start) return std::nullopt;
+    const ByteView header(start->bytes.data(), start->bytes.size());
+    const auto database = ReadDatabaseHeader(header);
     // The page count is trusted only while its "valid for" number matches the change counter.
-    if (!database || std::memcmp(header + 24, header + 92, 4) != 0) return std::nullopt;
-    const std::uint64_t present = static_cast<std::uint64_t>(info.st_size) / database->pageSize;
+    if (!database || header.U32(24) != header.U32(92)) return std::nullopt;
+    const std::uint64_t present = start->size / database->pageSize;
     if (present >= database->pageCount) return std::nullopt;
     return PagesPresent{present, database->pageCount};
 }
@@ -282,16 +293,12 @@ int DatabaseReading::OpenAnother(sqlite3** other) const
 
 bool DatabaseReading::SchemaPageDamaged() const
 {
-    std::vector<std::uint8_t> first;
+    std::optional<FileStart> start;
     ByteView bytes = Image();
     if (bytes.Size() == 0) {
-        const FileDescriptor file = FileDescriptor::OpenForReading(m_path);
-        struct stat info {};
-        std::string ignored;
-        if (!file.Valid() || ::fstat(file.Get(), &info) != 0) return false;
-        first.resize(std::min<std::size_t>(65536, static_cast<std::size_t>(std::max<off_t>(info.st_size, 0))));
-        if (!ReadFully(file.Get(), first.data(), first.size(), 0, ignored)) return false;
-        bytes = ByteView(first.data(), first.size());
+        start = ReadFileStart(m_path, 65536);
+        if (!start) return false;
+        bytes = ByteView(start->bytes.data(), start->bytes.size());
     }
     const std::optional<DatabaseHeader> header = ReadDatabaseHeader(bytes);
     if (!header) return false;  // no database at all: said elsewhere
@@ -312,7 +319,7 @@ std::vector<LoadWarning> DatabaseReading::Warnings() const
     }
     if (const auto pages = MissingPages(m_path)) {
         warnings.push_back({LoadWarning::Kind::Truncated, m_path, "", pages->present, pages->expected});
-    } else if ((m_damaged && ReadDatabaseHeaderOf(m_path)) || SchemaPageDamaged()) {  // no database at all: said elsewhere
+    } else if (SchemaPageDamaged() || (m_damaged && IsDatabaseFile(m_path))) {  // no database at all: said elsewhere
         warnings.push_back({LoadWarning::Kind::Damaged, m_path, ""});
     }
     return warnings;
