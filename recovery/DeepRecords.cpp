@@ -229,27 +229,26 @@ std::optional<DecodedRecord> DeepDecoder::TryCounts(const Area& area, std::uint3
     return found;
 }
 
-std::optional<DeepDecoder::Layout> DeepDecoder::ReadLayout(const Area& area, std::int64_t payloadStart,
-                                                          std::uint64_t typesStart, std::uint64_t headerSize,
-                                                          Headerless headerless) const
+bool DeepDecoder::ReadLayout(const Area& area, std::int64_t payloadStart, std::uint64_t typesStart,
+                             std::uint64_t headerSize, Headerless headerless, Layout& layout) const
 {
     const ByteView page = area.bytes;
     const std::uint32_t limit = std::min<std::uint32_t>(area.limit, static_cast<std::uint32_t>(page.Size()));
-    Layout layout;
+    layout.count = 0;
     if (headerSize == 0 && headerless.firstLost) layout.types[static_cast<std::size_t>(layout.count++)] = 0;
     const std::int32_t wanted = headerSize != 0 ? m_columns : std::min(headerless.count, m_columns);
     std::uint64_t cursor = typesStart;
     const std::uint64_t headerEnd = headerSize != 0 ? static_cast<std::uint64_t>(payloadStart) + headerSize : 0;
     while (headerSize != 0 ? cursor < headerEnd : layout.count < wanted) {
-        if (layout.count >= m_columns) return std::nullopt;  // more serial types than columns
+        if (layout.count >= m_columns) return false;  // more serial types than columns
         const ByteView::Varint v = page.VarintAt(cursor);
-        if (v.length == 0 || cursor + v.length > limit) return std::nullopt;
+        if (v.length == 0 || cursor + v.length > limit) return false;
         const std::uint64_t s = v.value;
-        if (layout.count == 0 ? s != 0 : !Accepts(m_plan[static_cast<std::size_t>(layout.count)], s)) return std::nullopt;
+        if (layout.count == 0 ? s != 0 : !Accepts(m_plan[static_cast<std::size_t>(layout.count)], s)) return false;
         layout.types[static_cast<std::size_t>(layout.count++)] = s;
         cursor += v.length;
     }
-    if (headerSize != 0 && (cursor != headerEnd || layout.count < m_minColumns)) return std::nullopt;
+    if (headerSize != 0 && (cursor != headerEnd || layout.count < m_minColumns)) return false;
     if (headerSize == 0) {
         // The header size is lost: it counted itself (one byte, or two past 127), and the
         // serial types (with column 0's one byte when it was overwritten too).
@@ -257,17 +256,17 @@ std::optional<DeepDecoder::Layout> DeepDecoder::ReadLayout(const Area& area, std
         const std::uint64_t typeBytes = read + (headerless.firstLost ? 1 : 0);
         headerSize = typeBytes + (typeBytes + 1 <= 127 ? 1 : 2);
         payloadStart = static_cast<std::int64_t>(typesStart) - static_cast<std::int64_t>(headerSize - read);
-        if (payloadStart < 0) return std::nullopt;
+        if (payloadStart < 0) return false;
     }
     layout.headerSize = headerSize;
     layout.start = static_cast<std::uint64_t>(payloadStart);
     layout.payloadSize = headerSize;
     for (std::int32_t i = 0; i < layout.count; ++i) layout.payloadSize += ContentLength(layout.types[static_cast<std::size_t>(i)]);
-    if (layout.payloadSize > (1u << 30)) return std::nullopt;
+    if (layout.payloadSize > (1u << 30)) return false;
     layout.local = LocalPayloadSize(layout.payloadSize, area.usable);
     const bool spills = layout.local != layout.payloadSize;
-    if (layout.start + layout.local + (spills ? 4 : 0) > limit) return std::nullopt;
-    return layout;
+    if (layout.start + layout.local + (spills ? 4 : 0) > limit) return false;
+    return true;
 }
 
 std::string_view DeepDecoder::JoinPayload(const Area& area, const Layout& layout, std::string& joined, bool& truncated)
@@ -390,21 +389,22 @@ std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t 
                                                  std::int64_t rowId, Headerless headerless) const
 {
     if (m_columns == 0 || area.usable < 512) return std::nullopt;
-    const std::optional<Layout> layout = ReadLayout(area, payloadStart, typesStart, headerSize, headerless);
-    if (!layout || (expectedPayload != 0 && layout->payloadSize != expectedPayload)) return std::nullopt;
+    Layout layout;
+    if (!ReadLayout(area, payloadStart, typesStart, headerSize, headerless, layout)) return std::nullopt;
+    if (expectedPayload != 0 && layout.payloadSize != expectedPayload) return std::nullopt;
     std::string joined;  // the payload, when overflow pages continue it
     bool truncated = false;
-    const std::string_view payload = JoinPayload(area, *layout, joined, truncated);
+    const std::string_view payload = JoinPayload(area, layout, joined, truncated);
     // A cell that is a live row as it stands: its texts need not be read.
-    if (!truncated && LiveAsItStands(*layout, payload, rowId)) return std::nullopt;
+    if (!truncated && LiveAsItStands(layout, payload, rowId)) return std::nullopt;
 
     DecodedRecord record;
     record.rowId = rowId;
     record.truncated = truncated;
-    record.payloadOffset = static_cast<std::uint32_t>(layout->start);
-    record.localLength = static_cast<std::uint32_t>(layout->local + (layout->local != layout->payloadSize ? 4 : 0));
+    record.payloadOffset = static_cast<std::uint32_t>(layout.start);
+    record.localLength = static_cast<std::uint32_t>(layout.local + (layout.local != layout.payloadSize ? 4 : 0));
     Fields fields;
-    if (!ReadColumns(*layout, payload, truncated, fields, record)) return std::nullopt;
+    if (!ReadColumns(layout, payload, truncated, fields, record)) return std::nullopt;
     if (!fields.hasDate && !truncated) return std::nullopt;
     // The first part of a long record with neither its time nor any text tells nothing.
     if (!fields.hasDate && fields.body.empty() && fields.archived.empty()) return std::nullopt;

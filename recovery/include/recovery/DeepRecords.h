@@ -144,10 +144,11 @@ private:
         std::string_view body, address, archived, guid;
         bool hasDate = false;
     };
-    // Reads the serial types (every one accepted by its column) and places the payload, whose
-    // local part must lie within the area; nothing when the bytes are no such header.
-    std::optional<Layout> ReadLayout(const Area& area, std::int64_t payloadStart, std::uint64_t typesStart,
-                                     std::uint64_t headerSize, Headerless headerless) const;
+    // Reads the serial types (every one accepted by its column) into `layout` and places the
+    // payload, whose local part must lie within the area; false when the bytes are no such
+    // header. (An out-parameter: the layout is large, and most candidates fail here.)
+    bool ReadLayout(const Area& area, std::int64_t payloadStart, std::uint64_t typesStart, std::uint64_t headerSize,
+                    Headerless headerless, Layout& layout) const;
     // The whole payload: its local part, joined with its overflow pages into `joined` when it
     // spills; `truncated` when the chain broke (the part read is returned).
     static std::string_view JoinPayload(const Area& area, const Layout& layout, std::string& joined, bool& truncated);
