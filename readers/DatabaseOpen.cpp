@@ -31,6 +31,16 @@ bool NonEmptyFile(const std::string& path)
     return fs::is_regular_file(path, error) && fs::file_size(path, error) > 0 && !error;
 }
 
+// True when `path` is a rollback journal that still names a transaction (it starts with the
+// journal's magic): a zeroed header, as a persisted journal keeps it, names none.
+bool HasLiveJournal(const std::string& path)
+{
+    static constexpr unsigned char kMagic[8] = {0xD9, 0xD5, 0x05, 0xF9, 0x20, 0xA1, 0x63, 0xD7};
+    std::ifstream file(path, std::ios::binary);
+    unsigned char header[8] = {};
+    return file.read(reinterpret_cast<char*>(header), sizeof header) && std::memcmp(header, kMagic, sizeof kMagic) == 0;
+}
+
 // True when the database header (bytes 18 and 19: read and write format versions) says the
 // file is in write-ahead-log mode. A missing or short file is not.
 bool HeaderSaysLogMode(const std::string& path)
@@ -149,7 +159,7 @@ std::string SqliteFileUri(const std::string& path, const std::string& query)
 
 bool HasCommittedLog(const std::string& path)
 {
-    return NonEmptyFile(path + "-wal") && !NonEmptyFile(path + "-journal") && HeaderSaysLogMode(path);
+    return NonEmptyFile(path + "-wal") && !HasLiveJournal(path + "-journal") && HeaderSaysLogMode(path);
 }
 
 int OpenMainFileForReading(const std::string& path, sqlite3** db)

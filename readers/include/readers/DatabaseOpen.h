@@ -32,7 +32,8 @@ int OpenMainFileForReading(const std::string& path, sqlite3** db);
 std::string SqliteFileUri(const std::string& path, const std::string& query);
 
 // Whether the database at `path` has a log whose committed rows a phone would see: a
-// non-empty "-wal" beside a file whose header says log mode, and no non-empty "-journal".
+// non-empty "-wal" beside a file whose header says log mode, and no "-journal" that still names
+// a transaction (a persisted journal's zeroed header does not).
 bool HasCommittedLog(const std::string& path);
 
 // Pages present against pages the header announces, for a file cut short; nothing when the
