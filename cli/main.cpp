@@ -24,6 +24,7 @@
 #include "readers/CreateReader.h"
 #include "recovery/RecoveryScan.h"
 #include "readers/OpenDatabase.h"
+#include "sources/EvidenceSource.h"
 #include "store/MessageStore.h"
 #include "store/OpenRules.h"
 #include "store/ProgressChannel.h"
@@ -40,7 +41,9 @@ constexpr int kExitUsage = 2;      // bad arguments or a file name that names no
 constexpr const char* kProgram = "kestrow-cli";
 
 struct DatabaseOptions {
-    std::string path;
+    std::string path;          // the database file read (inside a backup or extraction, once opened)
+    std::string given;         // what the user named, for messages
+    std::optional<int> user;   // Android extraction: whose messages
     bool json = false;
     int conversation = -1;
     bool conversationGiven = false;
@@ -168,8 +171,32 @@ void PrintJson(Write write)
     json.Finish();
 }
 
-int RunConversations(const DatabaseOptions& options)
+// Opens what `options.path` names (a database file, an iPhone backup or an Android
+// extraction) into `source`, and points `options.path` at the database to read. Returns an
+// exit status, or -1 when the database can be read.
+int OpenSourceFor(DatabaseOptions& options, std::optional<EvidenceSource>& source)
 {
+    options.given = options.path;
+    source.emplace(EvidenceSource::Open(options.path, SourceOptions{options.user}));
+    if (!source->Error().empty()) {
+        Fail(source->Error());
+        return source->Unrecognised() ? kExitUsage : kExitFileError;
+    }
+    if (source->Type() == SourceType::AndroidExtraction && source->Users().size() > 1 && !options.user) {
+        std::string users;
+        for (const int user : source->Users()) users += (users.empty() ? "" : ", ") + std::to_string(user);
+        Fail("note: the extraction holds the messages of users " + users + "; reading user " +
+             std::to_string(source->User()) + " (--user N reads another)");
+    }
+    if (source->Type() != SourceType::Database) Fail("note: reading " + source->DatabaseName() + " of '" + options.path + "'");
+    options.path = source->DatabasePath();
+    return -1;
+}
+
+int RunConversations(DatabaseOptions options)
+{
+    std::optional<EvidenceSource> source;
+    if (const int status = OpenSourceFor(options, source); status >= 0) return status;
     if (const int status = LoadForCommand(options.path); status >= 0) return status;
     if (options.json) {
         PrintJson([&](JsonWriter& json) { WriteConversationsJson(json, options.path); });
@@ -179,11 +206,13 @@ int RunConversations(const DatabaseOptions& options)
     return kExitOk;
 }
 
-int RunMessages(const DatabaseOptions& options)
+int RunMessages(DatabaseOptions options)
 {
+    std::optional<EvidenceSource> source;
+    if (const int status = OpenSourceFor(options, source); status >= 0) return status;
     if (const int status = LoadForCommand(options.path); status >= 0) return status;
     if (options.conversationGiven && (options.conversation < 0 || options.conversation >= g_store.conversationCount)) {
-        Fail(NoSuchRow(options.conversation, options.path));
+        Fail(NoSuchRow(options.conversation, options.given));
         return kExitUsage;
     }
     if (options.conversationGiven) {
@@ -232,8 +261,10 @@ int RecoverLoaded(const DatabaseOptions& options, RecoveryRunCounts& counts)
     return -1;
 }
 
-int RunRecover(const DatabaseOptions& options)
+int RunRecover(DatabaseOptions options)
 {
+    std::optional<EvidenceSource> source;
+    if (const int status = OpenSourceFor(options, source); status >= 0) return status;
     bool nothingRead = false;
     if (const int status = LoadForCommand(options.path, options.deep ? After::DeepRecovery : After::DefaultRecovery,
                                           nullptr, &nothingRead);
@@ -255,8 +286,10 @@ int RunRecover(const DatabaseOptions& options)
     return scan.error.empty() && !nothing ? kExitOk : kExitFileError;
 }
 
-int RunExport(const DatabaseOptions& options)
+int RunExport(DatabaseOptions options)
 {
+    std::optional<EvidenceSource> source;
+    if (const int status = OpenSourceFor(options, source); status >= 0) return status;
     // A report states the files as they were before anything was read.
     EvidenceFacts evidence;
     const bool report = options.format != "txt";
@@ -285,7 +318,7 @@ int RunExport(const DatabaseOptions& options)
     }
     for (const int row : options.rows) {
         if (row < 0 || row >= store.conversationCount) {
-            Fail(NoSuchRow(row, options.path));
+            Fail(NoSuchRow(row, options.given));
             return kExitUsage;
         }
     }
@@ -320,12 +353,20 @@ int RunExport(const DatabaseOptions& options)
     return kExitOk;
 }
 
+void AddUserOption(CLI::App& command, DatabaseOptions& options)
+{
+    command.add_option("--user", options.user, "an Android extraction with several users: read user N (default 0)")
+        ->option_text("N");
+}
+
 void AddDatabaseArguments(CLI::App& command, DatabaseOptions& options)
 {
     command.add_option("PATH", options.path,
-                       "the database: an Android mmssms.db or an iPhone sms.db")
+                       "the database (an Android mmssms.db or an iPhone sms.db), an iPhone backup folder or an "
+                       "Android extraction folder")
         ->required();
     command.add_flag("--json", options.json, "print JSON instead of text");
+    AddUserOption(command, options);
 }
 
 }  // namespace
@@ -336,7 +377,8 @@ int main(int argc, char** argv)
     if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "");
 
     CLI::App app{"Show, recover and export the messages of a phone message database copied to\n"
-                 "this computer: an Android mmssms.db or an iPhone sms.db. The name tells the kind;\n"
+                 "this computer: an Android mmssms.db or an iPhone sms.db, or the folder of an iPhone\n"
+                 "backup or an Android extraction that holds one. The name tells the kind;\n"
                  "a file of any other name (an iPhone backup's 3d0d7e5f...) is known by its tables.\n"
                  "A -wal log beside the database is applied in memory; damaged or truncated files\n"
                  "are read as far as they go, with a warning. Nothing on disk is ever changed.",
@@ -347,7 +389,9 @@ int main(int argc, char** argv)
                "  kestrow-cli conversations mmssms.db\n"
                "  kestrow-cli messages --conversation 1 sms.db\n"
                "  kestrow-cli recover --json mmssms.db > found.json\n"
-               "  kestrow-cli export sms.db --to out --with-messages --recover\n\n"
+               "  kestrow-cli export sms.db --to out --with-messages --recover\n"
+               "  kestrow-cli conversations ~/MobileSync/Backup/00008030-0011223344556677\n"
+               "  kestrow-cli messages --user 10 extraction/\n\n"
                "Run 'kestrow-cli COMMAND --help' for a command's options.\n\n"
                "Exit status: 0 on success (also when a damaged file gave part of its messages; the\n"
                "warning is on stderr), 1 when a file cannot be read or written, is no SQLite\n"
@@ -385,8 +429,11 @@ int main(int argc, char** argv)
     DatabaseOptions exportOptions;
     CLI::App* exporter = app.add_subcommand(
         "export", "write conversations to files: text, or reports in HTML, CSV or JSON");
-    exporter->add_option("PATH", exportOptions.path, "the database: an Android mmssms.db or an iPhone sms.db")
+    exporter->add_option("PATH", exportOptions.path,
+                         "the database (an Android mmssms.db or an iPhone sms.db), an iPhone backup folder or an "
+                         "Android extraction folder")
         ->required();
+    AddUserOption(*exporter, exportOptions);
     exporter->add_option("--to", exportOptions.folder, "the folder to write into (made, with its parents, if needed)")
         ->option_text("DIR")
         ->required();

@@ -137,10 +137,11 @@ TEST_F(CliTest, TheNameOrTheTablesDecideTheKindAndFileErrorsNameTheFile)
     EXPECT_NE(notThere.err.find(missing), std::string::npos);
     EXPECT_NE(notThere.err.find("No such file"), std::string::npos);
 
+    // A folder is a backup or an extraction, or no source at all.
     std::filesystem::create_directory(m_dir / "sms.db");
     const CliResult folder = Run({"messages", (m_dir / "sms.db").string()});
-    EXPECT_EQ(folder.status, 1);
-    EXPECT_NE(folder.err.find("directory"), std::string::npos);
+    EXPECT_EQ(folder.status, 2);
+    EXPECT_NE(folder.err.find("is a folder that holds neither an iPhone backup"), std::string::npos) << folder.err;
 
     // Not a database, or empty: nothing can be read, and the status says so.
     const auto junk = m_dir / "x" / "MMSSMS.DB";
@@ -168,6 +169,56 @@ TEST_F(CliTest, TheNameOrTheTablesDecideTheKindAndFileErrorsNameTheFile)
     const CliResult named = Run({"conversations", backslash.string()});
     EXPECT_EQ(named.status, 1);  // taken as Android (not "no message database", 2), but empty
     EXPECT_NE(named.err.find("is encrypted"), std::string::npos);  // a copy of the random bytes above
+}
+
+// An iPhone backup folder (hashed file names listed in Manifest.db, the log a file of its own)
+// and an Android extraction with two users read as their databases do, and stay as they were.
+TEST_F(CliTest, BackupsAndExtractionsAreReadWhereTheyLie)
+{
+    const auto loose = m_dir / "loose";
+    std::filesystem::create_directories(loose);
+    {
+        PhoneDb db = PhoneDb::Iphone(loose / "sms.db", {.writeAheadLog = true});
+        db.AddIphoneHandle(1, "+15550001");
+        db.AddIphoneMessage({.text = "in the main file", .handleId = 1, .date = std::int64_t{700'000'000}});
+        db.Checkpoint();
+        db.AddIphoneMessage({.text = "only in the log", .handleId = 1, .date = std::int64_t{700'000'100}});
+        db.CloseKeepingLog();
+    }
+    const auto backup = m_dir / "backup";
+    const std::string database = "3d0d7e5fb2ce288813306e4d4636395e047a3d28", log = "cd47480f213dba9bc38ee792775d17e3f5a73a59";
+    std::filesystem::create_directories(backup / "3d");
+    std::filesystem::create_directories(backup / "cd");
+    std::filesystem::copy_file(loose / "sms.db", backup / "3d" / database);
+    std::filesystem::copy_file(loose / "sms.db-wal", backup / "cd" / log);
+    PhoneDb(backup / "Manifest.db")
+        .Exec("CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT, flags INTEGER, file BLOB);"
+              "INSERT INTO Files VALUES ('" + database + "', 'HomeDomain', 'Library/SMS/sms.db', 1, NULL), ('" + log +
+              "', 'HomeDomain', 'Library/SMS/sms.db-wal', 1, NULL), ('0000', 'MediaDomain', 'Library/SMS/sms.db', 1, NULL);");
+    const auto before = fixtures::SnapshotFolder(backup);
+    const CliResult fromBackup = Run({"messages", backup.string()});
+    EXPECT_EQ(fromBackup.status, 0) << fromBackup.err;
+    EXPECT_EQ(fromBackup.out, Run({"messages", (loose / "sms.db").string()}).out);
+    EXPECT_NE(fromBackup.out.find("only in the log"), std::string::npos);
+    EXPECT_EQ(Run({"recover", "--deep", backup.string()}).status, 0);
+    EXPECT_TRUE(fixtures::SnapshotFolder(backup) == before);
+
+    const auto extraction = m_dir / "extraction";
+    for (const char* user : {"0", "10"}) {
+        const auto folder = extraction / "data" / "user_de" / user / "com.android.providers.telephony" / "databases";
+        std::filesystem::create_directories(folder);
+        PhoneDb db = PhoneDb::Android(folder / "mmssms.db");
+        db.AddAndroidAddress("5550001");
+        db.AddAndroidSms({.address = "5550001", .date = std::int64_t{1'600'000'000'000}, .body = std::string("user ") + user});
+    }
+    const CliResult first = Run({"messages", extraction.string()});
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_NE(first.out.find("user 0"), std::string::npos);
+    EXPECT_NE(first.err.find("users 0, 10; reading user 0"), std::string::npos) << first.err;
+    EXPECT_NE(Run({"messages", "--user", "10", extraction.string()}).out.find("user 10"), std::string::npos);
+    const CliResult absent = Run({"messages", "--user", "5", extraction.string()});
+    EXPECT_EQ(absent.status, 1);
+    EXPECT_NE(absent.err.find("no messages of user 5 (users: 0, 10)"), std::string::npos) << absent.err;
 }
 
 TEST_F(CliTest, ConversationsAsJsonAndAsAlignedText)

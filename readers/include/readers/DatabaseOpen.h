@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "recovery/SqliteFiles.h"
+#include "store/SqliteUri.h"
 #include "store/Sms.h"
 
 struct sqlite3;
@@ -27,9 +28,6 @@ enum class OpenedAs {
 // header says is read as far as it goes. Fills `*db` even on failure (the caller closes it in
 // every case) and returns SQLite's result code.
 int OpenMainFileForReading(const std::string& path, sqlite3** db);
-
-// The "file:" URI that names `path` for SQLite, with the given query ("immutable=1").
-std::string SqliteFileUri(const std::string& path, const std::string& query);
 
 // Whether the database at `path` has a log whose committed rows a phone would see: a
 // non-empty "-wal" beside a file whose header says log mode, and no "-journal" that still names

@@ -1,0 +1,72 @@
+// What people hold, opened for the readers: a loose database file, an iPhone backup folder, or
+// an Android extraction folder. This library knows containers, not messages: it hands the
+// readers the path of one database file with its log and journal beside it, and writes nothing
+// into the source (what it must lay out for the readers goes into a private folder of its own).
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class SourceType { Database, IphoneBackup, AndroidExtraction };
+
+struct SourceOptions {
+    std::optional<int> user;  // Android extraction: the user whose messages are read (default 0)
+};
+
+// A folder of this process's own (0700 under the system's temporary folder), removed with
+// everything in it when the object goes.
+class PrivateFolder {
+public:
+    PrivateFolder() = default;
+    ~PrivateFolder();
+    PrivateFolder(PrivateFolder&& other) noexcept;
+    PrivateFolder& operator=(PrivateFolder&& other) noexcept;
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+
+    // Makes the folder (once); false when the system gives none.
+    bool Make();
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+class EvidenceSource {
+public:
+    // Opens `path`: a folder holding Manifest.db is an iPhone backup (its messages database is
+    // the HomeDomain file Library/SMS/sms.db, with Library/SMS/sms.db-wal when listed); a
+    // folder holding …/com.android.providers.telephony/databases/mmssms.db under data/data/,
+    // data/user/N/ or data/user_de/N/ is an Android extraction (user `options.user`, else 0);
+    // anything else is a database file as it stands. Check Error() before anything else.
+    static EvidenceSource Open(const std::string& path, const SourceOptions& options = {});
+
+    // Why the source cannot be read (names the path and the reason); empty when it can.
+    const std::string& Error() const { return m_error; }
+    // True when the path is a folder that holds neither kind of source.
+    bool Unrecognised() const { return m_unrecognised; }
+    SourceType Type() const { return m_type; }
+    const std::string& Path() const { return m_path; }
+    // The database file to read; its "-wal" and "-journal" (when the source has them) are
+    // beside it under the same name.
+    const std::string& DatabasePath() const { return m_database; }
+    // Where the database is inside the source ("HomeDomain/Library/SMS/sms.db",
+    // "data/user_de/0/com.android.providers.telephony/databases/mmssms.db"); empty for a file.
+    const std::string& DatabaseName() const { return m_inside; }
+    // Android extraction: every user that has a messages database, ascending.
+    const std::vector<int>& Users() const { return m_users; }
+    int User() const { return m_user; }
+
+private:
+    static EvidenceSource OpenIphoneBackup(const std::filesystem::path& root);
+    static EvidenceSource OpenAndroidExtraction(const std::filesystem::path& root, const SourceOptions& options);
+
+    SourceType m_type = SourceType::Database;
+    std::string m_path, m_database, m_inside, m_error;
+    bool m_unrecognised = false;
+    std::vector<int> m_users;
+    int m_user = 0;
+    PrivateFolder m_private;  // the layout handed to the readers, when one is needed
+};
