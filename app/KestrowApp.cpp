@@ -23,5 +23,7 @@ bool CKestrowApp::OnInit()
     window->Create();
     SetTopWindow(window);
     window->Show();
+    // `kestrow PATH` opens a database file, a backup or an extraction as File > Open does.
+    if (argc > 1) window->OpenPath(argv[1].utf8_string());
     return true;
 }

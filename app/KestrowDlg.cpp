@@ -43,6 +43,7 @@ wxIconBundle ApplicationIcons()
 // clang-format off
 wxBEGIN_EVENT_TABLE(CKestrowDlg, CFrameDialog)
     EVT_MENU(res::ToToolkitId(res::ID_OPEN_DATABASE), CKestrowDlg::OnOpenDatabase)
+    EVT_MENU(res::ToToolkitId(res::ID_OPEN_SOURCE),   CKestrowDlg::OnOpenSource)
     EVT_MENU(res::ToToolkitId(res::ID_RECOVER),       CKestrowDlg::OnRecover)
     EVT_MENU(res::ToToolkitId(res::ID_DEEP_RECOVERY), CKestrowDlg::OnDeepRecovery)
     EVT_MENU(res::ToToolkitId(res::ID_EXPORT),        CKestrowDlg::OnExport)
@@ -84,8 +85,8 @@ void CKestrowDlg::ApplyEnglishTexts()
     wxMenuBar* bar = GetMenuBar();
     bar->SetMenuLabel(0, wxString::FromUTF8(platform::Tr("File(&F)")));
     bar->SetMenuLabel(1, wxString::FromUTF8(platform::Tr("Help(&H)")));
-    const char* const file[] = {"Open SMS database(&O)", "Recover deleted SMS(&R)", "&Deep recovery", nullptr,
-                                "Export(&E)"};
+    const char* const file[] = {"Open SMS database(&O)", "Open &backup or extraction…", "Recover deleted SMS(&R)",
+                                "&Deep recovery", nullptr, "Export(&E)"};
     const char* const help[] = {"About(&A)", "Home Page", "Usage"};
     auto rename = [](wxMenu* menu, std::size_t position, const char* text) {
         if (text != nullptr) menu->FindItemByPosition(position)->SetItemLabel(wxString::FromUTF8(platform::Tr(text)));
@@ -101,18 +102,37 @@ void CKestrowDlg::ShowConversation(std::int32_t c) { ShowRuns(*m_viewMessages, C
 void CKestrowDlg::OnOpenDatabase(wxCommandEvent&)
 {
     const std::optional<std::string> path = platform::ChooseOpenFile(this, OpenFileFilter(platform::WindowTranslator()));
-    if (!path) return;
-    const OpenResult opened = OpenDatabaseFile(*path);
+    if (path) OpenPath(*path);
+}
+
+void CKestrowDlg::OnOpenSource(wxCommandEvent&)
+{
+    const std::optional<std::string> folder = platform::ChooseFolder(this, "");
+    if (folder) OpenPath(*folder);
+}
+
+void CKestrowDlg::OpenPath(const std::string& chosen)
+{
+    EvidenceSource source = EvidenceSource::Open(chosen);
+    if (!source.Error().empty()) {
+        platform::AfxMessageBox(source.Error(), "", this);
+        return;
+    }
+    const std::string path = source.DatabasePath();
+    const OpenResult opened = OpenDatabaseFile(path);
+    if (opened.outcome == OpenOutcome::OpenedAndroid || opened.outcome == OpenOutcome::OpenedIphone) {
+        m_source = std::move(source);  // what it laid out stays while the database is open
+    }
     switch (opened.outcome) {
     case OpenOutcome::OpenedAndroid:
     case OpenOutcome::OpenedIphone:
         FillConversationList();
         // The previous file's conversation must not stand beside the new list.
         m_viewMessages->Clear();
-        m_strDatabasePath = *path;
+        m_strDatabasePath = path;
         // The files as they are now, for the reports' proof that they did not change.
-        m_evidence = TakeEvidenceFacts(*path, static_cast<DeviceKind>(g_store.currentReader->m_deviceKind));
-        if (const std::string said = OpenNoticeText(opened.problem, *path, platform::WindowTranslator()); !said.empty()) {
+        m_evidence = TakeEvidenceFacts(path, static_cast<DeviceKind>(g_store.currentReader->m_deviceKind));
+        if (const std::string said = OpenNoticeText(opened.problem, path, platform::WindowTranslator()); !said.empty()) {
             platform::AfxMessageBox(said, "", this);
         }
         break;

@@ -50,6 +50,7 @@ const DialogTemplate kExport = {
 const std::vector<MenuTemplate> kMenu = {
     {"文件(&F)",
      {{"打开短信数据库(&O)", ID_OPEN_DATABASE},
+      {"打开备份或提取文件夹(&B)…", ID_OPEN_SOURCE},
       {"恢复已删除短信(&R)", ID_RECOVER},
       {"深度恢复(&D)", ID_DEEP_RECOVERY},
       {"", 0},

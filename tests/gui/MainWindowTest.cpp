@@ -157,6 +157,7 @@ TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
     EXPECT_EQ(Utf8(bar->GetMenuLabel(0)), T("File(&F)"));
     EXPECT_EQ(Utf8(bar->GetMenuLabel(1)), T("Help(&H)"));
     const std::vector<std::pair<std::string, int>> file = {{"Open SMS database(&O)", res::ID_OPEN_DATABASE},
+                                                           {"Open &backup or extraction…", res::ID_OPEN_SOURCE},
                                                            {"Recover deleted SMS(&R)", res::ID_RECOVER},
                                                            {"&Deep recovery", res::ID_DEEP_RECOVERY},
                                                            {"", 0},
@@ -300,6 +301,29 @@ TEST_F(MainWindowTest, WrongFilesCancelAndUnreadableFiles)
     ASSERT_EQ(m_boxes.size(), 3u);
     ASSERT_FALSE(g_store.currentReader->m_loadWarnings.empty());
     EXPECT_EQ(m_boxes[2].text, LoadWarningSentence(g_store.currentReader->m_loadWarnings[0], TR));
+}
+
+// File > Open backup or extraction: a folder that holds a phone's messages database opens it;
+// one that holds none says why.
+TEST_F(MainWindowTest, ABackupOrExtractionFolderOpens)
+{
+    const auto extraction = m_dir / "extraction";
+    const auto databases = extraction / "data" / "user_de" / "0" / "com.android.providers.telephony" / "databases";
+    std::filesystem::create_directories(databases);
+    fixtures::WriteTwoPartnerAndroid(databases / "mmssms.db");
+    wxCommandEvent event;
+    m_nextFolder = extraction.string();
+    m_window->OnOpenSource(event);
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_EQ(m_window->m_listConversations->GetItemCount(), 3);
+    EXPECT_EQ(m_window->m_strDatabasePath, (databases / "mmssms.db").string());
+
+    m_nextFolder = m_dir.Path().string() + "/nothing";
+    std::filesystem::create_directories(m_nextFolder.value());
+    m_window->OnOpenSource(event);
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_NE(m_boxes[0].text.find("holds neither an iPhone backup"), std::string::npos);
+    EXPECT_EQ(m_window->m_listConversations->GetItemCount(), 3);  // the open database stays
 }
 
 TEST_F(MainWindowTest, LinksOpenOnlyOnALeftButtonRelease)

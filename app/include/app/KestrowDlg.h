@@ -7,11 +7,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/Controls.h"
 #include "platform/DialogBase.h"
 #include "presentation/ReportFacts.h"
+#include "sources/EvidenceSource.h"
 #include "ui/DlgProgress.h"
 
 #include <wx/weakref.h>
@@ -28,6 +30,10 @@ public:
 
     // Command and message handlers (public so that tests can drive them as the toolkit does).
     void OnOpenDatabase(wxCommandEvent& event);
+    void OnOpenSource(wxCommandEvent& event);
+    // Opens a database file, an iPhone backup folder or an Android extraction folder as Open
+    // does, and shows why when it cannot.
+    void OpenPath(const std::string& path);
     void OnRecover(wxCommandEvent& event);
     void OnDeepRecovery(wxCommandEvent& event);
     void OnExport(wxCommandEvent& event);
@@ -47,6 +53,7 @@ public:
     void LayOut();
 
     std::string m_strDatabasePath;
+    std::optional<EvidenceSource> m_source;  // the backup or extraction the database came from
     EvidenceFacts m_evidence;  // the database's files as they were when it was opened
     wxWeakRef<CDlgProgress> m_progress;  // the progress window while a recovery run works
     bool m_recoveryRunning = false;
