@@ -15,6 +15,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <termios.h>
 #include <unistd.h>
 
 #include "presentation/CliReport.h"
@@ -44,6 +45,7 @@ struct DatabaseOptions {
     std::string path;          // the database file read (inside a backup or extraction, once opened)
     std::string given;         // what the user named, for messages
     std::optional<int> user;   // Android extraction: whose messages
+    std::string passwordFile;  // encrypted iPhone backup: a file whose first line is the password
     bool json = false;
     int conversation = -1;
     bool conversationGiven = false;
@@ -174,10 +176,45 @@ void PrintJson(Write write)
 // Opens what `options.path` names (a database file, an iPhone backup or an Android
 // extraction) into `source`, and points `options.path` at the database to read. Returns an
 // exit status, or -1 when the database can be read.
+// The password of an encrypted backup: the first line of --password-file, else
+// KESTROW_PASSWORD, else asked on the terminal without echo; nothing when none can be had.
+std::optional<std::string> BackupPassword(const std::string& passwordFile)
+{
+    std::string password;
+    if (!passwordFile.empty()) {
+        std::ifstream file(passwordFile);
+        if (!file || !std::getline(file, password)) {
+            Fail("cannot read the password file '" + passwordFile + "'");
+            return std::nullopt;
+        }
+    } else if (const char* given = std::getenv("KESTROW_PASSWORD"); given != nullptr) {
+        password = given;
+    } else if (::isatty(STDIN_FILENO)) {
+        std::fprintf(stderr, "Password of the backup: ");
+        termios saved{};
+        const bool quiet = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+        if (quiet) {
+            termios hidden = saved;
+            hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &hidden);
+        }
+        std::getline(std::cin, password);
+        if (quiet) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        std::fputs("\n", stderr);
+    } else {
+        Fail("the backup is encrypted: give its password with --password-file FILE or KESTROW_PASSWORD");
+        return std::nullopt;
+    }
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    return password;
+}
+
 int OpenSourceFor(DatabaseOptions& options, std::optional<EvidenceSource>& source)
 {
     options.given = options.path;
-    source.emplace(EvidenceSource::Open(options.path, SourceOptions{options.user}));
+    SourceOptions how{options.user, [&options] { return BackupPassword(options.passwordFile); },
+                      [] { Fail("note: unlocking the backup…"); }};
+    source.emplace(EvidenceSource::Open(options.path, how));
     if (!source->Error().empty()) {
         Fail(source->Error());
         return source->Unrecognised() ? kExitUsage : kExitFileError;
@@ -357,6 +394,10 @@ void AddUserOption(CLI::App& command, DatabaseOptions& options)
 {
     command.add_option("--user", options.user, "an Android extraction with several users: read user N (default 0)")
         ->option_text("N");
+    command.add_option("--password-file", options.passwordFile,
+                       "an encrypted iPhone backup: the file whose first line is its password (else "
+                       "KESTROW_PASSWORD, else asked on the terminal)")
+        ->option_text("FILE");
 }
 
 void AddDatabaseArguments(CLI::App& command, DatabaseOptions& options)

@@ -8,13 +8,24 @@
 #include <cctype>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <span>
 #include <set>
 #include <system_error>
 #include <utility>
 
+#include "sources/BackupCrypto.h"
+#include "sources/BackupManifest.h"
 #include "store/SqliteUri.h"
 
 namespace fs = std::filesystem;
+
+// A Files row of Manifest.db: the messages database or its log.
+struct ManifestRow {
+    bool log = false;
+    std::string fileId;
+    std::vector<std::uint8_t> record;  // the archived MBFile
+};
 
 namespace {
 
@@ -28,44 +39,75 @@ bool IsRegularFile(const fs::path& path)
     return fs::is_regular_file(fs::symlink_status(path, error));
 }
 
-bool StartsAsSqlite(const fs::path& path)
+// The Files rows of the messages database and its log, from an open Manifest.db.
+std::vector<ManifestRow> ManifestRows(sqlite3* db, std::string& error)
 {
-    std::ifstream file(path, std::ios::binary);
-    char header[16] = {};
-    return file.read(header, sizeof header) && std::memcmp(header, "SQLite format 3", 16) == 0;
+    std::vector<ManifestRow> rows;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db,
+                           "SELECT relativePath, fileID, file FROM Files WHERE domain = ?1 AND relativePath IN (?2, ?3) "
+                           "AND (flags IS NULL OR flags = 1);",
+                           -1, &statement, nullptr) != SQLITE_OK) {
+        error = sqlite3_errmsg(db);
+        return rows;
+    }
+    const std::string log = std::string(kMessagesPath) + "-wal";
+    sqlite3_bind_text(statement, 1, kMessagesDomain, -1, SQLITE_STATIC);
+    sqlite3_bind_text(statement, 2, kMessagesPath, -1, SQLITE_STATIC);
+    sqlite3_bind_text(statement, 3, log.c_str(), -1, SQLITE_TRANSIENT);
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        const auto* path = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        const auto* id = reinterpret_cast<const char*>(sqlite3_column_text(statement, 1));
+        if (path == nullptr || id == nullptr) continue;
+        ManifestRow& row = rows.emplace_back();
+        row.log = std::string(path) != kMessagesPath;
+        row.fileId = id;
+        const auto* blob = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, 2));
+        row.record.assign(blob, blob + sqlite3_column_bytes(statement, 2));
+    }
+    if (rc != SQLITE_DONE) error = sqlite3_errmsg(db);
+    sqlite3_finalize(statement);
+    return rows;
 }
 
-// The backup's fileID of each listed relative path of the messages domain.
-std::vector<std::pair<std::string, std::string>> ManifestFiles(const fs::path& manifest, std::string& error)
+// Reads a whole file; nothing (with `error`) when it cannot be read.
+std::optional<std::vector<std::uint8_t>> ReadAll(const fs::path& path, std::string& error)
 {
-    std::vector<std::pair<std::string, std::string>> files;
+    std::ifstream file(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (!file.good() && !file.eof()) {
+        error = "'" + path.string() + "' cannot be read";
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// A connection to a database whose bytes are in memory (read in place, never written).
+struct MemoryDatabase {
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(SqliteFileUri(manifest.string(), "immutable=1").c_str(), &db,
-                             SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
-    sqlite3_stmt* rows = nullptr;
-    if (rc == SQLITE_OK) {
-        rc = sqlite3_prepare_v2(db,
-                                "SELECT relativePath, fileID FROM Files WHERE domain = ?1 AND relativePath IN (?2, ?3) "
-                                "AND (flags IS NULL OR flags = 1);",
-                                -1, &rows, nullptr);
-    }
-    if (rc == SQLITE_OK) {
-        const std::string log = std::string(kMessagesPath) + "-wal";
-        sqlite3_bind_text(rows, 1, kMessagesDomain, -1, SQLITE_STATIC);
-        sqlite3_bind_text(rows, 2, kMessagesPath, -1, SQLITE_STATIC);
-        sqlite3_bind_text(rows, 3, log.c_str(), -1, SQLITE_TRANSIENT);
-        while ((rc = sqlite3_step(rows)) == SQLITE_ROW) {
-            const auto* path = reinterpret_cast<const char*>(sqlite3_column_text(rows, 0));
-            const auto* id = reinterpret_cast<const char*>(sqlite3_column_text(rows, 1));
-            if (path != nullptr && id != nullptr) files.emplace_back(path, id);
+    explicit MemoryDatabase(std::vector<std::uint8_t>& bytes)
+    {
+        if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK ||
+            sqlite3_deserialize(db, "main", bytes.data(), static_cast<sqlite3_int64>(bytes.size()),
+                                static_cast<sqlite3_int64>(bytes.size()), SQLITE_DESERIALIZE_READONLY) != SQLITE_OK) {
+            sqlite3_close(db);
+            db = nullptr;
         }
-        if (rc != SQLITE_DONE) error = sqlite3_errmsg(db);
-    } else {
-        error = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     }
-    sqlite3_finalize(rows);
-    sqlite3_close(db);
-    return files;
+    ~MemoryDatabase() { sqlite3_close(db); }
+    MemoryDatabase(const MemoryDatabase&) = delete;
+    MemoryDatabase& operator=(const MemoryDatabase&) = delete;
+};
+
+// Writes `bytes` to a new file `path` readable by its owner alone.
+bool WritePrivateFile(const fs::path& path, std::span<const std::uint8_t> bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::error_code error;
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, error);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return !error && out.good();
 }
 
 // Where a backup keeps the file `id`: <root>/<first two characters>/<id> (iOS 10 and later),
@@ -144,56 +186,137 @@ EvidenceSource EvidenceSource::Open(const std::string& path, const SourceOptions
         source.m_database = path;
         return source;
     }
-    EvidenceSource source = fs::exists(fs::path(path) / "Manifest.db", error) ? OpenIphoneBackup(path)
+    EvidenceSource source = fs::exists(fs::path(path) / "Manifest.db", error) ? OpenIphoneBackup(path, options)
                                                                               : OpenAndroidExtraction(path, options);
     source.m_path = path;
     return source;
 }
 
-EvidenceSource EvidenceSource::OpenIphoneBackup(const fs::path& root)
+EvidenceSource EvidenceSource::OpenIphoneBackup(const fs::path& root, const SourceOptions& options)
 {
     EvidenceSource source;
     source.m_type = SourceType::IphoneBackup;
     source.m_inside = std::string(kMessagesDomain) + "/" + kMessagesPath;
-    const fs::path manifest = root / "Manifest.db";
-    if (!StartsAsSqlite(manifest)) {
-        const bool encrypted = fs::exists(root / "Manifest.plist");
-        source.m_error = "'" + root.string() + "' is an iPhone backup whose Manifest.db " +
-                         (encrypted ? "is encrypted; encrypted backups cannot be read yet"
-                                    : "is not an SQLite database, so its files cannot be found");
-        return source;
-    }
+    const std::string where = "the iPhone backup '" + root.string() + "'";
     std::string problem;
-    const auto files = ManifestFiles(manifest, problem);
-    if (!problem.empty()) {
-        source.m_error = "the backup's Manifest.db in '" + root.string() + "' cannot be read: " + problem;
+    ManifestPlist plist;
+    if (fs::exists(root / "Manifest.plist")) {
+        const auto bytes = ReadAll(root / "Manifest.plist", problem);
+        const auto parsed = bytes ? ParseManifestPlist(*bytes, problem) : std::nullopt;
+        if (!parsed) {
+            source.m_error = where + ": " + problem;
+            return source;
+        }
+        plist = *parsed;
+    }
+    std::optional<std::vector<std::uint8_t>> manifest = ReadAll(root / "Manifest.db", problem);
+    if (!manifest) {
+        source.m_error = where + ": " + problem;
         return source;
     }
-    std::optional<fs::path> database, log;
-    for (const auto& [relative, id] : files) {
-        (relative == kMessagesPath ? database : log) = BackupFile(root, id);
+    std::map<std::uint32_t, Key256> classKeys;
+    if (plist.encrypted) {
+        source.m_encrypted = true;
+        const std::optional<Keybag> keybag = ParseKeybag(plist.keybag, problem);
+        if (!keybag) {
+            source.m_error = where + " is encrypted, but " + problem;
+            return source;
+        }
+        const std::optional<std::string> password = options.password ? options.password() : std::nullopt;
+        if (!password) {
+            source.m_error = where + " is encrypted: its password is needed";
+            return source;
+        }
+        if (options.unlocking) options.unlocking();
+        classKeys = UnlockClassKeys(*keybag, DerivePasswordKey(*keybag, *password));
+        if (classKeys.empty()) {
+            source.m_wrongPassword = true;
+            source.m_error = "the password of the encrypted backup '" + root.string() + "' is wrong";
+            return source;
+        }
+        // Since iOS 10.2 Manifest.db itself is encrypted with a key of its own.
+        if (!plist.manifestKey.empty()) {
+            const std::optional<Key256> key = UnwrapStoredKey(classKeys, plist.manifestKey, problem);
+            manifest = key ? DecryptFile(*key, *manifest, problem) : std::nullopt;
+            if (!manifest) {
+                source.m_error = where + ": its Manifest.db cannot be decrypted: " + problem;
+                return source;
+            }
+        }
+    }
+    if (manifest->size() < 16 || std::memcmp(manifest->data(), "SQLite format 3", 16) != 0) {
+        source.m_error = where + ": its Manifest.db is not an SQLite database, so its files cannot be found";
+        return source;
+    }
+    const MemoryDatabase db(*manifest);
+    const std::vector<ManifestRow> rows = db.db != nullptr ? ManifestRows(db.db, problem) : std::vector<ManifestRow>{};
+    if (db.db == nullptr || !problem.empty()) {
+        source.m_error = where + ": its Manifest.db cannot be read" + (problem.empty() ? "" : ": " + problem);
+        return source;
+    }
+    if (!source.m_private.Make()) {
+        source.m_error = "no private temporary folder could be made to read " + where;
+        return source;
+    }
+    const bool laid = plist.encrypted ? source.DecryptFiles(root, rows, classKeys) : source.LinkFiles(root, rows);
+    if (laid) source.m_database = (source.m_private.Path() / "sms.db").string();
+    return source;
+}
+
+bool EvidenceSource::LinkFiles(const fs::path& root, const std::vector<ManifestRow>& rows)
+{
+    // The readers find the log beside the database under its name: links in the private
+    // folder name both files where they are, so nothing is copied or written in the backup.
+    const fs::path laid = m_private.Path() / "sms.db";
+    bool database = false;
+    for (const ManifestRow& row : rows) {
+        const std::optional<fs::path> file = BackupFile(root, row.fileId);
+        if (!file) continue;
+        std::error_code error;
+        fs::create_symlink(fs::absolute(*file), row.log ? laid.string() + "-wal" : laid.string(), error);
+        if (error) {
+            m_error = "the backup '" + root.string() + "' cannot be laid out for reading: " + error.message();
+            return false;
+        }
+        database = database || !row.log;
     }
     if (!database) {
-        source.m_error = "the iPhone backup '" + root.string() + "' holds no messages database (" +
-                         source.m_inside + (files.empty() ? " is not listed in its Manifest.db)" : " is listed but its file is missing)");
-        return source;
+        m_error = "the iPhone backup '" + root.string() + "' holds no messages database (" + m_inside +
+                  (rows.empty() ? " is not listed in its Manifest.db)" : " is listed but its file is missing)");
     }
-    // The readers find the log beside the database under its name: links in a private folder
-    // name both files where they are, so nothing is copied or written in the backup.
-    if (!source.m_private.Make()) {
-        source.m_error = "no private temporary folder could be made to read the backup '" + root.string() + "'";
-        return source;
+    return database;
+}
+
+bool EvidenceSource::DecryptFiles(const fs::path& root, const std::vector<ManifestRow>& rows,
+                                  const std::map<std::uint32_t, Key256>& classKeys)
+{
+    const fs::path laid = m_private.Path() / "sms.db";
+    bool database = false;
+    for (const ManifestRow& row : rows) {
+        const std::optional<fs::path> file = BackupFile(root, row.fileId);
+        if (!file) continue;
+        std::string problem;
+        const std::optional<BackupFileRecord> record = ParseFileRecord(row.record, problem);
+        const std::optional<Key256> key = record ? UnwrapStoredKey(classKeys, record->encryptionKey, problem) : std::nullopt;
+        const auto encrypted = key ? ReadAll(*file, problem) : std::nullopt;
+        std::optional<std::vector<std::uint8_t>> plain = encrypted ? DecryptFile(*key, *encrypted, problem) : std::nullopt;
+        if (!plain) {
+            m_error = "the encrypted backup's file " + row.fileId + " (" + m_inside + (row.log ? "-wal" : "") +
+                      ") cannot be decrypted: " + problem;
+            return false;
+        }
+        if (record->size != 0 && record->size < plain->size()) plain->resize(static_cast<std::size_t>(record->size));
+        if (!WritePrivateFile(row.log ? laid.string() + "-wal" : laid.string(), *plain)) {
+            m_error = "the decrypted messages of '" + root.string() + "' cannot be kept in a private folder";
+            return false;
+        }
+        database = database || !row.log;
     }
-    const fs::path laid = source.m_private.Path() / "sms.db";
-    std::error_code linked;
-    fs::create_symlink(fs::absolute(*database), laid, linked);
-    if (!linked && log) fs::create_symlink(fs::absolute(*log), laid.string() + "-wal", linked);
-    if (linked) {
-        source.m_error = "the backup '" + root.string() + "' cannot be laid out for reading: " + linked.message();
-        return source;
+    if (!database) {
+        m_error = "the iPhone backup '" + root.string() + "' holds no messages database (" + m_inside +
+                  (rows.empty() ? " is not listed in its Manifest.db)" : " is listed but its file is missing)");
     }
-    source.m_database = laid.string();
-    return source;
+    return database;
 }
 
 EvidenceSource EvidenceSource::OpenAndroidExtraction(const fs::path& root, const SourceOptions& options)

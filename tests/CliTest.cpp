@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "StoreHelpers.h"
+#include "fixtures/Backups.h"
 
 namespace {
 
@@ -185,23 +186,31 @@ TEST_F(CliTest, BackupsAndExtractionsAreReadWhereTheyLie)
         db.AddIphoneMessage({.text = "only in the log", .handleId = 1, .date = std::int64_t{700'000'100}});
         db.CloseKeepingLog();
     }
+    const std::string expected = Run({"messages", (loose / "sms.db").string()}).out;
+    EXPECT_NE(expected.find("only in the log"), std::string::npos);
     const auto backup = m_dir / "backup";
-    const std::string database = "3d0d7e5fb2ce288813306e4d4636395e047a3d28", log = "cd47480f213dba9bc38ee792775d17e3f5a73a59";
-    std::filesystem::create_directories(backup / "3d");
-    std::filesystem::create_directories(backup / "cd");
-    std::filesystem::copy_file(loose / "sms.db", backup / "3d" / database);
-    std::filesystem::copy_file(loose / "sms.db-wal", backup / "cd" / log);
-    PhoneDb(backup / "Manifest.db")
-        .Exec("CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT, flags INTEGER, file BLOB);"
-              "INSERT INTO Files VALUES ('" + database + "', 'HomeDomain', 'Library/SMS/sms.db', 1, NULL), ('" + log +
-              "', 'HomeDomain', 'Library/SMS/sms.db-wal', 1, NULL), ('0000', 'MediaDomain', 'Library/SMS/sms.db', 1, NULL);");
+    fixtures::WriteIphoneBackup(loose / "sms.db", backup);
     const auto before = fixtures::SnapshotFolder(backup);
     const CliResult fromBackup = Run({"messages", backup.string()});
     EXPECT_EQ(fromBackup.status, 0) << fromBackup.err;
-    EXPECT_EQ(fromBackup.out, Run({"messages", (loose / "sms.db").string()}).out);
-    EXPECT_NE(fromBackup.out.find("only in the log"), std::string::npos);
+    EXPECT_EQ(fromBackup.out, expected);
     EXPECT_EQ(Run({"recover", "--deep", backup.string()}).status, 0);
     EXPECT_TRUE(fixtures::SnapshotFolder(backup) == before);
+
+    // Encrypted: the password from a file, from the environment, or refused when wrong.
+    const auto locked = m_dir / "locked";
+    fixtures::WriteIphoneBackup(loose / "sms.db", locked, "correct horse");
+    const auto lockedBefore = fixtures::SnapshotFolder(locked);
+    std::ofstream(m_dir / "password") << "correct horse\n";
+    const CliResult unlocked = Run({"messages", "--password-file", (m_dir / "password").string(), locked.string()});
+    EXPECT_EQ(unlocked.status, 0) << unlocked.err;
+    EXPECT_EQ(unlocked.out, expected);
+    ::setenv("KESTROW_PASSWORD", "wrong", 1);
+    const CliResult wrong = Run({"messages", locked.string()});
+    ::unsetenv("KESTROW_PASSWORD");
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_NE(wrong.err.find("is wrong"), std::string::npos) << wrong.err;
+    EXPECT_TRUE(fixtures::SnapshotFolder(locked) == lockedBefore);
 
     const auto extraction = m_dir / "extraction";
     for (const char* user : {"0", "10"}) {

@@ -29,4 +29,5 @@ done
 grep -q '^ Depends:.*libwxgtk3.2' <<<"$info" || { echo "no wx dependency found" >&2; missing=1; }
 grep -q '^ Depends:.*libsqlite3' <<<"$info" || { echo "no sqlite dependency found" >&2; missing=1; }
 grep -q '^ Depends:.*libssl' <<<"$info" || { echo "no libcrypto dependency found" >&2; missing=1; }
+grep -q '^ Depends:.*libplist' <<<"$info" || { echo "no libplist dependency found" >&2; missing=1; }
 exit $missing

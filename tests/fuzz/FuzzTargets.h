@@ -37,6 +37,9 @@ int FuzzDeep(const std::uint8_t* data, std::size_t size);
 // The write-ahead log's committed frames laid over a main file, and the image read by SQLite.
 int FuzzWal(const std::uint8_t* data, std::size_t size);
 
+// The keybag, Manifest.plist and file-record readers of iPhone backups.
+int FuzzBackup(const std::uint8_t* data, std::size_t size);
+
 struct Target {
     std::string_view name;  // also the folder of its corpus under tests/corpus
     int (*run)(const std::uint8_t*, std::size_t);
@@ -49,6 +52,7 @@ inline constexpr Target kTargets[] = {
     {"attributed", FuzzAttributed},
     {"deep", FuzzDeep},
     {"wal", FuzzWal},
+    {"backup", FuzzBackup},
 };
 
 }  // namespace fuzz

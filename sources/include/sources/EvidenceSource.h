@@ -5,6 +5,10 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <array>
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +17,10 @@ enum class SourceType { Database, IphoneBackup, AndroidExtraction };
 
 struct SourceOptions {
     std::optional<int> user;  // Android extraction: the user whose messages are read (default 0)
+    // Encrypted iPhone backup: asked for the password when one is needed (nothing: none given).
+    std::function<std::optional<std::string>()> password;
+    // Told right before the password's key is derived, which takes seconds.
+    std::function<void()> unlocking;
 };
 
 // A folder of this process's own (0700 under the system's temporary folder), removed with
@@ -34,6 +42,8 @@ private:
     std::filesystem::path m_path;
 };
 
+struct ManifestRow;
+
 class EvidenceSource {
 public:
     // Opens `path`: a folder holding Manifest.db is an iPhone backup (its messages database is
@@ -47,6 +57,10 @@ public:
     const std::string& Error() const { return m_error; }
     // True when the path is a folder that holds neither kind of source.
     bool Unrecognised() const { return m_unrecognised; }
+    // True when an encrypted backup's password was wrong (another may be tried).
+    bool WrongPassword() const { return m_wrongPassword; }
+    // Whether the backup is encrypted (its files were decrypted into a private folder).
+    bool Encrypted() const { return m_encrypted; }
     SourceType Type() const { return m_type; }
     const std::string& Path() const { return m_path; }
     // The database file to read; its "-wal" and "-journal" (when the source has them) are
@@ -60,12 +74,19 @@ public:
     int User() const { return m_user; }
 
 private:
-    static EvidenceSource OpenIphoneBackup(const std::filesystem::path& root);
+    static EvidenceSource OpenIphoneBackup(const std::filesystem::path& root, const SourceOptions& options);
+    // Lays the plain backup's database and log out as links; false with m_error set.
+    bool LinkFiles(const std::filesystem::path& root, const std::vector<ManifestRow>& rows);
+    // Decrypts the encrypted backup's database and log into the private folder.
+    bool DecryptFiles(const std::filesystem::path& root, const std::vector<ManifestRow>& rows,
+                      const std::map<std::uint32_t, std::array<std::uint8_t, 32>>& classKeys);
     static EvidenceSource OpenAndroidExtraction(const std::filesystem::path& root, const SourceOptions& options);
 
     SourceType m_type = SourceType::Database;
     std::string m_path, m_database, m_inside, m_error;
     bool m_unrecognised = false;
+    bool m_wrongPassword = false;
+    bool m_encrypted = false;
     std::vector<int> m_users;
     int m_user = 0;
     PrivateFolder m_private;  // the layout handed to the readers, when one is needed

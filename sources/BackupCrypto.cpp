@@ -1,0 +1,155 @@
+// Keybags, key derivation, key unwrapping and file decryption, with OpenSSL.
+#include "sources/BackupCrypto.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+std::uint32_t BigEndian32(const std::uint8_t* p)
+{
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+
+using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
+
+}  // namespace
+
+std::optional<Keybag> ParseKeybag(std::span<const std::uint8_t> bytes, std::string& error)
+{
+    Keybag keybag;
+    bool inClasses = false;
+    Keybag::ClassKey* current = nullptr;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        if (bytes.size() - at < 8) {
+            error = "the keybag is truncated";
+            return std::nullopt;
+        }
+        const std::string tag(reinterpret_cast<const char*>(bytes.data() + at), 4);
+        const std::uint32_t length = BigEndian32(bytes.data() + at + 4);
+        at += 8;
+        if (length > bytes.size() - at) {
+            error = "the keybag's item " + tag + " runs past its end";
+            return std::nullopt;
+        }
+        const std::span<const std::uint8_t> value = bytes.subspan(at, length);
+        at += length;
+        const std::uint32_t number = length == 4 ? BigEndian32(value.data()) : 0;
+        if (tag == "UUID") {
+            // The first UUID is the keybag's own; each later one starts a class key's record.
+            if (inClasses || !keybag.salt.empty()) {
+                current = &keybag.classes.emplace_back();
+                inClasses = true;
+            }
+            continue;
+        }
+        if (current != nullptr) {
+            if (tag == "CLAS") current->protectionClass = number;
+            if (tag == "WRAP") current->wrap = number;
+            if (tag == "WPKY") current->wrapped.assign(value.begin(), value.end());
+            continue;
+        }
+        if (tag == "SALT") keybag.salt.assign(value.begin(), value.end());
+        if (tag == "ITER") keybag.iterations = number;
+        if (tag == "DPSL") keybag.doubleSalt.assign(value.begin(), value.end());
+        if (tag == "DPIC") keybag.doubleIterations = number;
+    }
+    if (keybag.salt.empty() || keybag.iterations == 0) {
+        error = "the keybag has no salt or iteration count";
+        return std::nullopt;
+    }
+    return keybag;
+}
+
+Key256 DerivePasswordKey(const Keybag& keybag, const std::string& password)
+{
+    Key256 key{};
+    std::vector<std::uint8_t> first(password.begin(), password.end());
+    if (!keybag.doubleSalt.empty() && keybag.doubleIterations != 0) {
+        Key256 inner{};
+        PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), keybag.doubleSalt.data(),
+                          static_cast<int>(keybag.doubleSalt.size()), static_cast<int>(keybag.doubleIterations),
+                          EVP_sha256(), static_cast<int>(inner.size()), inner.data());
+        first.assign(inner.begin(), inner.end());
+    }
+    PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(first.data()), static_cast<int>(first.size()), keybag.salt.data(),
+                      static_cast<int>(keybag.salt.size()), static_cast<int>(keybag.iterations), EVP_sha1(),
+                      static_cast<int>(key.size()), key.data());
+    return key;
+}
+
+std::optional<Key256> UnwrapKey(const Key256& key, std::span<const std::uint8_t> wrapped)
+{
+    if (wrapped.size() != 40) return std::nullopt;
+    CipherContext context(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+    Key256 out{};
+    int length = 0, last = 0;
+    // The wrap's integrity check (A6A6A6A6A6A6A6A6) fails the final step for a wrong key.
+    if (!context || EVP_DecryptInit_ex(context.get(), EVP_aes_256_wrap(), nullptr, key.data(), nullptr) != 1 ||
+        EVP_DecryptUpdate(context.get(), out.data(), &length, wrapped.data(), static_cast<int>(wrapped.size())) != 1 ||
+        EVP_DecryptFinal_ex(context.get(), out.data() + length, &last) != 1 || length + last != 32) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+std::map<std::uint32_t, Key256> UnlockClassKeys(const Keybag& keybag, const Key256& passwordKey)
+{
+    std::map<std::uint32_t, Key256> keys;
+    for (const Keybag::ClassKey& entry : keybag.classes) {
+        if ((entry.wrap & 2) == 0) continue;  // wrapped with the device's own key: not here
+        if (const auto key = UnwrapKey(passwordKey, entry.wrapped)) keys[entry.protectionClass] = *key;
+    }
+    return keys;
+}
+
+std::optional<Key256> UnwrapStoredKey(const std::map<std::uint32_t, Key256>& classKeys, std::span<const std::uint8_t> stored,
+                                      std::string& error)
+{
+    if (stored.size() != 44) {
+        error = "a file key has " + std::to_string(stored.size()) + " bytes instead of 44";
+        return std::nullopt;
+    }
+    const std::uint32_t protectionClass =
+        std::uint32_t{stored[0]} | std::uint32_t{stored[1]} << 8 | std::uint32_t{stored[2]} << 16 | std::uint32_t{stored[3]} << 24;
+    const auto classKey = classKeys.find(protectionClass);
+    if (classKey == classKeys.end()) {
+        error = "the key of protection class " + std::to_string(protectionClass) + " is not in the keybag";
+        return std::nullopt;
+    }
+    const auto key = UnwrapKey(classKey->second, stored.subspan(4));
+    if (!key) error = "a file key does not unwrap";
+    return key;
+}
+
+std::optional<std::vector<std::uint8_t>> DecryptFile(const Key256& key, std::span<const std::uint8_t> ciphertext,
+                                                     std::string& error)
+{
+    if (ciphertext.size() % 16 != 0) {
+        error = "its length (" + std::to_string(ciphertext.size()) + " bytes) is not a multiple of 16";
+        return std::nullopt;
+    }
+    CipherContext context(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+    std::vector<std::uint8_t> plain(ciphertext.size() + 16);
+    const std::array<std::uint8_t, 16> iv{};
+    int length = 0;
+    if (!context || EVP_DecryptInit_ex(context.get(), EVP_aes_256_cbc(), nullptr, key.data(), iv.data()) != 1 ||
+        EVP_CIPHER_CTX_set_padding(context.get(), 0) != 1 ||
+        EVP_DecryptUpdate(context.get(), plain.data(), &length, ciphertext.data(), static_cast<int>(ciphertext.size())) != 1) {
+        error = "the decryption failed";
+        return std::nullopt;
+    }
+    plain.resize(static_cast<std::size_t>(length));
+    // PKCS#7 padding, when the last block carries valid padding.
+    if (!plain.empty()) {
+        const std::uint8_t pad = plain.back();
+        const bool padded = pad >= 1 && pad <= 16 && pad <= plain.size() &&
+                            std::all_of(plain.end() - pad, plain.end(), [pad](std::uint8_t b) { return b == pad; });
+        if (padded) plain.resize(plain.size() - pad);
+    }
+    return plain;
+}
