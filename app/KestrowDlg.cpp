@@ -113,7 +113,23 @@ void CKestrowDlg::OnOpenSource(wxCommandEvent&)
 
 void CKestrowDlg::OpenPath(const std::string& chosen)
 {
-    EvidenceSource source = EvidenceSource::Open(chosen);
+    // An encrypted backup asks for its password, again after a wrong one; Cancel stops quietly.
+    bool cancelled = false, wrong = false;
+    SourceOptions options;
+    options.password = [&]() -> std::optional<std::string> {
+        const std::string prompt = Fill(platform::Tr(wrong ? "The password was wrong. The password of the backup %s:"
+                                                           : "The backup %s is encrypted. Its password:"),
+                                        {chosen});
+        std::optional<std::string> password = platform::AskPassword(this, prompt);
+        cancelled = !password;
+        return password;
+    };
+    EvidenceSource source = EvidenceSource::Open(chosen, options);
+    while (source.WrongPassword() && !cancelled) {
+        wrong = true;
+        source = EvidenceSource::Open(chosen, options);
+    }
+    if (cancelled) return;
     if (!source.Error().empty()) {
         platform::AfxMessageBox(source.Error(), "", this);
         return;

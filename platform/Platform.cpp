@@ -7,6 +7,7 @@
 #include <wx/filedlg.h>
 #include <wx/log.h>
 #include <wx/msgdlg.h>
+#include <wx/textdlg.h>
 #include <wx/utils.h>
 
 #include <chrono>
@@ -36,6 +37,11 @@ Hooks RealHooks()
     hooks.openUrl = [](const std::string& url) {
         wxLogNull quiet;  // no browser must not mean an error window
         return wxLaunchDefaultBrowser(wxString::FromUTF8(url));
+    };
+    hooks.askPassword = [](wxWindow* parent, const std::string& prompt) -> std::optional<std::string> {
+        wxPasswordEntryDialog dialog(parent, wxString::FromUTF8(prompt), wxTheApp->GetAppDisplayName());
+        if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+        return std::string(dialog.GetValue().utf8_str());
     };
     hooks.runModal = [](wxDialog& dialog) { return dialog.ShowModal(); };
     return hooks;
@@ -67,6 +73,11 @@ std::optional<std::string> ChooseOpenFile(wxWindow* parent, const std::string& w
 std::optional<std::string> ChooseFolder(wxWindow* parent, const std::string& start)
 {
     return GetHooks().chooseFolder(parent, start);
+}
+
+std::optional<std::string> AskPassword(wxWindow* parent, const std::string& prompt)
+{
+    return GetHooks().askPassword(parent, prompt);
 }
 
 void YieldForRedraw()

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "StoreHelpers.h"
+#include "fixtures/Backups.h"
 #include "app/KestrowDlg.h"
 #include "platform/Language.h"
 #include "platform/Platform.h"
@@ -324,6 +325,33 @@ TEST_F(MainWindowTest, ABackupOrExtractionFolderOpens)
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_NE(m_boxes[0].text.find("holds neither an iPhone backup"), std::string::npos);
     EXPECT_EQ(m_window->m_listConversations->GetItemCount(), 3);  // the open database stays
+
+    // An encrypted backup asks for its password until it is right, or until Cancel.
+    const auto loose = m_dir / "loose";
+    std::filesystem::create_directories(loose);
+    {
+        fixtures::PhoneDb db = fixtures::PhoneDb::Iphone(loose / "sms.db");
+        db.AddIphoneHandle(1, "+15550001");
+        db.AddIphoneMessage({.text = "locked away", .handleId = 1, .date = std::int64_t{700'000'000}});
+    }
+    fixtures::WriteIphoneBackup(loose / "sms.db", m_dir / "locked", "secret");
+    std::vector<std::string> prompts;
+    std::vector<std::optional<std::string>> answers = {std::nullopt, "secret", "guess"};
+    platform::GetHooks().askPassword = [&](wxWindow*, const std::string& prompt) {
+        prompts.push_back(prompt);
+        const std::optional<std::string> answer = answers.back();
+        answers.pop_back();
+        return answer;
+    };
+    m_nextFolder = (m_dir / "locked").string();
+    m_window->OnOpenSource(event);
+    ASSERT_EQ(prompts.size(), 2u);
+    EXPECT_EQ(prompts[1], Fill(T("The password was wrong. The password of the backup %s:"), {m_nextFolder.value()}));
+    EXPECT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_window->m_listConversations->GetItemCount(), 2);
+    m_window->OnOpenSource(event);  // cancelled: nothing said, nothing changed
+    EXPECT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_window->m_listConversations->GetItemCount(), 2);
 }
 
 TEST_F(MainWindowTest, LinksOpenOnlyOnALeftButtonRelease)

@@ -24,6 +24,8 @@ struct Hooks {
     std::function<bool(const std::string& url)> openUrl;
     // Lets the user pick a folder, starting in `start`; nullopt when cancelled.
     std::function<std::optional<std::string>(wxWindow* parent, const std::string& start)> chooseFolder;
+    // Asks for a password (typed masked) with `prompt`; nullopt when cancelled.
+    std::function<std::optional<std::string>(wxWindow* parent, const std::string& prompt)> askPassword;
     // Runs a dialog modally and returns its result.
     std::function<int(wxDialog& dialog)> runModal;
 };
@@ -41,6 +43,9 @@ std::optional<std::string> ChooseOpenFile(wxWindow* parent, const std::string& w
 
 // The folder dialog; a cancelled dialog gives nullopt.
 std::optional<std::string> ChooseFolder(wxWindow* parent, const std::string& start);
+
+// The password dialog (masked entry); a cancelled dialog gives nullopt.
+std::optional<std::string> AskPassword(wxWindow* parent, const std::string& prompt);
 
 // Lets wx draw what changed (and only that: keyboard and mouse input waits) while the caller
 // holds the thread. Does nothing when no event loop runs, as in tests.
