@@ -69,7 +69,8 @@ std::string WrongFileText(const Translator& tr)
 
 std::string OpenFileFilter(const Translator& tr)
 {
-    return tr("SMS database file (*.db)") + "|*.[dD][bB]|" + tr("All files") + "|*";
+    return tr("SMS database file (*.db)") + "|*.[dD][bB]|" + tr("Android extraction (*.tar, *.tgz, *.zip)") +
+           "|*.[tT][aA][rR];*.[tT][gG][zZ];*.[gG][zZ];*.[zZ][iI][pP]|" + tr("All files") + "|*";
 }
 
 std::string LinkAddress(const std::string& linkText)

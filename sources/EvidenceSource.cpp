@@ -14,11 +14,19 @@
 #include <system_error>
 #include <utility>
 
+#include "sources/ArchiveExtraction.h"
 #include "sources/BackupCrypto.h"
 #include "sources/BackupManifest.h"
 #include "store/SqliteUri.h"
 
 namespace fs = std::filesystem;
+
+// One messages database of an extraction, with the user it belongs to.
+struct AndroidDatabase {
+    int user = 0;
+    bool deviceProtected = false;  // under user_de (Android 7 and later keep it there)
+    fs::path path;
+};
 
 // A Files row of Manifest.db: the messages database or its log.
 struct ManifestRow {
@@ -123,13 +131,6 @@ std::optional<fs::path> BackupFile(const fs::path& root, const std::string& id)
     return std::nullopt;
 }
 
-// One messages database of an extraction, with the user it belongs to.
-struct AndroidDatabase {
-    int user = 0;
-    bool deviceProtected = false;  // under user_de (Android 7 and later keep it there)
-    fs::path path;
-};
-
 // The messages databases under one "data" folder of an extraction: data/<package>,
 // user/N/<package>, user_de/N/<package>.
 void FindAndroidDatabases(const fs::path& data, std::vector<AndroidDatabase>& found)
@@ -180,6 +181,11 @@ bool PrivateFolder::Make()
 EvidenceSource EvidenceSource::Open(const std::string& path, const SourceOptions& options)
 {
     std::error_code error;
+    if (!fs::is_directory(path, error) && LooksLikeArchive(path) && fs::is_regular_file(path, error)) {
+        EvidenceSource source = OpenAndroidArchive(path, options);
+        source.m_path = path;
+        return source;
+    }
     if (!fs::is_directory(path, error)) {
         EvidenceSource source;
         source.m_path = path;
@@ -337,26 +343,63 @@ EvidenceSource EvidenceSource::OpenAndroidExtraction(const fs::path& root, const
                          "Android extraction (data/user_de/N/, data/user/N/ or data/data/ with " + kTelephony + ")";
         return source;
     }
+    const AndroidDatabase* chosen = source.ChooseUser(found, options, root.string());
+    if (chosen == nullptr) return source;
+    source.m_database = chosen->path.string();
+    source.m_inside = fs::relative(chosen->path, root, error).generic_string();
+    return source;
+}
+
+EvidenceSource EvidenceSource::OpenAndroidArchive(const fs::path& archive, const SourceOptions& options)
+{
+    EvidenceSource source;
+    source.m_type = SourceType::AndroidExtraction;
+    if (!source.m_private.Make()) {
+        source.m_error = "no private temporary folder could be made to read the archive '" + archive.string() + "'";
+        return source;
+    }
+    std::string problem;
+    const std::vector<ArchivedDatabase> extracted = ExtractAndroidDatabases(archive, source.m_private.Path(), problem);
+    if (!problem.empty()) {
+        source.m_error = problem;
+        return source;
+    }
+    std::vector<AndroidDatabase> found;
+    for (const ArchivedDatabase& database : extracted) found.push_back({database.user, database.deviceProtected, database.database});
+    if (found.empty()) {
+        source.m_unrecognised = true;
+        source.m_error = "the archive '" + archive.string() + "' holds no Android messages database (" +
+                         "data/user_de/N/, data/user/N/ or data/data/ with " + kTelephony + ")";
+        return source;
+    }
+    const AndroidDatabase* chosen = source.ChooseUser(found, options, archive.string());
+    if (chosen == nullptr) return source;
+    source.m_database = chosen->path.string();
+    for (const ArchivedDatabase& database : extracted) {
+        if (database.database == chosen->path) source.m_inside = database.inside;
+    }
+    return source;
+}
+
+const AndroidDatabase* EvidenceSource::ChooseUser(const std::vector<AndroidDatabase>& found, const SourceOptions& options,
+                                                  const std::string& where)
+{
     std::set<int> users;
     for (const AndroidDatabase& database : found) users.insert(database.user);
-    source.m_users.assign(users.begin(), users.end());
-    source.m_user = options.user.value_or(users.contains(0) ? 0 : *users.begin());
+    m_users.assign(users.begin(), users.end());
+    m_user = options.user.value_or(users.contains(0) ? 0 : *users.begin());
     // Android 7 and later keep the database under user_de; an older copy under user or data
     // is what an upgraded phone left behind.
     const AndroidDatabase* chosen = nullptr;
     for (const AndroidDatabase& database : found) {
-        if (database.user != source.m_user) continue;
+        if (database.user != m_user) continue;
         if (chosen == nullptr || (database.deviceProtected && !chosen->deviceProtected)) chosen = &database;
     }
     if (chosen == nullptr) {
         std::string list;
-        for (const int user : source.m_users) list += (list.empty() ? "" : ", ") + std::to_string(user);
-        source.m_unrecognised = false;
-        source.m_error = "the Android extraction '" + root.string() + "' has no messages of user " +
-                         std::to_string(source.m_user) + " (users: " + list + ")";
-        return source;
+        for (const int user : m_users) list += (list.empty() ? "" : ", ") + std::to_string(user);
+        m_error = "the Android extraction '" + where + "' has no messages of user " + std::to_string(m_user) +
+                  " (users: " + list + ")";
     }
-    source.m_database = chosen->path.string();
-    source.m_inside = fs::relative(chosen->path, root, error).generic_string();
-    return source;
+    return chosen;
 }

@@ -228,6 +228,30 @@ TEST_F(CliTest, BackupsAndExtractionsAreReadWhereTheyLie)
     const CliResult absent = Run({"messages", "--user", "5", extraction.string()});
     EXPECT_EQ(absent.status, 1);
     EXPECT_NE(absent.err.find("no messages of user 5 (users: 0, 10)"), std::string::npos) << absent.err;
+
+    // The same extraction as archives, with hostile members beside: a path climbing out, a
+    // link pointing out, a link where the database should be. Only the database is taken.
+    const std::string database = ReadFile(extraction / "data/user_de/10/com.android.providers.telephony/databases/mmssms.db");
+    const std::string inside = "phone/data/user_de/10/com.android.providers.telephony/databases/";
+    for (const char* name : {"extraction.tgz", "extraction.zip"}) {
+        const auto archive = m_dir / name;
+        fixtures::WriteArchive(archive, {{"../../outside.txt", "escaped"},
+                                         {"/tmp/kestrow-absolute.txt", "escaped"},
+                                         {"phone/data/user_de/0/com.android.providers.telephony/databases/mmssms.db", "/etc/passwd", true},
+                                         {inside + "mmssms.db", database},
+                                         {inside + "../databases/mmssms.db-wal", "not followed"}});
+        const CliResult archived = Run({"messages", archive.string()});
+        EXPECT_EQ(archived.status, 0) << name << archived.err;
+        EXPECT_NE(archived.out.find("user 10"), std::string::npos) << name;
+        EXPECT_FALSE(std::filesystem::exists(m_dir.Path().parent_path() / "outside.txt"));
+        EXPECT_FALSE(std::filesystem::exists("/tmp/kestrow-absolute.txt"));
+    }
+    const auto truncated = m_dir / "cut.tgz";
+    std::filesystem::copy_file(m_dir / "extraction.tgz", truncated);
+    std::filesystem::resize_file(truncated, std::filesystem::file_size(truncated) / 2);
+    const CliResult cut = Run({"messages", truncated.string()});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_NE(cut.err.find("is damaged or truncated"), std::string::npos) << cut.err;
 }
 
 TEST_F(CliTest, ConversationsAsJsonAndAsAlignedText)

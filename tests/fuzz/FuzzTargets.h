@@ -40,6 +40,9 @@ int FuzzWal(const std::uint8_t* data, std::size_t size);
 // The keybag, Manifest.plist and file-record readers of iPhone backups.
 int FuzzBackup(const std::uint8_t* data, std::size_t size);
 
+// The archive reader of Android extractions.
+int FuzzArchive(const std::uint8_t* data, std::size_t size);
+
 struct Target {
     std::string_view name;  // also the folder of its corpus under tests/corpus
     int (*run)(const std::uint8_t*, std::size_t);
@@ -53,6 +56,7 @@ inline constexpr Target kTargets[] = {
     {"deep", FuzzDeep},
     {"wal", FuzzWal},
     {"backup", FuzzBackup},
+    {"archive", FuzzArchive},
 };
 
 }  // namespace fuzz

@@ -273,7 +273,8 @@ TEST_F(MainWindowTest, WrongFilesCancelAndUnreadableFiles)
     EXPECT_TRUE(m_window->m_strDatabasePath.empty());
     ASSERT_EQ(m_filters.size(), 1u);
     EXPECT_EQ(m_filters[0], OpenFileFilter(TR));
-    EXPECT_EQ(OpenFileFilter(), "SMS database file (*.db)|*.[dD][bB]|All files|*");
+    EXPECT_EQ(OpenFileFilter(), "SMS database file (*.db)|*.[dD][bB]|Android extraction (*.tar, *.tgz, *.zip)|"
+                                "*.[tT][aA][rR];*.[tT][gG][zZ];*.[gG][zZ];*.[zZ][iI][pP]|All files|*");
 
     std::ofstream(m_dir / "old_mmssms.db") << "some notes";
     Open(m_dir / "old_mmssms.db");

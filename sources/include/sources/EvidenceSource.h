@@ -43,10 +43,12 @@ private:
 };
 
 struct ManifestRow;
+struct AndroidDatabase;
 
 class EvidenceSource {
 public:
-    // Opens `path`: a folder holding Manifest.db is an iPhone backup (its messages database is
+    // Opens `path`: a .tar, .tar.gz/.tgz or .zip file is an Android extraction whose messages
+    // databases are taken out into a private folder; a folder holding Manifest.db is an iPhone backup (its messages database is
     // the HomeDomain file Library/SMS/sms.db, with Library/SMS/sms.db-wal when listed); a
     // folder holding …/com.android.providers.telephony/databases/mmssms.db under data/data/,
     // data/user/N/ or data/user_de/N/ is an Android extraction (user `options.user`, else 0);
@@ -81,6 +83,11 @@ private:
     bool DecryptFiles(const std::filesystem::path& root, const std::vector<ManifestRow>& rows,
                       const std::map<std::uint32_t, std::array<std::uint8_t, 32>>& classKeys);
     static EvidenceSource OpenAndroidExtraction(const std::filesystem::path& root, const SourceOptions& options);
+    static EvidenceSource OpenAndroidArchive(const std::filesystem::path& archive, const SourceOptions& options);
+    // The database of the user asked for (else 0, else the first), filling the users; null
+    // with m_error set when that user has none.
+    const AndroidDatabase* ChooseUser(const std::vector<AndroidDatabase>& found, const SourceOptions& options,
+                                      const std::string& where);
 
     SourceType m_type = SourceType::Database;
     std::string m_path, m_database, m_inside, m_error;

@@ -1,0 +1,112 @@
+// Reading archives with libarchive, writing only the few members the readers need.
+#include "sources/ArchiveExtraction.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <fstream>
+#include <memory>
+#include <regex>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Archive = std::unique_ptr<struct archive, decltype(&archive_read_free)>;
+
+// The user and the file of a member path such as "data/user_de/10/com.android.providers.
+// telephony/databases/mmssms.db-wal" (any folders before "data/"); false for other members.
+bool MatchMember(const std::string& path, int& user, bool& deviceProtected, std::string& file)
+{
+    static const std::regex kMember(
+        R"((^|/)data/(data|user/([0-9]{1,6})|user_de/([0-9]{1,6}))/com\.android\.providers\.telephony/databases/(mmssms\.db(-wal|-journal)?)$)");
+    std::smatch match;
+    if (!std::regex_search(path, match, kMember)) return false;
+    // A member path that climbs out of where it is ("..") is not one to trust.
+    if (path.find("..") != std::string::npos) return false;
+    user = match[3].matched ? std::stoi(match[3]) : match[4].matched ? std::stoi(match[4]) : 0;
+    deviceProtected = match[4].matched;
+    file = match[5];
+    return true;
+}
+
+std::string ErrorOf(struct archive* archive)
+{
+    const char* text = archive_error_string(archive);
+    return text != nullptr ? text : "unknown error";
+}
+
+}  // namespace
+
+bool LooksLikeArchive(const fs::path& path)
+{
+    std::string name = path.filename().string();
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    return name.ends_with(".tar") || name.ends_with(".tar.gz") || name.ends_with(".tgz") || name.ends_with(".zip");
+}
+
+std::vector<ArchivedDatabase> ExtractAndroidDatabases(const fs::path& archivePath, const fs::path& folder, std::string& error,
+                                                      const ExtractionLimits& limits)
+{
+    std::vector<ArchivedDatabase> found;
+    Archive archive(archive_read_new(), archive_read_free);
+    archive_read_support_filter_all(archive.get());
+    archive_read_support_format_tar(archive.get());
+    archive_read_support_format_gnutar(archive.get());
+    archive_read_support_format_zip(archive.get());
+    const std::string where = "the archive '" + archivePath.string() + "'";
+    if (archive_read_open_filename(archive.get(), archivePath.c_str(), 1 << 16) != ARCHIVE_OK) {
+        const int code = archive_errno(archive.get());
+        const bool system = code == EACCES || code == ENOENT || code == EISDIR || code == EPERM;
+        error = where + (system ? " cannot be read: " : " is damaged or truncated: ") + ErrorOf(archive.get());
+        return {};
+    }
+    std::uint64_t written = 0;
+    archive_entry* entry = nullptr;
+    int rc;
+    std::vector<char> buffer(1 << 16);
+    while ((rc = archive_read_next_header(archive.get(), &entry)) == ARCHIVE_OK || rc == ARCHIVE_WARN) {
+        const char* name = archive_entry_pathname(entry);
+        int user = 0;
+        bool deviceProtected = false;
+        std::string file;
+        // Links, folders and devices are never followed or made; only regular members count.
+        if (name == nullptr || archive_entry_filetype(entry) != AE_IFREG || !MatchMember(name, user, deviceProtected, file)) {
+            continue;
+        }
+        const fs::path target = folder / (std::to_string(user) + (deviceProtected ? "" : "-legacy")) / file;
+        std::error_code made;
+        fs::create_directories(target.parent_path(), made);
+        std::ofstream out(target, std::ios::binary | std::ios::trunc);
+        fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write, made);
+        la_ssize_t got;
+        while ((got = archive_read_data(archive.get(), buffer.data(), buffer.size())) > 0) {
+            written += static_cast<std::uint64_t>(got);
+            const auto read = static_cast<std::uint64_t>(std::max<la_int64_t>(archive_filter_bytes(archive.get(), -1), 1));
+            if (written > limits.totalBytes || (written > (std::uint64_t{64} << 20) && written / read > limits.ratio)) {
+                error = where + ": the member " + std::string(name) + " expands past the limits (" +
+                        std::to_string(limits.totalBytes >> 20) + " MiB in all, " + std::to_string(limits.ratio) +
+                        " times what is read); it was not taken";
+                return {};
+            }
+            out.write(buffer.data(), got);
+        }
+        if (got < 0) {
+            error = where + " is damaged or truncated in " + std::string(name) + ": " + ErrorOf(archive.get());
+            return {};
+        }
+        if (!out) {
+            error = "the member " + std::string(name) + " of " + where + " cannot be kept in a private folder";
+            return {};
+        }
+        if (file == "mmssms.db") found.push_back({user, deviceProtected, target, name});
+    }
+    if (rc != ARCHIVE_EOF) {
+        error = where + " is damaged or truncated: " + std::string(ErrorOf(archive.get()));
+        return {};
+    }
+    return found;
+}
