@@ -7,10 +7,13 @@
 #include "app/KestrowDlg.h"
 #include "platform/Language.h"
 #include "platform/Platform.h"
+#include "sources/EvidenceSource.h"
 
 bool CKestrowApp::OnInit()
 {
     SetAppDisplayName("Kestrow");
+    // What an earlier run that crashed left in the temporary folder goes first.
+    RemoveAbandonedPrivateFolders();
     // A failed wx assertion is logged, never shown as a blocking dialog.
     platform::InstallAssertHandler([](const std::string& message) {
         wxLogDebug("%s", wxString::FromUTF8(message));

@@ -414,6 +414,8 @@ void AddDatabaseArguments(CLI::App& command, DatabaseOptions& options)
 
 int main(int argc, char** argv)
 {
+    // What an earlier run that crashed left in the temporary folder goes first.
+    RemoveAbandonedPrivateFolders();
     // Texts are UTF-8 whatever the user's locale; the locale only measures column widths.
     if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "");
 

@@ -193,7 +193,9 @@ namespace {
 fs::path MakePrivateFolder()
 {
     std::error_code error;
-    std::string pattern = (fs::temp_directory_path(error) / "kestrow-read-XXXXXX").string();
+    // The process id in the name tells a later start whether its owner is still running.
+    std::string pattern =
+        (fs::temp_directory_path(error) / ("kestrow-read-" + std::to_string(::getpid()) + "-XXXXXX")).string();
     if (error || ::mkdtemp(pattern.data()) == nullptr) return {};
     return pattern;
 }

@@ -1,10 +1,14 @@
 // Recognising iPhone backups and Android extractions and laying out their messages database.
 #include "sources/EvidenceSource.h"
 
+#include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstring>
 #include <fstream>
@@ -172,10 +176,38 @@ bool PrivateFolder::Make()
 {
     if (!m_path.empty()) return true;
     std::error_code error;
-    std::string pattern = (fs::temp_directory_path(error) / "kestrow-source-XXXXXX").string();
+    // The process id in the name tells a later start whether its owner is still running.
+    std::string pattern =
+        (fs::temp_directory_path(error) / ("kestrow-source-" + std::to_string(::getpid()) + "-XXXXXX")).string();
     if (error || ::mkdtemp(pattern.data()) == nullptr) return false;  // mkdtemp makes it 0700
     m_path = pattern;
     return true;
+}
+
+int RemoveAbandonedPrivateFolders()
+{
+    std::error_code error;
+    const fs::path temporary = fs::temp_directory_path(error);
+    if (error) return 0;
+    int removed = 0;
+    for (fs::directory_iterator entry(temporary, error), end; !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        std::string rest;
+        for (const char* prefix : {"kestrow-source-", "kestrow-read-"}) {
+            if (name.starts_with(prefix)) rest = name.substr(std::strlen(prefix));
+        }
+        const std::size_t dash = rest.find('-');
+        if (dash == std::string::npos || dash == 0 || !std::all_of(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(dash), ::isdigit)) {
+            continue;
+        }
+        struct stat info {};
+        if (::lstat(entry->path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid()) continue;
+        const long owner = std::stol(rest.substr(0, dash));
+        if (owner == ::getpid() || ::kill(static_cast<pid_t>(owner), 0) == 0 || errno == EPERM) continue;
+        std::error_code ignored;
+        if (fs::remove_all(entry->path(), ignored) > 0) ++removed;
+    }
+    return removed;
 }
 
 EvidenceSource EvidenceSource::Open(const std::string& path, const SourceOptions& options)

@@ -246,6 +246,17 @@ TEST_F(CliTest, BackupsAndExtractionsAreReadWhereTheyLie)
         EXPECT_FALSE(std::filesystem::exists(m_dir.Path().parent_path() / "outside.txt"));
         EXPECT_FALSE(std::filesystem::exists("/tmp/kestrow-absolute.txt"));
     }
+    // A private folder a crashed run left behind goes at the next start; a running one's stays.
+    const auto temporary = m_dir / "tmp";
+    std::filesystem::create_directories(temporary / "kestrow-source-4194303-abcdef" / "x");
+    std::filesystem::create_directories(temporary / ("kestrow-read-" + std::to_string(::getpid()) + "-abcdef"));
+    ::setenv("TMPDIR", temporary.c_str(), 1);
+    EXPECT_EQ(Run({"messages", (m_dir / "extraction.zip").string()}).status, 0);
+    ::unsetenv("TMPDIR");
+    EXPECT_FALSE(std::filesystem::exists(temporary / "kestrow-source-4194303-abcdef"));
+    EXPECT_TRUE(std::filesystem::exists(temporary / ("kestrow-read-" + std::to_string(::getpid()) + "-abcdef")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temporary), {}), 1);  // the run's own folder went too
+
     const auto truncated = m_dir / "cut.tgz";
     std::filesystem::copy_file(m_dir / "extraction.tgz", truncated);
     std::filesystem::resize_file(truncated, std::filesystem::file_size(truncated) / 2);

@@ -45,6 +45,11 @@ private:
 struct ManifestRow;
 struct AndroidDatabase;
 
+// Removes the private folders (of sources and of private copies) that a process of this user
+// left behind when it ended without removing them (it crashed or was killed); folders of
+// processes still running are left alone. Returns how many were removed.
+int RemoveAbandonedPrivateFolders();
+
 class EvidenceSource {
 public:
     // Opens `path`: a .tar, .tar.gz/.tgz or .zip file is an Android extraction whose messages
