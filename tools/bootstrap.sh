@@ -71,6 +71,15 @@ demo() {
     rm -rf "${reports:?}/$name"
     "$cli" export "$db" --to "$reports/$name" --all --single --recover --deep --format html
   done
+  # What people hold: iPhone backups, plain and encrypted, and an Android extraction archive.
+  local backup=samples/iphone-backup/00008030-000A1B2C3D4E5F60
+  local locked=samples/iphone-backup-encrypted/00008030-000A1B2C3D4E5F60
+  local archive=samples/android-extraction/extraction.tar.gz
+  for source in "$backup" "$locked" "$archive"; do
+    echo
+    echo "== $cli conversations $source"
+    KESTROW_PASSWORD=kestrow-sample "$cli" conversations "$source"
+  done
   echo
   echo "The window: build/main/app/kestrow (File > Open, then pick one of the samples)."
 }

@@ -4,11 +4,18 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "fixtures/Backups.h"
 #include "fixtures/PhoneDb.h"
+
+// The password of the encrypted backup sample (said in the README).
+constexpr const char* kSamplePassword = "kestrow-sample";
 
 namespace {
 
@@ -240,8 +247,38 @@ void MakeIphoneCurrent(const std::filesystem::path& folder)
 
 }  // namespace
 
+// The containers people hold, made around the samples already written: a plain and an
+// encrypted iPhone backup of the current iPhone sample, and an Android extraction archive of
+// the Android sample (its database and log under data/user_de/0/).
+void MakeContainers(const std::filesystem::path& root)
+{
+    namespace fs = std::filesystem;
+    const fs::path iphone = root / "iphone-current" / "sms.db";
+    for (const auto& [folder, password] : {std::pair{std::string("iphone-backup"), std::optional<std::string>()},
+                                           std::pair{std::string("iphone-backup-encrypted"),
+                                                     std::optional<std::string>(kSamplePassword)}}) {
+        fs::remove_all(root / folder);
+        fixtures::WriteIphoneBackup(iphone, root / folder / "00008030-000A1B2C3D4E5F60", password);
+    }
+    const std::string inside = "data/user_de/0/com.android.providers.telephony/databases/";
+    std::vector<fixtures::ArchiveMember> members;
+    for (const char* suffix : {"", "-wal"}) {
+        std::ifstream in(root / "android" / (std::string("mmssms.db") + suffix), std::ios::binary);
+        members.push_back({inside + "mmssms.db" + suffix, std::string(std::istreambuf_iterator<char>(in), {})});
+    }
+    fs::create_directories(root / "android-extraction");
+    fs::remove(root / "android-extraction" / "extraction.tar.gz");
+    fixtures::WriteArchive(root / "android-extraction" / "extraction.tar.gz", members);
+}
+
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "--containers") {
+        const std::filesystem::path root = argc > 2 ? argv[2] : "samples";
+        MakeContainers(root);
+        std::printf("wrote the backups and the extraction under %s\n", root.c_str());
+        return 0;
+    }
     const std::filesystem::path root = argc > 1 ? argv[1] : "samples";
     try {
         MakeAndroid(root / "android");
