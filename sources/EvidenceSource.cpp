@@ -296,26 +296,24 @@ EvidenceSource EvidenceSource::OpenIphoneBackup(const fs::path& root, const Sour
         source.m_error = "no private temporary folder could be made to read " + where;
         return source;
     }
-    const bool laid = plist.encrypted ? source.DecryptFiles(root, rows, classKeys) : source.LinkFiles(root, rows);
+    const bool laid = source.LayOutFiles(root, rows, plist.encrypted ? &classKeys : nullptr);
     if (laid) source.m_database = (source.m_private.Path() / "sms.db").string();
     return source;
 }
 
-bool EvidenceSource::LinkFiles(const fs::path& root, const std::vector<ManifestRow>& rows)
+bool EvidenceSource::LayOutFiles(const fs::path& root, const std::vector<ManifestRow>& rows,
+                                 const std::map<std::uint32_t, Key256>* classKeys)
 {
-    // The readers find the log beside the database under its name: links in the private
-    // folder name both files where they are, so nothing is copied or written in the backup.
+    // The readers find the log beside the database under its name, in the private folder: a
+    // plain backup's files are linked there where they are (nothing copied, nothing written in
+    // the backup), an encrypted backup's decrypted into it.
     const fs::path laid = m_private.Path() / "sms.db";
     bool database = false;
     for (const ManifestRow& row : rows) {
         const std::optional<fs::path> file = BackupFile(root, row.fileId);
         if (!file) continue;
-        std::error_code error;
-        fs::create_symlink(fs::absolute(*file), row.log ? laid.string() + "-wal" : laid.string(), error);
-        if (error) {
-            m_error = "the backup '" + root.string() + "' cannot be laid out for reading: " + error.message();
-            return false;
-        }
+        const fs::path target = row.log ? laid.string() + "-wal" : laid.string();
+        if (!(classKeys != nullptr ? DecryptInto(*file, row, *classKeys, target) : LinkInto(root, *file, target))) return false;
         database = database || !row.log;
     }
     if (!database) {
@@ -325,36 +323,34 @@ bool EvidenceSource::LinkFiles(const fs::path& root, const std::vector<ManifestR
     return database;
 }
 
-bool EvidenceSource::DecryptFiles(const fs::path& root, const std::vector<ManifestRow>& rows,
-                                  const std::map<std::uint32_t, Key256>& classKeys)
+bool EvidenceSource::LinkInto(const fs::path& root, const fs::path& file, const fs::path& target)
 {
-    const fs::path laid = m_private.Path() / "sms.db";
-    bool database = false;
-    for (const ManifestRow& row : rows) {
-        const std::optional<fs::path> file = BackupFile(root, row.fileId);
-        if (!file) continue;
-        std::string problem;
-        const std::optional<BackupFileRecord> record = ParseFileRecord(row.record, problem);
-        const std::optional<Key256> key = record ? UnwrapStoredKey(classKeys, record->encryptionKey, problem) : std::nullopt;
-        const auto encrypted = key ? ReadAll(*file, problem) : std::nullopt;
-        std::optional<std::vector<std::uint8_t>> plain = encrypted ? DecryptFile(*key, *encrypted, problem) : std::nullopt;
-        if (!plain) {
-            m_error = "the encrypted backup's file " + row.fileId + " (" + m_inside + (row.log ? "-wal" : "") +
-                      ") cannot be decrypted: " + problem;
-            return false;
-        }
-        if (record->size != 0 && record->size < plain->size()) plain->resize(static_cast<std::size_t>(record->size));
-        if (!WritePrivateFile(row.log ? laid.string() + "-wal" : laid.string(), *plain)) {
-            m_error = "the decrypted messages of '" + root.string() + "' cannot be kept in a private folder";
-            return false;
-        }
-        database = database || !row.log;
+    std::error_code error;
+    fs::create_symlink(fs::absolute(file), target, error);
+    if (error) m_error = "the backup '" + root.string() + "' cannot be laid out for reading: " + error.message();
+    return !error;
+}
+
+bool EvidenceSource::DecryptInto(const fs::path& file, const ManifestRow& row, const std::map<std::uint32_t, Key256>& classKeys,
+                                 const fs::path& target)
+{
+    std::string problem;
+    const std::optional<BackupFileRecord> record = ParseFileRecord(row.record, problem);
+    const std::optional<Key256> key = record ? UnwrapStoredKey(classKeys, record->encryptionKey, problem) : std::nullopt;
+    const auto encrypted = key ? ReadAll(file, problem) : std::nullopt;
+    std::optional<std::vector<std::uint8_t>> plain = encrypted ? DecryptFile(*key, *encrypted, problem) : std::nullopt;
+    if (!plain) {
+        m_error = "the encrypted backup's file " + row.fileId + " (" + m_inside + (row.log ? "-wal" : "") +
+                  ") cannot be decrypted: " + problem;
+        return false;
     }
-    if (!database) {
-        m_error = "the iPhone backup '" + root.string() + "' holds no messages database (" + m_inside +
-                  (rows.empty() ? " is not listed in its Manifest.db)" : " is listed but its file is missing)");
+    // The file's length before encryption: the padding of the last block goes.
+    if (record->size != 0 && record->size < plain->size()) plain->resize(static_cast<std::size_t>(record->size));
+    if (!WritePrivateFile(target, *plain)) {
+        m_error = "the decrypted " + m_inside + " cannot be kept in the private folder " + target.parent_path().string();
+        return false;
     }
-    return database;
+    return true;
 }
 
 EvidenceSource EvidenceSource::OpenAndroidExtraction(const fs::path& root, const SourceOptions& options)

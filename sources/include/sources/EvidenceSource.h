@@ -82,11 +82,15 @@ public:
 
 private:
     static EvidenceSource OpenIphoneBackup(const std::filesystem::path& root, const SourceOptions& options);
-    // Lays the plain backup's database and log out as links; false with m_error set.
-    bool LinkFiles(const std::filesystem::path& root, const std::vector<ManifestRow>& rows);
-    // Decrypts the encrypted backup's database and log into the private folder.
-    bool DecryptFiles(const std::filesystem::path& root, const std::vector<ManifestRow>& rows,
-                      const std::map<std::uint32_t, std::array<std::uint8_t, 32>>& classKeys);
+    // Lays the backup's database and log out in the private folder as "sms.db" and "sms.db-wal":
+    // links to a plain backup's files, or an encrypted one's decrypted with `classKeys`. False
+    // with m_error set.
+    bool LayOutFiles(const std::filesystem::path& root, const std::vector<ManifestRow>& rows,
+                     const std::map<std::uint32_t, std::array<std::uint8_t, 32>>* classKeys);
+    bool LinkInto(const std::filesystem::path& root, const std::filesystem::path& file, const std::filesystem::path& target);
+    bool DecryptInto(const std::filesystem::path& file, const ManifestRow& row,
+                     const std::map<std::uint32_t, std::array<std::uint8_t, 32>>& classKeys,
+                     const std::filesystem::path& target);
     static EvidenceSource OpenAndroidExtraction(const std::filesystem::path& root, const SourceOptions& options);
     static EvidenceSource OpenAndroidArchive(const std::filesystem::path& archive, const SourceOptions& options);
     // The database of the user asked for (else 0, else the first), filling the users; null
