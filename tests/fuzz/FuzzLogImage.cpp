@@ -5,7 +5,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -31,7 +30,7 @@ int FuzzWal(const std::uint8_t* data, std::size_t size)
     const std::uint64_t imageSize = std::uint64_t{committed.databasePages} * committed.pageSize;
     if (committed.databasePages == 0 || imageSize > (std::uint64_t{1} << 22)) return 0;
     std::vector<std::uint8_t> image(static_cast<std::size_t>(imageSize), 0);
-    std::memcpy(image.data(), main.data(), std::min(main.size(), image.size()));
+    std::copy_n(main.begin(), std::min(main.size(), image.size()), image.begin());  // main may be empty
     LayCommittedPages(image, logBytes, committed);
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
