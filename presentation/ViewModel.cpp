@@ -10,18 +10,6 @@
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 
-namespace {
-
-// A text a control can take: malformed UTF-8 (an address as the phone stored it, bytes of a
-// damaged record) would make the toolkit drop the whole text, so it shows as U+FFFD instead.
-std::string Displayable(std::string text)
-{
-    if (IsValidUtf8(text)) return text;
-    return Utf8ToAnsiString(text);
-}
-
-}  // namespace
-
 std::vector<TextRun> ConversationRuns(std::int32_t c)
 {
     std::vector<TextRun> runs;
@@ -29,8 +17,10 @@ std::vector<TextRun> ConversationRuns(std::int32_t c)
         const Rgb heading = shown.recovered ? kRecoveredColour : kLiveHeadingColour;
         const Rgb body = shown.recovered ? kRecoveredColour : kLiveBodyColour;
         const bool cut = shown.recovered && shown.message->truncated != 0;
-        runs.push_back({Displayable(shown.heading + (cut ? " [truncated]" : "") + "\n"), heading});
-        runs.push_back({Displayable(shown.message->body + "\n\n"), body});
+        // Malformed UTF-8 (an address as the phone stored it, bytes of a damaged record) would
+        // make the toolkit drop the whole text: it shows as U+FFFD instead.
+        runs.push_back({Utf8ToAnsiString(shown.heading + (cut ? " [truncated]" : "") + "\n"), heading});
+        runs.push_back({Utf8ToAnsiString(shown.message->body + "\n\n"), body});
     }
     return runs;
 }
@@ -42,7 +32,7 @@ std::vector<ListRow> ConversationRows()
     rows.reserve(static_cast<std::size_t>(store.conversationCount));
     for (std::int32_t i = 0; i < store.conversationCount; ++i) {
         const ContactRecord& c = store.conversations[i];
-        rows.push_back({Displayable(c.address), FormatMessageTime(c.recentTime), QuantityText(c.messageCount, c.recoveredCount),
+        rows.push_back({Utf8ToAnsiString(c.address), FormatMessageTime(c.recentTime), QuantityText(c.messageCount, c.recoveredCount),
                         c.recoveredCount != 0});
     }
     return rows;

@@ -280,6 +280,12 @@ int DatabaseReading::OpenAnother(sqlite3** other) const
     return SQLITE_MISUSE;
 }
 
+const DatabaseReading::FileDamageFacts& DatabaseReading::FileDamage() const
+{
+    if (!m_fileDamage) m_fileDamage = FileDamageFacts{MissingPages(m_path), SchemaPageDamaged()};
+    return *m_fileDamage;
+}
+
 bool DatabaseReading::SchemaPageDamaged() const
 {
     std::optional<FileStart> start;
@@ -306,9 +312,9 @@ std::vector<LoadWarning> DatabaseReading::Warnings() const
     if (!m_logProblem.empty()) {
         warnings.push_back({LoadWarning::Kind::LogNotApplied, m_path + "-wal", m_logProblem});
     }
-    if (const auto pages = MissingPages(m_path)) {
+    if (const auto& pages = FileDamage().missing) {
         warnings.push_back({LoadWarning::Kind::Truncated, m_path, "", pages->present, pages->expected});
-    } else if (SchemaPageDamaged() || (m_damaged && IsDatabaseFile(m_path))) {  // no database at all: said elsewhere
+    } else if (FileDamage().schemaPage || (m_damaged && IsDatabaseFile(m_path))) {  // no database at all: said elsewhere
         warnings.push_back({LoadWarning::Kind::Damaged, m_path, ""});
     }
     return warnings;

@@ -112,11 +112,7 @@ std::string_view CarvedFields::BodyText() const
 
 bool CarvedFields::Plausible(bool iphone) const
 {
-    constexpr std::int64_t kAndroidEarliest = 631'152'000'000, kAndroidLatest = 4'102'444'800'000;  // 1990, 2100
-    constexpr std::int64_t kIphoneEarliest = 189'302'400, kIphoneLatest = 3'124'137'600;           // 2007, 2100
-    const bool inYears = iphone ? time >= kIphoneEarliest && time < kIphoneLatest
-                                : time >= kAndroidEarliest && time < kAndroidLatest;
-    if (!hasTime || !inYears) return false;
+    if (!hasTime || !WithinPhoneYears(iphone ? kDeviceIphone : kDeviceAndroid, time)) return false;
     const std::string_view text = BodyText();
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);

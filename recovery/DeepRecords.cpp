@@ -11,11 +11,6 @@
 
 namespace {
 
-// Dates a message can have: 1990-01-01 (Android) or 2007-01-01 (the first iPhone) to 2100-01-01.
-constexpr std::int64_t kAndroidEarliest = 631'152'000'000;   // ms since 1970
-constexpr std::int64_t kAndroidLatest = 4'102'444'800'000;
-constexpr std::int64_t kIphoneEarliest = 189'302'400;        // s since 2001
-constexpr std::int64_t kIphoneLatest = 3'124'137'600;
 constexpr int kBadTextBytes = 3;  // a text may have this many bytes that no text has
 
 // Content bytes of a serial type in full width (the carvers' SerialContentLength keeps 32 bits,
@@ -320,9 +315,7 @@ bool DeepDecoder::Plausible(Check check, std::uint64_t s, std::int64_t value) co
     case Check::DateOrZero: {
         if (!integer) return check == Check::DateOrZero && s == 0;
         if (check == Check::DateOrZero && value == 0) return true;
-        const std::int64_t t = m_kind == kDeviceIphone ? IphoneSecondsSince2001(value) : value;
-        return m_kind == kDeviceIphone ? t >= kIphoneEarliest && t <= kIphoneLatest
-                                       : t >= kAndroidEarliest && t <= kAndroidLatest;
+        return WithinPhoneYears(m_kind, m_kind == kDeviceIphone ? IphoneSecondsSince2001(value) : value);
     }
     case Check::Positive: return integer && value > 0;
     case Check::NonNegative: return s == 0 || (integer && value >= 0);

@@ -371,10 +371,9 @@ EvidenceSource EvidenceSource::OpenAndroidExtraction(const fs::path& root, const
                          "Android extraction (data/user_de/N/, data/user/N/ or data/data/ with " + kTelephony + ")";
         return source;
     }
-    const AndroidDatabase* chosen = source.ChooseUser(found, options, root.string());
-    if (chosen == nullptr) return source;
-    source.m_database = chosen->path.string();
-    source.m_inside = fs::relative(chosen->path, root, error).generic_string();
+    if (const AndroidDatabase* chosen = source.ChooseUser(found, options, root.string())) {
+        source.m_inside = fs::relative(chosen->path, root, error).generic_string();
+    }
     return source;
 }
 
@@ -400,11 +399,8 @@ EvidenceSource EvidenceSource::OpenAndroidArchive(const fs::path& archive, const
                          "data/user_de/N/, data/user/N/ or data/data/ with " + kTelephony + ")";
         return source;
     }
-    const AndroidDatabase* chosen = source.ChooseUser(found, options, archive.string());
-    if (chosen == nullptr) return source;
-    source.m_database = chosen->path.string();
-    for (const ArchivedDatabase& database : extracted) {
-        if (database.database == chosen->path) source.m_inside = database.inside;
+    if (const AndroidDatabase* chosen = source.ChooseUser(found, options, archive.string())) {
+        source.m_inside = extracted[static_cast<std::size_t>(chosen - found.data())].inside;
     }
     return source;
 }
@@ -423,7 +419,9 @@ const AndroidDatabase* EvidenceSource::ChooseUser(const std::vector<AndroidDatab
         if (database.user != m_user) continue;
         if (chosen == nullptr || (database.deviceProtected && !chosen->deviceProtected)) chosen = &database;
     }
-    if (chosen == nullptr) {
+    if (chosen != nullptr) {
+        m_database = chosen->path.string();
+    } else {
         std::string list;
         for (const int user : m_users) list += (list.empty() ? "" : ", ") + std::to_string(user);
         m_error = "the Android extraction '" + where + "' has no messages of user " + std::to_string(m_user) +

@@ -71,9 +71,7 @@ public:
     // Records the end of a read: a result that says the file is damaged is reported.
     void NoteReadResult(int resultCode);
     // Whether a read failed on damage or the file is shorter than its header says.
-    bool Damaged() const { return m_damaged || MissingPages(m_path).has_value() || SchemaPageDamaged(); }
-    // Whether the page that holds the schema is no b-tree page (nothing can be found by name).
-    bool SchemaPageDamaged() const;
+    bool Damaged() const { return m_damaged || FileDamage().missing.has_value() || FileDamage().schemaPage; }
     // The bytes SQLite reads when they are in memory (the image with the log applied); empty
     // otherwise.
     ByteView Image() const { return m_image ? ByteView(m_image.get(), m_imageSize) : ByteView(); }
@@ -84,6 +82,15 @@ public:
 
 private:
     int OpenImage(sqlite3** db) const;
+    // What the file's own first pages say: pages missing, or a schema page that is no b-tree
+    // page. Read once, on first use (the readers ask several times).
+    struct FileDamageFacts {
+        std::optional<PagesPresent> missing;
+        bool schemaPage = false;
+    };
+    const FileDamageFacts& FileDamage() const;
+    bool SchemaPageDamaged() const;
+    mutable std::optional<FileDamageFacts> m_fileDamage;
 
     std::string m_path;
     sqlite3*& m_db;

@@ -50,5 +50,14 @@ std::span<const PhoneColumn> PhoneLayout(DeviceKind kind);
 const PhoneColumn* PhoneColumnNamed(DeviceKind kind, std::string_view name);
 // How many columns the phone's table has had in its releases (Android 16, 17 and 19).
 std::span<const std::int32_t> KnownColumnCounts(DeviceKind kind);
+// Whether a message time (Android: ms since 1970; iPhone: s since 2001) lies within the years a
+// phone of that kind can have written it: 1990-01-01 (Android) or 2007-01-01 (the first
+// iPhone) to 2100-01-01. Every carver's check of a time uses it.
+constexpr bool WithinPhoneYears(DeviceKind kind, std::int64_t time)
+{
+    if (kind == kDeviceIphone) return time >= 189'302'400 && time <= 3'124'137'600;
+    return time >= 631'152'000'000 && time <= 4'102'444'800'000;
+}
+
 // Makes the store's column schema the newest layout, for a file whose own schema cannot be read.
 void UsePhoneLayout(MessageStore& store, DeviceKind kind);

@@ -93,8 +93,8 @@ private:
                      const std::filesystem::path& target);
     static EvidenceSource OpenAndroidExtraction(const std::filesystem::path& root, const SourceOptions& options);
     static EvidenceSource OpenAndroidArchive(const std::filesystem::path& archive, const SourceOptions& options);
-    // The database of the user asked for (else 0, else the first), filling the users; null
-    // with m_error set when that user has none.
+    // The database of the user asked for (else 0, else the first), filling the users and the
+    // database path; null with m_error set when that user has none.
     const AndroidDatabase* ChooseUser(const std::vector<AndroidDatabase>& found, const SourceOptions& options,
                                       const std::string& where);
 
