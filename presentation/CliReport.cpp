@@ -62,13 +62,42 @@ void AppendMessage(std::string& out, const std::string& heading, const std::stri
 
 }  // namespace
 
-void WriteMessageFields(JsonWriter& json, const MessageRecord& m)
+void WriteMessageFields(JsonWriter& json, const MessageRecord& m, const std::string& senderName)
 {
     json.Member("body", m.body);
     json.Member("from_me", m.fromMe != 0);
     json.Member("time", m.time);
     json.Member("time_text", FormatMessageTime(m.time));
     json.Member("address", m.address);
+    json.Key("sender_name");
+    if (senderName.empty()) {
+        json.Null();
+    } else {
+        json.String(senderName);
+    }
+}
+
+SenderNames::SenderNames()
+{
+    const MessageStore& store = g_store;
+    const bool iphone = store.currentReader != nullptr && store.currentReader->m_deviceKind == kDeviceIphone;
+    for (std::int32_t i = 1; i < store.conversationCount; ++i) {
+        const ContactRecord& c = store.conversations[i];
+        m_ofEntry.emplace(c.entryId, &c.name);
+        if (!c.name.empty()) m_ofAddress.emplace(iphone ? c.key : c.address, &c.name);
+    }
+}
+
+const std::string& SenderNames::Of(const MessageRecord& m) const
+{
+    static const std::string kNone;
+    if (m.fromMe != 0) return kNone;
+    if (m.countedIn >= 0) {
+        const auto entry = m_ofEntry.find(m.countedIn);
+        return entry != m_ofEntry.end() ? *entry->second : kNone;
+    }
+    const auto address = m_ofAddress.find(m.address);
+    return address != m_ofAddress.end() ? *address->second : kNone;
 }
 
 void WriteConversationFields(JsonWriter& json, std::int32_t row, const ContactRecord& c)
@@ -81,6 +110,16 @@ void WriteConversationFields(JsonWriter& json, std::int32_t row, const ContactRe
     json.Member("message_count", c.messageCount);
     json.Member("recovered_count", c.recoveredCount);
     json.Member("catch_all", c.isCatchAll != 0);
+    json.Key("names");
+    json.BeginArray();
+    if (c.isCatchAll == 0) {
+        if (c.name.empty()) {
+            json.Null();
+        } else {
+            json.String(c.name);
+        }
+    }
+    json.EndArray();
 }
 
 void WriteDeepFindFields(JsonWriter& json, const MessageRecord& m)
@@ -138,26 +177,31 @@ std::size_t DisplayWidth(const std::string& text)
 std::string ConversationsText()
 {
     const MessageStore& store = g_store;
-    // The row number first: it is what --conversation and --rows take.
-    std::vector<std::array<std::string, 4>> rows;
-    rows.push_back({"Row", "Phone Number", "Recent Time", "Quantity"});
+    // The row number first: it is what --conversation and --rows take. Names, when contacts
+    // gave any, come last.
+    std::vector<std::array<std::string, 5>> rows;
+    rows.push_back({"Row", "Phone Number", "Recent Time", "Quantity", "Name"});
+    bool named = false;
     for (std::int32_t i = 0; i < store.conversationCount; ++i) {
         const ContactRecord& c = store.conversations[i];
         rows.push_back({std::to_string(i), JsonText(c.address), FormatMessageTime(c.recentTime),
-                        QuantityText(c.messageCount, c.recoveredCount)});
+                        QuantityText(c.messageCount, c.recoveredCount), JsonText(c.name)});
+        named = named || !c.name.empty();
     }
-    std::array<std::size_t, 4> widths{};
+    const std::size_t columns = named ? 5 : 4;
+    std::array<std::size_t, 5> widths{};
     for (const auto& row : rows) {
-        for (std::size_t k = 0; k < row.size(); ++k) {
+        for (std::size_t k = 0; k < columns; ++k) {
             widths[k] = std::max(widths[k], DisplayWidth(row[k]));
         }
     }
     std::string out;
     for (const auto& row : rows) {
-        for (std::size_t k = 0; k < row.size(); ++k) {
+        for (std::size_t k = 0; k < columns; ++k) {
             out += row[k];
-            if (k + 1 < row.size()) out.append(widths[k] - DisplayWidth(row[k]) + 2, ' ');
+            if (k + 1 < columns) out.append(widths[k] - DisplayWidth(row[k]) + 2, ' ');
         }
+        while (out.ends_with(' ')) out.pop_back();  // a row without a name
         out += '\n';
     }
     return out;
@@ -174,10 +218,11 @@ void WriteConversationsJson(JsonWriter& json, const std::string& databasePath)
 std::string MessagesText()
 {
     const MessageStore& store = g_store;
+    const SenderNames names;
     std::string out;
     for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
         const MessageRecord& m = store.liveMessages[i];
-        AppendMessage(out, JsonText(SenderName(m)) + " " + FormatMessageTime(m.time), m.body);
+        AppendMessage(out, JsonText(PartnerTitle(names.Of(m), SenderName(m))) + " " + FormatMessageTime(m.time), m.body);
     }
     return out;
 }
@@ -193,12 +238,13 @@ void WriteMessagesJson(JsonWriter& json, const std::string& databasePath)
         const std::int32_t id = store.conversations[row].entryId;
         if (id >= 0 && id < store.conversationCount) rowOfEntry[static_cast<std::size_t>(id)] = row;
     }
+    const SenderNames names;
     json.Key("messages");
     json.BeginArray();
     for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
         const MessageRecord& m = store.liveMessages[i];
         json.BeginObject();
-        WriteMessageFields(json, m);
+        WriteMessageFields(json, m, names.Of(m));
         json.Member("recovered", false);
         json.Key("row");
         if (m.countedIn >= 0 && m.countedIn < store.conversationCount) {
@@ -230,7 +276,7 @@ void WriteConversationJson(JsonWriter& json, const std::string& databasePath, in
     json.BeginArray();
     for (const ShownMessage& shown : CollectConversation(row)) {
         json.BeginObject();
-        WriteMessageFields(json, *shown.message);
+        WriteMessageFields(json, *shown.message, shown.senderName);
         json.Member("recovered", shown.recovered);
         json.Member("heading", shown.heading);
         json.EndObject();
@@ -296,7 +342,7 @@ std::string RecoveryText()
             AppendMessage(messages, JsonText(shown.heading) + (places.empty() ? "" : "\n" + places), shown.message->body);
         }
         if (messages.empty()) continue;
-        out += "\n== " + JsonText(store.conversations[row].address) + " (row " + std::to_string(row) +
+        out += "\n== " + JsonText(PartnerTitle(store.conversations[row].name, store.conversations[row].address)) + " (row " + std::to_string(row) +
                ", " + std::to_string(store.conversations[row].recoveredCount) + " recovered)\n\n";
         out += messages;
     }
@@ -332,12 +378,13 @@ void WriteRecoveryJson(JsonWriter& json, const std::string& databasePath, std::i
     json.Member("filling_found", fillingFound);
     json.Member("recovered_count", reader.m_recoveredCount);
     WriteConversationList(json);
+    const SenderNames names;
     json.Key("recovered");
     json.BeginArray();
     for (std::int32_t i = 0; i < reader.m_recoveredCount; ++i) {
         const MessageRecord& m = reader.m_recovered[i];
         json.BeginObject();
-        WriteMessageFields(json, m);
+        WriteMessageFields(json, m, names.Of(m));
         json.Member("spill", m.spillFlag != 0);
         json.Member("unassigned", m.unassignedFlag != 0);
         if (scan.deep) WriteDeepFindFields(json, m);

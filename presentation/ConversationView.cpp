@@ -33,17 +33,22 @@ void ForEachInTimeOrder(const MessageStore& store, const CSms& reader, Visit vis
 std::string SenderName(const MessageRecord& m, std::int32_t c, const ContactRecord& entry, bool iphone)
 {
     if (m.fromMe != 0) return (c == 0 && !iphone) ? "Me -> " + m.address : "Me";
-    return iphone ? entry.address : m.address;
+    return PartnerTitle(entry.name, iphone ? entry.address : m.address);
 }
 
 ShownMessage Shown(const MessageRecord& m, bool recovered, std::int32_t c, const ContactRecord& entry, bool iphone)
 {
     std::string name = SenderName(m, c, entry, iphone);
     std::string heading = name + " " + FormatMessageTime(m.time);
-    return {&m, recovered, std::move(heading), std::move(name)};
+    return {&m, recovered, std::move(heading), std::move(name), m.fromMe != 0 ? std::string() : entry.name};
 }
 
 }  // namespace
+
+std::string PartnerTitle(const std::string& name, const std::string& address)
+{
+    return name.empty() ? address : name + " (" + address + ")";
+}
 
 std::vector<ShownMessage> CollectConversation(std::int32_t c)
 {

@@ -213,7 +213,7 @@ ExportResult ExportConversations(const ExportRequest& request)
         if (request.format == ExportFormat::Text) {
             const std::string text = ConversationText(shown);
             if (request.mode == ExportMode::SingleFile) {
-                single += "== " + entry.address + " (" + std::to_string(tally.messages) + " messages, " +
+                single += "== " + PartnerTitle(entry.name, entry.address) + " (" + std::to_string(tally.messages) + " messages, " +
                           std::to_string(tally.recovered) + " recovered)\n\n" + text;
             } else {
                 files.push_back({stem, extension, text});

@@ -2,7 +2,6 @@
 #include "presentation/ReportFacts.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,46 +10,15 @@
 #include <memory>
 #include <vector>
 
-#include "store/FileDescriptor.h"
+#include "sources/Sha256.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 
 namespace {
 
-std::string Hex(const unsigned char* bytes, unsigned length)
-{
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned i = 0; i < length; ++i) {
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 15];
-    }
-    return text;
-}
-
 std::string Now() { return FormatIsoUnixTime(static_cast<std::int64_t>(std::time(nullptr))); }
 
 }  // namespace
-
-std::string Sha256OfFile(const std::string& path)
-{
-    const FileDescriptor in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.Get() < 0) return "";
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return "";
-    std::vector<unsigned char> buffer(1 << 20);
-    for (;;) {
-        const ssize_t got = ::read(in.Get(), buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return "";
-        if (got == 0) break;
-        EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(got));
-    }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned length = 0;
-    if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return "";
-    return Hex(digest, length);
-}
 
 EvidenceFacts TakeEvidenceFacts(const std::string& databasePath, DeviceKind kind)
 {

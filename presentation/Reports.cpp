@@ -88,7 +88,7 @@ void FactsHtml(std::string& out, const ReportFacts& facts, const std::string& ti
 
 void ConversationHtml(std::string& out, const ReportConversation& c)
 {
-    out += "<section>\n<h2>" + HtmlEscape(c.entry->address) + " <small>(" + std::to_string(c.messages) + " messages, " +
+    out += "<section>\n<h2>" + HtmlEscape(PartnerTitle(c.entry->name, c.entry->address)) + " <small>(" + std::to_string(c.messages) + " messages, " +
            std::to_string(c.recovered) + " recovered)</small></h2>\n<div class=\"thread\">\n";
     for (const ShownMessage& shown : *c.shown) {
         const MessageRecord& m = *shown.message;
@@ -150,14 +150,14 @@ std::string CsvReport(const ReportFacts& facts, const std::vector<ReportConversa
         if (c == '\r' || c == '\n') c = ' ';
     }
     out += Utf8ToAnsiString(comment) + "\r\n";
-    out += "conversation row,partner address,direction,time,raw time,body,recovered,places,row id\r\n";
+    out += "conversation row,partner address,direction,time,raw time,body,recovered,places,row id,partner name\r\n";
     for (const ReportConversation& c : conversations) {
         for (const ShownMessage& shown : *c.shown) {
             const MessageRecord& m = *shown.message;
             out += std::to_string(c.row) + "," + CsvField(c.entry->address, true) + "," + (m.fromMe != 0 ? "sent" : "received") +
                    "," + CsvField(FormatIsoTime(m.time), false) + "," + std::to_string(m.time) + "," + CsvField(m.body, true) + "," +
                    (shown.recovered ? "yes" : "no") + "," + CsvField(PlacesList(m.places, true), false) + "," +
-                   (m.rowId != 0 ? std::to_string(m.rowId) : std::string()) + "\r\n";
+                   (m.rowId != 0 ? std::to_string(m.rowId) : std::string()) + "," + CsvField(c.entry->name, true) + "\r\n";
         }
     }
     return out;
@@ -209,7 +209,7 @@ std::string JsonReport(const ReportFacts& facts, const std::vector<ReportConvers
         for (const ShownMessage& shown : *c.shown) {
             const MessageRecord& m = *shown.message;
             json.BeginObject();
-            WriteMessageFields(json, m);
+            WriteMessageFields(json, m, shown.senderName);
             json.Member("time_iso", FormatIsoTime(m.time));
             json.Member("recovered", shown.recovered);
             json.Member("heading", shown.heading);

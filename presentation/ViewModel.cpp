@@ -33,7 +33,7 @@ std::vector<ListRow> ConversationRows()
     for (std::int32_t i = 0; i < store.conversationCount; ++i) {
         const ContactRecord& c = store.conversations[i];
         rows.push_back({Utf8ToAnsiString(c.address), FormatMessageTime(c.recentTime), QuantityText(c.messageCount, c.recoveredCount),
-                        c.recoveredCount != 0});
+                        c.recoveredCount != 0, Utf8ToAnsiString(c.name)});
     }
     return rows;
 }

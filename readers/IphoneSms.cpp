@@ -33,6 +33,15 @@ void ToInstant(OrderKey& key)
     }
 }
 
+// The country most handles name (older databases have no such column): the phone's region.
+std::string MostCommonCountry(sqlite3* db)
+{
+    Statement countries(db, "SELECT country FROM handle WHERE country IS NOT NULL AND country != '' "
+                            "GROUP BY country ORDER BY count(*) DESC, country LIMIT 1;");
+    const char* country = countries.Ok() && sqlite3_step(countries.handle) == SQLITE_ROW ? Text(countries.handle, 0) : nullptr;
+    return country != nullptr ? country : "";
+}
+
 bool SchemaHasColumn(std::string_view name)
 {
     const MessageStore& store = g_store;
@@ -111,6 +120,7 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
             store.columnCount = 0;
             sqlite3_exec(m_db, "PRAGMA table_info(message)", OnColumnRow, nullptr, nullptr);
             sqlite3_exec(m_db, "SELECT ROWID, id FROM handle;", OnHandleRow, nullptr, nullptr);
+            m_regionHint = MostCommonCountry(m_db);
             // The row count sizes the list; a damaged table that cannot be counted gives 0 and
             // the list grows with the rows that can still be read.
             std::int64_t rows = 0;

@@ -10,6 +10,9 @@
 #include <fstream>
 #include <memory>
 #include <regex>
+#include <span>
+
+#include "sources/Sha256.h"
 
 namespace fs = std::filesystem;
 
@@ -18,18 +21,23 @@ namespace {
 using Archive = std::unique_ptr<struct archive, decltype(&archive_read_free)>;
 
 // The user and the file of a member path such as "data/user_de/10/com.android.providers.
-// telephony/databases/mmssms.db-wal" (any folders before "data/"); false for other members.
-bool MatchMember(const std::string& path, int& user, bool& deviceProtected, std::string& file)
+// telephony/databases/mmssms.db-wal" or "data/user/0/com.android.providers.contacts/
+// databases/contacts2.db" (any folders before "data/"; Samsung's contacts provider too); false
+// for other members.
+bool MatchMember(const std::string& path, ArchivedFile& member, std::string& file)
 {
     static const std::regex kMember(
-        R"((^|/)data/(data|user/([0-9]{1,6})|user_de/([0-9]{1,6}))/com\.android\.providers\.telephony/databases/(mmssms\.db(-wal|-journal)?)$)");
+        R"((^|/)data/(data|user/([0-9]{1,6})|user_de/([0-9]{1,6}))/)"
+        R"(com\.(android\.providers\.telephony/databases/(mmssms\.db)|(samsung\.)?android\.providers\.contacts/databases/(contacts2\.db))(-wal|-journal)?$)");
     std::smatch match;
     if (!std::regex_search(path, match, kMember)) return false;
     // A member path that climbs out of where it is ("..") is not one to trust.
     if (path.find("..") != std::string::npos) return false;
-    user = match[3].matched ? std::stoi(match[3]) : match[4].matched ? std::stoi(match[4]) : 0;
-    deviceProtected = match[4].matched;
-    file = match[5];
+    member.user = match[3].matched ? std::stoi(match[3]) : match[4].matched ? std::stoi(match[4]) : 0;
+    member.deviceProtected = match[4].matched;
+    member.contacts = match[8].matched;
+    member.main = !match[9].matched;
+    file = std::string(member.contacts ? match[8] : match[6]) + std::string(match[9]);
     return true;
 }
 
@@ -48,10 +56,10 @@ bool LooksLikeArchive(const fs::path& path)
     return name.ends_with(".tar") || name.ends_with(".tar.gz") || name.ends_with(".tgz") || name.ends_with(".zip");
 }
 
-std::vector<ArchivedDatabase> ExtractAndroidDatabases(const fs::path& archivePath, const fs::path& folder, std::string& error,
-                                                      const ExtractionLimits& limits)
+std::vector<ArchivedFile> ExtractAndroidDatabases(const fs::path& archivePath, const fs::path& folder, std::string& error,
+                                                  const ExtractionLimits& limits)
 {
-    std::vector<ArchivedDatabase> found;
+    std::vector<ArchivedFile> found;
     Archive archive(archive_read_new(), archive_read_free);
     archive_read_support_filter_all(archive.get());
     archive_read_support_format_tar(archive.get());
@@ -70,14 +78,12 @@ std::vector<ArchivedDatabase> ExtractAndroidDatabases(const fs::path& archivePat
     std::vector<char> buffer(1 << 16);
     while ((rc = archive_read_next_header(archive.get(), &entry)) == ARCHIVE_OK || rc == ARCHIVE_WARN) {
         const char* name = archive_entry_pathname(entry);
-        int user = 0;
-        bool deviceProtected = false;
+        ArchivedFile member;
         std::string file;
         // Links, folders and devices are never followed or made; only regular members count.
-        if (name == nullptr || archive_entry_filetype(entry) != AE_IFREG || !MatchMember(name, user, deviceProtected, file)) {
-            continue;
-        }
-        const fs::path target = folder / (std::to_string(user) + (deviceProtected ? "" : "-legacy")) / file;
+        if (name == nullptr || archive_entry_filetype(entry) != AE_IFREG || !MatchMember(name, member, file)) continue;
+        const fs::path target = folder / (std::to_string(member.user) + (member.deviceProtected ? "" : "-legacy")) / file;
+        Sha256 hash;
         std::error_code made;
         fs::create_directories(target.parent_path(), made);
         std::ofstream out(target, std::ios::binary | std::ios::trunc);
@@ -93,6 +99,8 @@ std::vector<ArchivedDatabase> ExtractAndroidDatabases(const fs::path& archivePat
                 return {};
             }
             out.write(buffer.data(), got);
+            hash.Update(std::span(reinterpret_cast<const std::uint8_t*>(buffer.data()), static_cast<std::size_t>(got)));
+            member.size += static_cast<std::uint64_t>(got);
         }
         if (got < 0) {
             error = where + " is damaged or truncated in " + std::string(name) + ": " + ErrorOf(archive.get());
@@ -102,7 +110,10 @@ std::vector<ArchivedDatabase> ExtractAndroidDatabases(const fs::path& archivePat
             error = "the member " + std::string(name) + " of " + where + " cannot be kept in a private folder";
             return {};
         }
-        if (file == "mmssms.db") found.push_back({user, deviceProtected, target, name});
+        member.path = target;
+        member.inside = name;
+        member.sha256 = hash.HexDigest();
+        found.push_back(std::move(member));
     }
     if (rc != ARCHIVE_EOF) {
         error = where + " is damaged or truncated: " + std::string(ErrorOf(archive.get()));

@@ -30,11 +30,12 @@ struct AndroidDatabase {
     int user = 0;
     bool deviceProtected = false;  // under user_de (Android 7 and later keep it there)
     fs::path path;
+    fs::path data;  // the extraction's "data" folder it was found in
 };
 
-// A Files row of Manifest.db: the messages database or its log.
+// A Files row of Manifest.db: the messages or contacts database, or its log.
 struct ManifestRow {
-    bool log = false;
+    std::string relativePath;
     std::string fileId;
     std::vector<std::uint8_t> record;  // the archived MBFile
 };
@@ -43,7 +44,10 @@ namespace {
 
 constexpr const char* kMessagesDomain = "HomeDomain";
 constexpr const char* kMessagesPath = "Library/SMS/sms.db";
+constexpr const char* kContactsPath = "Library/AddressBook/AddressBook.sqlitedb";
 constexpr const char* kTelephony = "com.android.providers.telephony/databases/mmssms.db";
+constexpr const char* kContactsProviders[] = {"com.android.providers.contacts/databases/contacts2.db",
+                                              "com.samsung.android.providers.contacts/databases/contacts2.db"};
 
 bool IsRegularFile(const fs::path& path)
 {
@@ -51,29 +55,29 @@ bool IsRegularFile(const fs::path& path)
     return fs::is_regular_file(fs::symlink_status(path, error));
 }
 
-// The Files rows of the messages database and its log, from an open Manifest.db.
+// The Files rows of the messages and contacts databases and their logs, from an open
+// Manifest.db.
 std::vector<ManifestRow> ManifestRows(sqlite3* db, std::string& error)
 {
     std::vector<ManifestRow> rows;
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(db,
-                           "SELECT relativePath, fileID, file FROM Files WHERE domain = ?1 AND relativePath IN (?2, ?3) "
-                           "AND (flags IS NULL OR flags = 1);",
+                           "SELECT relativePath, fileID, file FROM Files WHERE domain = ?1 AND relativePath IN "
+                           "(?2, ?2 || '-wal', ?3, ?3 || '-wal') AND (flags IS NULL OR flags = 1);",
                            -1, &statement, nullptr) != SQLITE_OK) {
         error = sqlite3_errmsg(db);
         return rows;
     }
-    const std::string log = std::string(kMessagesPath) + "-wal";
     sqlite3_bind_text(statement, 1, kMessagesDomain, -1, SQLITE_STATIC);
     sqlite3_bind_text(statement, 2, kMessagesPath, -1, SQLITE_STATIC);
-    sqlite3_bind_text(statement, 3, log.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(statement, 3, kContactsPath, -1, SQLITE_STATIC);
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
         const auto* path = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
         const auto* id = reinterpret_cast<const char*>(sqlite3_column_text(statement, 1));
         if (path == nullptr || id == nullptr) continue;
         ManifestRow& row = rows.emplace_back();
-        row.log = std::string(path) != kMessagesPath;
+        row.relativePath = path;
         row.fileId = id;
         const auto* blob = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, 2));
         row.record.assign(blob, blob + sqlite3_column_bytes(statement, 2));
@@ -139,14 +143,14 @@ std::optional<fs::path> BackupFile(const fs::path& root, const std::string& id)
 // user/N/<package>, user_de/N/<package>.
 void FindAndroidDatabases(const fs::path& data, std::vector<AndroidDatabase>& found)
 {
-    if (const fs::path legacy = data / "data" / kTelephony; IsRegularFile(legacy)) found.push_back({0, false, legacy});
+    if (const fs::path legacy = data / "data" / kTelephony; IsRegularFile(legacy)) found.push_back({0, false, legacy, data});
     for (const auto& [folder, deviceProtected] : {std::pair{"user", false}, std::pair{"user_de", true}}) {
         std::error_code error;
         for (fs::directory_iterator users(data / folder, error), end; !error && users != end; users.increment(error)) {
             const std::string name = users->path().filename().string();
             if (name.empty() || name.size() > 6 || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
             if (const fs::path database = users->path() / kTelephony; IsRegularFile(database)) {
-                found.push_back({std::stoi(name), deviceProtected, database});
+                found.push_back({std::stoi(name), deviceProtected, database, data});
             }
         }
     }
@@ -252,6 +256,9 @@ EvidenceSource EvidenceSource::OpenIphoneBackup(const fs::path& root, const Sour
         source.m_error = where + ": " + problem;
         return source;
     }
+    for (const char* name : {"Manifest.plist", "Manifest.db"}) {
+        if (IsRegularFile(root / name)) source.m_files.push_back({(root / name).string(), name});
+    }
     std::map<std::uint32_t, Key256> classKeys;
     if (plist.encrypted) {
         source.m_encrypted = true;
@@ -306,15 +313,26 @@ bool EvidenceSource::LayOutFiles(const fs::path& root, const std::vector<Manifes
 {
     // The readers find the log beside the database under its name, in the private folder: a
     // plain backup's files are linked there where they are (nothing copied, nothing written in
-    // the backup), an encrypted backup's decrypted into it.
-    const fs::path laid = m_private.Path() / "sms.db";
-    bool database = false;
+    // the backup), an encrypted backup's decrypted into it. The contacts are a help, not the
+    // evidence: a contacts file that cannot be laid out leaves the backup without names.
+    bool database = false, contacts = false;
     for (const ManifestRow& row : rows) {
         const std::optional<fs::path> file = BackupFile(root, row.fileId);
         if (!file) continue;
-        const fs::path target = row.log ? laid.string() + "-wal" : laid.string();
-        if (!(classKeys != nullptr ? DecryptInto(*file, row, *classKeys, target) : LinkInto(root, *file, target))) return false;
-        database = database || !row.log;
+        const bool messages = row.relativePath.starts_with(kMessagesPath);
+        const fs::path target = m_private.Path() / fs::path(row.relativePath).filename();
+        if (!(classKeys != nullptr ? DecryptInto(*file, row, *classKeys, target) : LinkInto(root, *file, target))) {
+            if (messages) return false;
+            m_error.clear();
+            continue;
+        }
+        m_files.push_back({file->string(), std::string(kMessagesDomain) + "/" + row.relativePath});
+        database = database || row.relativePath == kMessagesPath;
+        contacts = contacts || row.relativePath == kContactsPath;
+    }
+    if (contacts) {
+        m_contacts = (m_private.Path() / fs::path(kContactsPath).filename()).string();
+        m_contactsInside = std::string(kMessagesDomain) + "/" + kContactsPath;
     }
     if (!database) {
         m_error = "the iPhone backup '" + root.string() + "' holds no messages database (" + m_inside +
@@ -340,14 +358,14 @@ bool EvidenceSource::DecryptInto(const fs::path& file, const ManifestRow& row, c
     const auto encrypted = key ? ReadAll(file, problem) : std::nullopt;
     std::optional<std::vector<std::uint8_t>> plain = encrypted ? DecryptFile(*key, *encrypted, problem) : std::nullopt;
     if (!plain) {
-        m_error = "the encrypted backup's file " + row.fileId + " (" + m_inside + (row.log ? "-wal" : "") +
+        m_error = "the encrypted backup's file " + row.fileId + " (" + kMessagesDomain + "/" + row.relativePath +
                   ") cannot be decrypted: " + problem;
         return false;
     }
     // The file's length before encryption: the padding of the last block goes.
     if (record->size != 0 && record->size < plain->size()) plain->resize(static_cast<std::size_t>(record->size));
     if (!WritePrivateFile(target, *plain)) {
-        m_error = "the decrypted " + m_inside + " cannot be kept in the private folder " + target.parent_path().string();
+        m_error = "the decrypted " + row.relativePath + " cannot be kept in the private folder " + target.parent_path().string();
         return false;
     }
     return true;
@@ -373,8 +391,32 @@ EvidenceSource EvidenceSource::OpenAndroidExtraction(const fs::path& root, const
     }
     if (const AndroidDatabase* chosen = source.ChooseUser(found, options, root.string())) {
         source.m_inside = fs::relative(chosen->path, root, error).generic_string();
+        source.TakeFolderFiles(root, *chosen);
     }
     return source;
+}
+
+void EvidenceSource::TakeFolderFiles(const fs::path& root, const AndroidDatabase& chosen)
+{
+    // Contacts live in the user's credential-protected storage (user/N, or data/ for the
+    // first user of older phones), seldom under user_de.
+    const std::string user = std::to_string(chosen.user);
+    std::vector<fs::path> homes = {chosen.data / "user" / user, chosen.data / "user_de" / user};
+    if (chosen.user == 0) homes.push_back(chosen.data / "data");
+    for (const fs::path& home : homes) {
+        for (const char* provider : kContactsProviders) {
+            if (m_contacts.empty() && IsRegularFile(home / provider)) m_contacts = (home / provider).string();
+        }
+    }
+    std::error_code error;
+    if (!m_contacts.empty()) m_contactsInside = fs::relative(m_contacts, root, error).generic_string();
+    for (const std::string& database : {m_database, m_contacts}) {
+        if (database.empty()) continue;
+        for (const char* suffix : {"", "-wal", "-journal"}) {
+            const fs::path file = database + suffix;
+            if (IsRegularFile(file)) m_files.push_back({file.string(), fs::relative(file, root, error).generic_string()});
+        }
+    }
 }
 
 EvidenceSource EvidenceSource::OpenAndroidArchive(const fs::path& archive, const SourceOptions& options)
@@ -386,13 +428,18 @@ EvidenceSource EvidenceSource::OpenAndroidArchive(const fs::path& archive, const
         return source;
     }
     std::string problem;
-    const std::vector<ArchivedDatabase> extracted = ExtractAndroidDatabases(archive, source.m_private.Path(), problem);
+    const std::vector<ArchivedFile> extracted = ExtractAndroidDatabases(archive, source.m_private.Path(), problem);
     if (!problem.empty()) {
         source.m_error = problem;
         return source;
     }
     std::vector<AndroidDatabase> found;
-    for (const ArchivedDatabase& database : extracted) found.push_back({database.user, database.deviceProtected, database.database});
+    std::vector<const ArchivedFile*> databases;
+    for (const ArchivedFile& file : extracted) {
+        if (file.contacts || !file.main) continue;
+        found.push_back({file.user, file.deviceProtected, file.path, {}});
+        databases.push_back(&file);
+    }
     if (found.empty()) {
         source.m_unrecognised = true;
         source.m_error = "the archive '" + archive.string() + "' holds no Android messages database (" +
@@ -400,9 +447,25 @@ EvidenceSource EvidenceSource::OpenAndroidArchive(const fs::path& archive, const
         return source;
     }
     if (const AndroidDatabase* chosen = source.ChooseUser(found, options, archive.string())) {
-        source.m_inside = extracted[static_cast<std::size_t>(chosen - found.data())].inside;
+        source.m_inside = databases[static_cast<std::size_t>(chosen - found.data())]->inside;
+        source.TakeArchiveFiles(archive, extracted);
     }
     return source;
+}
+
+void EvidenceSource::TakeArchiveFiles(const fs::path& archive, const std::vector<ArchivedFile>& extracted)
+{
+    std::error_code error;
+    const auto size = fs::file_size(archive, error);
+    m_files.push_back({archive.string(), "", error ? -1 : static_cast<std::int64_t>(size)});
+    for (const ArchivedFile& file : extracted) {
+        if (file.user != m_user) continue;
+        m_files.push_back({archive.string(), file.inside, static_cast<std::int64_t>(file.size), file.sha256});
+        if (file.contacts && file.main && (m_contacts.empty() || !file.deviceProtected)) {
+            m_contacts = file.path.string();
+            m_contactsInside = file.inside;
+        }
+    }
 }
 
 const AndroidDatabase* EvidenceSource::ChooseUser(const std::vector<AndroidDatabase>& found, const SourceOptions& options,

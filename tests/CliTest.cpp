@@ -276,13 +276,13 @@ TEST_F(CliTest, ConversationsAsJsonAndAsAlignedText)
     EXPECT_EQ(parsed["kind"], "android");
     const json expected = json::parse(R"([
       {"row": 0, "address": "Ungrouped", "key": "", "recent_time": 0, "recent_time_text": "None",
-       "message_count": 0, "recovered_count": 0, "catch_all": true},
+       "message_count": 0, "recovered_count": 0, "catch_all": true, "names": []},
       {"row": 1, "address": "13812345678", "key": "", "recent_time": 1439532060000,
        "recent_time_text": "2015-08-14 06:01:00", "message_count": 2, "recovered_count": 0,
-       "catch_all": false},
+       "catch_all": false, "names": [null]},
       {"row": 2, "address": "10086", "key": "", "recent_time": 1439000000000,
        "recent_time_text": "2015-08-08 02:13:20", "message_count": 1, "recovered_count": 0,
-       "catch_all": false}])");
+       "catch_all": false, "names": [null]}])");
     EXPECT_EQ(parsed["conversations"], expected);
 
     const CliResult text = Run({"conversations", path.string()});
@@ -308,7 +308,7 @@ TEST_F(CliTest, MessagesInListOrderAndOneConversation)
     ASSERT_EQ(parsed["messages"].size(), 3u);
     EXPECT_EQ(parsed["messages"][1], json::parse(R"({"body": "你好", "from_me": false,
         "time": 1439532000123, "time_text": "2015-08-14 06:00:00", "address": "13812345678",
-        "recovered": false, "row": 1})"));
+        "recovered": false, "row": 1, "sender_name": null})"));
     EXPECT_EQ(parsed["messages"][0]["row"], 2);  // 10086, listed after the newer conversation
 
     const CliResult one = Run({"messages", "--conversation", "1", path.string()});
@@ -379,7 +379,7 @@ TEST_F(CliTest, RecoverPrintsTheFindsAndTheirConversations)
     EXPECT_EQ(parsed["recovered_count"], 1);
     EXPECT_EQ(parsed["recovered"], json::parse(R"([{"body": "message number 7 你好", "from_me": false,
         "time": 1439532000007, "time_text": "2015-08-14 06:00:00", "address": "13812345678",
-        "spill": false, "unassigned": false}])"));
+        "sender_name": null, "spill": false, "unassigned": false}])"));
     EXPECT_EQ(parsed["conversations"][1]["recovered_count"], 1);
 
     const CliResult text = Run({"recover", (folder / "mmssms.db").string()});

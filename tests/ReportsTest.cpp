@@ -219,8 +219,8 @@ TEST_F(ReportsTest, HostileTextsStayTextInHtmlAndCsv)
     const auto rows = CsvRecords(Read(csv.files[0]));
     ASSERT_EQ(rows.size(), kHostile.size() + 3);
     EXPECT_EQ(rows[0], (std::vector<std::string>{"conversation row", "partner address", "direction", "time", "raw time", "body",
-                                                 "recovered", "places", "row id"}));
-    for (const auto& row : rows) ASSERT_EQ(row.size(), 9u);
+                                                 "recovered", "places", "row id", "partner name"}));
+    for (const auto& row : rows) ASSERT_EQ(row.size(), 10u);
     const std::vector<std::string> guarded = {"<script>alert(1)</script>", "&amp; stays &amp;",
                                               "\"quoted\", with 'commas', too", "two\nlines\r\nand\rthree",
                                               "'=1+2", "'+33 6 12", "'-2", "'@SUM(A1)",
@@ -234,7 +234,7 @@ TEST_F(ReportsTest, HostileTextsStayTextInHtmlAndCsv)
     const auto& balance = rows[guarded.size() + 1];
     const auto& deleted = rows[guarded.size() + 2];
     EXPECT_EQ(balance, (std::vector<std::string>{"2", "10086", "received", "2015-08-08T02:13:20+00:00", "1439000000000",
-                                                 "balance 你好", "no", "", "11"}));  // the tests run in UTC
+                                                 "balance 你好", "no", "", "11", ""}));  // the tests run in UTC
     EXPECT_EQ(deleted[5], "deleted <b>");
     EXPECT_EQ(deleted[6], "yes");
     EXPECT_EQ(deleted[8], "");  // a default recovery knows no row

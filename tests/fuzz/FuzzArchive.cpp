@@ -21,8 +21,8 @@ int FuzzArchive(const std::uint8_t* data, std::size_t size)
     const fs::path archive = scratch / "input.tgz";
     std::ofstream(archive, std::ios::binary).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     std::string error;
-    for (const ArchivedDatabase& database : ExtractAndroidDatabases(archive, scratch / "out", error)) {
-        Check(database.database.string().starts_with((scratch / "out").string()), "a database lies in the folder");
+    for (const ArchivedFile& file : ExtractAndroidDatabases(archive, scratch / "out", error)) {
+        Check(file.path.string().starts_with((scratch / "out").string()), "a database lies in the folder");
     }
     std::size_t entries = 0;
     for (const auto& entry : fs::directory_iterator(scratch)) entries += entry.path().filename() == "out" || entry.path() == archive ? 0 : 1;

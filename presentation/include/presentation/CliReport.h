@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 class JsonWriter;
 struct ContactRecord;
@@ -12,8 +13,23 @@ struct MessageRecord;
 // (the companion's output, the JSON report): "body", "from_me", "time", "time_text", "address";
 // "row", "address", "key", "recent_time", "recent_time_text", "message_count",
 // "recovered_count", "catch_all"; and a deep recovery's "places", "row_id", "truncated".
-void WriteMessageFields(JsonWriter& json, const MessageRecord& m);
+// "sender_name" is the contact name of a received message's sender (null when none or sent);
+// "names" has one item per member of the conversation, its contact name or null.
+void WriteMessageFields(JsonWriter& json, const MessageRecord& m, const std::string& senderName);
 void WriteConversationFields(JsonWriter& json, std::int32_t row, const ContactRecord& c);
+
+// The contact names of the store's conversations, found for any message: through the
+// conversation that counts it, else its address (the iPhone: its handle key).
+class SenderNames {
+public:
+    SenderNames();
+    // Empty for a sent message and a sender without a name.
+    const std::string& Of(const MessageRecord& m) const;
+
+private:
+    std::unordered_map<std::int32_t, const std::string*> m_ofEntry;
+    std::unordered_map<std::string, const std::string*> m_ofAddress;
+};
 void WriteDeepFindFields(JsonWriter& json, const MessageRecord& m);
 
 // "android" or "iphone" for the current reader; "" when none.

@@ -12,8 +12,12 @@ struct ShownMessage {
     const MessageRecord* message = nullptr;
     bool recovered = false;
     std::string heading;  // sender name, a space, the formatted time
-    std::string name;     // the sender name alone ("Me", "Me -> number", a number)
+    std::string name;     // the sender name alone ("Me", "Me -> number", a number, "Name (number)")
+    std::string senderName;  // the sender's name in the contacts; empty when none or sent
 };
+
+// A partner as headings show it: "Name (number)" when the contacts name it, else the number.
+std::string PartnerTitle(const std::string& name, const std::string& address);
 
 // The messages of conversation `c` (0 <= c < conversationCount) of the current reader: live
 // and recovered lists merged by time (a live message first on equal times), keeping those

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sources/Sha256.h"
 #include "store/Sms.h"
 
 struct FileFacts {
@@ -28,8 +29,6 @@ struct EvidenceFacts {
 };
 EvidenceFacts TakeEvidenceFacts(const std::string& databasePath, DeviceKind kind);
 
-// The SHA-256 of a file as lower-case hex; empty when it cannot be read.
-std::string Sha256OfFile(const std::string& path);
 
 struct ReportFacts {
     std::string program = "Kestrow";

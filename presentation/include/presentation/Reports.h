@@ -29,7 +29,7 @@ std::string HtmlReport(const ReportFacts& facts, const std::vector<ReportConvers
                        const std::string& title);
 // A comment line with the facts, the header, then one row per message: conversation row,
 // partner address, direction (sent/received), time (ISO 8601 with offset), raw time, body,
-// recovered (yes/no), places, row id. CRLF line ends.
+// recovered (yes/no), places, row id, partner name (from the contacts). CRLF line ends.
 std::string CsvReport(const ReportFacts& facts, const std::vector<ReportConversation>& conversations);
 // {"report": {facts}, "conversations": [{the fields of `conversations --json`, "messages": [{the
 // fields of `messages --json`, "heading", and after a deep recovery "places", "row_id",

@@ -35,6 +35,7 @@ struct ListRow {
     std::string recentTime;
     std::string quantity;  // "%d", or "%d(%d)" when messages were recovered
     bool red = false;      // the entry has recovered messages
+    std::string name{};    // the partner's name in the contacts; empty when none
     bool operator==(const ListRow&) const = default;
 };
 

@@ -44,6 +44,15 @@ private:
 
 struct ManifestRow;
 struct AndroidDatabase;
+struct ArchivedFile;
+
+// A file of the source that was read, for the report's proof of what it read.
+struct SourceFile {
+    std::string path;    // on disk (an archive's members: the archive)
+    std::string inside;  // where it is in the source ("HomeDomain/Library/SMS/sms.db", a member's path)
+    std::int64_t size = -1;
+    std::string sha256{};  // known already (archive members, hashed as they were taken out); else empty
+};
 
 // Removes the private folders (of sources and of private copies) that a process of this user
 // left behind when it ended without removing them (it crashed or was killed); folders of
@@ -79,6 +88,14 @@ public:
     // Android extraction: every user that has a messages database, ascending.
     const std::vector<int>& Users() const { return m_users; }
     int User() const { return m_user; }
+    // The phone's contacts database laid out for reading (Android contacts2.db, iPhone
+    // AddressBook.sqlitedb, log beside it), and where it is inside; empty when the source has none.
+    const std::string& ContactsPath() const { return m_contacts; }
+    const std::string& ContactsName() const { return m_contactsInside; }
+    // The source's own files that were read (backup: Manifest.plist, Manifest.db and the hashed
+    // files; extraction folder: the databases and their logs; archive: the archive and each
+    // member taken out); empty for a database file, whose files the readers name.
+    const std::vector<SourceFile>& Files() const { return m_files; }
 
 private:
     static EvidenceSource OpenIphoneBackup(const std::filesystem::path& root, const SourceOptions& options);
@@ -97,9 +114,14 @@ private:
     // database path; null with m_error set when that user has none.
     const AndroidDatabase* ChooseUser(const std::vector<AndroidDatabase>& found, const SourceOptions& options,
                                       const std::string& where);
+    // An extraction folder: the chosen user's contacts and every file read, from `data`.
+    void TakeFolderFiles(const std::filesystem::path& root, const AndroidDatabase& chosen);
+    // An archive: the chosen user's contacts and every member taken out.
+    void TakeArchiveFiles(const std::filesystem::path& archive, const std::vector<ArchivedFile>& extracted);
 
     SourceType m_type = SourceType::Database;
-    std::string m_path, m_database, m_inside, m_error;
+    std::string m_path, m_database, m_inside, m_error, m_contacts, m_contactsInside;
+    std::vector<SourceFile> m_files;
     bool m_unrecognised = false;
     bool m_wrongPassword = false;
     bool m_encrypted = false;

@@ -16,6 +16,7 @@ struct ContactRecord {
     // The entry's identity for the load that made it: its index at creation (0 for the
     // catch-all entry). Sorting moves it with the entry; live messages refer to it.
     std::int32_t entryId = 0;
+    std::string name{};  // the partner's name in the phone's contacts; empty when none is known
 
     bool operator==(const ContactRecord&) const = default;
 };

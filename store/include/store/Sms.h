@@ -85,6 +85,9 @@ public:
     // Android: the conversation entry (entryId) of each thread with one recipient, for finds
     // whose address matches no conversation. Filled by each load.
     std::unordered_map<std::int64_t, std::int32_t> m_entryOfThread;
+    // The two-letter region the phone's numbers are written in, where the database says it
+    // (iPhone: the country most handles name, lower case as stored); empty otherwise.
+    std::string m_regionHint;
     // The bytes the counting pass read, kept for the filling pass when the file is unchanged
     // (the scans own this; the store never looks inside).
     std::shared_ptr<struct ScanCache> m_scanCache;
