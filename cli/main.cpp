@@ -18,6 +18,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "contacts/ContactBook.h"
+#include "contacts/NameMatching.h"
 #include "presentation/CliReport.h"
 #include "presentation/JsonWriter.h"
 #include "presentation/Texts.h"
@@ -46,6 +48,8 @@ struct DatabaseOptions {
     std::string given;         // what the user named, for messages
     std::optional<int> user;   // Android extraction: whose messages
     std::string passwordFile;  // encrypted iPhone backup: a file whose first line is the password
+    std::string contacts;      // a contacts database that names the conversations
+    std::string region;        // the region the phone's numbers are written in (US, CN, ...)
     bool json = false;
     int conversation = -1;
     bool conversationGiven = false;
@@ -230,11 +234,46 @@ int OpenSourceFor(DatabaseOptions& options, std::optional<EvidenceSource>& sourc
     return -1;
 }
 
+// Names the loaded conversations from the contacts the user gave (--contacts) or the source
+// holds. Contacts the user named must be readable (status 1 otherwise); a source's own that
+// cannot be read only leave the conversations without names. Returns -1 or an exit status.
+int ApplyContacts(const DatabaseOptions& options, const EvidenceSource& source)
+{
+    const bool given = !options.contacts.empty();
+    const std::string path = given ? options.contacts : source.ContactsPath();
+    if (path.empty()) return -1;
+    if (const std::string reason = given ? UnreadableReason(path) : ""; !reason.empty()) {
+        Fail("cannot read the contacts '" + path + "': " + reason);
+        return kExitFileError;
+    }
+    std::string error;
+    const std::optional<ContactBook> book = ReadContactBook(path, error);
+    if (!book) {
+        Fail(given ? error : "warning: " + error + "; the conversations are shown without names");
+        return given ? kExitFileError : -1;
+    }
+    const std::string region = PhoneRegion(options.region, &*book);
+    const std::int32_t named = NameConversations(*book, region);
+    Fail("note: " + std::to_string(named) + " of " + std::to_string(g_store.conversationCount - 1) +
+         " conversations named from " + (given ? "'" + path + "'" : source.ContactsName()) + " (" +
+         std::to_string(book->people) + " contacts; numbers read as " +
+         (region.empty() ? "international ones only" : "those of region " + region) + ")");
+    return -1;
+}
+
+// Loads the source's database and names its conversations; -1 when loaded, else an exit status.
+int LoadWithNames(const DatabaseOptions& options, const EvidenceSource& source, After after = After::Reading,
+                  EvidenceFacts* evidence = nullptr, bool* nothingRead = nullptr)
+{
+    if (const int status = LoadForCommand(options.path, after, evidence, nothingRead); status >= 0) return status;
+    return ApplyContacts(options, source);
+}
+
 int RunConversations(DatabaseOptions options)
 {
     std::optional<EvidenceSource> source;
     if (const int status = OpenSourceFor(options, source); status >= 0) return status;
-    if (const int status = LoadForCommand(options.path); status >= 0) return status;
+    if (const int status = LoadWithNames(options, *source); status >= 0) return status;
     if (options.json) {
         PrintJson([&](JsonWriter& json) { WriteConversationsJson(json, options.path); });
     } else {
@@ -247,7 +286,7 @@ int RunMessages(DatabaseOptions options)
 {
     std::optional<EvidenceSource> source;
     if (const int status = OpenSourceFor(options, source); status >= 0) return status;
-    if (const int status = LoadForCommand(options.path); status >= 0) return status;
+    if (const int status = LoadWithNames(options, *source); status >= 0) return status;
     if (options.conversationGiven && (options.conversation < 0 || options.conversation >= g_store.conversationCount)) {
         Fail(NoSuchRow(options.conversation, options.given));
         return kExitUsage;
@@ -303,8 +342,8 @@ int RunRecover(DatabaseOptions options)
     std::optional<EvidenceSource> source;
     if (const int status = OpenSourceFor(options, source); status >= 0) return status;
     bool nothingRead = false;
-    if (const int status = LoadForCommand(options.path, options.deep ? After::DeepRecovery : After::DefaultRecovery,
-                                          nullptr, &nothingRead);
+    if (const int status = LoadWithNames(options, *source, options.deep ? After::DeepRecovery : After::DefaultRecovery,
+                                         nullptr, &nothingRead);
         status >= 0) {
         return status;
     }
@@ -331,7 +370,7 @@ int RunExport(DatabaseOptions options)
     EvidenceFacts evidence;
     const bool report = options.format != "txt";
     const After after = !options.recover ? After::Reading : options.deep ? After::DeepRecovery : After::DefaultRecovery;
-    if (const int status = LoadForCommand(options.path, after, report ? &evidence : nullptr); status >= 0) {
+    if (const int status = LoadWithNames(options, *source, after, report ? &evidence : nullptr); status >= 0) {
         return status;
     }
     if (options.recover) {
@@ -398,6 +437,19 @@ void AddUserOption(CLI::App& command, DatabaseOptions& options)
                        "an encrypted iPhone backup: the file whose first line is its password (else "
                        "KESTROW_PASSWORD, else asked on the terminal)")
         ->option_text("FILE");
+    command.add_option("--contacts", options.contacts,
+                       "name the conversations from this contacts database (an Android contacts2.db or an iPhone "
+                       "AddressBook.sqlitedb); a backup or extraction's own contacts are used without it")
+        ->option_text("FILE");
+    command.add_option("--region", options.region,
+                       "the two-letter region the phone's numbers are written in (US, CN, DE...), for matching "
+                       "them to contacts; default: the iPhone's own, else that of most numbers with a country code")
+        ->option_text("XX")
+        ->check(CLI::Validator(
+            [](std::string& region) {
+                return KnownRegion(region) ? std::string() : "unknown region '" + region + "': give a two-letter code such as US or CN";
+            },
+            "XX"));
 }
 
 void AddDatabaseArguments(CLI::App& command, DatabaseOptions& options)

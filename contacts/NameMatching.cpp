@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <set>
 
 #include "store/MessageStore.h"
 
@@ -54,7 +55,7 @@ std::string E164Number(const std::string& number, const std::string& region)
     const PhoneNumberUtil& util = *PhoneNumberUtil::GetInstance();
     PhoneNumber parsed;
     if (util.Parse(number, region.empty() ? "ZZ" : region, &parsed) != PhoneNumberUtil::NO_PARSING_ERROR) return "";
-    // Short codes and sender names ("10086", "AMAZON") are no numbers of a country.
+    // Too short to be anyone's number ("12").
     if (!util.IsPossibleNumber(parsed)) return "";
     std::string e164;
     util.Format(parsed, PhoneNumberUtil::E164, &e164);
@@ -71,15 +72,20 @@ bool KnownRegion(const std::string& region)
 std::string RegionOfNumbers(const std::vector<std::string>& numbers)
 {
     const PhoneNumberUtil& util = *PhoneNumberUtil::GetInstance();
-    std::map<std::string, int> seen;
+    // Each number counts once, however it is written and however many messages it has: one
+    // busy foreign partner does not make the phone foreign.
+    std::map<std::string, std::string> regionOf;  // E.164 form → region
     for (const std::string& number : numbers) {
         if (!number.starts_with('+')) continue;
         PhoneNumber parsed;
         if (util.Parse(number, "ZZ", &parsed) != PhoneNumberUtil::NO_PARSING_ERROR) continue;
-        std::string region;
+        std::string region, e164;
         util.GetRegionCodeForNumber(parsed, &region);
-        if (region != "ZZ" && !region.empty()) ++seen[region];
+        util.Format(parsed, PhoneNumberUtil::E164, &e164);
+        if (region != "ZZ" && !region.empty()) regionOf.emplace(e164, region);
     }
+    std::map<std::string, int> seen;
+    for (const auto& [number, region] : regionOf) ++seen[region];
     // The most numbers; on a tie the first region in alphabetical order, so the guess is stable.
     const auto best = std::max_element(seen.begin(), seen.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
     return best != seen.end() ? best->first : "";
@@ -131,16 +137,27 @@ std::string NameMatcher::NameOf(const std::string& address) const
     return "";
 }
 
-std::string PhoneRegion(const std::string& requested)
+std::string PhoneRegion(const std::string& requested, const ContactBook* book)
 {
     if (!requested.empty()) return Upper(requested);
     const MessageStore& store = g_store;
     if (store.currentReader != nullptr && !store.currentReader->m_regionHint.empty()) {
         return Upper(store.currentReader->m_regionHint);
     }
-    std::vector<std::string> addresses;
-    for (std::int32_t i = 1; i < store.conversationCount; ++i) addresses.push_back(store.conversations[i].address);
-    return RegionOfNumbers(addresses);
+    // Android messages carry their own numbers beside the threads'; the contacts keep numbers
+    // as typed and (Android) in the E.164 form the phone made with its own country.
+    std::set<std::string> numbers;
+    for (std::int32_t i = 1; i < store.conversationCount; ++i) numbers.insert(store.conversations[i].address);
+    if (store.currentReader != nullptr && store.currentReader->m_deviceKind == kDeviceAndroid) {
+        for (std::int32_t i = 0; i < store.liveMessageCount; ++i) numbers.insert(store.liveMessages[i].address);
+    }
+    if (book != nullptr) {
+        for (const ContactPoint& point : book->points) {
+            numbers.insert(point.value);
+            numbers.insert(point.e164);
+        }
+    }
+    return RegionOfNumbers({numbers.begin(), numbers.end()});
 }
 
 std::int32_t NameConversations(const ContactBook& book, const std::string& region)

@@ -265,6 +265,46 @@ TEST_F(CliTest, BackupsAndExtractionsAreReadWhereTheyLie)
     EXPECT_NE(cut.err.find("is damaged or truncated"), std::string::npos) << cut.err;
 }
 
+TEST_F(CliTest, ContactsNameTheConversationsInEveryOutput)
+{
+    const auto path = Android(m_dir / "a");
+    const auto contacts = m_dir / "contacts2.db";
+    fixtures::WriteAndroidContacts(contacts, {{"Li Wei", {"138 1234 5678"}, {}}, {"China Mobile", {"10086"}, {}}});
+    const CliResult list = Run({"conversations", "--contacts", contacts.string(), path.string()});
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("Quantity  Name\n"), std::string::npos) << list.out;
+    EXPECT_NE(list.err.find("2 of 2 conversations named"), std::string::npos) << list.err;
+    const json conversations = json::parse(Run({"conversations", "--json", "--contacts", contacts.string(), path.string()}).out);
+    EXPECT_EQ(conversations["conversations"][1]["names"], json::parse(R"(["Li Wei"])"));
+    const json messages = json::parse(Run({"messages", "--json", "--contacts", contacts.string(), path.string()}).out);
+    EXPECT_EQ(messages["messages"][1]["sender_name"], "Li Wei");
+    EXPECT_TRUE(messages["messages"][2]["sender_name"].is_null());  // sent by the phone's owner
+    EXPECT_NE(Run({"messages", "-c", "1", "--contacts", contacts.string(), path.string()}).out.find("Li Wei (13812345678) 2015"),
+              std::string::npos);
+
+    const CliResult region = Run({"conversations", "--region", "XX", path.string()});
+    EXPECT_EQ(region.status, 2);
+    EXPECT_NE(region.err.find("unknown region 'XX'"), std::string::npos) << region.err;
+    const CliResult missing = Run({"conversations", "--contacts", (m_dir / "none.db").string(), path.string()});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("cannot read the contacts"), std::string::npos) << missing.err;
+
+    // A backup's own address book names its conversations (the region from its handles).
+    const auto loose = m_dir / "loose";
+    std::filesystem::create_directories(loose);
+    {
+        PhoneDb db = PhoneDb::Iphone(loose / "sms.db");
+        db.AddIphoneHandle(1, "+4915112345678");
+        db.Exec("UPDATE handle SET country = 'de';");
+        db.AddIphoneMessage({.text = "hallo", .handleId = 1, .date = std::int64_t{700'000'000}});
+    }
+    fixtures::WriteIphoneAddressBook(loose / "AddressBook.sqlitedb", {{"Jonas", {"0151 12345678"}, {}}});
+    fixtures::WriteIphoneBackup(loose / "sms.db", m_dir / "backup", std::nullopt, fixtures::BackupDamage::None,
+                                loose / "AddressBook.sqlitedb");
+    const json backup = json::parse(Run({"conversations", "--json", (m_dir / "backup").string()}).out);
+    EXPECT_EQ(backup["conversations"][1]["names"], json::parse(R"(["Jonas"])"));
+}
+
 TEST_F(CliTest, ConversationsAsJsonAndAsAlignedText)
 {
     const auto path = Android(m_dir / "a");

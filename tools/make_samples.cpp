@@ -247,25 +247,48 @@ void MakeIphoneCurrent(const std::filesystem::path& folder)
 
 }  // namespace
 
+// The samples' contacts, written as people type numbers: local and international forms, an
+// e-mail address in other letters' case, and one number two people share (which names neither).
+const std::vector<fixtures::Person> kIphoneContacts = {
+    {"Wang Fang", {"(415) 555-0123"}, {}},  {"Chen Mei", {}, {"Mei.Chen@iCloud.com"}},
+    {"Li Wei", {"138 1234 5678"}, {}},      {"Camille Martin", {"+33 6 12 34 56 78"}, {}},
+    {"Jonas Becker", {"+49 170 1234567"}, {}}, {"Alex Brown", {"+1 512-555-0199"}, {}},
+    {"Sam Brown", {"+1 512-555-0199"}, {}},
+};
+const std::vector<fixtures::Person> kAndroidContacts = {
+    {"Li Wei", {"138 1234 5678"}, {}, "+8613812345678"}, {"Zhang Min", {"139-8765-4321"}, {}, "+8613987654321"},
+    {"Wang Fang", {"+1 415-555-0123"}, {}},             {"China Mobile", {"10086"}, {}},
+    {"Camille Martin", {"+33 6 12 34 56 78"}, {}},      {"Jonas Becker", {"+49 170 1234567"}, {}},
+};
+
 // The containers people hold, made around the samples already written: a plain and an
-// encrypted iPhone backup of the current iPhone sample, and an Android extraction archive of
-// the Android sample (its database and log under data/user_de/0/).
+// encrypted iPhone backup of the current iPhone sample with an address book, and an Android
+// extraction archive of the Android sample (its database and log under data/user_de/0/, the
+// contacts under data/user/0/).
 void MakeContainers(const std::filesystem::path& root)
 {
     namespace fs = std::filesystem;
     const fs::path iphone = root / "iphone-current" / "sms.db";
+    const fixtures::TempDir scratch;
+    fixtures::WriteIphoneAddressBook(scratch / "AddressBook.sqlitedb", kIphoneContacts);
+    fixtures::WriteAndroidContacts(scratch / "contacts2.db", kAndroidContacts);
     for (const auto& [folder, password] : {std::pair{std::string("iphone-backup"), std::optional<std::string>()},
                                            std::pair{std::string("iphone-backup-encrypted"),
                                                      std::optional<std::string>(kSamplePassword)}}) {
         fs::remove_all(root / folder);
-        fixtures::WriteIphoneBackup(iphone, root / folder / "00008030-000A1B2C3D4E5F60", password);
+        fixtures::WriteIphoneBackup(iphone, root / folder / "00008030-000A1B2C3D4E5F60", password,
+                                    fixtures::BackupDamage::None, scratch / "AddressBook.sqlitedb");
     }
     const std::string inside = "data/user_de/0/com.android.providers.telephony/databases/";
     std::vector<fixtures::ArchiveMember> members;
     for (const char* suffix : {"", "-wal"}) {
+        if (!fs::exists(root / "android" / (std::string("mmssms.db") + suffix))) continue;
         std::ifstream in(root / "android" / (std::string("mmssms.db") + suffix), std::ios::binary);
         members.push_back({inside + "mmssms.db" + suffix, std::string(std::istreambuf_iterator<char>(in), {})});
     }
+    std::ifstream contacts(scratch / "contacts2.db", std::ios::binary);
+    members.push_back({"data/user/0/com.android.providers.contacts/databases/contacts2.db",
+                       std::string(std::istreambuf_iterator<char>(contacts), {})});
     fs::create_directories(root / "android-extraction");
     fs::remove(root / "android-extraction" / "extraction.tar.gz");
     fixtures::WriteArchive(root / "android-extraction" / "extraction.tar.gz", members);

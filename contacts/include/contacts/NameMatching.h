@@ -34,14 +34,15 @@ private:
 std::string E164Number(const std::string& number, const std::string& region);
 // Whether libphonenumber knows the two-letter region (any case).
 bool KnownRegion(const std::string& region);
-// The region most of the +-prefixed numbers belong to (the Android phone's region, guessed
-// from its messages); empty when none is.
+// The region most of the +-prefixed numbers belong to, each number counted once however it is
+// written (the Android phone's region, guessed from its messages); empty when none is; on a
+// tie the first in alphabetical order.
 std::string RegionOfNumbers(const std::vector<std::string>& numbers);
 
 // The region to read the current phone's numbers in: `requested` (upper-cased) when given; else
-// the iPhone's own hint (its handles' country); else the region of most +-prefixed addresses of
-// its conversations; else empty.
-std::string PhoneRegion(const std::string& requested);
+// the iPhone's own hint (its handles' country); else the region of most +-prefixed numbers of
+// its conversations, (Android) messages and `book`, each number counted once; else empty.
+std::string PhoneRegion(const std::string& requested, const ContactBook* book = nullptr);
 
 // Names the conversations of the store (entries 1 on) from `book`, read in `region`; the
 // catch-all entry keeps none. Returns how many conversations got a name.
