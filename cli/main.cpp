@@ -217,7 +217,10 @@ int OpenSourceFor(DatabaseOptions& options, std::optional<EvidenceSource>& sourc
 {
     options.given = options.path;
     SourceOptions how{options.user, [&options] { return BackupPassword(options.passwordFile); },
-                      [] { Fail("note: unlocking the backup…"); }};
+                      [](int percent) {
+                          if (percent == 0) Fail("note: unlocking the backup…");
+                          return true;
+                      }};
     source.emplace(EvidenceSource::Open(options.path, how));
     if (!source->Error().empty()) {
         Fail(source->Error());
@@ -236,8 +239,9 @@ int OpenSourceFor(DatabaseOptions& options, std::optional<EvidenceSource>& sourc
 
 // Names the loaded conversations from the contacts the user gave (--contacts) or the source
 // holds. Contacts the user named must be readable (status 1 otherwise); a source's own that
-// cannot be read only leave the conversations without names. Returns -1 or an exit status.
-int ApplyContacts(const DatabaseOptions& options, const EvidenceSource& source)
+// cannot be read only leave the conversations without names. `used` (when given) gets what
+// named them. Returns -1 or an exit status.
+int ApplyContacts(const DatabaseOptions& options, const EvidenceSource& source, std::string* used)
 {
     const bool given = !options.contacts.empty();
     const std::string path = given ? options.contacts : source.ContactsPath();
@@ -254,6 +258,7 @@ int ApplyContacts(const DatabaseOptions& options, const EvidenceSource& source)
     }
     const std::string region = PhoneRegion(options.region, &*book);
     const std::int32_t named = NameConversations(*book, region);
+    if (used != nullptr) *used = given ? path : source.ContactsName();
     Fail("note: " + std::to_string(named) + " of " + std::to_string(g_store.conversationCount - 1) +
          " conversations named from " + (given ? "'" + path + "'" : source.ContactsName()) + " (" +
          std::to_string(book->people) + " contacts; numbers read as " +
@@ -266,7 +271,8 @@ int LoadWithNames(const DatabaseOptions& options, const EvidenceSource& source, 
                   EvidenceFacts* evidence = nullptr, bool* nothingRead = nullptr)
 {
     if (const int status = LoadForCommand(options.path, after, evidence, nothingRead); status >= 0) return status;
-    return ApplyContacts(options, source);
+    if (evidence != nullptr) evidence->source = TakeSourceFacts(source);
+    return ApplyContacts(options, source, evidence != nullptr ? &evidence->source.contacts : nullptr);
 }
 
 int RunConversations(DatabaseOptions options)

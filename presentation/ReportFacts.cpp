@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "sources/EvidenceSource.h"
 #include "sources/Sha256.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
@@ -39,6 +40,28 @@ EvidenceFacts TakeEvidenceFacts(const std::string& databasePath, DeviceKind kind
                        FormatIsoUnixTime(static_cast<std::int64_t>(info.st_mtim.tv_sec)), Sha256OfFile(path)};
         if (file.sha256.empty()) file.size = -1;
         facts.files.push_back(std::move(file));
+    }
+    return facts;
+}
+
+SourceFacts TakeSourceFacts(const EvidenceSource& source)
+{
+    SourceFacts facts;
+    facts.path = source.Path();
+    facts.type = source.Type() == SourceType::IphoneBackup        ? "iphone-backup"
+                 : source.Type() == SourceType::AndroidExtraction ? "android-extraction"
+                                                                  : "database";
+    facts.encrypted = source.Encrypted();
+    facts.database = source.Type() == SourceType::Database ? std::filesystem::path(source.Path()).filename().string()
+                                                           : source.DatabaseName();
+    for (const SourceFile& file : source.Files()) {
+        SourceFacts::File taken{file.path, file.inside, file.size, file.sha256};
+        if (taken.sha256.empty()) {
+            struct stat info {};
+            taken.sha256 = Sha256OfFile(file.path);
+            taken.size = !taken.sha256.empty() && ::stat(file.path.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+        }
+        facts.files.push_back(std::move(taken));
     }
     return facts;
 }

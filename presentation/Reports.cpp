@@ -66,6 +66,42 @@ h2 small { font-weight: normal; color: #555; }
 }
 )";
 
+// "Manifest.db (/path/Manifest.db), 12345 bytes, SHA-256 …".
+std::string SourceFileLine(const SourceFacts::File& file)
+{
+    const std::string name = file.inside.empty() ? file.path : file.inside + " (" + file.path + ")";
+    if (file.size < 0) return name + ": could not be read";
+    return name + ", " + std::to_string(file.size) + " bytes, SHA-256 " + file.sha256;
+}
+
+void WriteSourceJson(JsonWriter& json, const SourceFacts& source)
+{
+    json.Key("source");
+    json.BeginObject();
+    json.Member("path", source.path);
+    json.Member("type", source.type);
+    json.Member("encrypted", source.encrypted);
+    json.Member("database", source.database);
+    json.Key("contacts");
+    if (source.contacts.empty()) {
+        json.Null();
+    } else {
+        json.String(source.contacts);
+    }
+    json.Key("files");
+    json.BeginArray();
+    for (const SourceFacts::File& file : source.files) {
+        json.BeginObject();
+        json.Member("file", file.path);
+        json.Member("inside", file.inside);
+        json.Member("size", file.size);
+        json.Member("sha256", file.sha256);
+        json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
+}
+
 void FactsHtml(std::string& out, const ReportFacts& facts, const std::string& title)
 {
     out += "<header class=\"facts\">\n<h1>" + HtmlEscape(title) + "</h1>\n<dl>\n";
@@ -74,6 +110,13 @@ void FactsHtml(std::string& out, const ReportFacts& facts, const std::string& ti
     };
     fact("Written by", HtmlEscape(facts.program + " " + facts.version) + " at " + HtmlEscape(facts.writtenAt));
     fact("Database", HtmlEscape(facts.atOpen.databasePath) + " (" + HtmlEscape(facts.atOpen.kind) + ")");
+    const SourceFacts& source = facts.atOpen.source;
+    if (source.type != "database") {
+        fact("Source", HtmlEscape(source.path) + " (" + HtmlEscape(source.type) + (source.encrypted ? ", encrypted" : "") +
+                           "), the database " + HtmlEscape(source.database));
+        for (const SourceFacts::File& file : source.files) fact("Source file", HtmlEscape(SourceFileLine(file)));
+    }
+    if (!source.contacts.empty()) fact("Names from", HtmlEscape(source.contacts));
     for (const FileFacts& file : facts.atReport.files) {
         fact("File " + std::filesystem::path(file.path).filename().string(), HtmlEscape(FileFactsLine(file, FileUnchanged(facts, file))));
     }
@@ -142,6 +185,12 @@ std::string CsvReport(const ReportFacts& facts, const std::vector<ReportConversa
     // One comment line with the report's facts, before the header.
     std::string comment = "# " + facts.program + " " + facts.version + " report written " + facts.writtenAt + "; database " +
                           facts.atOpen.databasePath + " (" + facts.atOpen.kind + ")";
+    const SourceFacts& source = facts.atOpen.source;
+    if (source.type != "database") {
+        comment += "; source " + source.path + " (" + source.type + (source.encrypted ? ", encrypted" : "") + ")";
+        for (const SourceFacts::File& file : source.files) comment += "; source file " + SourceFileLine(file);
+    }
+    if (!source.contacts.empty()) comment += "; names from " + source.contacts;
     for (const FileFacts& file : facts.atReport.files) comment += "; " + FileFactsLine(file, FileUnchanged(facts, file));
     comment += facts.unchanged ? "; evidence unchanged since opened" : "; " + facts.warning;
     comment += "; times in " + facts.timeZone + "; recovery " + facts.recovery;
@@ -191,6 +240,7 @@ std::string JsonReport(const ReportFacts& facts, const std::vector<ReportConvers
         json.EndObject();
     }
     json.EndArray();
+    WriteSourceJson(json, facts.atOpen.source);
     json.Member("opened", facts.atOpen.takenAt);
     json.Member("unchanged", facts.unchanged);
     if (!facts.unchanged) json.Member("warning", facts.warning);

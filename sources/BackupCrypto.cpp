@@ -65,20 +65,80 @@ std::optional<Keybag> ParseKeybag(std::span<const std::uint8_t> bytes, std::stri
     return keybag;
 }
 
-Key256 DerivePasswordKey(const Keybag& keybag, const std::string& password)
+bool Pbkdf2(const EVP_MD* md, std::span<const std::uint8_t> password, std::span<const std::uint8_t> salt,
+            std::uint32_t iterations, std::span<std::uint8_t> out, const DerivationProgress& progress, std::uint64_t done,
+            std::uint64_t total)
+{
+    // HMAC with the key's inner and outer pads hashed once: each iteration copies the two
+    // prepared digest states instead of starting over (faster than OpenSSL's own loop).
+    const auto size = static_cast<std::size_t>(EVP_MD_get_size(md));
+    const auto blockSize = static_cast<std::size_t>(EVP_MD_get_block_size(md));
+    std::vector<std::uint8_t> key(blockSize, 0);
+    unsigned length = 0;
+    if (password.size() > blockSize) {
+        EVP_Digest(password.data(), password.size(), key.data(), &length, md, nullptr);
+    } else {
+        std::copy(password.begin(), password.end(), key.begin());
+    }
+    using DigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
+    DigestContext inner(EVP_MD_CTX_new(), EVP_MD_CTX_free), outer(EVP_MD_CTX_new(), EVP_MD_CTX_free),
+        work(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    std::vector<std::uint8_t> pad(blockSize);
+    for (const auto& [context, byte] : {std::pair{inner.get(), 0x36}, std::pair{outer.get(), 0x5c}}) {
+        for (std::size_t i = 0; i < blockSize; ++i) pad[i] = static_cast<std::uint8_t>(key[i] ^ byte);
+        if (context == nullptr || EVP_DigestInit_ex(context, md, nullptr) != 1) return false;
+        EVP_DigestUpdate(context, pad.data(), blockSize);
+    }
+    std::uint8_t u[EVP_MAX_MD_SIZE], t[EVP_MAX_MD_SIZE], h[EVP_MAX_MD_SIZE];
+    auto hmac = [&](std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+        EVP_MD_CTX_copy_ex(work.get(), inner.get());
+        EVP_DigestUpdate(work.get(), a.data(), a.size());
+        if (!b.empty()) EVP_DigestUpdate(work.get(), b.data(), b.size());
+        EVP_DigestFinal_ex(work.get(), h, &length);
+        EVP_MD_CTX_copy_ex(work.get(), outer.get());
+        EVP_DigestUpdate(work.get(), h, size);
+        EVP_DigestFinal_ex(work.get(), u, &length);
+    };
+    if (total == 0) total = std::uint64_t{iterations} * ((out.size() + size - 1) / size);
+    std::size_t written = 0;
+    for (std::uint32_t block = 1; written < out.size(); ++block) {
+        const std::uint8_t count[4] = {static_cast<std::uint8_t>(block >> 24), static_cast<std::uint8_t>(block >> 16),
+                                       static_cast<std::uint8_t>(block >> 8), static_cast<std::uint8_t>(block)};
+        hmac(salt, count);
+        std::copy(u, u + size, t);
+        for (std::uint32_t i = 1; i < iterations; ++i) {
+            hmac(std::span(u, size), {});
+            for (std::size_t k = 0; k < size; ++k) t[k] ^= u[k];
+            if ((i & 0xFFFF) == 0 && progress && !progress(static_cast<int>((done + i) * 100 / std::max<std::uint64_t>(total, 1)))) {
+                return false;
+            }
+        }
+        done += iterations;
+        const std::size_t take = std::min(size, out.size() - written);
+        std::copy(t, t + take, out.begin() + static_cast<std::ptrdiff_t>(written));
+        written += take;
+    }
+    return true;
+}
+
+std::optional<Key256> DerivePasswordKey(const Keybag& keybag, const std::string& password, const DerivationProgress& progress)
 {
     Key256 key{};
     std::vector<std::uint8_t> first(password.begin(), password.end());
-    if (!keybag.doubleSalt.empty() && keybag.doubleIterations != 0) {
+    const bool twice = !keybag.doubleSalt.empty() && keybag.doubleIterations != 0;
+    // The SHA-256 step (iOS 10.2 and later, ten million iterations) is almost all of the work.
+    const std::uint64_t total = (twice ? std::uint64_t{keybag.doubleIterations} : 0) + std::uint64_t{keybag.iterations} * 2;
+    if (twice) {
         Key256 inner{};
-        PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), keybag.doubleSalt.data(),
-                          static_cast<int>(keybag.doubleSalt.size()), static_cast<int>(keybag.doubleIterations),
-                          EVP_sha256(), static_cast<int>(inner.size()), inner.data());
+        if (!Pbkdf2(EVP_sha256(), first, keybag.doubleSalt, keybag.doubleIterations, inner, progress, 0, total)) {
+            return std::nullopt;
+        }
         first.assign(inner.begin(), inner.end());
     }
-    PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(first.data()), static_cast<int>(first.size()), keybag.salt.data(),
-                      static_cast<int>(keybag.salt.size()), static_cast<int>(keybag.iterations), EVP_sha1(),
-                      static_cast<int>(key.size()), key.data());
+    if (!Pbkdf2(EVP_sha1(), first, keybag.salt, keybag.iterations, key, progress,
+                twice ? std::uint64_t{keybag.doubleIterations} : 0, total)) {
+        return std::nullopt;
+    }
     return key;
 }
 

@@ -272,8 +272,14 @@ EvidenceSource EvidenceSource::OpenIphoneBackup(const fs::path& root, const Sour
             source.m_error = where + " is encrypted: its password is needed";
             return source;
         }
-        if (options.unlocking) options.unlocking();
-        classKeys = UnlockClassKeys(*keybag, DerivePasswordKey(*keybag, *password));
+        const std::optional<Key256> passwordKey =
+            options.unlocking && !options.unlocking(0) ? std::nullopt : DerivePasswordKey(*keybag, *password, options.unlocking);
+        if (!passwordKey) {
+            source.m_cancelled = true;
+            source.m_error = "the unlocking of " + where + " was cancelled";
+            return source;
+        }
+        classKeys = UnlockClassKeys(*keybag, *passwordKey);
         if (classKeys.empty()) {
             source.m_wrongPassword = true;
             source.m_error = "the password of the encrypted backup '" + root.string() + "' is wrong";

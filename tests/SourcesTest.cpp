@@ -2,10 +2,14 @@
 // into the source.
 #include <gtest/gtest.h>
 
+#include <openssl/evp.h>
+
+#include <array>
 #include <fstream>
 
 #include "StoreHelpers.h"
 #include "fixtures/Backups.h"
+#include "sources/BackupCrypto.h"
 #include "sources/EvidenceSource.h"
 
 namespace {
@@ -50,5 +54,31 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileBackup{"ShortKey", BackupDamage::ShortManifestKey, true, nullptr, "has 20 bytes instead of 44"},
                       HostileBackup{"CutFile", BackupDamage::CutFile, true, nullptr, "is not a multiple of 16"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+TEST(KeyDerivationTest, MatchesTheStandardsVectorsAndStopsWhenAsked)
+{
+    // RFC 6070's SHA-1 vector, and OpenSSL's own PBKDF2 for SHA-256 over two output blocks.
+    const std::string password = "password", salt = "salt";
+    const auto bytes = [](const std::string& text) { return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()); };
+    std::array<std::uint8_t, 20> sha1{};
+    ASSERT_TRUE(Pbkdf2(EVP_sha1(), bytes(password), bytes(salt), 4096, sha1));
+    EXPECT_EQ(sha1, (std::array<std::uint8_t, 20>{0x4b, 0x00, 0x79, 0x01, 0xb7, 0x65, 0x48, 0x9a, 0xbe, 0xad,
+                                                  0x49, 0xd9, 0x26, 0xf7, 0x21, 0xd0, 0x65, 0xa4, 0x29, 0xc1}));
+    std::array<std::uint8_t, 40> ours{}, theirs{};
+    ASSERT_TRUE(Pbkdf2(EVP_sha256(), bytes(password), bytes(salt), 70'000, ours));
+    PKCS5_PBKDF2_HMAC(password.data(), 8, reinterpret_cast<const unsigned char*>(salt.data()), 4, 70'000, EVP_sha256(), 40,
+                      theirs.data());
+    EXPECT_EQ(ours, theirs);
+    std::vector<int> seen;
+    EXPECT_FALSE(Pbkdf2(EVP_sha256(), bytes(password), bytes(salt), 200'000, ours, [&](int percent) {
+        seen.push_back(percent);
+        return seen.size() < 2;
+    }));
+    EXPECT_EQ(seen, (std::vector<int>{16, 32}));  // 65,536 and 131,072 of 2 blocks × 200,000
+}
 
 }  // namespace

@@ -19,6 +19,26 @@ struct FileFacts {
     bool operator==(const FileFacts&) const = default;
 };
 
+// What the user opened: a database file, an iPhone backup or an Android extraction, with the
+// source's own files that were read (the backup's Manifest and hashed files, the archive and
+// its members) and their SHA-256.
+struct SourceFacts {
+    std::string path;
+    std::string type = "database";  // "database", "iphone-backup" or "android-extraction"
+    bool encrypted = false;
+    std::string database;  // the database's name inside the source (a file: its name)
+    std::string contacts;  // the contacts that named the conversations (inside, or a file); empty: none
+    struct File {
+        std::string path, inside;
+        std::int64_t size = -1;
+        std::string sha256;
+    };
+    std::vector<File> files;
+};
+class EvidenceSource;
+// The facts of `source` as it is now (its files hashed).
+SourceFacts TakeSourceFacts(const EvidenceSource& source);
+
 // The files of the database at `path` (the database, its "-wal", a "-wal-undelete" an older
 // program left, its "-journal"; those that exist), each hashed now.
 struct EvidenceFacts {
@@ -26,6 +46,7 @@ struct EvidenceFacts {
     std::string kind;  // "android" or "iphone"
     std::vector<FileFacts> files;
     std::string takenAt;  // ISO 8601 with offset
+    SourceFacts source{};  // filled by the caller that opened the source
 };
 EvidenceFacts TakeEvidenceFacts(const std::string& databasePath, DeviceKind kind);
 

@@ -10,8 +10,11 @@
 // 32 bytes; without DPSL/DPIC (before iOS 10.2) PBKDF2-HMAC-SHA1(password, SALT, ITER).
 #pragma once
 
+#include <openssl/types.h>
+
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <span>
@@ -35,8 +38,19 @@ struct Keybag {
 // lacks SALT or ITER, or an item runs past the end.
 std::optional<Keybag> ParseKeybag(std::span<const std::uint8_t> bytes, std::string& error);
 
-// The key the password gives for the keybag (takes seconds at real iteration counts).
-Key256 DerivePasswordKey(const Keybag& keybag, const std::string& password);
+// Told how far a long derivation has come (0 to 100); returns false to stop it.
+using DerivationProgress = std::function<bool(int percent)>;
+
+// The key the password gives for the keybag (takes seconds at real iteration counts);
+// nothing when `progress` stopped it.
+std::optional<Key256> DerivePasswordKey(const Keybag& keybag, const std::string& password,
+                                        const DerivationProgress& progress = {});
+
+// PBKDF2 (RFC 8018) with HMAC over `md`, telling `progress` of every 65,536 iterations (its
+// percent counts `done` iterations before and `total` in all); false when it was stopped.
+bool Pbkdf2(const EVP_MD* md, std::span<const std::uint8_t> password, std::span<const std::uint8_t> salt,
+            std::uint32_t iterations, std::span<std::uint8_t> out, const DerivationProgress& progress = {},
+            std::uint64_t done = 0, std::uint64_t total = 0);
 
 // RFC 3394 key unwrap of a 40-byte wrapped 256-bit key; nothing when its integrity check
 // fails (a wrong key) or the length is not 40.

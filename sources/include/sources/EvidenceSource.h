@@ -19,8 +19,9 @@ struct SourceOptions {
     std::optional<int> user;  // Android extraction: the user whose messages are read (default 0)
     // Encrypted iPhone backup: asked for the password when one is needed (nothing: none given).
     std::function<std::optional<std::string>()> password;
-    // Told right before the password's key is derived, which takes seconds.
-    std::function<void()> unlocking;
+    // Told how far the derivation of the password's key has come (0 to 100; it takes seconds),
+    // first right before it starts; returns false to stop the opening (Cancelled() says so).
+    std::function<bool(int percent)> unlocking;
 };
 
 // A folder of this process's own (0700 under the system's temporary folder), removed with
@@ -75,6 +76,8 @@ public:
     bool Unrecognised() const { return m_unrecognised; }
     // True when an encrypted backup's password was wrong (another may be tried).
     bool WrongPassword() const { return m_wrongPassword; }
+    // True when the unlocking was stopped through SourceOptions::unlocking.
+    bool Cancelled() const { return m_cancelled; }
     // Whether the backup is encrypted (its files were decrypted into a private folder).
     bool Encrypted() const { return m_encrypted; }
     SourceType Type() const { return m_type; }
@@ -124,6 +127,7 @@ private:
     std::vector<SourceFile> m_files;
     bool m_unrecognised = false;
     bool m_wrongPassword = false;
+    bool m_cancelled = false;
     bool m_encrypted = false;
     std::vector<int> m_users;
     int m_user = 0;
