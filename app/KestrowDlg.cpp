@@ -1,12 +1,14 @@
 // The main window's initialisation, layout and command handlers.
 #include "app/KestrowDlg.h"
 
+#include <wx/dnd.h>
 #include <wx/image.h>
 #include <wx/menu.h>
 
 #include <algorithm>
 
 #include "app/AboutDlg.h"
+#include "contacts/NameMatching.h"
 #include "platform/Language.h"
 #include "platform/Platform.h"
 #include "presentation/ReportFacts.h"
@@ -38,12 +40,29 @@ wxIconBundle ApplicationIcons()
     return icons;
 }
 
+// A file or folder dropped on the window opens as Open does. The opening waits until the drop
+// is over: it may ask for a password or a user, which must not run inside the drag.
+class DropToOpen : public wxFileDropTarget {
+public:
+    explicit DropToOpen(CKestrowDlg& window) : m_window(window) {}
+    bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& files) override
+    {
+        if (files.empty()) return false;
+        m_window.CallAfter([&window = m_window, path = std::string(files[0].utf8_str())] { window.OpenPath(path); });
+        return true;
+    }
+
+private:
+    CKestrowDlg& m_window;
+};
+
 }  // namespace
 
 // clang-format off
 wxBEGIN_EVENT_TABLE(CKestrowDlg, CFrameDialog)
     EVT_MENU(res::ToToolkitId(res::ID_OPEN_DATABASE), CKestrowDlg::OnOpenDatabase)
     EVT_MENU(res::ToToolkitId(res::ID_OPEN_SOURCE),   CKestrowDlg::OnOpenSource)
+    EVT_MENU(res::ToToolkitId(res::ID_LOAD_CONTACTS), CKestrowDlg::OnLoadContacts)
     EVT_MENU(res::ToToolkitId(res::ID_RECOVER),       CKestrowDlg::OnRecover)
     EVT_MENU(res::ToToolkitId(res::ID_DEEP_RECOVERY), CKestrowDlg::OnDeepRecovery)
     EVT_MENU(res::ToToolkitId(res::ID_EXPORT),        CKestrowDlg::OnExport)
@@ -75,6 +94,10 @@ bool CKestrowDlg::OnInitDialog()
     AppendPlainText(*m_viewMessages, IntroductionText(platform::WindowTranslator()));
     ApplyEnglishTexts();
     Panel()->Bind(wxEVT_SIZE, &CKestrowDlg::OnSize, this);
+    for (wxWindow* target : {static_cast<wxWindow*>(this), static_cast<wxWindow*>(Panel()),
+                             static_cast<wxWindow*>(m_listConversations), static_cast<wxWindow*>(m_viewMessages)}) {
+        target->SetDropTarget(new DropToOpen(*this));  // the window owns its target
+    }
     m_listConversations->SetFocus();
     return true;
 }
@@ -85,7 +108,7 @@ void CKestrowDlg::ApplyEnglishTexts()
     wxMenuBar* bar = GetMenuBar();
     bar->SetMenuLabel(0, wxString::FromUTF8(platform::Tr("File(&F)")));
     bar->SetMenuLabel(1, wxString::FromUTF8(platform::Tr("Help(&H)")));
-    const char* const file[] = {"Open SMS database(&O)", "Open &backup or extraction…", "Recover deleted SMS(&R)",
+    const char* const file[] = {"Open SMS database(&O)", "Open &backup or extraction…", "Load &contacts…", "Recover deleted SMS(&R)",
                                 "&Deep recovery", nullptr, "Export(&E)"};
     const char* const help[] = {"About(&A)", "Home Page", "Usage"};
     auto rename = [](wxMenu* menu, std::size_t position, const char* text) {
@@ -111,11 +134,18 @@ void CKestrowDlg::OnOpenSource(wxCommandEvent&)
     if (folder) OpenPath(*folder);
 }
 
-void CKestrowDlg::OpenPath(const std::string& chosen)
+std::optional<EvidenceSource> CKestrowDlg::OpenSourceAsking(const std::string& chosen)
 {
-    // An encrypted backup asks for its password, again after a wrong one; Cancel stops quietly.
+    // An encrypted backup asks for its password, again after a wrong one, and shows how far its
+    // unlocking has come; an extraction of several users asks whose messages to read. Cancel
+    // anywhere stops quietly.
     bool cancelled = false, wrong = false;
+    std::optional<platform::WorkProgress> unlocking;
     SourceOptions options;
+    options.unlocking = [&](int percent) {
+        if (!unlocking) unlocking.emplace(this, kApplicationName, platform::Tr("Unlocking the backup…"));
+        return unlocking->Update(percent);
+    };
     options.password = [&]() -> std::optional<std::string> {
         const std::string prompt = Fill(platform::Tr(wrong ? "The password was wrong. The password of the backup %s:"
                                                            : "The backup %s is encrypted. Its password:"),
@@ -129,12 +159,32 @@ void CKestrowDlg::OpenPath(const std::string& chosen)
         wrong = true;
         source = EvidenceSource::Open(chosen, options);
     }
-    if (cancelled) return;
+    unlocking.reset();
+    if (cancelled || source.Cancelled()) return std::nullopt;
+    if (source.Error().empty() && source.Users().size() > 1) {
+        std::vector<std::string> names;
+        for (const int user : source.Users()) names.push_back(Fill(platform::Tr("User %d"), {std::to_string(user)}));
+        const std::optional<int> picked = platform::ChooseOne(
+            this, Fill(platform::Tr("The extraction %s holds the messages of several users. Whose messages are to be read?"), {chosen}),
+            names);
+        if (!picked) return std::nullopt;
+        if (const int user = source.Users()[static_cast<std::size_t>(*picked)]; user != source.User()) {
+            options.user = user;
+            source = EvidenceSource::Open(chosen, options);
+        }
+    }
     if (!source.Error().empty()) {
         platform::AfxMessageBox(source.Error(), "", this);
-        return;
+        return std::nullopt;
     }
-    const std::string path = source.DatabasePath();
+    return source;
+}
+
+void CKestrowDlg::OpenPath(const std::string& chosen)
+{
+    std::optional<EvidenceSource> source = OpenSourceAsking(chosen);
+    if (!source) return;
+    const std::string path = source->DatabasePath();
     const OpenResult opened = OpenDatabaseFile(path);
     if (opened.outcome == OpenOutcome::OpenedAndroid || opened.outcome == OpenOutcome::OpenedIphone) {
         m_source = std::move(source);  // what it laid out stays while the database is open
@@ -142,12 +192,17 @@ void CKestrowDlg::OpenPath(const std::string& chosen)
     switch (opened.outcome) {
     case OpenOutcome::OpenedAndroid:
     case OpenOutcome::OpenedIphone:
+        // The files as they are now, for the reports' proof that they did not change.
+        m_evidence = TakeEvidenceFacts(path, static_cast<DeviceKind>(g_store.currentReader->m_deviceKind));
+        m_evidence.source = TakeSourceFacts(*m_source);
+        // The source's own contacts name the conversations; without them the numbers stand.
+        if (!m_source->ContactsPath().empty() && NameFromContacts(m_source->ContactsPath()).error.empty()) {
+            m_evidence.source.contacts = m_source->ContactsName();
+        }
         FillConversationList();
         // The previous file's conversation must not stand beside the new list.
         m_viewMessages->Clear();
         m_strDatabasePath = path;
-        // The files as they are now, for the reports' proof that they did not change.
-        m_evidence = TakeEvidenceFacts(path, static_cast<DeviceKind>(g_store.currentReader->m_deviceKind));
         if (const std::string said = OpenNoticeText(opened.problem, path, platform::WindowTranslator()); !said.empty()) {
             platform::AfxMessageBox(said, "", this);
         }
@@ -162,6 +217,28 @@ void CKestrowDlg::OpenPath(const std::string& chosen)
     }
     case OpenOutcome::WrongFile: platform::AfxMessageBox(WrongFileText(platform::WindowTranslator()), "", this); break;
     }
+}
+
+void CKestrowDlg::OnLoadContacts(wxCommandEvent&)
+{
+    if (m_strDatabasePath.empty()) {
+        platform::AfxMessageBox(platform::Tr(kOpenFirstText), "", this);
+        return;
+    }
+    const std::optional<std::string> path = platform::ChooseOpenFile(this, ContactsFileFilter(platform::WindowTranslator()));
+    if (!path) return;
+    const NamingResult naming = NameFromContacts(*path);
+    if (!naming.error.empty()) {
+        platform::AfxMessageBox(naming.error, "", this);
+        return;
+    }
+    m_evidence.source.contacts = *path;
+    FillConversationList();
+    m_viewMessages->Clear();
+    platform::AfxMessageBox(Fill(platform::Tr("%d of %d conversations are named from %s (%d contacts)."),
+                                 {std::to_string(naming.named), std::to_string(naming.conversations), *path,
+                                  std::to_string(naming.people)}),
+                            "", this);
 }
 
 void CKestrowDlg::OnRecover(wxCommandEvent&)

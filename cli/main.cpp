@@ -18,7 +18,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "contacts/ContactBook.h"
 #include "contacts/NameMatching.h"
 #include "presentation/CliReport.h"
 #include "presentation/JsonWriter.h"
@@ -250,19 +249,16 @@ int ApplyContacts(const DatabaseOptions& options, const EvidenceSource& source, 
         Fail("cannot read the contacts '" + path + "': " + reason);
         return kExitFileError;
     }
-    std::string error;
-    const std::optional<ContactBook> book = ReadContactBook(path, error);
-    if (!book) {
-        Fail(given ? error : "warning: " + error + "; the conversations are shown without names");
+    const NamingResult naming = NameFromContacts(path, options.region);
+    if (!naming.error.empty()) {
+        Fail(given ? naming.error : "warning: " + naming.error + "; the conversations are shown without names");
         return given ? kExitFileError : -1;
     }
-    const std::string region = PhoneRegion(options.region, &*book);
-    const std::int32_t named = NameConversations(*book, region);
     if (used != nullptr) *used = given ? path : source.ContactsName();
-    Fail("note: " + std::to_string(named) + " of " + std::to_string(g_store.conversationCount - 1) +
+    Fail("note: " + std::to_string(naming.named) + " of " + std::to_string(naming.conversations) +
          " conversations named from " + (given ? "'" + path + "'" : source.ContactsName()) + " (" +
-         std::to_string(book->people) + " contacts; numbers read as " +
-         (region.empty() ? "international ones only" : "those of region " + region) + ")");
+         std::to_string(naming.people) + " contacts; numbers read as " +
+         (naming.region.empty() ? "international ones only" : "those of region " + naming.region) + ")");
     return -1;
 }
 

@@ -173,3 +173,15 @@ std::int32_t NameConversations(const ContactBook& book, const std::string& regio
     }
     return named;
 }
+
+NamingResult NameFromContacts(const std::string& path, const std::string& requested)
+{
+    NamingResult result;
+    const std::optional<ContactBook> book = ReadContactBook(path, result.error);
+    if (!book) return result;
+    result.region = PhoneRegion(requested, &*book);
+    result.named = NameConversations(*book, result.region);
+    result.conversations = g_store.conversationCount - 1;
+    result.people = book->people;
+    return result;
+}

@@ -7,9 +7,12 @@
 #include <wx/filedlg.h>
 #include <wx/log.h>
 #include <wx/msgdlg.h>
+#include <wx/choicdlg.h>
+#include <wx/progdlg.h>
 #include <wx/textdlg.h>
 #include <wx/utils.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace platform {
@@ -42,6 +45,14 @@ Hooks RealHooks()
         wxPasswordEntryDialog dialog(parent, wxString::FromUTF8(prompt), wxTheApp->GetAppDisplayName());
         if (dialog.ShowModal() != wxID_OK) return std::nullopt;
         return std::string(dialog.GetValue().utf8_str());
+    };
+    hooks.chooseOne = [](wxWindow* parent, const std::string& prompt,
+                         const std::vector<std::string>& choices) -> std::optional<int> {
+        wxArrayString items;
+        for (const std::string& choice : choices) items.Add(wxString::FromUTF8(choice));
+        wxSingleChoiceDialog dialog(parent, wxString::FromUTF8(prompt), wxTheApp->GetAppDisplayName(), items);
+        if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+        return dialog.GetSelection();
     };
     hooks.runModal = [](wxDialog& dialog) { return dialog.ShowModal(); };
     return hooks;
@@ -78,6 +89,31 @@ std::optional<std::string> ChooseFolder(wxWindow* parent, const std::string& sta
 std::optional<std::string> AskPassword(wxWindow* parent, const std::string& prompt)
 {
     return GetHooks().askPassword(parent, prompt);
+}
+
+std::optional<int> ChooseOne(wxWindow* parent, const std::string& prompt, const std::vector<std::string>& choices)
+{
+    return GetHooks().chooseOne(parent, prompt, choices);
+}
+
+WorkProgress::WorkProgress(wxWindow* parent, std::string title, std::string text)
+    : m_parent(parent), m_title(std::move(title)), m_text(std::move(text))
+{
+}
+
+WorkProgress::~WorkProgress()
+{
+    if (m_dialog != nullptr) m_dialog->Destroy();
+}
+
+bool WorkProgress::Update(int percent)
+{
+    if (GetHooks().workProgress) return GetHooks().workProgress(percent);
+    if (m_dialog == nullptr) {
+        m_dialog = new wxProgressDialog(wxString::FromUTF8(m_title), wxString::FromUTF8(m_text), 100, m_parent,
+                                        wxPD_APP_MODAL | wxPD_CAN_ABORT | wxPD_AUTO_HIDE | wxPD_ELAPSED_TIME);
+    }
+    return m_dialog->Update(std::clamp(percent, 0, 99));
 }
 
 void YieldForRedraw()

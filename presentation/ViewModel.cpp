@@ -63,6 +63,11 @@ std::string OpenFileFilter(const Translator& tr)
            "|*.[tT][aA][rR];*.[tT][gG][zZ];*.[gG][zZ];*.[zZ][iI][pP]|" + tr("All files") + "|*";
 }
 
+std::string ContactsFileFilter(const Translator& tr)
+{
+    return tr("Contacts (*.db, *.sqlitedb)") + "|*.[dD][bB];*.[sS][qQ][lL][iI][tT][eE][dD][bB]|" + tr("All files") + "|*";
+}
+
 std::string LinkAddress(const std::string& linkText)
 {
     // A scheme is a letter followed by letters, digits, "+", "-" or ".", then ":" (RFC 3986).

@@ -51,6 +51,7 @@ const std::vector<MenuTemplate> kMenu = {
     {"文件(&F)",
      {{"打开短信数据库(&O)", ID_OPEN_DATABASE},
       {"打开备份或提取文件夹(&B)…", ID_OPEN_SOURCE},
+      {"载入联系人(&C)…", ID_LOAD_CONTACTS},
       {"恢复已删除短信(&R)", ID_RECOVER},
       {"深度恢复(&D)", ID_DEEP_RECOVERY},
       {"", 0},

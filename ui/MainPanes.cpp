@@ -30,6 +30,8 @@ void SetUpConversationColumns(CListCtrl& list)
     list.DeleteAllItems();
     list.DeleteAllColumns();
     InsertFittedColumns(list, 100, 130, 80);
+    // The partner's name from the contacts, after the three columns of the original list.
+    list.InsertColumn(3, wxString::FromUTF8(platform::Tr("Name")), wxLIST_FORMAT_LEFT, 120);
 }
 
 void FillConversationRows(CListCtrl& list, const std::vector<ListRow>& rows)
@@ -40,6 +42,7 @@ void FillConversationRows(CListCtrl& list, const std::vector<ListRow>& rows)
         const long row = list.InsertItem(static_cast<long>(i), wxString::FromUTF8(rows[i].address));
         list.SetItem(row, 1, wxString::FromUTF8(rows[i].recentTime));
         list.SetItem(row, 2, wxString::FromUTF8(rows[i].quantity));
+        if (list.GetColumnCount() > 3) list.SetItem(row, 3, wxString::FromUTF8(rows[i].name));
         if (rows[i].red) list.SetItemTextColour(row, ToColour(kRecoveredRowColour));
     }
     list.Thaw();

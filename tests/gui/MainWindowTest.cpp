@@ -1,5 +1,6 @@
 // The main window on a virtual display, driven through its handlers and the platform hooks.
 #include <gtest/gtest.h>
+#include <wx/dnd.h>
 
 #include <cstring>
 #include <wx/app.h>
@@ -159,6 +160,7 @@ TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
     EXPECT_EQ(Utf8(bar->GetMenuLabel(1)), T("Help(&H)"));
     const std::vector<std::pair<std::string, int>> file = {{"Open SMS database(&O)", res::ID_OPEN_DATABASE},
                                                            {"Open &backup or extraction…", res::ID_OPEN_SOURCE},
+                                                           {"Load &contacts…", res::ID_LOAD_CONTACTS},
                                                            {"Recover deleted SMS(&R)", res::ID_RECOVER},
                                                            {"&Deep recovery", res::ID_DEEP_RECOVERY},
                                                            {"", 0},
@@ -175,9 +177,9 @@ TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
     EXPECT_EQ(Utf8(bar->GetMenu(1)->FindItemByPosition(2)->GetItemLabel()), T("Usage"));
 
     CListCtrl& list = *m_window->m_listConversations;
-    ASSERT_EQ(list.GetColumnCount(), 3);
-    const char* titles[] = {"Phone Number", "Recent Time", "Quantity"};
-    for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(list.GetColumnCount(), 4);
+    const char* titles[] = {"Phone Number", "Recent Time", "Quantity", "Name"};
+    for (int i = 0; i < 4; ++i) {
         wxListItem column;
         column.SetMask(wxLIST_MASK_TEXT);
         list.GetColumn(i, column);
@@ -353,6 +355,81 @@ TEST_F(MainWindowTest, ABackupOrExtractionFolderOpens)
     m_window->OnOpenSource(event);  // cancelled: nothing said, nothing changed
     EXPECT_EQ(m_boxes.size(), 1u);
     EXPECT_EQ(m_window->m_listConversations->GetItemCount(), 2);
+}
+
+TEST_F(MainWindowTest, UsersContactsAndDropsOfSources)
+{
+    // An extraction of two users asks whose messages to read; that user's contacts name them.
+    const auto extraction = m_dir / "extraction";
+    for (const char* user : {"0", "10"}) {
+        const auto databases = extraction / "data" / "user_de" / user / "com.android.providers.telephony" / "databases";
+        std::filesystem::create_directories(databases);
+        fixtures::WriteTwoPartnerAndroid(databases / "mmssms.db");
+    }
+    const auto contacts = extraction / "data" / "user" / "10" / "com.android.providers.contacts" / "databases";
+    std::filesystem::create_directories(contacts);
+    fixtures::WriteAndroidContacts(contacts / "contacts2.db", {{"Li Wei", {"+86 138 1234 5678"}, {}}});
+    std::vector<std::string> offered;
+    platform::GetHooks().chooseOne = [&](wxWindow*, const std::string&, const std::vector<std::string>& choices) {
+        offered = choices;
+        return std::optional<int>(1);
+    };
+    wxCommandEvent event;
+    m_nextFolder = extraction.string();
+    m_window->OnOpenSource(event);
+    EXPECT_EQ(offered, (std::vector<std::string>{Fill(T("User %d"), {"0"}), Fill(T("User %d"), {"10"})}));
+    EXPECT_NE(m_window->m_strDatabasePath.find("user_de/10/"), std::string::npos);
+    CListCtrl& list = *m_window->m_listConversations;
+    EXPECT_EQ(Utf8(list.GetItemText(1, 3)), "Li Wei");
+    EXPECT_EQ(m_window->m_evidence.source.type, "android-extraction");
+
+    // Contacts loaded by hand name a loose database; a file that holds none says so.
+    const auto loose = m_dir / "mmssms.db";
+    fixtures::WriteTwoPartnerAndroid(loose);
+    const std::vector<std::pair<std::string, std::string>> before = fixtures::SnapshotFolder(m_dir.Path());
+    m_nextChoice = loose.string();
+    m_window->OnOpenDatabase(event);
+    EXPECT_EQ(Utf8(list.GetItemText(1, 3)), "");
+    m_nextChoice = (contacts / "contacts2.db").string();
+    m_window->OnLoadContacts(event);
+    EXPECT_EQ(Utf8(list.GetItemText(1, 3)), "Li Wei");
+    ASSERT_FALSE(m_boxes.empty());
+    EXPECT_EQ(m_boxes.back().text, Fill(T("%d of %d conversations are named from %s (%d contacts)."),
+                                        {"1", "2", m_nextChoice.value(), "1"}));
+    m_nextChoice = loose.string();
+    m_window->OnLoadContacts(event);
+    EXPECT_NE(m_boxes.back().text.find("neither an Android contacts database"), std::string::npos);
+    EXPECT_TRUE(fixtures::SnapshotFolder(m_dir.Path()) == before);
+
+    // The unlocking of an encrypted backup shows its progress; Cancel there stops quietly.
+    fixtures::WriteIphoneBackup(m_dir / "empty-iphone.db", m_dir / "locked", "secret");
+    platform::GetHooks().askPassword = [](wxWindow*, const std::string&) { return std::optional<std::string>("secret"); };
+    std::vector<int> shown;
+    platform::GetHooks().workProgress = [&](int percent) {
+        shown.push_back(percent);
+        return false;
+    };
+    const std::size_t boxes = m_boxes.size();
+    m_nextFolder = (m_dir / "locked").string();
+    m_window->OnOpenSource(event);
+    EXPECT_EQ(shown, (std::vector<int>{0}));
+    EXPECT_EQ(m_boxes.size(), boxes);
+    EXPECT_EQ(m_window->m_strDatabasePath, loose.string());
+
+    // A file dropped on the list opens once the drop is over.
+    const auto dropped = m_dir / "dropped" / "mmssms.db";
+    std::filesystem::create_directories(dropped.parent_path());
+    {
+        fixtures::PhoneDb db = fixtures::PhoneDb::Android(dropped);
+        db.AddAndroidAddress("5550001");
+    }
+    wxArrayString files;
+    files.Add(wxString::FromUTF8(dropped.string()));
+    auto* target = dynamic_cast<wxFileDropTarget*>(list.GetDropTarget());
+    ASSERT_NE(target, nullptr);
+    EXPECT_TRUE(target->OnDropFiles(0, 0, files));
+    wxTheApp->ProcessPendingEvents();
+    EXPECT_EQ(m_window->m_strDatabasePath, dropped.string());
 }
 
 TEST_F(MainWindowTest, LinksOpenOnlyOnALeftButtonRelease)

@@ -34,6 +34,8 @@ public:
     // Opens a database file, an iPhone backup folder or an Android extraction folder as Open
     // does, and shows why when it cannot.
     void OpenPath(const std::string& path);
+    // Names the conversations from a contacts database the user picks.
+    void OnLoadContacts(wxCommandEvent& event);
     void OnRecover(wxCommandEvent& event);
     void OnDeepRecovery(wxCommandEvent& event);
     void OnExport(wxCommandEvent& event);
@@ -66,6 +68,9 @@ protected:
 
 private:
     void ApplyEnglishTexts();
+    // Opens what `chosen` names, asking for a password, showing the unlocking and asking for
+    // the user as needed; nothing when the user cancelled or it cannot be read (said already).
+    std::optional<EvidenceSource> OpenSourceAsking(const std::string& chosen);
     // A recovery run with its progress window: `steps` does the work; then the list is refilled
     // and the summary shown. Refuses (with a message) while no database is open.
     void RunRecoveryWithProgress(const std::function<void()>& steps);

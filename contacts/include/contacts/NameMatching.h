@@ -47,3 +47,13 @@ std::string PhoneRegion(const std::string& requested, const ContactBook* book = 
 // Names the conversations of the store (entries 1 on) from `book`, read in `region`; the
 // catch-all entry keeps none. Returns how many conversations got a name.
 std::int32_t NameConversations(const ContactBook& book, const std::string& region);
+
+// What naming the current conversations from a contacts database came to.
+struct NamingResult {
+    std::string error;  // why the contacts could not be read; empty when they were
+    std::int32_t named = 0, conversations = 0, people = 0;
+    std::string region;  // the region the numbers were read in; empty: international ones only
+};
+// Reads the contacts at `path` and names the store's conversations from them, in the region
+// `requested` (else the phone's own, see PhoneRegion).
+NamingResult NameFromContacts(const std::string& path, const std::string& requested = {});

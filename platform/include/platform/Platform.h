@@ -11,6 +11,9 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
+
+class wxProgressDialog;
 
 namespace platform {
 
@@ -26,6 +29,12 @@ struct Hooks {
     std::function<std::optional<std::string>(wxWindow* parent, const std::string& start)> chooseFolder;
     // Asks for a password (typed masked) with `prompt`; nullopt when cancelled.
     std::function<std::optional<std::string>(wxWindow* parent, const std::string& prompt)> askPassword;
+    // Lets the user pick one of `choices`; its index, nullopt when cancelled.
+    std::function<std::optional<int>(wxWindow* parent, const std::string& prompt, const std::vector<std::string>& choices)>
+        chooseOne;
+    // Shows how far a long piece of work has come (`percent`, 0 to 100) in a window with a
+    // Cancel button; returns false once Cancel was pressed. Null: the real window.
+    std::function<bool(int percent)> workProgress;
     // Runs a dialog modally and returns its result.
     std::function<int(wxDialog& dialog)> runModal;
 };
@@ -46,6 +55,26 @@ std::optional<std::string> ChooseFolder(wxWindow* parent, const std::string& sta
 
 // The password dialog (masked entry); a cancelled dialog gives nullopt.
 std::optional<std::string> AskPassword(wxWindow* parent, const std::string& prompt);
+
+// The choice dialog; a cancelled dialog gives nullopt.
+std::optional<int> ChooseOne(wxWindow* parent, const std::string& prompt, const std::vector<std::string>& choices);
+
+// A window that shows how far a long piece of work on this thread has come, with a Cancel
+// button; made at the first Update and gone with the object.
+class WorkProgress {
+public:
+    WorkProgress(wxWindow* parent, std::string title, std::string text);
+    ~WorkProgress();
+    WorkProgress(const WorkProgress&) = delete;
+    WorkProgress& operator=(const WorkProgress&) = delete;
+    // Shows `percent` and lets the window take its clicks; false once Cancel was pressed.
+    bool Update(int percent);
+
+private:
+    wxWindow* m_parent;
+    std::string m_title, m_text;
+    wxProgressDialog* m_dialog = nullptr;
+};
 
 // Lets wx draw what changed (and only that: keyboard and mouse input waits) while the caller
 // holds the thread. Does nothing when no event loop runs, as in tests.

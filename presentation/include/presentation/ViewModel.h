@@ -56,6 +56,8 @@ inline constexpr const char* kOpenFileFilter = "SMS database file (*.db)|*.[dD][
 // The same with its descriptions in the shown language.
 std::string OpenFileFilter(const Translator& tr = English);
 std::string WrongFileText(const Translator& tr = English);
+// The Load contacts command's file filters: both phones' contacts databases, and all files.
+std::string ContactsFileFilter(const Translator& tr = English);
 inline constexpr const char* kApplicationName = "Kestrow";
 
 // The address a clicked link opens: as it stands when it begins with a scheme (http://,

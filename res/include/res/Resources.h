@@ -13,6 +13,7 @@ constexpr int ID_OPEN_DATABASE = 32772;
 constexpr int ID_RECOVER = 32776;
 constexpr int ID_DEEP_RECOVERY = 32777;  // added after the original menu: the deep recovery
 constexpr int ID_OPEN_SOURCE = 32778;    // added too: an iPhone backup or Android extraction folder
+constexpr int ID_LOAD_CONTACTS = 32780;  // added too: contacts that name the conversations
 constexpr int ID_EXPORT = 32774;
 constexpr int ID_ABOUT = 32779;
 constexpr int ID_HOME_PAGE = 32783;
