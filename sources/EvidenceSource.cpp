@@ -2,6 +2,7 @@
 #include "sources/EvidenceSource.h"
 
 #include <signal.h>
+#include <openssl/sha.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -31,6 +32,14 @@ struct AndroidDatabase {
     bool deviceProtected = false;  // under user_de (Android 7 and later keep it there)
     fs::path path;
     fs::path data;  // the extraction's "data" folder it was found in
+};
+
+// What an open iPhone backup keeps to find more of its files later.
+struct BackupIndex {
+    fs::path root;
+    std::vector<std::uint8_t> manifest;  // Manifest.db's bytes (decrypted)
+    std::map<std::uint32_t, Key256> classKeys;  // empty for a plain backup
+    std::map<std::string, std::string> decrypted;  // file id → its decrypted copy
 };
 
 // A Files row of Manifest.db: the messages or contacts database, or its log.
@@ -85,6 +94,19 @@ std::vector<ManifestRow> ManifestRows(sqlite3* db, std::string& error)
     if (rc != SQLITE_DONE) error = sqlite3_errmsg(db);
     sqlite3_finalize(statement);
     return rows;
+}
+
+// A backup's name for a file: the SHA-1 of "domain-relativePath", in hex.
+std::string FileIdOf(const std::string& name)
+{
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    SHA1(reinterpret_cast<const unsigned char*>(name.data()), name.size(), digest);
+    std::string hex;
+    for (const unsigned char byte : digest) {
+        hex += "0123456789abcdef"[byte >> 4];
+        hex += "0123456789abcdef"[byte & 15];
+    }
+    return hex;
 }
 
 // Reads a whole file; nothing (with `error`) when it cannot be read.
@@ -299,11 +321,14 @@ EvidenceSource EvidenceSource::OpenIphoneBackup(const fs::path& root, const Sour
         source.m_error = where + ": its Manifest.db is not an SQLite database, so its files cannot be found";
         return source;
     }
-    const MemoryDatabase db(*manifest);
-    const std::vector<ManifestRow> rows = db.db != nullptr ? ManifestRows(db.db, problem) : std::vector<ManifestRow>{};
-    if (db.db == nullptr || !problem.empty()) {
-        source.m_error = where + ": its Manifest.db cannot be read" + (problem.empty() ? "" : ": " + problem);
-        return source;
+    std::vector<ManifestRow> rows;
+    {
+        const MemoryDatabase db(*manifest);
+        if (db.db != nullptr) rows = ManifestRows(db.db, problem);
+        if (db.db == nullptr || !problem.empty()) {
+            source.m_error = where + ": its Manifest.db cannot be read" + (problem.empty() ? "" : ": " + problem);
+            return source;
+        }
     }
     if (!source.m_private.Make()) {
         source.m_error = "no private temporary folder could be made to read " + where;
@@ -311,7 +336,62 @@ EvidenceSource EvidenceSource::OpenIphoneBackup(const fs::path& root, const Sour
     }
     const bool laid = source.LayOutFiles(root, rows, plist.encrypted ? &classKeys : nullptr);
     if (laid) source.m_database = (source.m_private.Path() / "sms.db").string();
+    source.m_backup = std::make_shared<BackupIndex>(BackupIndex{root, std::move(*manifest), std::move(classKeys), {}});
     return source;
+}
+
+std::optional<std::string> EvidenceSource::AttachmentFile(const std::string& phonePath)
+{
+    if (phonePath.find("..") != std::string::npos) return std::nullopt;  // never outside the source
+    std::string relative = phonePath;
+    if (m_backup) {
+        for (const char* prefix : {"~/", "/private/var/mobile/", "/var/mobile/"}) {
+            if (relative.starts_with(prefix)) relative.erase(0, std::strlen(prefix));
+        }
+        if (!relative.starts_with("Library/SMS/Attachments/")) return std::nullopt;
+        return BackupAttachment(relative);
+    }
+    // An extraction folder keeps the phone's own paths under its "data" folder.
+    static constexpr std::string_view kData = "/data/";
+    if (m_extractionData.empty() || !relative.starts_with(kData) ||
+        relative.find("com.android.providers.telephony/app_parts/") == std::string::npos) {
+        return std::nullopt;
+    }
+    const fs::path file = m_extractionData / relative.substr(kData.size());
+    return IsRegularFile(file) ? std::optional<std::string>(file.string()) : std::nullopt;
+}
+
+std::optional<std::string> EvidenceSource::BackupAttachment(const std::string& relative)
+{
+    const std::string id = FileIdOf(std::string("MediaDomain-") + relative);
+    const std::optional<fs::path> file = BackupFile(m_backup->root, id);
+    if (!file) return std::nullopt;
+    if (m_backup->classKeys.empty()) return file->string();
+    if (const auto known = m_backup->decrypted.find(id); known != m_backup->decrypted.end()) return known->second;
+    // An encrypted backup's file needs its own key, kept in its Manifest.db row.
+    ManifestRow row{relative, id, {}};
+    {
+        MemoryDatabase db(m_backup->manifest);
+        sqlite3_stmt* statement = nullptr;
+        if (db.db == nullptr || sqlite3_prepare_v2(db.db, "SELECT file FROM Files WHERE fileID = ?1;", -1, &statement, nullptr) != SQLITE_OK) {
+            return std::nullopt;
+        }
+        sqlite3_bind_text(statement, 1, id.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(statement) == SQLITE_ROW) {
+            const auto* blob = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, 0));
+            row.record.assign(blob, blob + sqlite3_column_bytes(statement, 0));
+        }
+        sqlite3_finalize(statement);
+    }
+    std::error_code error;
+    fs::create_directories(m_private.Path() / "attachments", error);
+    const fs::path target = m_private.Path() / "attachments" / (id + fs::path(relative).extension().string());
+    const std::string said = m_error;
+    if (row.record.empty() || !DecryptInto(*file, row, m_backup->classKeys, target)) {
+        m_error = said;  // a missing attachment leaves the source as readable as it was
+        return std::nullopt;
+    }
+    return m_backup->decrypted[id] = target.string();
 }
 
 bool EvidenceSource::LayOutFiles(const fs::path& root, const std::vector<ManifestRow>& rows,
@@ -404,6 +484,7 @@ EvidenceSource EvidenceSource::OpenAndroidExtraction(const fs::path& root, const
 
 void EvidenceSource::TakeFolderFiles(const fs::path& root, const AndroidDatabase& chosen)
 {
+    m_extractionData = chosen.data;
     // Contacts live in the user's credential-protected storage (user/N, or data/ for the
     // first user of older phones), seldom under user_de.
     const std::string user = std::to_string(chosen.user);

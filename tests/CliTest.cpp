@@ -300,7 +300,7 @@ TEST_F(CliTest, ContactsNameTheConversationsInEveryOutput)
     }
     fixtures::WriteIphoneAddressBook(loose / "AddressBook.sqlitedb", {{"Jonas", {"0151 12345678"}, {}}});
     fixtures::WriteIphoneBackup(loose / "sms.db", m_dir / "backup", std::nullopt, fixtures::BackupDamage::None,
-                                loose / "AddressBook.sqlitedb");
+                                {.addressBook = loose / "AddressBook.sqlitedb"});
     const json backup = json::parse(Run({"conversations", "--json", (m_dir / "backup").string()}).out);
     EXPECT_EQ(backup["conversations"][1]["names"], json::parse(R"(["Jonas"])"));
 }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <fstream>
+#include <iterator>
 
 #include "StoreHelpers.h"
 #include "fixtures/Backups.h"
@@ -80,5 +81,39 @@ TEST(KeyDerivationTest, MatchesTheStandardsVectorsAndStopsWhenAsked)
     }));
     EXPECT_EQ(seen, (std::vector<int>{16, 32}));  // 65,536 and 131,072 of 2 blocks × 200,000
 }
+
+}  // namespace
+
+namespace {
+
+class AttachmentTest : public FreshStore, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(AttachmentTest, ABackupGivesItsAttachmentsByThePhonesPaths)
+{
+    const bool encrypted = GetParam();
+    fixtures::PhoneDb::Iphone(m_dir / "sms.db");
+    const std::string relative = "Library/SMS/Attachments/3a/10/GUID/photo.jpg";
+    fixtures::WriteIphoneBackup(m_dir / "sms.db", m_dir / "backup", encrypted ? std::optional<std::string>("pw") : std::nullopt,
+                                BackupDamage::None, {.attachments = {{relative, "JPEG bytes"}}});
+    const auto before = fixtures::SnapshotFolder(m_dir / "backup");
+    SourceOptions options;
+    options.password = [] { return std::optional<std::string>("pw"); };
+    EvidenceSource source = EvidenceSource::Open((m_dir / "backup").string(), options);
+    ASSERT_EQ(source.Error(), "");
+    for (const std::string& named : {"~/" + relative, "/var/mobile/" + relative}) {
+        const std::optional<std::string> file = source.AttachmentFile(named);
+        ASSERT_TRUE(file) << named;
+        std::ifstream in(*file, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "JPEG bytes");
+    }
+    EXPECT_FALSE(source.AttachmentFile("~/Library/SMS/Attachments/3a/10/GUID/other.jpg"));
+    EXPECT_FALSE(source.AttachmentFile("~/Library/SMS/Attachments/../../Manifest.db"));
+    EXPECT_FALSE(source.AttachmentFile("~/Library/SMS/sms.db"));  // not an attachment
+    EXPECT_EQ(source.Error(), "");
+    EXPECT_TRUE(fixtures::SnapshotFolder(m_dir / "backup") == before);
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, AttachmentTest, ::testing::Values(false, true),
+                         [](const auto& info) { return std::string(info.param ? "Encrypted" : "Plain"); });
 
 }  // namespace

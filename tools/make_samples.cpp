@@ -261,6 +261,14 @@ const std::vector<fixtures::Person> kAndroidContacts = {
     {"Camille Martin", {"+33 6 12 34 56 78"}, {}},      {"Jonas Becker", {"+49 170 1234567"}, {}},
 };
 
+// Attachments the backups keep beside the messages (the current iPhone sample's own rows do
+// not name them yet; a reader of attachments finds them by these paths).
+const std::vector<std::pair<std::string, std::string>> kAttachments = {
+    {"Library/SMS/Attachments/3a/10/6C3E0F8A-1B2C-4D5E-8F90-A1B2C3D4E5F6/note.txt", "Bring the blue folder, please.\n"},
+    {"Library/SMS/Attachments/7f/15/0D9C8B7A-6E5F-4A3B-2C1D-0E9F8A7B6C5D/IMG_0001.vcf",
+     "BEGIN:VCARD\nVERSION:3.0\nFN:Li Wei\nTEL:+8613812345678\nEND:VCARD\n"},
+};
+
 // The containers people hold, made around the samples already written: a plain and an
 // encrypted iPhone backup of the current iPhone sample with an address book, and an Android
 // extraction archive of the Android sample (its database and log under data/user_de/0/, the
@@ -277,7 +285,8 @@ void MakeContainers(const std::filesystem::path& root)
                                                      std::optional<std::string>(kSamplePassword)}}) {
         fs::remove_all(root / folder);
         fixtures::WriteIphoneBackup(iphone, root / folder / "00008030-000A1B2C3D4E5F60", password,
-                                    fixtures::BackupDamage::None, scratch / "AddressBook.sqlitedb");
+                                    fixtures::BackupDamage::None,
+                                    {.addressBook = scratch / "AddressBook.sqlitedb", .attachments = kAttachments});
     }
     const std::string inside = "data/user_de/0/com.android.providers.telephony/databases/";
     std::vector<fixtures::ArchiveMember> members;

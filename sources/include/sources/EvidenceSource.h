@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -99,6 +100,12 @@ public:
     // files; extraction folder: the databases and their logs; archive: the archive and each
     // member taken out); empty for a database file, whose files the readers name.
     const std::vector<SourceFile>& Files() const { return m_files; }
+    // The file of a message attachment as the phone names it ("~/Library/SMS/Attachments/…",
+    // "/var/mobile/Library/SMS/Attachments/…" on the iPhone; "/data/user/0/com.android.
+    // providers.telephony/app_parts/PART_…" on Android), ready to read: in a plain backup or
+    // an extraction folder the source's own file, in an encrypted backup a decrypted copy in
+    // the private folder. Nothing when the source does not hold it (or is a database file).
+    std::optional<std::string> AttachmentFile(const std::string& phonePath);
 
 private:
     static EvidenceSource OpenIphoneBackup(const std::filesystem::path& root, const SourceOptions& options);
@@ -107,6 +114,7 @@ private:
     // with m_error set.
     bool LayOutFiles(const std::filesystem::path& root, const std::vector<ManifestRow>& rows,
                      const std::map<std::uint32_t, std::array<std::uint8_t, 32>>* classKeys);
+    std::optional<std::string> BackupAttachment(const std::string& relative);
     bool LinkInto(const std::filesystem::path& root, const std::filesystem::path& file, const std::filesystem::path& target);
     bool DecryptInto(const std::filesystem::path& file, const ManifestRow& row,
                      const std::map<std::uint32_t, std::array<std::uint8_t, 32>>& classKeys,
@@ -125,6 +133,9 @@ private:
     SourceType m_type = SourceType::Database;
     std::string m_path, m_database, m_inside, m_error, m_contacts, m_contactsInside;
     std::vector<SourceFile> m_files;
+    // An iPhone backup's index for finding more of its files (attachments).
+    std::shared_ptr<struct BackupIndex> m_backup;
+    std::filesystem::path m_extractionData;  // an Android extraction folder's "data" folder
     bool m_unrecognised = false;
     bool m_wrongPassword = false;
     bool m_cancelled = false;
