@@ -1,6 +1,7 @@
 // Recognising iPhone backups and Android extractions and laying out their messages database.
 #include "sources/EvidenceSource.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <openssl/sha.h>
 #include <sqlite3.h>
@@ -22,6 +23,7 @@
 #include "sources/ArchiveExtraction.h"
 #include "sources/BackupCrypto.h"
 #include "sources/BackupManifest.h"
+#include "store/FileDescriptor.h"
 #include "store/SqliteUri.h"
 
 namespace fs = std::filesystem;
@@ -112,13 +114,16 @@ std::string FileIdOf(const std::string& name)
 // Reads a whole file; nothing (with `error`) when it cannot be read.
 std::optional<std::vector<std::uint8_t>> ReadAll(const fs::path& path, std::string& error)
 {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (!file.good() && !file.eof()) {
-        error = "'" + path.string() + "' cannot be read";
-        return std::nullopt;
+    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    std::vector<std::uint8_t> bytes;
+    std::string reason = std::strerror(errno);
+    if (file.Get() >= 0 && ::fstat(file.Get(), &info) == 0) {
+        bytes.resize(static_cast<std::size_t>(info.st_size));
+        if (ReadFully(file.Get(), bytes.data(), bytes.size(), 0, reason)) return bytes;
     }
-    return bytes;
+    error = "'" + path.string() + "' cannot be read: " + reason;
+    return std::nullopt;
 }
 
 // A connection to a database whose bytes are in memory (read in place, never written).
