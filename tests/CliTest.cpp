@@ -220,6 +220,7 @@ TEST_F(CliTest, BackupsAndExtractionsAreReadWhereTheyLie)
         db.AddAndroidAddress("5550001");
         db.AddAndroidSms({.address = "5550001", .date = std::int64_t{1'600'000'000'000}, .body = std::string("user ") + user});
     }
+    const auto extractionBefore = fixtures::SnapshotFolder(extraction);
     const CliResult first = Run({"messages", extraction.string()});
     EXPECT_EQ(first.status, 0) << first.err;
     EXPECT_NE(first.out.find("user 0"), std::string::npos);
@@ -228,6 +229,7 @@ TEST_F(CliTest, BackupsAndExtractionsAreReadWhereTheyLie)
     const CliResult absent = Run({"messages", "--user", "5", extraction.string()});
     EXPECT_EQ(absent.status, 1);
     EXPECT_NE(absent.err.find("no messages of user 5 (users: 0, 10)"), std::string::npos) << absent.err;
+    EXPECT_TRUE(fixtures::SnapshotFolder(extraction) == extractionBefore);
 
     // The same extraction as archives, with hostile members beside: a path climbing out, a
     // link pointing out, a link where the database should be. Only the database is taken.
@@ -240,7 +242,9 @@ TEST_F(CliTest, BackupsAndExtractionsAreReadWhereTheyLie)
                                          {"phone/data/user_de/0/com.android.providers.telephony/databases/mmssms.db", "/etc/passwd", true},
                                          {inside + "mmssms.db", database},
                                          {inside + "../databases/mmssms.db-wal", "not followed"}});
+        const std::string archiveBefore = ReadFile(archive);
         const CliResult archived = Run({"messages", archive.string()});
+        EXPECT_EQ(ReadFile(archive), archiveBefore);
         EXPECT_EQ(archived.status, 0) << name << archived.err;
         EXPECT_NE(archived.out.find("user 10"), std::string::npos) << name;
         EXPECT_FALSE(std::filesystem::exists(m_dir.Path().parent_path() / "outside.txt"));
