@@ -6,6 +6,7 @@
 #include <wx/menu.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "app/AboutDlg.h"
 #include "contacts/NameMatching.h"
@@ -120,7 +121,12 @@ void CKestrowDlg::ApplyEnglishTexts()
 
 void CKestrowDlg::FillConversationList() { FillConversationRows(*m_listConversations, ConversationRows()); }
 
-void CKestrowDlg::ShowConversation(std::int32_t c) { ShowRuns(*m_viewMessages, ConversationRuns(c)); }
+void CKestrowDlg::ShowConversation(std::int32_t c)
+{
+    const std::vector<TextRun> runs = ConversationRuns(c);
+    ShowRuns(*m_viewMessages, runs, FirstRunToShow(runs));
+    m_shownEntry = c >= 0 && c < g_store.conversationCount ? g_store.conversations[c].entryId : -1;
+}
 
 void CKestrowDlg::OnOpenDatabase(wxCommandEvent&)
 {
@@ -202,6 +208,7 @@ void CKestrowDlg::OpenPath(const std::string& chosen)
         FillConversationList();
         // The previous file's conversation must not stand beside the new list.
         m_viewMessages->Clear();
+        m_shownEntry = -1;
         m_strDatabasePath = path;
         if (const std::string said = OpenNoticeText(opened.problem, path, platform::WindowTranslator()); !said.empty()) {
             platform::AfxMessageBox(said, "", this);
@@ -234,7 +241,7 @@ void CKestrowDlg::OnLoadContacts(wxCommandEvent&)
     }
     m_evidence.source.contacts = *path;
     FillConversationList();
-    m_viewMessages->Clear();
+    ShowAgain();
     platform::AfxMessageBox(Fill(platform::Tr("%d of %d conversations are named from %s (%d contacts)."),
                                  {std::to_string(naming.named), std::to_string(naming.conversations), *path,
                                   std::to_string(naming.people)}),
@@ -267,6 +274,7 @@ void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
         m_progress->CentreOnParent();
         steps();
         FillConversationList();
+        ShowAgain();
     }
     m_progress->Destroy();
     m_progress = nullptr;
@@ -274,6 +282,21 @@ void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
     const CSms& reader = *g_store.currentReader;
     platform::AfxMessageBox(RecoverySummaryText(reader.m_recoveredCount, reader.m_lastScan, platform::WindowTranslator()),
                             "", this);
+}
+
+void CKestrowDlg::ShowAgain()
+{
+    // Sorting moved the entries: the one shown is found by its identity.
+    for (std::int32_t row = 0; row < g_store.conversationCount; ++row) {
+        if (g_store.conversations[row].entryId != m_shownEntry || m_shownEntry < 0) continue;
+        m_reselecting = true;  // the selection event must not show it a second time
+        m_listConversations->SetItemState(row, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED,
+                                          wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+        m_reselecting = false;
+        m_listConversations->EnsureVisible(row);
+        ShowConversation(row);
+        return;
+    }
 }
 
 void CKestrowDlg::OnExport(wxCommandEvent&)
@@ -296,20 +319,40 @@ void CKestrowDlg::OnSysCommand(unsigned id)
     }
 }
 
-void CKestrowDlg::OnHomePage(wxCommandEvent&) { platform::ShellOpen(HomePageAddress()); }
+namespace {
 
-void CKestrowDlg::OnUsage(wxCommandEvent&) { platform::ShellOpen(UsagePageAddress()); }
+// The project's README: the installed one, else the one beside the sources it was built from.
+std::string ReadmeAddress()
+{
+    std::error_code error;
+    const bool installed = std::filesystem::exists(KESTROW_README_INSTALLED, error);
+    return std::string("file://") + (installed ? KESTROW_README_INSTALLED : KESTROW_README_SOURCE);
+}
+
+}  // namespace
+
+void CKestrowDlg::OnHomePage(wxCommandEvent&) { platform::ShellOpen(ReadmeAddress()); }
+
+void CKestrowDlg::OnUsage(wxCommandEvent&) { platform::ShellOpen(ReadmeAddress()); }
 
 void CKestrowDlg::OnConversationChanged(wxListEvent& event)
 {
-    if (event.GetIndex() >= 0) ShowConversation(static_cast<std::int32_t>(event.GetIndex()));
+    if (event.GetIndex() >= 0 && !m_reselecting) ShowConversation(static_cast<std::int32_t>(event.GetIndex()));
 }
 
 void CKestrowDlg::OnViewLink(wxTextUrlEvent& event)
 {
     if (!event.GetMouseEvent().LeftUp()) return;
     const wxString link = m_viewMessages->GetRange(event.GetURLStart(), event.GetURLEnd());
-    platform::ShellOpen(LinkAddress(std::string(link.utf8_str())));
+    const std::string address = LinkAddress(std::string(link.utf8_str()));
+    // The introduction's own link leads to the README; every other link is the evidence's.
+    if (address == UsagePageAddress()) {
+        platform::ShellOpen(ReadmeAddress());
+    } else if (LinkUseOf(address) == LinkUse::Refuse) {
+        platform::AfxMessageBox(RefusedLinkText(address, platform::WindowTranslator()), "", this);
+    } else if (platform::Confirm(this, OpenLinkQuestion(address, platform::WindowTranslator()))) {
+        platform::ShellOpen(address);
+    }
 }
 
 void CKestrowDlg::OnSize(wxSizeEvent& event)

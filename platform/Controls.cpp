@@ -29,8 +29,13 @@ CRichEditCtrl::CRichEditCtrl(wxWindow* parent, int id, const wxPoint& position, 
 {
 }
 
-void CRichEditCtrl::ReplaceWithRuns(const std::vector<ColouredText>& runs)
+void CRichEditCtrl::ReplaceWithRuns(const std::vector<ColouredText>& runs, std::size_t showRun)
 {
+    // Characters, as the control counts them: bytes that do not continue a UTF-8 sequence.
+    m_shownFrom = 0;
+    for (std::size_t i = 0; i < runs.size() && i < showRun; ++i) {
+        for (const char byte : runs[i].text) m_shownFrom += (static_cast<unsigned char>(byte) & 0xC0) != 0x80 ? 1 : 0;
+    }
 #ifdef __WXGTK__
     // Freeze swaps an empty buffer into the view: take the real one first.
     GtkTextView* view = GTK_TEXT_VIEW(gtk_bin_get_child(GTK_BIN(GetHandle())));
@@ -59,6 +64,11 @@ void CRichEditCtrl::ReplaceWithRuns(const std::vector<ColouredText>& runs)
         gtk_text_buffer_apply_tag(buffer, static_cast<GtkTextTag*>(tag), &start, &end);
     }
     Thaw();
+    // The line of the run goes to the top of the view once the view has laid it out.
+    GtkTextIter at;
+    gtk_text_buffer_get_iter_at_offset(buffer, &at, static_cast<gint>(m_shownFrom));
+    gtk_text_buffer_place_cursor(buffer, &at);
+    gtk_text_view_scroll_to_mark(view, gtk_text_buffer_get_insert(buffer), 0.0, TRUE, 0.0, 0.0);
 #else
     Freeze();
     Clear();
@@ -68,8 +78,9 @@ void CRichEditCtrl::ReplaceWithRuns(const std::vector<ColouredText>& runs)
     }
     SetDefaultStyle(wxTextAttr());
     Thaw();
+    SetInsertionPoint(m_shownFrom);
+    ShowPosition(m_shownFrom);
 #endif
-    SetInsertionPointEnd();
 }
 
 CProgressCtrl::CProgressCtrl(wxWindow* parent, int id, const wxPoint& position, const wxSize& size)

@@ -54,6 +54,9 @@ Hooks RealHooks()
         if (dialog.ShowModal() != wxID_OK) return std::nullopt;
         return dialog.GetSelection();
     };
+    hooks.confirm = [](wxWindow* parent, const std::string& question) {
+        return wxMessageBox(wxString::FromUTF8(question), wxTheApp->GetAppDisplayName(), wxYES_NO | wxNO_DEFAULT, parent) == wxYES;
+    };
     hooks.runModal = [](wxDialog& dialog) { return dialog.ShowModal(); };
     return hooks;
 }
@@ -90,6 +93,8 @@ std::optional<std::string> AskPassword(wxWindow* parent, const std::string& prom
 {
     return GetHooks().askPassword(parent, prompt);
 }
+
+bool Confirm(wxWindow* parent, const std::string& question) { return GetHooks().confirm(parent, question); }
 
 std::optional<int> ChooseOne(wxWindow* parent, const std::string& prompt, const std::vector<std::string>& choices)
 {

@@ -10,6 +10,68 @@
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 
+namespace {
+
+// Whether UTF-8 `text` holds a right-to-left letter (Hebrew, Arabic, Syriac, Thaana, N'Ko and
+// the like, their presentation forms) or a direction control (marks, embeddings, overrides,
+// isolates).
+bool HasRightToLeft(const std::string& text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        std::uint32_t c = byte;
+        std::size_t length = 1;
+        if (byte >= 0xF0 && i + 3 < text.size()) {
+            c = ((byte & 0x07u) << 18) | ((text[i + 1] & 0x3Fu) << 12) | ((text[i + 2] & 0x3Fu) << 6) | (text[i + 3] & 0x3Fu);
+            length = 4;
+        } else if (byte >= 0xE0 && i + 2 < text.size()) {
+            c = ((byte & 0x0Fu) << 12) | ((text[i + 1] & 0x3Fu) << 6) | (text[i + 2] & 0x3Fu);
+            length = 3;
+        } else if (byte >= 0xC0 && i + 1 < text.size()) {
+            c = ((byte & 0x1Fu) << 6) | (text[i + 1] & 0x3Fu);
+            length = 2;
+        }
+        if ((c >= 0x0590 && c <= 0x08FF) || (c >= 0xFB1D && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF) ||
+            (c >= 0x10800 && c <= 0x10FFF) || (c >= 0x1E800 && c <= 0x1EFFF) || c == 0x200E || c == 0x200F ||
+            (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)) {
+            return true;
+        }
+        i += length;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string IsolatedForLayout(const std::string& text)
+{
+    if (!HasRightToLeft(text)) return text;
+    static constexpr const char* kIsolate = "\u2068";
+    static constexpr const char* kPop = "\u2069";
+    std::string out = kIsolate;
+    for (const char c : text) {
+        if (c == '\n') {
+            out += kPop;
+            out += '\n';
+            out += kIsolate;
+        } else {
+            out += c;
+        }
+    }
+    return out + kPop;
+}
+
+std::string FoundInText(const MessageRecord& m)
+{
+    if (m.places.empty()) return "";
+    const FindPlace& place = m.places.front();
+    std::string text = "found in " + std::filesystem::path(place.file).filename().string();
+    if (place.page != 0) text += ", page " + std::to_string(place.page);
+    text += std::string(", ") + PlaceText(place.where);
+    if (m.places.size() > 1) text += " and " + std::to_string(m.places.size() - 1) + (m.places.size() == 2 ? " more place" : " more places");
+    return text;
+}
+
 std::vector<TextRun> ConversationRuns(std::int32_t c)
 {
     std::vector<TextRun> runs;
@@ -17,12 +79,24 @@ std::vector<TextRun> ConversationRuns(std::int32_t c)
         const Rgb heading = shown.recovered ? kRecoveredColour : kLiveHeadingColour;
         const Rgb body = shown.recovered ? kRecoveredColour : kLiveBodyColour;
         const bool cut = shown.recovered && shown.message->truncated != 0;
+        const std::string found = shown.recovered ? FoundInText(*shown.message) : "";
+        // The heading is the sender's name and the time: only the name can turn it around.
+        const std::string line = IsolatedForLayout(shown.name) + shown.heading.substr(shown.name.size()) +
+                                 (found.empty() ? "" : " — " + found) + (cut ? " [truncated]" : "") + "\n";
         // Malformed UTF-8 (an address as the phone stored it, bytes of a damaged record) would
         // make the toolkit drop the whole text: it shows as U+FFFD instead.
-        runs.push_back({Utf8ToAnsiString(shown.heading + (cut ? " [truncated]" : "") + "\n"), heading});
-        runs.push_back({Utf8ToAnsiString(shown.message->body + "\n\n"), body});
+        runs.push_back({Utf8ToAnsiString(line), heading});
+        runs.push_back({Utf8ToAnsiString(IsolatedForLayout(shown.message->body) + "\n\n"), body});
     }
     return runs;
+}
+
+std::size_t FirstRunToShow(const std::vector<TextRun>& runs)
+{
+    for (std::size_t i = 0; i < runs.size(); i += 2) {
+        if (runs[i].colour == kRecoveredColour) return i;
+    }
+    return 0;
 }
 
 std::vector<ListRow> ConversationRows()
@@ -66,6 +140,23 @@ std::string OpenFileFilter(const Translator& tr)
 std::string ContactsFileFilter(const Translator& tr)
 {
     return tr("Contacts (*.db, *.sqlitedb)") + "|*.[dD][bB];*.[sS][qQ][lL][iI][tT][eE][dD][bB]|" + tr("All files") + "|*";
+}
+
+LinkUse LinkUseOf(const std::string& address)
+{
+    std::string scheme = address.substr(0, address.find(':'));
+    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return scheme == "http" || scheme == "https" || scheme == "mailto" ? LinkUse::OpenAfterConfirming : LinkUse::Refuse;
+}
+
+std::string OpenLinkQuestion(const std::string& address, const Translator& tr)
+{
+    return Fill(tr("This link comes from the evidence. Open it?\n\n%s"), {Utf8ToAnsiString(address)});
+}
+
+std::string RefusedLinkText(const std::string& address, const Translator& tr)
+{
+    return Fill(tr("Links of this kind are never opened from a message:\n\n%s"), {Utf8ToAnsiString(address)});
 }
 
 std::string LinkAddress(const std::string& linkText)

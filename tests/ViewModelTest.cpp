@@ -77,6 +77,32 @@ TEST_F(ViewModelTest, IphoneMessagesBelongByKeyAndAreHeadedWithTheConversationsA
     EXPECT_EQ(catchAll[2].text, "Unknown 2001-01-01 00:00:35\n");
 }
 
+TEST_F(ViewModelTest, RightToLeftTextsAreIsolatedAndFindsSayWhereTheyWere)
+{
+    SetUpStore(DatabaseName::Android);
+    // An Arabic text, and one that ends in a right-to-left override, each line isolated; the
+    // heading after them stays as it was; Latin and Chinese texts are left alone.
+    g_store.liveMessages[0].body = "مرحبا\nسلام";
+    g_store.liveMessages[3].body = "abc\u202E";
+    CSms& reader = *g_store.currentReader;
+    reader.m_recovered[0].places = {{"/x/mmssms.db-wal", 4128, 12, PlaceKind::Freeblock}, {"/x/mmssms.db", 90, 3, PlaceKind::CellInUse}};
+    reader.m_recovered[0].truncated = 1;
+    const std::vector<TextRun> runs = ConversationRuns(1);
+    ASSERT_EQ(runs.size(), 8u);
+    EXPECT_EQ(runs[1].text, "\u2068مرحبا\u2069\n\u2068سلام\u2069\n\n");
+    EXPECT_EQ(runs[2].text, "13800000001 2001-01-01 00:00:10 — found in mmssms.db-wal, page 12, freeblock and 1 more place "
+                            "[truncated]\n");
+    EXPECT_EQ(runs[5].text, "\u2068abc\u202E\u2069\n\n");
+    EXPECT_EQ(runs[4].text, "Me 2001-01-01 00:00:40\n");
+    EXPECT_EQ(IsolatedForLayout("你好 hello"), "你好 hello");
+    // The view opens at the first recovered message's heading, else at the top.
+    EXPECT_EQ(FirstRunToShow(runs), 2u);
+    EXPECT_EQ(FirstRunToShow(ConversationRuns(2)), 0u);
+    EXPECT_EQ(LinkUseOf("HTTPS://example.org"), LinkUse::OpenAfterConfirming);
+    EXPECT_EQ(LinkUseOf("file:///etc/passwd"), LinkUse::Refuse);
+    EXPECT_EQ(LinkUseOf("javascript:alert(1)"), LinkUse::Refuse);
+}
+
 TEST_F(ViewModelTest, EmptyConversationsAndTheListRows)
 {
     SetUpStore(DatabaseName::Android);

@@ -53,6 +53,10 @@ protected:
             return true;
         };
         hooks.chooseFolder = [this](wxWindow*, const std::string&) { return m_nextFolder; };
+        hooks.confirm = [this](wxWindow*, const std::string& question) {
+            m_questions.push_back(question);
+            return m_answer;
+        };
         hooks.runModal = [this](wxDialog& dialog) -> int {
             if (m_onModal) return m_onModal(dialog);
             m_modalTitles.push_back(std::string(dialog.GetTitle().utf8_str()));
@@ -129,6 +133,8 @@ protected:
 
     wxWeakRef<CKestrowDlg> m_window;
     std::optional<std::string> m_nextChoice;
+    std::vector<std::string> m_questions;  // asked through Confirm
+    bool m_answer = true;
     std::optional<std::string> m_nextFolder;
     std::function<int(wxDialog&)> m_onModal;
     std::vector<Shown> m_boxes;
@@ -443,26 +449,34 @@ TEST_F(MainWindowTest, LinksOpenOnlyOnALeftButtonRelease)
         wxTextUrlEvent link(res::IDC_MESSAGE_VIEW, mouse, start, end);
         m_window->OnViewLink(link);
     }
-    EXPECT_EQ(m_urls, (std::vector<std::string>{"http://www.kestrow.example/kestrow.htm"}));
+    // The introduction's own link leads to the project's README.
+    ASSERT_EQ(m_urls.size(), 1u);
+    EXPECT_TRUE(m_urls[0].starts_with("file://") && m_urls[0].ends_with("/README.md")) << m_urls[0];
+    const std::string readme = m_urls[0];
+    EXPECT_TRUE(m_questions.empty());
 
-    // A link that carries its own scheme opens as it is.
-    m_window->m_viewMessages->SetValue("see https://example.org/a?b=1 or mailto:a@example.org");
-    for (const char* text : {"https://example.org/a?b=1", "mailto:a@example.org"}) {
+    // A link from the evidence opens as it is, after the whole address was confirmed; file: and
+    // other schemes never open.
+    m_window->m_viewMessages->SetValue(
+        "see https://example.org/a?b=1 or mailto:a@example.org, file:///etc/passwd, ftp://x.example/y");
+    for (const char* text : {"https://example.org/a?b=1", "mailto:a@example.org", "file:///etc/passwd", "ftp://x.example/y"}) {
         const std::string value = Utf8(m_window->m_viewMessages->GetValue());
         const long from = static_cast<long>(value.find(text));
         wxMouseEvent up(wxEVT_LEFT_UP);
         wxTextUrlEvent link(res::IDC_MESSAGE_VIEW, up, from, from + static_cast<long>(std::strlen(text)));
         m_window->OnViewLink(link);
     }
-    EXPECT_EQ(m_urls, (std::vector<std::string>{"http://www.kestrow.example/kestrow.htm", "https://example.org/a?b=1",
-                                                "mailto:a@example.org"}));
+    EXPECT_EQ(m_urls, (std::vector<std::string>{readme, "https://example.org/a?b=1", "mailto:a@example.org"}));
+    EXPECT_EQ(m_questions, (std::vector<std::string>{OpenLinkQuestion("https://example.org/a?b=1", TR),
+                                                     OpenLinkQuestion("mailto:a@example.org", TR)}));
+    ASSERT_EQ(m_boxes.size(), 2u);
+    EXPECT_EQ(m_boxes[0].text, RefusedLinkText("file:///etc/passwd", TR));
     m_urls.clear();
 
     wxCommandEvent event;
     m_window->OnHomePage(event);
     m_window->OnUsage(event);
-    EXPECT_EQ(m_urls[0], "http://www.kestrow.example/");
-    EXPECT_EQ(m_urls[1], "http://www.kestrow.example/kestrow.htm");
+    EXPECT_EQ(m_urls, (std::vector<std::string>{readme, readme}));
 }
 
 TEST_F(MainWindowTest, AboutBoxTexts)
@@ -472,7 +486,7 @@ TEST_F(MainWindowTest, AboutBoxTexts)
     m_window->OnSysCommand(17);  // 16 with a low bit set is About too
     ASSERT_EQ(m_modalTitles.size(), 2u);
     EXPECT_EQ(m_modalTitles[0], T("About Kestrow"));
-    EXPECT_NE(std::find(m_modalTexts.begin(), m_modalTexts.end(), T("Kestrow V3.1")), m_modalTexts.end());
+    EXPECT_NE(std::find(m_modalTexts.begin(), m_modalTexts.end(), Fill(T("Kestrow %s"), {KESTROW_VERSION})), m_modalTexts.end());
     EXPECT_NE(std::find(m_modalTexts.begin(), m_modalTexts.end(), T("OK")), m_modalTexts.end());
 }
 
@@ -561,6 +575,17 @@ TEST_F(MainWindowTest, RecoverMarksTheConversationsAndReports)
         << m_boxes[3].text;
     EXPECT_EQ(Utf8(list.GetItemText(list.FindItem(-1, "13812345678"), 2)), "17(3)");
     EXPECT_TRUE(fixtures::SnapshotFolder(m_dir.Path()) == before) << "the files changed";
+
+    // The open conversation was shown again after the run: it opens at its first recovered
+    // message, whose heading says where it was found.
+    CRichEditCtrl& view = *m_window->m_viewMessages;
+    const std::string again = Utf8(view.GetValue());
+    EXPECT_NE(again.find(" — found in mmssms.db"), std::string::npos);
+    EXPECT_GT(view.ShownFrom(), 0);
+    EXPECT_EQ(view.GetInsertionPoint(), view.ShownFrom());
+    EXPECT_EQ(ColourAt(view.ShownFrom()), wxColour(255, 0, 0));
+    EXPECT_TRUE(Utf8(view.GetRange(view.ShownFrom(), view.ShownFrom() + 11)) == "13812345678");
+    EXPECT_EQ(list.GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED), list.FindItem(-1, "13812345678"));
 }
 
 TEST_F(MainWindowTest, ProgressWindowShowsThePercentageAndTheTime)

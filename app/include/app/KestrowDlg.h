@@ -27,6 +27,9 @@ public:
     void FillConversationList();
     // Replaces the view's text with conversation `c` (a row index of the list).
     void ShowConversation(std::int32_t c);
+    // Shows the conversation that was in the view again (after a recovery changed the list),
+    // selected in the list; nothing when none was.
+    void ShowAgain();
 
     // Command and message handlers (public so that tests can drive them as the toolkit does).
     void OnOpenDatabase(wxCommandEvent& event);
@@ -59,6 +62,8 @@ public:
     EvidenceFacts m_evidence;  // the database's files as they were when it was opened
     wxWeakRef<CDlgProgress> m_progress;  // the progress window while a recovery run works
     bool m_recoveryRunning = false;
+    std::int32_t m_shownEntry = -1;  // the entry id of the conversation in the view; -1: none
+    bool m_reselecting = false;      // ShowAgain is selecting the row it shows
     CListCtrl* m_listConversations = nullptr;
     CRichEditCtrl* m_viewMessages = nullptr;
 

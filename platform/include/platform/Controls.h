@@ -32,12 +32,16 @@ public:
     CRichEditCtrl(wxWindow* parent, int id, const wxPoint& position, const wxSize& size);
     bool AcceptsFocusFromKeyboard() const override { return false; }
 
-    // Replaces the whole text with the runs, each in its colour, and leaves the insertion point
-    // at the end. On GTK the text goes into the buffer at once and the colours are applied as
-    // tags (wx's per-run append costs about three times as much for large texts).
-    void ReplaceWithRuns(const std::vector<ColouredText>& runs);
+    // Replaces the whole text with the runs, each in its colour, and scrolls so that run
+    // `showRun` begins the first line in view (its line whole), with the insertion point there.
+    // On GTK the text goes into the buffer at once and the colours are applied as tags (wx's
+    // per-run append costs about three times as much for large texts).
+    void ReplaceWithRuns(const std::vector<ColouredText>& runs, std::size_t showRun = 0);
+    // The character offset at which the run `showRun` of the last ReplaceWithRuns began.
+    long ShownFrom() const { return m_shownFrom; }
 
 private:
+    long m_shownFrom = 0;
     std::map<std::uint32_t, void*> m_colourTags;  // GtkTextTag per colour, owned by the buffer
 };
 

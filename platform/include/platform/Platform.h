@@ -35,6 +35,8 @@ struct Hooks {
     // Shows how far a long piece of work has come (`percent`, 0 to 100) in a window with a
     // Cancel button; returns false once Cancel was pressed. Null: the real window.
     std::function<bool(int percent)> workProgress;
+    // Asks a yes-or-no question; true for yes.
+    std::function<bool(wxWindow* parent, const std::string& question)> confirm;
     // Runs a dialog modally and returns its result.
     std::function<int(wxDialog& dialog)> runModal;
 };
@@ -56,6 +58,8 @@ std::optional<std::string> ChooseFolder(wxWindow* parent, const std::string& sta
 // The password dialog (masked entry); a cancelled dialog gives nullopt.
 std::optional<std::string> AskPassword(wxWindow* parent, const std::string& prompt);
 
+// A yes-or-no question; true for yes.
+bool Confirm(wxWindow* parent, const std::string& question);
 // The choice dialog; a cancelled dialog gives nullopt.
 std::optional<int> ChooseOne(wxWindow* parent, const std::string& prompt, const std::vector<std::string>& choices);
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "presentation/Texts.h"
+#include "store/MessageRecords.h"
 
 struct Rgb {
     std::uint8_t r = 0, g = 0, b = 0;
@@ -28,7 +29,17 @@ struct TextRun {
 // The message view for conversation `c`: per message a heading line ("name time\n") and its
 // text followed by a blank line ("\n\n"), in time order, coloured by live or recovered. Empty
 // when the conversation has no message (or no reader is current).
+// Names and texts that hold right-to-left letters or direction controls are isolated (U+2068
+// first-strong isolate … U+2069 pop, line by line) so that they never turn the lines after
+// them around; a recovered message's heading ends with where it was found and "[truncated]".
 std::vector<TextRun> ConversationRuns(std::int32_t c);
+// The run a conversation opens at: the heading of its first recovered message, else the top.
+std::size_t FirstRunToShow(const std::vector<TextRun>& runs);
+// `text` with each line isolated for bidirectional layout when it holds right-to-left
+// letters or direction controls; as it is otherwise.
+std::string IsolatedForLayout(const std::string& text);
+// "found in mmssms.db-wal, page 12, freeblock" (and "and N more places"); empty without places.
+std::string FoundInText(const MessageRecord& m);
 
 struct ListRow {
     std::string address;
@@ -59,6 +70,15 @@ std::string WrongFileText(const Translator& tr = English);
 // The Load contacts command's file filters: both phones' contacts databases, and all files.
 std::string ContactsFileFilter(const Translator& tr = English);
 inline constexpr const char* kApplicationName = "Kestrow";
+
+// What a link clicked in a message may do: open after the user confirmed the whole address
+// (http, https, mailto), or never (file: and every other scheme: the evidence must not start
+// programs or open the examiner's files).
+enum class LinkUse { OpenAfterConfirming, Refuse };
+LinkUse LinkUseOf(const std::string& address);
+// The question shown before a link from the evidence opens, with the whole address.
+std::string OpenLinkQuestion(const std::string& address, const Translator& tr = English);
+std::string RefusedLinkText(const std::string& address, const Translator& tr = English);
 
 // The address a clicked link opens: as it stands when it begins with a scheme (http://,
 // https://, file://, mailto: and the like), else with "http://" before it.

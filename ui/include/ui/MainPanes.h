@@ -21,7 +21,8 @@ void InsertFittedColumns(CListCtrl& list, int phoneWidth, int timeWidth, int qua
 void FillConversationRows(CListCtrl& list, const std::vector<ListRow>& rows);
 
 // Replaces the view's text with the runs, each in its colour.
-void ShowRuns(CRichEditCtrl& view, const std::vector<TextRun>& runs);
+// Shows the runs with run `showRun` at the top of the view.
+void ShowRuns(CRichEditCtrl& view, const std::vector<TextRun>& runs, std::size_t showRun = 0);
 
 // Appends text in the view's default style (so a detected link keeps its link look).
 void AppendPlainText(CRichEditCtrl& view, const std::string& text);
