@@ -131,17 +131,18 @@ void FactsHtml(std::string& out, const ReportFacts& facts, const std::string& ti
 
 void ConversationHtml(std::string& out, const ReportConversation& c)
 {
-    out += "<section>\n<h2>" + HtmlEscape(PartnerTitle(c.entry->name, c.entry->address)) + " <small>(" + std::to_string(c.messages) + " messages, " +
+    out += "<section>\n<h2><bdi>" + HtmlEscape(PartnerTitle(c.entry->name, c.entry->address)) + "</bdi> <small>(" + std::to_string(c.messages) + " messages, " +
            std::to_string(c.recovered) + " recovered)</small></h2>\n<div class=\"thread\">\n";
     for (const ShownMessage& shown : *c.shown) {
         const MessageRecord& m = *shown.message;
         out += "<div class=\"message ";
         out += m.fromMe != 0 ? "sent" : "received";
         if (shown.recovered) out += " recovered";
-        out += "\">\n<div class=\"meta\">" + HtmlEscape(shown.name) + " · " + HtmlEscape(FormatMessageTimeWithOffset(m.time));
+        // Names and texts are isolated: a right-to-left one never turns the time around.
+        out += "\">\n<div class=\"meta\"><bdi>" + HtmlEscape(shown.name) + "</bdi> · " + HtmlEscape(FormatMessageTimeWithOffset(m.time));
         if (shown.recovered) out += "<span class=\"tag\">recovered</span>";
         if (m.truncated != 0) out += "<span class=\"tag\">truncated</span>";
-        out += "</div>\n<div class=\"text\">" + HtmlEscape(m.body) + "</div>\n";
+        out += "</div>\n<div class=\"text\" dir=\"auto\">" + HtmlEscape(m.body) + "</div>\n";
         if (shown.recovered && !m.places.empty()) out += "<div class=\"places\">Found in " + HtmlEscape(PlacesList(m.places, true)) + "</div>\n";
         out += "</div>\n";
     }
