@@ -64,6 +64,7 @@ wxBEGIN_EVENT_TABLE(CKestrowDlg, CFrameDialog)
     EVT_MENU(res::ToToolkitId(res::ID_OPEN_DATABASE), CKestrowDlg::OnOpenDatabase)
     EVT_MENU(res::ToToolkitId(res::ID_OPEN_SOURCE),   CKestrowDlg::OnOpenSource)
     EVT_MENU(res::ToToolkitId(res::ID_LOAD_CONTACTS), CKestrowDlg::OnLoadContacts)
+    EVT_MENU(res::ToToolkitId(res::ID_QUIT),          CKestrowDlg::OnQuit)
     EVT_MENU(res::ToToolkitId(res::ID_RECOVER),       CKestrowDlg::OnRecover)
     EVT_MENU(res::ToToolkitId(res::ID_DEEP_RECOVERY), CKestrowDlg::OnDeepRecovery)
     EVT_MENU(res::ToToolkitId(res::ID_EXPORT),        CKestrowDlg::OnExport)
@@ -110,7 +111,7 @@ void CKestrowDlg::ApplyEnglishTexts()
     bar->SetMenuLabel(0, wxString::FromUTF8(platform::Tr("File(&F)")));
     bar->SetMenuLabel(1, wxString::FromUTF8(platform::Tr("Help(&H)")));
     const char* const file[] = {"Open SMS database(&O)", "Open &backup or extraction…", "Load &contacts…", "Recover deleted SMS(&R)",
-                                "&Deep recovery", nullptr, "Export(&E)"};
+                                "&Deep recovery", nullptr, "Export(&E)", nullptr, "&Quit\tCtrl+Q"};
     const char* const help[] = {"About(&A)", "Home Page", "Usage"};
     auto rename = [](wxMenu* menu, std::size_t position, const char* text) {
         if (text != nullptr) menu->FindItemByPosition(position)->SetItemLabel(wxString::FromUTF8(platform::Tr(text)));
@@ -280,6 +281,7 @@ void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
     m_progress = nullptr;
     m_recoveryRunning = false;
     const CSms& reader = *g_store.currentReader;
+    m_unexportedFinds = reader.m_recoveredCount > 0;
     platform::AfxMessageBox(RecoverySummaryText(reader.m_recoveredCount, reader.m_lastScan, platform::WindowTranslator()),
                             "", this);
 }
@@ -303,7 +305,10 @@ void CKestrowDlg::OnExport(wxCommandEvent&)
 {
     CDlgExport dialog(this, m_strDatabasePath, m_strDatabasePath.empty() ? nullptr : &m_evidence);
     dialog.DoModal();
+    if (dialog.Exported()) m_unexportedFinds = false;
 }
+
+void CKestrowDlg::OnQuit(wxCommandEvent&) { Close(); }
 
 void CKestrowDlg::OnAbout(wxCommandEvent&)
 {
@@ -385,13 +390,12 @@ void CKestrowDlg::OnCharHook(wxKeyEvent& event)
         return;
     }
     if (key == WXK_RETURN || key == WXK_NUMPAD_ENTER) {
-        // Enter in the view is a line break; elsewhere it ends the program like a dialog's OK.
-        if (FindFocus() == m_viewMessages) {
-            event.Skip();
+        // Enter never closes the window: on the list it opens the selected conversation.
+        const long selected = m_listConversations->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+        if (FindFocus() != m_viewMessages && selected >= 0) {
+            ShowConversation(static_cast<std::int32_t>(selected));
             return;
         }
-        Close();
-        return;
     }
     event.Skip();
 }
@@ -400,6 +404,12 @@ void CKestrowDlg::OnClose(wxCloseEvent& event)
 {
     // A recovery run lets wx redraw while it works, which also delivers close requests.
     if (m_recoveryRunning && event.CanVeto()) {
+        event.Veto();
+        return;
+    }
+    // Recovered messages live only in this window until they are exported.
+    if (m_unexportedFinds && event.CanVeto() &&
+        !platform::Confirm(this, platform::Tr("The recovered messages have not been exported. Close Kestrow anyway?"))) {
         event.Veto();
         return;
     }

@@ -55,7 +55,8 @@ void CreateTemplateControls(wxWindow* parent, const res::DialogTemplate& dialogT
                              (c.style & res::kStyleNoPrefix) ? wxST_NO_AUTORESIZE : 0);
             break;
         case res::ControlKind::Button: {
-            auto* button = new wxButton(parent, c.id == res::IDOK ? wxID_OK : c.id, Text(c.text), position, size);
+            const int id = c.id == res::IDOK ? wxID_OK : c.id == res::IDCANCEL ? wxID_CANCEL : c.id;
+            auto* button = new wxButton(parent, id, Text(c.text), position, size);
             if (c.style & res::kStyleDefaultButton) button->SetDefault();
             break;
         }

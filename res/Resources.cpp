@@ -40,7 +40,8 @@ const DialogTemplate kExport = {
         {IDC_CONTACT_LIST, ControlKind::ListView, 14, 58, 265, 174, kStyleBorder | kStyleTabStop | kStyleCheckBoxes, ""},
         {IDC_SELECT_ALL, ControlKind::CheckBox, 25, 241, 77, 10, kStyleTabStop, "全选"},
         {IDC_SELECT_WITH_MESSAGES, ControlKind::Button, 128, 237, 96, 16, kStyleTabStop, "选择有短信的好友"},
-        {IDC_EXPORT, ControlKind::Button, 79, 266, 108, 22, kStyleTabStop, "导出"},
+        {IDC_EXPORT, ControlKind::Button, 79, 266, 108, 22, kStyleDefaultButton | kStyleTabStop, "导出"},
+        {IDCANCEL, ControlKind::Button, 195, 266, 80, 22, kStyleTabStop, "取消"},
         // Beside the mode choice, in the width added for it: the format of the files.
         {IDC_EXPORT_FORMAT_GROUP, ControlKind::GroupBox, 297, 7, 93, 33, kStyleNone, "格式"},
         {IDC_EXPORT_FORMAT, ControlKind::Choice, 303, 19, 81, 14, kStyleTabStop, "文本|HTML|CSV|JSON"},
@@ -55,7 +56,9 @@ const std::vector<MenuTemplate> kMenu = {
       {"恢复已删除短信(&R)", ID_RECOVER},
       {"深度恢复(&D)", ID_DEEP_RECOVERY},
       {"", 0},
-      {"导出(&E)", ID_EXPORT}}},
+      {"导出(&E)", ID_EXPORT},
+      {"", 0},
+      {"退出(&Q)\tCtrl+Q", ID_QUIT}}},
     {"帮助(&H)", {{"关于(&A)", ID_ABOUT}, {"主页", ID_HOME_PAGE}, {"使用方法", ID_USAGE}}},
 };
 

@@ -1,6 +1,7 @@
 // The export dialog; the files themselves are written by ExportConversations.
 #include "ui/DlgExport.h"
 
+#include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/radiobut.h>
 #include <wx/utils.h>
@@ -28,7 +29,32 @@ wxEND_EVENT_TABLE()
 CDlgExport::CDlgExport(wxWindow* parent, std::string databasePath, const EvidenceFacts* evidence)
     : CDialogEx(res::IDD_EXPORT, parent), m_databasePath(std::move(databasePath)), m_evidence(evidence)
 {
-    SwallowEscapeAndEnter();
+    // Escape and Cancel end the dialog; Enter exports, as the Export button does.
+    Bind(wxEVT_CHAR_HOOK, &CDlgExport::OnKey, this);
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Finish(wxID_CANCEL); }, wxID_CANCEL);
+}
+
+void CDlgExport::OnKey(wxKeyEvent& event)
+{
+    const int key = event.GetKeyCode();
+    if (key == WXK_ESCAPE) {
+        Finish(wxID_CANCEL);
+    } else if ((key == WXK_RETURN || key == WXK_NUMPAD_ENTER) && dynamic_cast<wxButton*>(FindFocus()) == nullptr) {
+        wxCommandEvent press;  // a focused button takes Enter itself
+        OnExport(press);
+    } else {
+        event.Skip();
+    }
+}
+
+void CDlgExport::Finish(int code)
+{
+    if (IsModal()) {
+        EndModal(code);
+    } else {
+        SetReturnCode(code);
+        Hide();
+    }
 }
 
 void CDlgExport::DoDataExchange() { platform::DDX_Control(this, res::IDC_CONTACT_LIST, m_contactList); }
@@ -56,6 +82,7 @@ bool CDlgExport::OnInitDialog()
         {res::IDC_SELECT_ALL, "Select All"},
         {res::IDC_SELECT_WITH_MESSAGES, "Select friends who has msg"},
         {res::IDC_EXPORT, "Export"},
+        {wxID_CANCEL, "Cancel"},
         {res::IDC_EXPORT_FORMAT_GROUP, "Format"},
     };
     for (const auto& [id, text] : texts) {
@@ -115,5 +142,6 @@ void CDlgExport::OnExport(wxCommandEvent&)
     std::string text = result.error.empty() ? ExportSummaryText(result, request.folder, tr)
                                             : Fill(tr("Export failed: %s"), {result.error});
     if (result.error.empty() && !facts.unchanged) text += "\n" + tr(kEvidenceChangedText);
+    if (result.error.empty()) m_exported = true;
     platform::AfxMessageBox(text, "", this);
 }

@@ -170,7 +170,9 @@ TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
                                                            {"Recover deleted SMS(&R)", res::ID_RECOVER},
                                                            {"&Deep recovery", res::ID_DEEP_RECOVERY},
                                                            {"", 0},
-                                                           {"Export(&E)", res::ID_EXPORT}};
+                                                           {"Export(&E)", res::ID_EXPORT},
+                                                           {"", 0},
+                                                           {"&Quit\tCtrl+Q", res::ID_QUIT}};
     for (std::size_t i = 0; i < file.size(); ++i) {
         wxMenuItem* item = bar->GetMenu(0)->FindItemByPosition(i);
         if (file[i].first.empty()) {
@@ -512,21 +514,46 @@ TEST_F(MainWindowTest, LayoutFollowsTheWindowSize)
     EXPECT_GE(list.GetSize().GetHeight(), 0);
 }
 
-TEST_F(MainWindowTest, EscapeAndEnterOutsideTheViewCloseTheWindow)
+TEST_F(MainWindowTest, EnterOpensEscapeAndQuitCloseAskingAboutUnexportedFinds)
 {
-    for (int key : {WXK_ESCAPE, WXK_RETURN}) {
-        if (!m_window) {
-            m_window = new CKestrowDlg;
-            m_window->Create();
-            m_window->Show();
-        }
-        wxKeyEvent press(wxEVT_CHAR_HOOK);
-        press.m_keyCode = key;
-        press.SetEventObject(m_window);
-        m_window->GetEventHandler()->ProcessEvent(press);
+    auto press = [this](int key) {
+        wxKeyEvent event(wxEVT_CHAR_HOOK);
+        event.m_keyCode = key;
+        event.SetEventObject(m_window);
+        m_window->GetEventHandler()->ProcessEvent(event);
         wxTheApp->ProcessIdle();
-        EXPECT_FALSE(m_window) << "key " << key;
-    }
+    };
+    // Enter on a selected conversation shows it and never closes the window.
+    Open(DatabaseWithDeletions());
+    CListCtrl& list = *m_window->m_listConversations;
+    list.SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    m_window->m_viewMessages->Clear();
+    m_window->m_listConversations->SetFocus();
+    press(WXK_RETURN);
+    ASSERT_TRUE(m_window);
+    EXPECT_FALSE(m_window->m_viewMessages->GetValue().empty());
+
+    // After a recovery that found messages, closing asks first; no keeps the window.
+    Recover();
+    m_answer = false;
+    press(WXK_ESCAPE);
+    ASSERT_TRUE(m_window);
+    ASSERT_EQ(m_questions.size(), 1u);
+    EXPECT_EQ(m_questions[0], T("The recovered messages have not been exported. Close Kestrow anyway?"));
+    m_answer = true;
+    wxCommandEvent quit;
+    m_window->OnQuit(quit);
+    wxTheApp->ProcessIdle();
+    EXPECT_FALSE(m_window);
+    EXPECT_EQ(m_questions.size(), 2u);
+
+    // Nothing recovered: Escape closes at once.
+    m_window = new CKestrowDlg;
+    m_window->Create();
+    m_window->Show();
+    press(WXK_ESCAPE);
+    EXPECT_FALSE(m_window);
+    EXPECT_EQ(m_questions.size(), 2u);
 }
 
 TEST_F(MainWindowTest, RecoverMarksTheConversationsAndReports)
@@ -664,9 +691,8 @@ TEST_F(MainWindowTest, ExportDialogTicksRowsAndWritesFiles)
         exporter.OnSelectWithMessages(click);
         EXPECT_FALSE(list.IsItemChecked(0));  // the catch-all row has no message
         EXPECT_TRUE(list.IsItemChecked(row));
-        EXPECT_TRUE(KeyIsSwallowed(exporter, WXK_ESCAPE));
+        // Enter exports as the Export button does.
         EXPECT_TRUE(KeyIsSwallowed(exporter, WXK_NUMPAD_ENTER));
-        exporter.OnExport(click);
         dynamic_cast<wxRadioButton*>(exporter.GetDlgItem(res::IDC_EXPORT_ONE_FILE))->SetValue(true);
         exporter.OnExport(click);
         // The same choice as an HTML report.
@@ -675,7 +701,12 @@ TEST_F(MainWindowTest, ExportDialogTicksRowsAndWritesFiles)
         EXPECT_EQ(format->GetCount(), 4u);
         format->SetSelection(1);
         exporter.OnExport(click);
-        return wxID_CANCEL;
+        // Escape cancels; so does the Cancel button.
+        EXPECT_EQ(Utf8(exporter.FindWindow(wxID_CANCEL)->GetLabel()), T("Cancel"));
+        exporter.SetReturnCode(0);
+        EXPECT_TRUE(KeyIsSwallowed(exporter, WXK_ESCAPE));
+        EXPECT_EQ(exporter.GetReturnCode(), wxID_CANCEL);
+        return exporter.GetReturnCode();
     };
     m_window->OnExport(event);
     ASSERT_EQ(m_boxes.size(), 4u);

@@ -42,6 +42,7 @@ public:
     void OnRecover(wxCommandEvent& event);
     void OnDeepRecovery(wxCommandEvent& event);
     void OnExport(wxCommandEvent& event);
+    void OnQuit(wxCommandEvent& event);
     void OnAbout(wxCommandEvent& event);
     void OnHomePage(wxCommandEvent& event);
     void OnUsage(wxCommandEvent& event);
@@ -64,6 +65,7 @@ public:
     bool m_recoveryRunning = false;
     std::int32_t m_shownEntry = -1;  // the entry id of the conversation in the view; -1: none
     bool m_reselecting = false;      // ShowAgain is selecting the row it shows
+    bool m_unexportedFinds = false;  // a recovery found messages that no export has written since
     CListCtrl* m_listConversations = nullptr;
     CRichEditCtrl* m_viewMessages = nullptr;
 

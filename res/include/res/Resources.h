@@ -14,6 +14,7 @@ constexpr int ID_RECOVER = 32776;
 constexpr int ID_DEEP_RECOVERY = 32777;  // added after the original menu: the deep recovery
 constexpr int ID_OPEN_SOURCE = 32778;    // added too: an iPhone backup or Android extraction folder
 constexpr int ID_LOAD_CONTACTS = 32780;  // added too: contacts that name the conversations
+constexpr int ID_QUIT = 32781;           // added too: File › Quit
 constexpr int ID_EXPORT = 32774;
 constexpr int ID_ABOUT = 32779;
 constexpr int ID_HOME_PAGE = 32783;
@@ -22,6 +23,7 @@ constexpr int IDM_ABOUTBOX = 16;  // system-menu About (kept for platforms that 
 
 // Control identifiers.
 constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
 constexpr int IDC_MESSAGE_VIEW = 1000;
 constexpr int IDC_CONVERSATION_LIST = 1002;
 constexpr int IDC_PROGRESS_BAR = 1005;

@@ -18,6 +18,9 @@ public:
     void OnSelectAll(wxCommandEvent& event);
     void OnSelectWithMessages(wxCommandEvent& event);
     void OnExport(wxCommandEvent& event);
+    void OnKey(wxKeyEvent& event);
+    // Whether an export was written while the dialog was open.
+    bool Exported() const { return m_exported; }
 
     CListCtrl* m_contactList = nullptr;
     std::int32_t m_exportMode = 0;      // 0: a file per conversation; 1: one file
@@ -29,6 +32,9 @@ protected:
     bool OnInitDialog() override;
 
 private:
+    // Ends the dialog with `code` (a dialog run without a modal loop, as in tests, is hidden).
+    void Finish(int code);
+    bool m_exported = false;
 
     std::string m_databasePath;
     const EvidenceFacts* m_evidence;
