@@ -120,7 +120,10 @@ void CKestrowDlg::ApplyEnglishTexts()
     for (std::size_t i = 0; i < std::size(help); ++i) rename(bar->GetMenu(1), i, help[i]);
 }
 
-void CKestrowDlg::FillConversationList() { FillConversationRows(*m_listConversations, ConversationRows()); }
+void CKestrowDlg::FillConversationList()
+{
+    FillConversationRows(*m_listConversations, ConversationRows(platform::WindowTranslator()));
+}
 
 void CKestrowDlg::ShowConversation(std::int32_t c)
 {

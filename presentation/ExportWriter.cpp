@@ -163,9 +163,7 @@ std::optional<ExportFormat> ExportFormatNamed(std::string_view name)
     return std::nullopt;
 }
 
-namespace {
-
-const char* Extension(ExportFormat format)
+std::string ExportExtension(ExportFormat format)
 {
     switch (format) {
     case ExportFormat::Text: return ".txt";
@@ -175,6 +173,8 @@ const char* Extension(ExportFormat format)
     }
     return ".txt";
 }
+
+namespace {
 
 std::string Report(ExportFormat format, const ReportFacts& facts, const std::vector<ReportConversation>& conversations,
                    const std::string& title)
@@ -199,7 +199,7 @@ ExportResult ExportConversations(const ExportRequest& request)
     const std::vector<std::vector<ShownMessage>> all = CollectAllConversations();
     static const ReportFacts kNoFacts;
     const ReportFacts& facts = request.facts != nullptr ? *request.facts : kNoFacts;
-    const std::string extension = Extension(request.format);
+    const std::string extension = ExportExtension(request.format);
     const std::string databaseName = fs::path(request.databasePath).filename().string();
     std::vector<NewFile> files;
     std::vector<ReportConversation> chosen;

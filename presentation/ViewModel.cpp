@@ -99,14 +99,14 @@ std::size_t FirstRunToShow(const std::vector<TextRun>& runs)
     return 0;
 }
 
-std::vector<ListRow> ConversationRows()
+std::vector<ListRow> ConversationRows(const Translator& tr)
 {
     const MessageStore& store = g_store;
     std::vector<ListRow> rows;
     rows.reserve(static_cast<std::size_t>(store.conversationCount));
     for (std::int32_t i = 0; i < store.conversationCount; ++i) {
         const ContactRecord& c = store.conversations[i];
-        rows.push_back({Utf8ToAnsiString(c.address), FormatMessageTime(c.recentTime), QuantityText(c.messageCount, c.recoveredCount),
+        rows.push_back({Utf8ToAnsiString(c.isCatchAll != 0 ? tr(c.address.c_str()) : c.address), FormatMessageTime(c.recentTime), QuantityText(c.messageCount, c.recoveredCount),
                         c.recoveredCount != 0, Utf8ToAnsiString(c.name)});
     }
     return rows;
@@ -184,9 +184,9 @@ std::string ElapsedText(std::uint32_t elapsedMilliseconds, const Translator& tr)
     return Fill(tr("%d.%d s elapsed"), {std::to_string(tenths / 10), std::to_string(tenths % 10)});
 }
 
-std::vector<ListRow> ExportRows()
+std::vector<ListRow> ExportRows(const Translator& tr)
 {
-    std::vector<ListRow> rows = ConversationRows();
+    std::vector<ListRow> rows = ConversationRows(tr);
     const MessageStore& store = g_store;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const ContactRecord& c = store.conversations[i];

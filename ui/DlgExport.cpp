@@ -66,7 +66,7 @@ bool CDlgExport::OnInitDialog()
     constexpr int kCheckBoxWidth = 24;  // the check box takes its room out of column 0
     InsertFittedColumns(*m_contactList, 138, 137, 102, kCheckBoxWidth);
     if (g_store.currentReader && g_store.conversationCount > 0) {
-        const std::vector<ListRow> rows = ExportRows();
+        const std::vector<ListRow> rows = ExportRows(platform::WindowTranslator());
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const long row = m_contactList->InsertItem(static_cast<long>(i), wxString::FromUTF8(rows[i].address));
             m_contactList->SetItem(row, 1, wxString::FromUTF8(rows[i].recentTime));
@@ -92,8 +92,22 @@ bool CDlgExport::OnInitDialog()
         format->Clear();
         for (const char* name : kExportFormatNames) format->Append(wxString::FromUTF8(platform::Tr(name)));
         format->SetSelection(m_exportFormat);
+        format->Bind(wxEVT_CHOICE, [this, format](wxCommandEvent&) { NameTheFormat(std::max(0, format->GetSelection())); });
     }
+    NameTheFormat(m_exportFormat);
     return true;
+}
+
+void CDlgExport::NameTheFormat(std::int32_t format)
+{
+    // The mode choices name the files they make: "txt" becomes the chosen format's ending.
+    const std::string ending = ExportExtension(static_cast<ExportFormat>(format)).substr(1);
+    for (const auto& [id, text] : {std::pair{res::IDC_EXPORT_BY_NUMBER, "Export to different txt files(by number)"},
+                                   std::pair{res::IDC_EXPORT_ONE_FILE, "Export to a txt file"}}) {
+        std::string label = platform::Tr(text);
+        if (const std::size_t at = label.find("txt"); at != std::string::npos) label.replace(at, 3, ending);
+        if (wxWindow* control = GetDlgItem(id)) control->SetLabel(wxString::FromUTF8(label));
+    }
 }
 
 void CDlgExport::OnSelectAll(wxCommandEvent&)

@@ -210,7 +210,7 @@ TEST_F(MainWindowTest, OpenFillsTheListAndSelectingARowShowsTheConversation)
     EXPECT_TRUE(m_boxes.empty());
     EXPECT_EQ(m_window->m_strDatabasePath, (m_dir / "mmssms.db").string());
     CListCtrl& list = *m_window->m_listConversations;
-    const std::vector<ListRow> rows = ConversationRows();
+    const std::vector<ListRow> rows = ConversationRows(TR);  // row 0 named in the shown language
     ASSERT_EQ(list.GetItemCount(), 3);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(Utf8(list.GetItemText(i, 0)), rows[i].address);
@@ -700,6 +700,10 @@ TEST_F(MainWindowTest, ExportDialogTicksRowsAndWritesFiles)
         EXPECT_EQ(format->GetSelection(), 0);  // text unless the user chooses
         EXPECT_EQ(format->GetCount(), 4u);
         format->SetSelection(1);
+        wxCommandEvent chosen(wxEVT_CHOICE, format->GetId());
+        chosen.SetEventObject(format);
+        format->GetEventHandler()->ProcessEvent(chosen);
+        EXPECT_NE(Utf8(exporter.GetDlgItem(res::IDC_EXPORT_ONE_FILE)->GetLabel()).find("html"), std::string::npos);
         exporter.OnExport(click);
         // Escape cancels; so does the Cancel button.
         EXPECT_EQ(Utf8(exporter.FindWindow(wxID_CANCEL)->GetLabel()), T("Cancel"));

@@ -25,6 +25,8 @@ enum class ExportFormat : std::int32_t { Text = 0, Html = 1, Csv = 2, Json = 3 }
 
 // The format a name stands for ("txt", "html", "csv", "json"); nothing for another name.
 std::optional<ExportFormat> ExportFormatNamed(std::string_view name);
+// The ending of the format's files: ".txt", ".html", ".csv", ".json".
+std::string ExportExtension(ExportFormat format);
 
 struct ExportRequest {
     std::vector<std::int32_t> rows;  // conversation-table indexes, in table order

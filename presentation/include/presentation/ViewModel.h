@@ -50,8 +50,9 @@ struct ListRow {
     bool operator==(const ListRow&) const = default;
 };
 
-// One row per conversation-table entry, in table order.
-std::vector<ListRow> ConversationRows();
+// One row per conversation-table entry, in table order; the catch-all entry's name in the
+// shown language.
+std::vector<ListRow> ConversationRows(const Translator& tr = English);
 
 // The vendor's pages (one constant host).
 inline constexpr const char* kVendorHost = "www.kestrow.example";
@@ -91,7 +92,7 @@ std::string ElapsedText(std::uint32_t elapsedMilliseconds, const Translator& tr 
 inline constexpr const char* kProgressTitle = "Recovering…";
 
 // The export dialog's rows: like the main list, but "%d (%d)" with a space.
-std::vector<ListRow> ExportRows();
+std::vector<ListRow> ExportRows(const Translator& tr = English);
 
 inline constexpr const char* kOpenFirstText = "Please open SMS database file at first.";
 inline constexpr const char* kSelectFriendText = "Please select at least one friend to export.";

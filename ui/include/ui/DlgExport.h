@@ -32,6 +32,8 @@ protected:
     bool OnInitDialog() override;
 
 private:
+    // Names the files of the chosen format in the mode choices.
+    void NameTheFormat(std::int32_t format);
     // Ends the dialog with `code` (a dialog run without a modal loop, as in tests, is hidden).
     void Finish(int code);
     bool m_exported = false;
