@@ -30,6 +30,7 @@
 #include "store/MessageStore.h"
 #include "store/OpenRules.h"
 #include "store/ProgressChannel.h"
+#include "store/TimeText.h"
 #include "presentation/ExportWriter.h"
 #include "presentation/ReportFacts.h"
 #include "recovery/RecoveryRun.h"
@@ -49,6 +50,7 @@ struct DatabaseOptions {
     std::string passwordFile;  // encrypted iPhone backup: a file whose first line is the password
     std::string contacts;      // a contacts database that names the conversations
     std::string region;        // the region the phone's numbers are written in (US, CN, ...)
+    std::string timeZone;      // the zone times are shown in (IANA name); empty: the computer's
     bool json = false;
     int conversation = -1;
     bool conversationGiven = false;
@@ -443,6 +445,16 @@ void AddUserOption(CLI::App& command, DatabaseOptions& options)
                        "name the conversations from this contacts database (an Android contacts2.db or an iPhone "
                        "AddressBook.sqlitedb); a backup or extraction's own contacts are used without it")
         ->option_text("FILE");
+    command.add_option("--tz", options.timeZone,
+                       "show times in this zone, an IANA name such as UTC or Europe/Berlin (default: the "
+                       "computer's); a local time that occurs twice carries its offset")
+        ->option_text("ZONE")
+        ->check(CLI::Validator(
+            [](std::string& zone) {
+                return UseTimeZone(zone) ? std::string()
+                                         : "unknown time zone '" + zone + "': give an IANA name such as UTC or Europe/Berlin";
+            },
+            "ZONE"));
     command.add_option("--region", options.region,
                        "the two-letter region the phone's numbers are written in (US, CN, DE...), for matching "
                        "them to contacts; default: the iPhone's own, else that of most numbers with a country code")

@@ -39,7 +39,7 @@ std::string SenderName(const MessageRecord& m, std::int32_t c, const ContactReco
 ShownMessage Shown(const MessageRecord& m, bool recovered, std::int32_t c, const ContactRecord& entry, bool iphone)
 {
     std::string name = SenderName(m, c, entry, iphone);
-    std::string heading = name + " " + FormatMessageTime(m.time);
+    std::string heading = name + " " + FormatHeadingTime(m.time);
     return {&m, recovered, std::move(heading), std::move(name), m.fromMe != 0 ? std::string() : entry.name};
 }
 

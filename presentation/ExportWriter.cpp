@@ -1,5 +1,6 @@
 // The export writer shared by the window's export dialog and the command-line companion.
 #include "presentation/ExportWriter.h"
+#include "store/TimeText.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -230,6 +231,11 @@ ExportResult ExportConversations(const ExportRequest& request)
         ++result.conversations;
         result.messages += tally.messages;
         result.recovered += tally.recovered;
+    }
+    // A text file says first which zone its times are in.
+    if (request.format == ExportFormat::Text) {
+        for (NewFile& file : files) file.content = TimesInText() + "\n\n" + file.content;
+        if (!single.empty()) single = TimesInText() + "\n\n" + single;
     }
     if (request.mode == ExportMode::SingleFile) {
         const std::string stem = ExportFileStem("SMS-" + databaseName + "-" + LocalStamp(), catchAll);

@@ -1,7 +1,10 @@
 // Time display, UTF-8 checking and decimal parsing for the store.
 #include "store/TimeText.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <algorithm>
 #include <array>
@@ -9,6 +12,7 @@
 #include <utility>
 #include <ctime>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -98,6 +102,121 @@ std::string FormatMessageTimeWithOffset(std::int64_t t)
     std::tm local{};
     if (localtime_r(&value, &local) == nullptr) return text;
     return text + " " + Offset(local.tm_gmtoff, true);
+}
+
+namespace {
+
+// The TZ the program started with, so that "the computer's zone" can be restored.
+const std::optional<std::string>& StartingZone()
+{
+    static const std::optional<std::string> zone = [] {
+        const char* tz = std::getenv("TZ");
+        return tz != nullptr ? std::optional<std::string>(tz) : std::nullopt;
+    }();
+    return zone;
+}
+
+constexpr const char* kZoneData = "/usr/share/zoneinfo/";
+
+bool ZoneExists(const std::string& name)
+{
+    if (name == "UTC") return true;
+    if (name.empty() || name.front() == '/' || name.find("..") != std::string::npos) return false;
+    std::FILE* file = std::fopen((kZoneData + name).c_str(), "rb");
+    if (file == nullptr) return false;
+    char magic[4] = {};
+    const bool zone = std::fread(magic, 1, 4, file) == 4 && std::memcmp(magic, "TZif", 4) == 0;
+    std::fclose(file);
+    return zone;
+}
+
+long OffsetAt(std::time_t t)
+{
+    std::tm local{};
+    return localtime_r(&t, &local) != nullptr ? local.tm_gmtoff : 0;
+}
+
+}  // namespace
+
+bool UseTimeZone(const std::string& name)
+{
+    StartingZone();
+    if (!name.empty() && !ZoneExists(name)) return false;
+    if (name.empty()) {
+        if (StartingZone()) {
+            ::setenv("TZ", StartingZone()->c_str(), 1);
+        } else {
+            ::unsetenv("TZ");
+        }
+    } else {
+        ::setenv("TZ", name.c_str(), 1);
+    }
+    ::tzset();
+    return true;
+}
+
+std::string TimeZoneName()
+{
+    if (const char* tz = std::getenv("TZ"); tz != nullptr && *tz != '\0') {
+        std::string name = tz[0] == ':' ? tz + 1 : tz;
+        if (name.starts_with(kZoneData)) name.erase(0, std::strlen(kZoneData));
+        return name;
+    }
+    // The computer's zone: /etc/localtime links into the zone data.
+    char target[512];
+    const ssize_t length = ::readlink("/etc/localtime", target, sizeof target - 1);
+    if (length > 0) {
+        const std::string path(target, static_cast<std::size_t>(length));
+        if (const std::size_t at = path.find("zoneinfo/"); at != std::string::npos) return path.substr(at + 9);
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local.tm_zone != nullptr ? local.tm_zone : "UTC";
+}
+
+std::string TimesInText()
+{
+    const std::string name = TimeZoneName();
+    const long offset = OffsetAt(std::time(nullptr));
+    return "Times in " + name + (name == "UTC" && offset == 0 ? "" : ", UTC" + Offset(offset, true));
+}
+
+std::vector<std::string> KnownTimeZones()
+{
+    std::vector<std::string> zones;
+    std::FILE* table = std::fopen((std::string(kZoneData) + "zone1970.tab").c_str(), "r");
+    char line[512];
+    while (table != nullptr && std::fgets(line, sizeof line, table) != nullptr) {
+        if (line[0] == '#') continue;
+        // country codes, coordinates, the zone's name, comments: tab-separated.
+        const char* field = line;
+        for (int tabs = 0; tabs < 2 && field != nullptr; ++tabs) field = std::strchr(field, '\t') ? std::strchr(field, '\t') + 1 : nullptr;
+        if (field == nullptr) continue;
+        zones.emplace_back(field, std::strcspn(field, "\t\n"));
+    }
+    if (table != nullptr) std::fclose(table);
+    std::sort(zones.begin(), zones.end());
+    zones.erase(std::unique(zones.begin(), zones.end()), zones.end());
+    zones.insert(zones.begin(), "UTC");
+    return zones;
+}
+
+std::string FormatHeadingTime(std::int64_t t)
+{
+    const std::string text = FormatMessageTime(t);
+    const std::optional<std::int64_t> seconds = UnixSeconds(t);
+    if (!seconds) return text;
+    const auto at = static_cast<std::time_t>(*seconds);
+    const long offset = OffsetAt(at);
+    // A clock change near the instant: the same wall-clock time may belong to another instant
+    // under the other offset.
+    for (const long other : {OffsetAt(at - 3 * 3600), OffsetAt(at + 3 * 3600)}) {
+        if (other == offset) continue;
+        const std::time_t twin = at + (offset - other);
+        if (OffsetAt(twin) == other) return text + " " + Offset(offset, true);
+    }
+    return text;
 }
 
 std::string TimeZoneText()

@@ -348,6 +348,13 @@ TEST_F(CliTest, MessagesInListOrderAndOneConversation)
               "13812345678 2015-08-14 06:00:00\n你好\n\n"
               "Me 2015-08-14 06:01:00\nhi\nthere\n\n");
 
+    // Another zone by its name; an unknown one is a usage error.
+    EXPECT_NE(Run({"messages", "--tz", "Asia/Shanghai", path.string()}).out.find("13812345678 2015-08-14 14:00:00\n"),
+              std::string::npos);
+    const CliResult zone = Run({"messages", "--tz", "Mars/Olympus", path.string()});
+    EXPECT_EQ(zone.status, 2);
+    EXPECT_NE(zone.err.find("unknown time zone 'Mars/Olympus'"), std::string::npos) << zone.err;
+
     const json parsed = json::parse(Run({"messages", "--json", path.string()}).out);
     ASSERT_EQ(parsed["messages"].size(), 3u);
     EXPECT_EQ(parsed["messages"][1], json::parse(R"({"body": "你好", "from_me": false,
@@ -457,9 +464,10 @@ TEST_F(CliTest, ExportWritesTheChosenConversations)
     ASSERT_EQ(rows.status, 0) << rows.err;
     EXPECT_NE(rows.out.find("Exported 2 conversations (3 messages, 0 recovered) to " + out.string() + "."),
               std::string::npos);
+    // A text file names the zone of its times first (the tests run in UTC).
     EXPECT_EQ(ReadFile(out / "13812345678.txt"),
-              "13812345678 2015-08-14 06:00:00\n你好\n\nMe 2015-08-14 06:01:00\nhi\nthere\n\n");
-    EXPECT_EQ(ReadFile(out / "10086.txt"), "10086 2015-08-08 02:13:20\nbalance\n\n");
+              "Times in UTC\n\n13812345678 2015-08-14 06:00:00\n你好\n\nMe 2015-08-14 06:01:00\nhi\nthere\n\n");
+    EXPECT_EQ(ReadFile(out / "10086.txt"), "Times in UTC\n\n10086 2015-08-08 02:13:20\nbalance\n\n");
 
     const CliResult single = Run({"export", path.string(), "--to", out.string(), "--single", "--with-messages"});
     ASSERT_EQ(single.status, 0) << single.err;

@@ -141,10 +141,11 @@ TEST_F(ExportTest, OneFilePerConversationAsTheViewShowsIt)
     EXPECT_EQ(result.files[2].filename(), "+1 (415) 555_0123.txt");
     EXPECT_EQ(Read(m_out / "13812345678.txt"), "an older export");
     EXPECT_EQ(Read(result.files[1]),
+              "Times in UTC\n\n"
               "13812345678 2015-08-14 06:00:00\n你好\n\n"
               "13812345678 2015-08-14 06:00:30 [recovered]\ndeleted\n\n"
               "Me 2015-08-14 06:01:00\nhi\nthere\n\n");
-    EXPECT_EQ(Read(result.files[0]), "");
+    EXPECT_EQ(Read(result.files[0]), "Times in UTC\n\n");
     EXPECT_EQ(ExportSummaryText(result, m_out), "Exported 3 conversations (4 messages, 1 recovered) to " + m_out.string() + ".");
     EXPECT_EQ(ExportFileStem("a:b*c?\"d<e>f|g\\h\x01", "Unknown"), "a_b_c__d_e_f_g_h_");
     EXPECT_EQ(ExportFileStem("", "Unknown"), "Unknown");
@@ -172,7 +173,7 @@ TEST_F(ExportTest, OneFileForAllAndFailuresLeaveNothing)
     EXPECT_TRUE(name.starts_with("SMS-mmssms.db-")) << name;
     EXPECT_EQ(name.size(), std::string("SMS-mmssms.db-20150814-060000.txt").size());
     const std::string text = Read(result.files[0]);
-    EXPECT_TRUE(text.starts_with("== 13812345678 (3 messages, 1 recovered)\n\n13812345678 2015-08-14 06:00:00\n")) << text;
+    EXPECT_TRUE(text.starts_with("Times in UTC\n\n== 13812345678 (3 messages, 1 recovered)\n\n13812345678 2015-08-14 06:00:00\n")) << text;
     EXPECT_NE(text.find("\n== +1 (415) 555/0123 (1 messages, 0 recovered)\n\n"), std::string::npos);
 
     // A destination that is not a folder: an error naming it, and no file anywhere.

@@ -1,6 +1,8 @@
 // Time display, UTF-8 checking, decimal parsing and the database file-name rule.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <ctime>
 #include <limits>
@@ -51,6 +53,26 @@ TEST(FormatMessageTime, UsesTheProcessTimeZone)
     EXPECT_EQ(FormatMessageTime(20'000'000'000'000), "1970-01-01 08:00:00");
     ::setenv("TZ", saved.c_str(), 1);
     ::tzset();
+}
+
+TEST(FormatHeadingTime, ATimeThatOccursTwiceCarriesItsOffsetAndZonesAreChosenByName)
+{
+    ASSERT_TRUE(UseTimeZone("America/New_York"));
+    EXPECT_EQ(TimeZoneName(), "America/New_York");
+    // 01:30 on 3 November 2024 came twice: first under EDT (05:30 UTC), then under EST.
+    EXPECT_EQ(FormatHeadingTime(1'730'611'800'000), "2024-11-03 01:30:00 -04:00");
+    EXPECT_EQ(FormatHeadingTime(1'730'615'400'000), "2024-11-03 01:30:00 -05:00");
+    EXPECT_EQ(FormatHeadingTime(1'730'622'600'000), "2024-11-03 03:30:00");  // once only
+    EXPECT_EQ(FormatHeadingTime(0), "None");
+    for (const char* unknown : {"Nowhere/Place", "../../etc/passwd", "/etc/localtime", "zone1970.tab"}) {
+        EXPECT_FALSE(UseTimeZone(unknown)) << unknown;
+    }
+    EXPECT_EQ(TimeZoneName(), "America/New_York");  // unchanged by a refused name
+    const std::vector<std::string> zones = KnownTimeZones();
+    EXPECT_EQ(zones.front(), "UTC");
+    EXPECT_NE(std::find(zones.begin(), zones.end(), "Europe/Berlin"), zones.end());
+    ASSERT_TRUE(UseTimeZone(""));  // back to the zone the tests started in
+    EXPECT_EQ(TimeZoneName(), "UTC");
 }
 
 struct Utf8Case {

@@ -14,7 +14,7 @@ PACKAGES=(
   libgtest-dev libbenchmark-dev
   libwxgtk3.2-dev libgtk-3-dev xvfb xauth fonts-wqy-microhei fonts-noto-color-emoji
   libssl-dev libxml2-dev gettext libplist-dev libarchive-dev libphonenumber-dev
-  dpkg-dev file desktop-file-utils
+  dpkg-dev file desktop-file-utils tzdata
 )
 
 install_missing() {

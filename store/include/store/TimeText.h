@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 inline constexpr std::int64_t kSecondsFrom1970To2001 = 978'307'200;
 // iPhone dates whose absolute value reaches this are nanoseconds since 2001, smaller ones seconds.
@@ -31,6 +32,19 @@ std::string FormatMessageTimeWithOffset(std::int64_t t);
 
 // The time zone used for local times: its name and offset now, as "CST, UTC+08:00".
 std::string TimeZoneText();
+// The zone's IANA name ("Europe/Berlin", "UTC") where it is known, else its abbreviation.
+std::string TimeZoneName();
+// "Times in Europe/Berlin, UTC+01:00": the zone of every local time shown, and its offset now.
+std::string TimesInText();
+// Shows local times in the zone `name` (an IANA name such as "UTC" or "America/New_York"),
+// or in the computer's own zone for an empty name. False, with nothing changed, for a name the
+// system's zone data does not hold. The zone is the process's (TZ).
+bool UseTimeZone(const std::string& name);
+// Every zone name of the system's zone data (zone1970.tab), sorted, with "UTC" first.
+std::vector<std::string> KnownTimeZones();
+// FormatMessageTime with the offset after it when that local time occurs twice (the hour the
+// clocks go back): "2024-11-03 01:30:00 -04:00"; as FormatMessageTime otherwise.
+std::string FormatHeadingTime(std::int64_t t);
 
 // An iPhone `date` as the store keeps it: seconds since 2001. A stored value whose absolute
 // value is 1e11 or more is nanoseconds (iOS 11 and later) and is divided by 1e9, rounding
