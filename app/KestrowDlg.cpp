@@ -17,6 +17,7 @@
 #include "res/Resources.h"
 #include "store/MessageStore.h"
 #include "store/ProgressChannel.h"
+#include "store/TimeText.h"
 #include "recovery/RecoveryRun.h"
 #include "ui/DlgExport.h"
 #include "ui/MainPanes.h"
@@ -65,6 +66,7 @@ wxBEGIN_EVENT_TABLE(CKestrowDlg, CFrameDialog)
     EVT_MENU(res::ToToolkitId(res::ID_OPEN_SOURCE),   CKestrowDlg::OnOpenSource)
     EVT_MENU(res::ToToolkitId(res::ID_LOAD_CONTACTS), CKestrowDlg::OnLoadContacts)
     EVT_MENU(res::ToToolkitId(res::ID_QUIT),          CKestrowDlg::OnQuit)
+    EVT_MENU(res::ToToolkitId(res::ID_TIME_ZONE),     CKestrowDlg::OnTimeZone)
     EVT_MENU(res::ToToolkitId(res::ID_RECOVER),       CKestrowDlg::OnRecover)
     EVT_MENU(res::ToToolkitId(res::ID_DEEP_RECOVERY), CKestrowDlg::OnDeepRecovery)
     EVT_MENU(res::ToToolkitId(res::ID_EXPORT),        CKestrowDlg::OnExport)
@@ -96,6 +98,8 @@ bool CKestrowDlg::OnInitDialog()
     AppendPlainText(*m_viewMessages, IntroductionText(platform::WindowTranslator()));
     ApplyEnglishTexts();
     Panel()->Bind(wxEVT_SIZE, &CKestrowDlg::OnSize, this);
+    CreateStatusBar();
+    ShowStatus();
     for (wxWindow* target : {static_cast<wxWindow*>(this), static_cast<wxWindow*>(Panel()),
                              static_cast<wxWindow*>(m_listConversations), static_cast<wxWindow*>(m_viewMessages)}) {
         target->SetDropTarget(new DropToOpen(*this));  // the window owns its target
@@ -109,7 +113,8 @@ void CKestrowDlg::ApplyEnglishTexts()
     SetTitle(kApplicationName);
     wxMenuBar* bar = GetMenuBar();
     bar->SetMenuLabel(0, wxString::FromUTF8(platform::Tr("File(&F)")));
-    bar->SetMenuLabel(1, wxString::FromUTF8(platform::Tr("Help(&H)")));
+    bar->SetMenuLabel(1, wxString::FromUTF8(platform::Tr("&View")));
+    bar->SetMenuLabel(2, wxString::FromUTF8(platform::Tr("Help(&H)")));
     const char* const file[] = {"Open SMS database(&O)", "Open &backup or extraction…", "Load &contacts…", "Recover deleted SMS(&R)",
                                 "&Deep recovery", nullptr, "Export(&E)", nullptr, "&Quit\tCtrl+Q"};
     const char* const help[] = {"About(&A)", "Home Page", "Usage"};
@@ -117,7 +122,8 @@ void CKestrowDlg::ApplyEnglishTexts()
         if (text != nullptr) menu->FindItemByPosition(position)->SetItemLabel(wxString::FromUTF8(platform::Tr(text)));
     };
     for (std::size_t i = 0; i < std::size(file); ++i) rename(bar->GetMenu(0), i, file[i]);
-    for (std::size_t i = 0; i < std::size(help); ++i) rename(bar->GetMenu(1), i, help[i]);
+    rename(bar->GetMenu(1), 0, "Time &zone…");
+    for (std::size_t i = 0; i < std::size(help); ++i) rename(bar->GetMenu(2), i, help[i]);
 }
 
 void CKestrowDlg::FillConversationList()
@@ -214,6 +220,7 @@ void CKestrowDlg::OpenPath(const std::string& chosen)
         m_viewMessages->Clear();
         m_shownEntry = -1;
         m_strDatabasePath = path;
+        ShowStatus();
         if (const std::string said = OpenNoticeText(opened.problem, path, platform::WindowTranslator()); !said.empty()) {
             platform::AfxMessageBox(said, "", this);
         }
@@ -279,6 +286,7 @@ void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
         steps();
         FillConversationList();
         ShowAgain();
+        ShowStatus();
     }
     m_progress->Destroy();
     m_progress = nullptr;
@@ -312,6 +320,23 @@ void CKestrowDlg::OnExport(wxCommandEvent&)
 }
 
 void CKestrowDlg::OnQuit(wxCommandEvent&) { Close(); }
+
+void CKestrowDlg::OnTimeZone(wxCommandEvent&)
+{
+    std::vector<std::string> choices = {platform::Tr("The computer's zone")};
+    const std::vector<std::string> zones = KnownTimeZones();
+    choices.insert(choices.end(), zones.begin(), zones.end());
+    const std::optional<int> picked = platform::ChooseOne(this, platform::Tr("Show the times in the zone:"), choices);
+    if (!picked || !UseTimeZone(*picked == 0 ? "" : choices[static_cast<std::size_t>(*picked)])) return;
+    FillConversationList();
+    ShowAgain();
+    ShowStatus();
+}
+
+void CKestrowDlg::ShowStatus()
+{
+    SetStatusText(wxString::FromUTF8(StatusText(m_strDatabasePath, platform::WindowTranslator())));
+}
 
 void CKestrowDlg::OnAbout(wxCommandEvent&)
 {

@@ -91,6 +91,17 @@ std::vector<TextRun> ConversationRuns(std::int32_t c)
     return runs;
 }
 
+std::string StatusText(const std::string& databasePath, const Translator& tr)
+{
+    static constexpr std::string_view kTimesIn = "Times in ";
+    const std::string zone = Fill(tr("Times in %s"), {TimesInText().substr(kTimesIn.size())});
+    const MessageStore& store = g_store;
+    if (databasePath.empty() || store.currentReader == nullptr) return zone;
+    return Fill(tr("%s — %d conversations, %d messages, %d recovered — %s"),
+                {std::filesystem::path(databasePath).filename().string(), std::to_string(store.conversationCount - 1),
+                 std::to_string(store.liveMessageCount), std::to_string(store.currentReader->m_recoveredCount), zone});
+}
+
 std::size_t FirstRunToShow(const std::vector<TextRun>& runs)
 {
     for (std::size_t i = 0; i < runs.size(); i += 2) {

@@ -6,6 +6,7 @@
 #include <wx/app.h>
 #include <wx/menu.h>
 #include <wx/stattext.h>
+#include <wx/statusbr.h>
 #include <wx/weakref.h>
 
 #include <fstream>
@@ -161,9 +162,10 @@ TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
 {
     EXPECT_EQ(Utf8(m_window->GetTitle()), "Kestrow");
     wxMenuBar* bar = m_window->GetMenuBar();
-    ASSERT_EQ(bar->GetMenuCount(), 2u);
+    ASSERT_EQ(bar->GetMenuCount(), 3u);
     EXPECT_EQ(Utf8(bar->GetMenuLabel(0)), T("File(&F)"));
-    EXPECT_EQ(Utf8(bar->GetMenuLabel(1)), T("Help(&H)"));
+    EXPECT_EQ(Utf8(bar->GetMenuLabel(1)), T("&View"));
+    EXPECT_EQ(Utf8(bar->GetMenuLabel(2)), T("Help(&H)"));
     const std::vector<std::pair<std::string, int>> file = {{"Open SMS database(&O)", res::ID_OPEN_DATABASE},
                                                            {"Open &backup or extraction…", res::ID_OPEN_SOURCE},
                                                            {"Load &contacts…", res::ID_LOAD_CONTACTS},
@@ -182,7 +184,7 @@ TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
         EXPECT_EQ(Utf8(item->GetItemLabel()), T(file[i].first.c_str()));
         EXPECT_EQ(res::FromToolkitId(item->GetId()), file[i].second);
     }
-    EXPECT_EQ(Utf8(bar->GetMenu(1)->FindItemByPosition(2)->GetItemLabel()), T("Usage"));
+    EXPECT_EQ(Utf8(bar->GetMenu(2)->FindItemByPosition(2)->GetItemLabel()), T("Usage"));
 
     CListCtrl& list = *m_window->m_listConversations;
     ASSERT_EQ(list.GetColumnCount(), 4);
@@ -438,6 +440,29 @@ TEST_F(MainWindowTest, UsersContactsAndDropsOfSources)
     EXPECT_TRUE(target->OnDropFiles(0, 0, files));
     wxTheApp->ProcessPendingEvents();
     EXPECT_EQ(m_window->m_strDatabasePath, dropped.string());
+}
+
+TEST_F(MainWindowTest, TheStatusBarNamesTheZoneThatViewTimeZoneChooses)
+{
+    Open(AndroidDatabase());
+    wxStatusBar* status = m_window->GetStatusBar();
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(Utf8(status->GetStatusText()), StatusText(m_window->m_strDatabasePath, TR));
+    EXPECT_NE(Utf8(status->GetStatusText()).find(Fill(T("Times in %s"), {"UTC"})), std::string::npos);
+    CListCtrl& list = *m_window->m_listConversations;
+    const int row = list.FindItem(-1, "13812345678");
+    const std::string before = Utf8(list.GetItemText(row, 1));
+    platform::GetHooks().chooseOne = [](wxWindow*, const std::string&, const std::vector<std::string>& choices) {
+        return std::optional<int>(static_cast<int>(std::find(choices.begin(), choices.end(), "Asia/Shanghai") - choices.begin()));
+    };
+    wxCommandEvent event;
+    m_window->OnTimeZone(event);
+    EXPECT_NE(Utf8(status->GetStatusText()).find("Asia/Shanghai, UTC+08:00"), std::string::npos);
+    EXPECT_EQ(Utf8(list.GetItemText(row, 1)), "2015-08-14 14:01:00");
+    EXPECT_NE(before, Utf8(list.GetItemText(row, 1)));
+    platform::GetHooks().chooseOne = [](wxWindow*, const std::string&, const std::vector<std::string>&) { return std::optional<int>(0); };
+    m_window->OnTimeZone(event);  // the computer's zone again
+    EXPECT_EQ(Utf8(list.GetItemText(row, 1)), before);
 }
 
 TEST_F(MainWindowTest, LinksOpenOnlyOnALeftButtonRelease)

@@ -43,6 +43,10 @@ public:
     void OnDeepRecovery(wxCommandEvent& event);
     void OnExport(wxCommandEvent& event);
     void OnQuit(wxCommandEvent& event);
+    // Shows the times in another zone: the computer's, UTC or one chosen by name.
+    void OnTimeZone(wxCommandEvent& event);
+    // The status bar: the file, its counts and the zone of the times.
+    void ShowStatus();
     void OnAbout(wxCommandEvent& event);
     void OnHomePage(wxCommandEvent& event);
     void OnUsage(wxCommandEvent& event);

@@ -15,6 +15,7 @@ constexpr int ID_DEEP_RECOVERY = 32777;  // added after the original menu: the d
 constexpr int ID_OPEN_SOURCE = 32778;    // added too: an iPhone backup or Android extraction folder
 constexpr int ID_LOAD_CONTACTS = 32780;  // added too: contacts that name the conversations
 constexpr int ID_QUIT = 32781;           // added too: File › Quit
+constexpr int ID_TIME_ZONE = 32782;      // added too: View › Time zone
 constexpr int ID_EXPORT = 32774;
 constexpr int ID_ABOUT = 32779;
 constexpr int ID_HOME_PAGE = 32783;
