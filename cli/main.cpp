@@ -10,6 +10,7 @@
 #include <future>
 #include <iostream>
 #include <optional>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@
 #include "store/TimeText.h"
 #include "presentation/ExportWriter.h"
 #include "presentation/ReportFacts.h"
+#include "presentation/ConversationView.h"
+#include "presentation/Search.h"
 #include "recovery/RecoveryRun.h"
 
 namespace {
@@ -64,6 +67,9 @@ struct DatabaseOptions {
     bool withMessages = false;
     bool recover = false;
     std::string format = "txt";
+    // search
+    SearchQuery query;
+    std::string since, until;
 };
 
 // A one-line progress bar on standard error, fed by the progress channel. It is redrawn only
@@ -433,6 +439,82 @@ int RunExport(DatabaseOptions options)
     return kExitOk;
 }
 
+// The search's time range from --since and --until; an exit status when a date is no date.
+int ReadSearchRange(DatabaseOptions& options)
+{
+    for (const auto& [text, endOfDay, into] : {std::tuple{&options.since, false, &options.query.since},
+                                               std::tuple{&options.until, true, &options.query.until}}) {
+        if (text->empty()) continue;
+        *into = ParseSearchDate(*text, endOfDay);
+        if (!*into) {
+            Fail("'" + *text + "' is not a date: give YYYY-MM-DD or \"YYYY-MM-DD hh:mm:ss\"");
+            return kExitUsage;
+        }
+    }
+    return -1;
+}
+
+void PrintHitsJson(const std::string& databasePath, const SearchQuery& query, const std::vector<SearchHit>& hits)
+{
+    PrintJson([&](JsonWriter& json) {
+        json.BeginObject();
+        json.Member("database", databasePath);
+        json.Member("query", query.text);
+        json.Key("hits");
+        json.BeginArray();
+        for (const SearchHit& hit : hits) {
+            const ContactRecord& c = g_store.conversations[hit.row];
+            json.BeginObject();
+            json.Member("row", hit.row);
+            json.Member("conversation", c.address);
+            WriteMessageFields(json, *hit.message, hit.message->fromMe != 0 ? std::string() : c.name);
+            json.Member("recovered", hit.recovered);
+            json.Key("at");
+            if (hit.at == std::string::npos) {
+                json.Null();
+            } else {
+                json.Int(static_cast<std::int64_t>(hit.at));
+            }
+            json.Member("context", HitContext(hit));
+            json.EndObject();
+        }
+        json.EndArray();
+        json.EndObject();
+    });
+}
+
+int RunSearch(DatabaseOptions options)
+{
+    if (const int status = ReadSearchRange(options); status >= 0) return status;
+    std::optional<EvidenceSource> source;
+    if (const int status = OpenSourceFor(options, source); status >= 0) return status;
+    const bool recover = options.query.recoveredOnly || options.deep;
+    const After after = !recover ? After::Reading : options.deep ? After::DeepRecovery : After::DefaultRecovery;
+    if (const int status = LoadWithNames(options, *source, after); status >= 0) return status;
+    if (recover) {
+        RecoveryRunCounts counts;
+        if (const int status = RecoverLoaded(options, counts); status >= 0) return status;
+    }
+    std::string error;
+    const std::vector<SearchHit> hits = SearchMessages(options.query, error);
+    if (!error.empty()) {
+        Fail(error);
+        return kExitUsage;
+    }
+    if (options.json) {
+        PrintHitsJson(options.path, options.query, hits);
+        return kExitOk;
+    }
+    for (const SearchHit& hit : hits) {
+        const ContactRecord& c = g_store.conversations[hit.row];
+        std::cout << hit.row << "  " << FormatHeadingTime(hit.message->time) << "  "
+                  << Utf8ToAnsiString(PartnerTitle(c.name, c.address)) << (hit.recovered ? "  [recovered]" : "") << "  "
+                  << HitContext(hit) << '\n';
+    }
+    Fail(std::to_string(hits.size()) + (hits.size() == 1 ? " message found" : " messages found"));
+    return kExitOk;
+}
+
 void AddUserOption(CLI::App& command, DatabaseOptions& options)
 {
     command.add_option("--user", options.user, "an Android extraction with several users: read user N (default 0)")
@@ -570,6 +652,21 @@ int main(int argc, char** argv)
                      "SMS-<database>-<date>-<time>.<format>. An existing file is never overwritten: the new one gets "
                      "\" (2)\", \" (3)\", ... in its name.");
 
+    DatabaseOptions searchOptions;
+    CLI::App* search = app.add_subcommand("search", "find messages by their text, or by the number or name of their conversation");
+    AddDatabaseArguments(*search, searchOptions);
+    search->add_option("QUERY", searchOptions.query.text, "the text to find")->required();
+    search->add_flag("--regex", searchOptions.query.regex, "QUERY is a regular expression (ECMAScript)");
+    search->add_flag("-i,--ignore-case", searchOptions.query.ignoreCase, "Latin letters match in either case");
+    search->add_option("--since", searchOptions.since, "only messages from this date on (YYYY-MM-DD or \"YYYY-MM-DD hh:mm\")")
+        ->option_text("DATE");
+    search->add_option("--until", searchOptions.until, "only messages up to this date (the whole day when no time is given)")
+        ->option_text("DATE");
+    search->add_flag("--recovered", searchOptions.query.recoveredOnly, "recover deleted messages first and search only them");
+    search->add_flag("--deep", searchOptions.deep, "recover with the deep recovery first and search its finds too");
+    search->footer("One line per message found: its row, time, conversation, [recovered], and the text around the hit. "
+                   "The count goes to stderr.");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -591,6 +688,8 @@ int main(int argc, char** argv)
         status = RunRecover(recoverOptions);
     } else if (exporter->parsed()) {
         status = RunExport(exportOptions);
+    } else if (search->parsed()) {
+        status = RunSearch(searchOptions);
     } else {
         status = RunMessages(messageOptions);
     }

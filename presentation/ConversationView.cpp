@@ -72,12 +72,11 @@ std::vector<ShownMessage> CollectConversation(std::int32_t c)
     return shown;
 }
 
-std::vector<std::vector<ShownMessage>> CollectAllConversations(bool recoveredOnly)
+void VisitMessagesWithRows(bool recoveredOnly, const MessageVisitor& visit)
 {
     const MessageStore& store = g_store;
-    std::vector<std::vector<ShownMessage>> all(static_cast<std::size_t>(store.conversationCount));
     const CSms* reader = store.currentReader.get();
-    if (reader == nullptr) return all;
+    if (reader == nullptr) return;
 
     const bool iphone = reader->m_deviceKind == kDeviceIphone;
     // The rows each text names (entries of the same name share their messages), and the row
@@ -103,6 +102,16 @@ std::vector<std::vector<ShownMessage>> CollectAllConversations(bool recoveredOnl
         }
         std::sort(rows.begin(), rows.end());
         rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+        visit(m, recovered, rows);
+    });
+}
+
+std::vector<std::vector<ShownMessage>> CollectAllConversations(bool recoveredOnly)
+{
+    const MessageStore& store = g_store;
+    std::vector<std::vector<ShownMessage>> all(static_cast<std::size_t>(store.conversationCount));
+    const bool iphone = store.currentReader != nullptr && store.currentReader->m_deviceKind == kDeviceIphone;
+    VisitMessagesWithRows(recoveredOnly, [&](const MessageRecord& m, bool recovered, const std::vector<std::int32_t>& rows) {
         for (const std::int32_t row : rows) {
             all[static_cast<std::size_t>(row)].push_back(Shown(m, recovered, row, store.conversations[row], iphone));
         }

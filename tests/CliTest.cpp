@@ -348,6 +348,15 @@ TEST_F(CliTest, MessagesInListOrderAndOneConversation)
               "13812345678 2015-08-14 06:00:00\n你好\n\n"
               "Me 2015-08-14 06:01:00\nhi\nthere\n\n");
 
+    // Search: the messages that hold the text, with the text around the hit.
+    const json found = json::parse(Run({"search", "--json", "-i", path.string(), "THERE"}).out);
+    ASSERT_EQ(found["hits"].size(), 1u);
+    EXPECT_EQ(found["hits"][0]["context"], "hi there");
+    EXPECT_EQ(found["hits"][0]["row"], 1);
+    EXPECT_EQ(found["hits"][0]["at"], 3);
+    EXPECT_EQ(Run({"search", "--since", "last week", path.string(), "hi"}).status, 2);
+    EXPECT_EQ(Run({"search", "--until", "2015-08-13", path.string(), "a"}).out, "2  2015-08-08 02:13:20  10086  balance\n");
+
     // Another zone by its name; an unknown one is a usage error.
     EXPECT_NE(Run({"messages", "--tz", "Asia/Shanghai", path.string()}).out.find("13812345678 2015-08-14 14:00:00\n"),
               std::string::npos);

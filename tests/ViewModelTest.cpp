@@ -7,6 +7,7 @@
 #include "StoreHelpers.h"
 #include "readers/OpenDatabase.h"
 #include "presentation/ConversationView.h"
+#include "presentation/Search.h"
 #include "presentation/ViewModel.h"
 
 namespace {
@@ -101,6 +102,48 @@ TEST_F(ViewModelTest, RightToLeftTextsAreIsolatedAndFindsSayWhereTheyWere)
     EXPECT_EQ(LinkUseOf("HTTPS://example.org"), LinkUse::OpenAfterConfirming);
     EXPECT_EQ(LinkUseOf("file:///etc/passwd"), LinkUse::Refuse);
     EXPECT_EQ(LinkUseOf("javascript:alert(1)"), LinkUse::Refuse);
+}
+
+TEST_F(ViewModelTest, SearchFindsTextsNumbersAndNamesWithinItsLimits)
+{
+    SetUpStore(DatabaseName::Android);
+    g_store.conversations[2].name = "Li Wei";
+    struct Case {
+        SearchQuery query;
+        std::vector<std::string> bodies;  // of the hits, in time order
+    };
+    const std::vector<Case> cases = {
+        {{.text = "recovered"}, {"recovered at 10", "recovered sent"}},
+        {{.text = "HELLO", .ignoreCase = true}, {"hello"}},
+        {{.text = "HELLO"}, {}},
+        {{.text = "^re(ply|covered s)", .regex = true}, {"reply", "recovered sent"}},
+        {{.text = "li wei", .ignoreCase = true}, {"to b"}},  // the conversation's name
+        {{.text = "13800000001"}, {"hello", "recovered at 10", "reply", "recovered sent"}},  // its number
+        // Row 2's name holds an "e": "to b" is found through it.
+        {{.text = "e", .since = 978'307'215, .until = 978'307'240}, {"to b", "reply"}},
+        {{.text = "e", .recoveredOnly = true}, {"recovered at 10", "recovered sent"}},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        std::vector<std::string> bodies;
+        for (const SearchHit& hit : SearchMessages(c.query, error)) bodies.push_back(hit.message->body);
+        EXPECT_EQ(bodies, c.bodies) << c.query.text;
+        EXPECT_EQ(error, "");
+    }
+    std::string error;
+    SearchQuery bad;
+    bad.text = "(";
+    bad.regex = true;
+    EXPECT_TRUE(SearchMessages(bad, error).empty());
+    EXPECT_NE(error.find("is not a regular expression"), std::string::npos);
+
+    // The text around a hit keeps whole characters and marks what it left out.
+    MessageRecord long_ = MessageOf("x", 1, 0, std::string(40, 'a') + "中文 needle 文字" + std::string(40, 'b'));
+    const SearchHit hit{1, &long_, false, long_.body.find("needle"), 6};
+    EXPECT_EQ(HitContext(hit), "…" + std::string(23, 'a') + "中文 needle 文字" + std::string(23, 'b') + "…");
+    EXPECT_EQ(ParseSearchDate("2001-01-01", true), 978'393'599);
+    EXPECT_EQ(ParseSearchDate("2001-01-01 00:00:15", false), 978'307'215);
+    for (const char* bad : {"2001-02-30", "yesterday", "2001-01-01x", "2001-13-01"}) EXPECT_FALSE(ParseSearchDate(bad, false)) << bad;
 }
 
 TEST_F(ViewModelTest, EmptyConversationsAndTheListRows)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,11 @@ std::string PartnerTitle(const std::string& name, const std::string& address);
 // unassigned recovered messages and recovered (or unattributed live) messages with an empty
 // address. Empty when no reader is current or `c` is out of range.
 std::vector<ShownMessage> CollectConversation(std::int32_t c);
+
+// Visits every message in time order with the rows that show it (ascending; none for a message
+// no conversation shows), as CollectAllConversations places them.
+using MessageVisitor = std::function<void(const MessageRecord& m, bool recovered, const std::vector<std::int32_t>& rows)>;
+void VisitMessagesWithRows(bool recoveredOnly, const MessageVisitor& visit);
 
 // Every conversation's messages, as CollectConversation gives them, indexed by row: one pass
 // over the lists however many conversations there are. With `recoveredOnly`, only the
