@@ -3,6 +3,7 @@
 
 #include <wx/dnd.h>
 #include <wx/image.h>
+#include <wx/srchctrl.h>
 #include <wx/menu.h>
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "recovery/RecoveryRun.h"
 #include "ui/DlgExport.h"
 #include "ui/MainPanes.h"
+#include "ui/SearchResults.h"
 #include "presentation/Texts.h"
 #include "presentation/ViewModel.h"
 
@@ -67,6 +69,7 @@ wxBEGIN_EVENT_TABLE(CKestrowDlg, CFrameDialog)
     EVT_MENU(res::ToToolkitId(res::ID_LOAD_CONTACTS), CKestrowDlg::OnLoadContacts)
     EVT_MENU(res::ToToolkitId(res::ID_QUIT),          CKestrowDlg::OnQuit)
     EVT_MENU(res::ToToolkitId(res::ID_TIME_ZONE),     CKestrowDlg::OnTimeZone)
+    EVT_MENU(res::ToToolkitId(res::ID_FIND),          CKestrowDlg::OnFind)
     EVT_MENU(res::ToToolkitId(res::ID_RECOVER),       CKestrowDlg::OnRecover)
     EVT_MENU(res::ToToolkitId(res::ID_DEEP_RECOVERY), CKestrowDlg::OnDeepRecovery)
     EVT_MENU(res::ToToolkitId(res::ID_EXPORT),        CKestrowDlg::OnExport)
@@ -100,6 +103,7 @@ bool CKestrowDlg::OnInitDialog()
     Panel()->Bind(wxEVT_SIZE, &CKestrowDlg::OnSize, this);
     CreateStatusBar();
     ShowStatus();
+    AddSearchField();
     for (wxWindow* target : {static_cast<wxWindow*>(this), static_cast<wxWindow*>(Panel()),
                              static_cast<wxWindow*>(m_listConversations), static_cast<wxWindow*>(m_viewMessages)}) {
         target->SetDropTarget(new DropToOpen(*this));  // the window owns its target
@@ -122,7 +126,8 @@ void CKestrowDlg::ApplyEnglishTexts()
         if (text != nullptr) menu->FindItemByPosition(position)->SetItemLabel(wxString::FromUTF8(platform::Tr(text)));
     };
     for (std::size_t i = 0; i < std::size(file); ++i) rename(bar->GetMenu(0), i, file[i]);
-    rename(bar->GetMenu(1), 0, "Time &zone…");
+    rename(bar->GetMenu(1), 0, "&Find…\tCtrl+F");
+    rename(bar->GetMenu(1), 1, "Time &zone…");
     for (std::size_t i = 0; i < std::size(help); ++i) rename(bar->GetMenu(2), i, help[i]);
 }
 
@@ -221,6 +226,7 @@ void CKestrowDlg::OpenPath(const std::string& chosen)
         m_shownEntry = -1;
         m_strDatabasePath = path;
         ShowStatus();
+        ClearSearch();
         if (const std::string said = OpenNoticeText(opened.problem, path, platform::WindowTranslator()); !said.empty()) {
             platform::AfxMessageBox(said, "", this);
         }
@@ -276,6 +282,7 @@ void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
         return;
     }
     if (m_progress) m_progress->Destroy();
+    ClearSearch();  // the hits point into the lists the run replaces
     m_progress = new CDlgProgress(this);
     m_progress->Create();
     {
@@ -331,6 +338,72 @@ void CKestrowDlg::OnTimeZone(wxCommandEvent&)
     FillConversationList();
     ShowAgain();
     ShowStatus();
+}
+
+void CKestrowDlg::AddSearchField()
+{
+    // Above the list, in the list's width: the list moves down by the field's height.
+    const wxPoint at = m_listConversations->GetPosition();
+    const wxSize size = m_listConversations->GetSize();
+    m_search = new wxSearchCtrl(Panel(), wxID_ANY, "", at, wxSize(size.GetWidth(), -1), wxTE_PROCESS_ENTER);
+    m_search->SetDescriptiveText(wxString::FromUTF8(platform::Tr("Search messages, numbers, names")));
+    m_search->ShowCancelButton(true);
+    const int height = m_search->GetSize().GetHeight() + 4;
+    m_listConversations->SetSize(at.x, at.y + height, size.GetWidth(), std::max(0, size.GetHeight() - height));
+    m_search->Bind(wxEVT_SEARCH, [this](wxCommandEvent&) { Search(std::string(m_search->GetValue().utf8_str())); });
+    m_search->Bind(wxEVT_SEARCH_CANCEL, [this](wxCommandEvent&) { ClearSearch(); });
+    m_search->Bind(wxEVT_TEXT_ENTER, [this](wxCommandEvent&) { Search(std::string(m_search->GetValue().utf8_str())); });
+}
+
+void CKestrowDlg::OnFind(wxCommandEvent&)
+{
+    m_search->SetFocus();
+    m_search->SelectAll();
+}
+
+void CKestrowDlg::Search(const std::string& text)
+{
+    if (text.empty()) return;
+    if (m_strDatabasePath.empty()) {
+        platform::AfxMessageBox(platform::Tr(kOpenFirstText), "", this);
+        return;
+    }
+    SearchQuery query;
+    query.text = text;
+    query.ignoreCase = true;
+    std::string error;
+    m_hits = SearchMessages(query, error);
+    if (!error.empty()) {
+        platform::AfxMessageBox(error, "", this);
+        return;
+    }
+    if (!m_results) m_results = new CSearchResults(this, [this](std::size_t i) { OpenHit(i); });
+    m_results->ShowRows(SearchRows(m_hits, platform::WindowTranslator()));
+    m_results->Show();
+}
+
+void CKestrowDlg::ClearSearch()
+{
+    m_search->Clear();
+    m_hits.clear();
+    if (m_results) m_results->Destroy();
+    m_results = nullptr;
+}
+
+void CKestrowDlg::OpenHit(std::size_t i)
+{
+    if (i >= m_hits.size()) return;
+    const SearchHit& hit = m_hits[i];
+    m_reselecting = true;
+    m_listConversations->SetItemState(hit.row, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+    m_reselecting = false;
+    m_listConversations->EnsureVisible(hit.row);
+    // The message's heading at the top of the view, the hit selected.
+    const std::vector<TextRun> runs = ConversationRuns(hit.row);
+    const std::optional<HitPlace> place = PlaceOfHit(runs, hit);
+    ShowRuns(*m_viewMessages, runs, place ? place->headingRun : 0,
+             place ? std::optional<std::pair<long, long>>({place->from, place->to}) : std::nullopt);
+    m_shownEntry = g_store.conversations[hit.row].entryId;
 }
 
 void CKestrowDlg::ShowStatus()
@@ -414,6 +487,11 @@ void CKestrowDlg::OnCharHook(wxKeyEvent& event)
 {
     const int key = event.GetKeyCode();
     if (key == WXK_ESCAPE) {
+        // Escape in the search field clears it; elsewhere it closes the window.
+        if (m_search != nullptr && FindFocus() != nullptr && (FindFocus() == m_search || FindFocus()->GetParent() == m_search)) {
+            ClearSearch();
+            return;
+        }
         Close();
         return;
     }
@@ -442,6 +520,8 @@ void CKestrowDlg::OnClose(wxCloseEvent& event)
         return;
     }
     // The list sends events while it is destroyed: stop listening first.
+    if (m_results) m_results->Destroy();
+    m_search = nullptr;
     m_listConversations = nullptr;
     m_viewMessages = nullptr;
     Destroy();

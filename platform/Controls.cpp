@@ -29,7 +29,8 @@ CRichEditCtrl::CRichEditCtrl(wxWindow* parent, int id, const wxPoint& position, 
 {
 }
 
-void CRichEditCtrl::ReplaceWithRuns(const std::vector<ColouredText>& runs, std::size_t showRun)
+void CRichEditCtrl::ReplaceWithRuns(const std::vector<ColouredText>& runs, std::size_t showRun,
+                                    std::optional<std::pair<long, long>> select)
 {
     // Characters, as the control counts them: bytes that do not continue a UTF-8 sequence.
     m_shownFrom = 0;
@@ -63,11 +64,19 @@ void CRichEditCtrl::ReplaceWithRuns(const std::vector<ColouredText>& runs, std::
         gtk_text_buffer_get_iter_at_offset(buffer, &end, static_cast<gint>(spans[i].second));
         gtk_text_buffer_apply_tag(buffer, static_cast<GtkTextTag*>(tag), &start, &end);
     }
-    Thaw();
-    // The line of the run goes to the top of the view once the view has laid it out.
+    // The cursor moves while the view shows the frozen stand-in buffer (moving it in a buffer
+    // the view has not laid out again yet upsets GTK's layout); the line of the run goes to the
+    // top of the view once the view has laid it out.
     GtkTextIter at;
     gtk_text_buffer_get_iter_at_offset(buffer, &at, static_cast<gint>(m_shownFrom));
     gtk_text_buffer_place_cursor(buffer, &at);
+    if (select) {
+        GtkTextIter from, to;
+        gtk_text_buffer_get_iter_at_offset(buffer, &from, static_cast<gint>(select->first));
+        gtk_text_buffer_get_iter_at_offset(buffer, &to, static_cast<gint>(select->second));
+        gtk_text_buffer_select_range(buffer, &to, &from);  // the cursor at the hit's start
+    }
+    Thaw();
     gtk_text_view_scroll_to_mark(view, gtk_text_buffer_get_insert(buffer), 0.0, TRUE, 0.0, 0.0);
 #else
     Freeze();
@@ -80,6 +89,7 @@ void CRichEditCtrl::ReplaceWithRuns(const std::vector<ColouredText>& runs, std::
     Thaw();
     SetInsertionPoint(m_shownFrom);
     ShowPosition(m_shownFrom);
+    if (select) SetSelection(select->first, select->second);
 #endif
 }
 

@@ -1,11 +1,13 @@
 // Rows, runs and texts of the main window.
 #include "presentation/ViewModel.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
 
 #include "presentation/ConversationView.h"
+#include "presentation/Search.h"
 #include "presentation/Texts.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
@@ -100,6 +102,57 @@ std::string StatusText(const std::string& databasePath, const Translator& tr)
     return Fill(tr("%s — %d conversations, %d messages, %d recovered — %s"),
                 {std::filesystem::path(databasePath).filename().string(), std::to_string(store.conversationCount - 1),
                  std::to_string(store.liveMessageCount), std::to_string(store.currentReader->m_recoveredCount), zone});
+}
+
+std::vector<SearchRow> SearchRows(const std::vector<SearchHit>& hits, const Translator& tr)
+{
+    std::vector<SearchRow> rows;
+    rows.reserve(hits.size());
+    for (const SearchHit& hit : hits) {
+        const ContactRecord& c = g_store.conversations[hit.row];
+        rows.push_back({Utf8ToAnsiString(PartnerTitle(c.name, c.isCatchAll != 0 ? tr(c.address.c_str()) : c.address)),
+                        FormatHeadingTime(hit.message->time), HitContext(hit), hit.recovered ? tr("recovered") : ""});
+    }
+    return rows;
+}
+
+namespace {
+
+// Characters as the view counts them: bytes that do not continue a UTF-8 sequence.
+long CountCharacters(std::string_view text)
+{
+    long count = 0;
+    for (const char byte : text) count += (static_cast<unsigned char>(byte) & 0xC0) != 0x80 ? 1 : 0;
+    return count;
+}
+
+// Characters of `part` of a body as the view shows it: an isolated body has an isolate
+// before its first line and a pop and an isolate around each line break.
+long ShownCharacters(std::string_view part, bool isolated, bool atStart)
+{
+    const long breaks = static_cast<long>(std::count(part.begin(), part.end(), '\n'));
+    return CountCharacters(part) + (isolated ? 2 * breaks + (atStart ? 1 : 0) : 0);
+}
+
+}  // namespace
+
+std::optional<HitPlace> PlaceOfHit(const std::vector<TextRun>& runs, const SearchHit& hit)
+{
+    const std::vector<ShownMessage> shown = CollectConversation(hit.row);
+    for (std::size_t k = 0; k < shown.size() && 2 * k + 1 < runs.size(); ++k) {
+        if (shown[k].message != hit.message) continue;
+        long before = 0;
+        for (std::size_t i = 0; i <= 2 * k; ++i) before += CountCharacters(runs[i].text);
+        const std::string& body = hit.message->body;
+        const bool isolated = IsolatedForLayout(body) != body;
+        if (hit.at == std::string::npos || hit.at > body.size()) {
+            return HitPlace{2 * k, before, before + ShownCharacters(body, isolated, true) + (isolated ? 1 : 0)};
+        }
+        const long from = before + ShownCharacters(std::string_view(body).substr(0, hit.at), isolated, true);
+        const long length = ShownCharacters(std::string_view(body).substr(hit.at, hit.length), isolated, false);
+        return HitPlace{2 * k, from, from + length};
+    }
+    return std::nullopt;
 }
 
 std::size_t FirstRunToShow(const std::vector<TextRun>& runs)

@@ -59,7 +59,7 @@ const std::vector<MenuTemplate> kMenu = {
       {"导出(&E)", ID_EXPORT},
       {"", 0},
       {"退出(&Q)\tCtrl+Q", ID_QUIT}}},
-    {"查看(&V)", {{"时区(&Z)…", ID_TIME_ZONE}}},
+    {"查看(&V)", {{"查找(&F)…\tCtrl+F", ID_FIND}, {"时区(&Z)…", ID_TIME_ZONE}}},
     {"帮助(&H)", {{"关于(&A)", ID_ABOUT}, {"主页", ID_HOME_PAGE}, {"使用方法", ID_USAGE}}},
 };
 

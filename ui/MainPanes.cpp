@@ -48,12 +48,13 @@ void FillConversationRows(CListCtrl& list, const std::vector<ListRow>& rows)
     list.Thaw();
 }
 
-void ShowRuns(CRichEditCtrl& view, const std::vector<TextRun>& runs, std::size_t showRun)
+void ShowRuns(CRichEditCtrl& view, const std::vector<TextRun>& runs, std::size_t showRun,
+              std::optional<std::pair<long, long>> select)
 {
     std::vector<ColouredText> coloured;
     coloured.reserve(runs.size());
     for (const TextRun& run : runs) coloured.push_back({run.text, ToColour(run.colour)});
-    view.ReplaceWithRuns(coloured, showRun);
+    view.ReplaceWithRuns(coloured, showRun, select);
 }
 
 void AppendPlainText(CRichEditCtrl& view, const std::string& text)

@@ -201,8 +201,10 @@ TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
     EXPECT_EQ(Utf8(m_window->m_viewMessages->GetValue()), IntroductionText(TR));
     EXPECT_EQ(g_store.currentReader, nullptr);
 
-    // The template's placement, converted from dialog units with the panel's font.
-    EXPECT_EQ(list.GetPosition(), m_window->Panel()->ConvertDialogToPixels(wxPoint(7, 7)));
+    // The template's placement, converted from dialog units with the panel's font; the search
+    // field takes the list's place and the list begins below it.
+    EXPECT_EQ(m_window->m_search->GetPosition(), m_window->Panel()->ConvertDialogToPixels(wxPoint(7, 7)));
+    EXPECT_EQ(list.GetPosition().y, m_window->m_search->GetRect().GetBottom() + 5);
     EXPECT_EQ(m_window->m_viewMessages->GetPosition(), m_window->Panel()->ConvertDialogToPixels(wxPoint(192, 7)));
 }
 
@@ -463,6 +465,34 @@ TEST_F(MainWindowTest, TheStatusBarNamesTheZoneThatViewTimeZoneChooses)
     platform::GetHooks().chooseOne = [](wxWindow*, const std::string&, const std::vector<std::string>&) { return std::optional<int>(0); };
     m_window->OnTimeZone(event);  // the computer's zone again
     EXPECT_EQ(Utf8(list.GetItemText(row, 1)), before);
+}
+
+TEST_F(MainWindowTest, SearchListsTheHitsAndOpensEachWithTheHitSelected)
+{
+    m_window->Search("hi");
+    ASSERT_EQ(m_boxes.size(), 1u);  // nothing open yet
+    Open(AndroidDatabase());
+    // An isolated right-to-left text before the hit must not shift the selection.
+    for (MessageRecord& m : g_store.liveMessages) {
+        if (m.body == "你好") m.body = "مرحبا\nsee you, THERE";
+    }
+    m_window->Search("there");
+    ASSERT_TRUE(m_window->m_results);
+    CListCtrl& results = *m_window->m_results->m_list;
+    ASSERT_EQ(results.GetItemCount(), 2);
+    EXPECT_EQ(Utf8(results.GetItemText(0, 0)), "13812345678");
+    for (int i = 0; i < 2; ++i) {
+        m_window->OpenHit(static_cast<std::size_t>(i));
+        CRichEditCtrl& view = *m_window->m_viewMessages;
+        long from = 0, to = 0;
+        view.GetSelection(&from, &to);
+        EXPECT_EQ(Utf8(view.GetRange(from, to)), i == 0 ? "THERE" : "there") << i;
+        EXPECT_EQ(m_window->m_listConversations->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED), 1);
+    }
+    m_window->ClearSearch();
+    wxTheApp->ProcessIdle();
+    EXPECT_FALSE(m_window->m_results);
+    EXPECT_TRUE(m_window->m_hits.empty());
 }
 
 TEST_F(MainWindowTest, LinksOpenOnlyOnALeftButtonRelease)

@@ -4,6 +4,7 @@
 
 #include <wx/iconbndl.h>
 #include <wx/listctrl.h>
+#include <wx/srchctrl.h>
 
 #include <cstdint>
 #include <functional>
@@ -14,7 +15,9 @@
 #include "platform/DialogBase.h"
 #include "presentation/ReportFacts.h"
 #include "sources/EvidenceSource.h"
+#include "presentation/Search.h"
 #include "ui/DlgProgress.h"
+#include "ui/SearchResults.h"
 
 #include <wx/weakref.h>
 
@@ -47,6 +50,15 @@ public:
     void OnTimeZone(wxCommandEvent& event);
     // The status bar: the file, its counts and the zone of the times.
     void ShowStatus();
+    // Ctrl+F: to the search field.
+    void OnFind(wxCommandEvent& event);
+    // Searches every message for `text` (either case) and lists the hits in the results window.
+    void Search(const std::string& text);
+    // Empties the search field and forgets the hits (their window goes).
+    void ClearSearch();
+    // Opens hit `i`: its conversation selected, its message at the top of the view, the hit
+    // selected in it.
+    void OpenHit(std::size_t i);
     void OnAbout(wxCommandEvent& event);
     void OnHomePage(wxCommandEvent& event);
     void OnUsage(wxCommandEvent& event);
@@ -70,6 +82,9 @@ public:
     std::int32_t m_shownEntry = -1;  // the entry id of the conversation in the view; -1: none
     bool m_reselecting = false;      // ShowAgain is selecting the row it shows
     bool m_unexportedFinds = false;  // a recovery found messages that no export has written since
+    wxSearchCtrl* m_search = nullptr;
+    std::vector<SearchHit> m_hits;        // of the last search; pointers into the store's lists
+    wxWeakRef<CSearchResults> m_results;  // the results window while it is open
     CListCtrl* m_listConversations = nullptr;
     CRichEditCtrl* m_viewMessages = nullptr;
 
@@ -79,6 +94,7 @@ protected:
 
 private:
     void ApplyEnglishTexts();
+    void AddSearchField();
     // Opens what `chosen` names, asking for a password, showing the unlocking and asking for
     // the user as needed; nothing when the user cancelled or it cannot be read (said already).
     std::optional<EvidenceSource> OpenSourceAsking(const std::string& chosen);

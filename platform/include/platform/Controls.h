@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <optional>
+#include <utility>
 #include <vector>
 
 // Report-view list with single selection and grid lines. The generic list on GTK leaves the
@@ -36,7 +38,9 @@ public:
     // `showRun` begins the first line in view (its line whole), with the insertion point there.
     // On GTK the text goes into the buffer at once and the colours are applied as tags (wx's
     // per-run append costs about three times as much for large texts).
-    void ReplaceWithRuns(const std::vector<ColouredText>& runs, std::size_t showRun = 0);
+    // With `select`, those characters are selected instead (a search hit).
+    void ReplaceWithRuns(const std::vector<ColouredText>& runs, std::size_t showRun = 0,
+                         std::optional<std::pair<long, long>> select = std::nullopt);
     // The character offset at which the run `showRun` of the last ReplaceWithRuns began.
     long ShownFrom() const { return m_shownFrom; }
 

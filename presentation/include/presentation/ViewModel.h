@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "presentation/Search.h"
 #include "presentation/Texts.h"
 #include "store/MessageRecords.h"
 
@@ -36,6 +38,24 @@ std::vector<TextRun> ConversationRuns(std::int32_t c);
 // The status bar's text: "mmssms.db — 12 conversations, 301 messages, 3 recovered — Times in
 // Europe/Berlin, UTC+01:00"; the zone alone before a database is open.
 std::string StatusText(const std::string& databasePath, const Translator& tr = English);
+
+// One row of the search results: the conversation, the time, the text around the hit and
+// whether the message was recovered.
+struct SearchRow {
+    std::string conversation, time, context, recovered;
+    bool operator==(const SearchRow&) const = default;
+};
+std::vector<SearchRow> SearchRows(const std::vector<SearchHit>& hits, const Translator& tr = English);
+
+// Where a search hit stands in the view of its conversation (runs as ConversationRuns(row)
+// gives them): the heading run of its message, and the hit's first and past-the-end
+// characters (the whole body when the number or name matched). Nothing when the message is
+// not in that conversation.
+struct HitPlace {
+    std::size_t headingRun = 0;
+    long from = 0, to = 0;
+};
+std::optional<HitPlace> PlaceOfHit(const std::vector<TextRun>& runs, const SearchHit& hit);
 
 // The run a conversation opens at: the heading of its first recovered message, else the top.
 std::size_t FirstRunToShow(const std::vector<TextRun>& runs);

@@ -16,6 +16,7 @@ constexpr int ID_OPEN_SOURCE = 32778;    // added too: an iPhone backup or Andro
 constexpr int ID_LOAD_CONTACTS = 32780;  // added too: contacts that name the conversations
 constexpr int ID_QUIT = 32781;           // added too: File › Quit
 constexpr int ID_TIME_ZONE = 32782;      // added too: View › Time zone
+constexpr int ID_FIND = 32785;           // added too: View › Find (Ctrl+F)
 constexpr int ID_EXPORT = 32774;
 constexpr int ID_ABOUT = 32779;
 constexpr int ID_HOME_PAGE = 32783;

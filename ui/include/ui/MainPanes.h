@@ -22,7 +22,8 @@ void FillConversationRows(CListCtrl& list, const std::vector<ListRow>& rows);
 
 // Replaces the view's text with the runs, each in its colour.
 // Shows the runs with run `showRun` at the top of the view.
-void ShowRuns(CRichEditCtrl& view, const std::vector<TextRun>& runs, std::size_t showRun = 0);
+void ShowRuns(CRichEditCtrl& view, const std::vector<TextRun>& runs, std::size_t showRun = 0,
+              std::optional<std::pair<long, long>> select = std::nullopt);
 
 // Appends text in the view's default style (so a detected link keeps its link look).
 void AppendPlainText(CRichEditCtrl& view, const std::string& text);
