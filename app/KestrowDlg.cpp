@@ -70,6 +70,7 @@ wxBEGIN_EVENT_TABLE(CKestrowDlg, CFrameDialog)
     EVT_MENU(res::ToToolkitId(res::ID_QUIT),          CKestrowDlg::OnQuit)
     EVT_MENU(res::ToToolkitId(res::ID_TIME_ZONE),     CKestrowDlg::OnTimeZone)
     EVT_MENU(res::ToToolkitId(res::ID_FIND),          CKestrowDlg::OnFind)
+    EVT_MENU_RANGE(res::ToToolkitId(res::ID_SHOW_ALL), res::ToToolkitId(res::ID_SHOW_RANGE), CKestrowDlg::OnShowFilter)
     EVT_MENU(res::ToToolkitId(res::ID_RECOVER),       CKestrowDlg::OnRecover)
     EVT_MENU(res::ToToolkitId(res::ID_DEEP_RECOVERY), CKestrowDlg::OnDeepRecovery)
     EVT_MENU(res::ToToolkitId(res::ID_EXPORT),        CKestrowDlg::OnExport)
@@ -126,8 +127,9 @@ void CKestrowDlg::ApplyEnglishTexts()
         if (text != nullptr) menu->FindItemByPosition(position)->SetItemLabel(wxString::FromUTF8(platform::Tr(text)));
     };
     for (std::size_t i = 0; i < std::size(file); ++i) rename(bar->GetMenu(0), i, file[i]);
-    rename(bar->GetMenu(1), 0, "&Find…\tCtrl+F");
-    rename(bar->GetMenu(1), 1, "Time &zone…");
+    const char* const view[] = {"&Find…\tCtrl+F", "Time &zone…", nullptr, "Show &all messages", "Show &sent messages only",
+                                "Show &received messages only", "Show r&ecovered messages only", "Show a &time range…"};
+    for (std::size_t i = 0; i < std::size(view); ++i) rename(bar->GetMenu(1), i, view[i]);
     for (std::size_t i = 0; i < std::size(help); ++i) rename(bar->GetMenu(2), i, help[i]);
 }
 
@@ -138,7 +140,7 @@ void CKestrowDlg::FillConversationList()
 
 void CKestrowDlg::ShowConversation(std::int32_t c)
 {
-    const std::vector<TextRun> runs = ConversationRuns(c);
+    const std::vector<TextRun> runs = ConversationRuns(c, m_filter);
     ShowRuns(*m_viewMessages, runs, FirstRunToShow(runs));
     m_shownEntry = c >= 0 && c < g_store.conversationCount ? g_store.conversations[c].entryId : -1;
 }
@@ -399,16 +401,51 @@ void CKestrowDlg::OpenHit(std::size_t i)
     m_reselecting = false;
     m_listConversations->EnsureVisible(hit.row);
     // The message's heading at the top of the view, the hit selected.
-    const std::vector<TextRun> runs = ConversationRuns(hit.row);
-    const std::optional<HitPlace> place = PlaceOfHit(runs, hit);
+    const std::vector<TextRun> runs = ConversationRuns(hit.row, m_filter);
+    const std::optional<HitPlace> place = PlaceOfHit(runs, hit, m_filter);
     ShowRuns(*m_viewMessages, runs, place ? place->headingRun : 0,
              place ? std::optional<std::pair<long, long>>({place->from, place->to}) : std::nullopt);
     m_shownEntry = g_store.conversations[hit.row].entryId;
 }
 
+void CKestrowDlg::OnShowFilter(wxCommandEvent& event)
+{
+    MessageFilter filter;
+    switch (res::FromToolkitId(event.GetId())) {
+    case res::ID_SHOW_SENT: filter.direction = MessageFilter::Direction::Sent; break;
+    case res::ID_SHOW_RECEIVED: filter.direction = MessageFilter::Direction::Received; break;
+    case res::ID_SHOW_RECOVERED: filter.recoveredOnly = true; break;
+    case res::ID_SHOW_RANGE:
+        if (!AskTimeRange(filter)) return;
+        break;
+    default: break;
+    }
+    m_filter = filter;
+    ShowAgain();
+    ShowStatus();
+}
+
+bool CKestrowDlg::AskTimeRange(MessageFilter& filter)
+{
+    for (const auto& [prompt, endOfDay, into] :
+         {std::tuple{"Show messages from (YYYY-MM-DD, empty: from the first):", false, &filter.since},
+          std::tuple{"Show messages until (YYYY-MM-DD, empty: to the last):", true, &filter.until}}) {
+        const std::optional<std::string> text = platform::AskText(this, platform::Tr(prompt));
+        if (!text) return false;
+        *into = std::nullopt;
+        if (text->empty()) continue;
+        *into = ParseSearchDate(*text, endOfDay);
+        if (!*into) {
+            platform::AfxMessageBox(Fill(platform::Tr("%s is not a date: give YYYY-MM-DD or YYYY-MM-DD hh:mm."), {*text}), "", this);
+            return false;
+        }
+    }
+    return true;
+}
+
 void CKestrowDlg::ShowStatus()
 {
-    SetStatusText(wxString::FromUTF8(StatusText(m_strDatabasePath, platform::WindowTranslator())));
+    SetStatusText(wxString::FromUTF8(StatusText(m_strDatabasePath, platform::WindowTranslator(), m_filter)));
 }
 
 void CKestrowDlg::OnAbout(wxCommandEvent&)

@@ -372,8 +372,24 @@ int RunRecover(DatabaseOptions options)
     return scan.error.empty() && !nothing ? kExitOk : kExitFileError;
 }
 
+// The time range of a search or an export from --since and --until; an exit status when a date is no date.
+int ReadSearchRange(DatabaseOptions& options)
+{
+    for (const auto& [text, endOfDay, into] : {std::tuple{&options.since, false, &options.query.since},
+                                               std::tuple{&options.until, true, &options.query.until}}) {
+        if (text->empty()) continue;
+        *into = ParseSearchDate(*text, endOfDay);
+        if (!*into) {
+            Fail("'" + *text + "' is not a date: give YYYY-MM-DD or \"YYYY-MM-DD hh:mm:ss\"");
+            return kExitUsage;
+        }
+    }
+    return -1;
+}
+
 int RunExport(DatabaseOptions options)
 {
+    if (const int status = ReadSearchRange(options); status >= 0) return status;
     std::optional<EvidenceSource> source;
     if (const int status = OpenSourceFor(options, source); status >= 0) return status;
     // A report states the files as they were before anything was read.
@@ -395,6 +411,8 @@ int RunExport(DatabaseOptions options)
     request.folder = options.folder;
     request.databasePath = options.path;
     request.format = ExportFormatNamed(options.format).value_or(ExportFormat::Text);
+    request.filter.since = options.query.since;
+    request.filter.until = options.query.until;
     const MessageStore& store = g_store;
     for (std::int32_t row = 0; row < store.conversationCount; ++row) {
         const ContactRecord& c = store.conversations[row];
@@ -437,21 +455,6 @@ int RunExport(DatabaseOptions options)
     for (const auto& file : result.files) std::cout << file.string() << '\n';
     std::cout << ExportSummaryText(result, options.folder) << '\n';
     return kExitOk;
-}
-
-// The search's time range from --since and --until; an exit status when a date is no date.
-int ReadSearchRange(DatabaseOptions& options)
-{
-    for (const auto& [text, endOfDay, into] : {std::tuple{&options.since, false, &options.query.since},
-                                               std::tuple{&options.until, true, &options.query.until}}) {
-        if (text->empty()) continue;
-        *into = ParseSearchDate(*text, endOfDay);
-        if (!*into) {
-            Fail("'" + *text + "' is not a date: give YYYY-MM-DD or \"YYYY-MM-DD hh:mm:ss\"");
-            return kExitUsage;
-        }
-    }
-    return -1;
 }
 
 void PrintHitsJson(const std::string& databasePath, const SearchQuery& query, const std::vector<SearchHit>& hits)
@@ -635,6 +638,10 @@ int main(int argc, char** argv)
         ->option_text("FORMAT")
         ->check(CLI::IsMember({"txt", "html", "csv", "json"}));
     exporter->add_flag("--single", exportOptions.single, "write all conversations into one file");
+    exporter->add_option("--since", exportOptions.since, "only messages from this date on (YYYY-MM-DD or \"YYYY-MM-DD hh:mm\")")
+        ->option_text("DATE");
+    exporter->add_option("--until", exportOptions.until, "only messages up to this date (the whole day when no time is given)")
+        ->option_text("DATE");
     auto* rowsOption = exporter->add_option("--rows", exportOptions.rows,
                                             "the conversations to export, as rows of 'conversations' (0,3,5); with --recover, "
                                             "as rows of 'recover', whose list is sorted again after the finds")

@@ -11,6 +11,7 @@
 #include <wx/menu.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
+#include <wx/textctrl.h>
 
 #include "platform/Controls.h"
 #include "platform/Platform.h"
@@ -49,6 +50,7 @@ void CreateTemplateControls(wxWindow* parent, const res::DialogTemplate& dialogT
             break;
         }
         case res::ControlKind::RichEdit: new CRichEditCtrl(parent, c.id, position, size); break;
+        case res::ControlKind::Edit: new wxTextCtrl(parent, c.id, Text(c.text), position, size); break;
         case res::ControlKind::ProgressBar: new CProgressCtrl(parent, c.id, position, size); break;
         case res::ControlKind::StaticText:
             new wxStaticText(parent, c.id, Text(c.text), position, size,

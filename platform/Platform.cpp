@@ -54,6 +54,11 @@ Hooks RealHooks()
         if (dialog.ShowModal() != wxID_OK) return std::nullopt;
         return dialog.GetSelection();
     };
+    hooks.askText = [](wxWindow* parent, const std::string& prompt) -> std::optional<std::string> {
+        wxTextEntryDialog dialog(parent, wxString::FromUTF8(prompt), wxTheApp->GetAppDisplayName());
+        if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+        return std::string(dialog.GetValue().Strip(wxString::both).utf8_str());
+    };
     hooks.confirm = [](wxWindow* parent, const std::string& question) {
         return wxMessageBox(wxString::FromUTF8(question), wxTheApp->GetAppDisplayName(), wxYES_NO | wxNO_DEFAULT, parent) == wxYES;
     };
@@ -95,6 +100,8 @@ std::optional<std::string> AskPassword(wxWindow* parent, const std::string& prom
 }
 
 bool Confirm(wxWindow* parent, const std::string& question) { return GetHooks().confirm(parent, question); }
+
+std::optional<std::string> AskText(wxWindow* parent, const std::string& prompt) { return GetHooks().askText(parent, prompt); }
 
 std::optional<int> ChooseOne(wxWindow* parent, const std::string& prompt, const std::vector<std::string>& choices)
 {

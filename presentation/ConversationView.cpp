@@ -45,6 +45,23 @@ ShownMessage Shown(const MessageRecord& m, bool recovered, std::int32_t c, const
 
 }  // namespace
 
+bool MessageFilter::Shows(const MessageRecord& m, bool recovered) const
+{
+    if (recoveredOnly && !recovered) return false;
+    if (direction == Direction::Sent && m.fromMe == 0) return false;
+    if (direction == Direction::Received && m.fromMe != 0) return false;
+    if (!since && !until) return true;
+    const std::optional<std::int64_t> seconds = UnixSeconds(m.time);
+    return seconds && (!since || *seconds >= *since) && (!until || *seconds <= *until);
+}
+
+std::vector<ShownMessage> Filtered(std::vector<ShownMessage> shown, const MessageFilter& filter)
+{
+    if (filter.ShowsAll()) return shown;
+    std::erase_if(shown, [&](const ShownMessage& s) { return !filter.Shows(*s.message, s.recovered); });
+    return shown;
+}
+
 std::string PartnerTitle(const std::string& name, const std::string& address)
 {
     return name.empty() ? address : name + " (" + address + ")";

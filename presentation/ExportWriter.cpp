@@ -197,7 +197,10 @@ ExportResult ExportConversations(const ExportRequest& request)
     ExportResult result;
     const std::string catchAll = store.conversations[0].address.empty() ? "Ungrouped" : store.conversations[0].address;
     // Every conversation's messages in one pass over the lists.
-    const std::vector<std::vector<ShownMessage>> all = CollectAllConversations();
+    std::vector<std::vector<ShownMessage>> all = CollectAllConversations();
+    if (!request.filter.ShowsAll()) {
+        for (std::vector<ShownMessage>& shown : all) shown = Filtered(std::move(shown), request.filter);
+    }
     static const ReportFacts kNoFacts;
     const ReportFacts& facts = request.facts != nullptr ? *request.facts : kNoFacts;
     const std::string extension = ExportExtension(request.format);

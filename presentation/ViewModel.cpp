@@ -74,10 +74,10 @@ std::string FoundInText(const MessageRecord& m)
     return text;
 }
 
-std::vector<TextRun> ConversationRuns(std::int32_t c)
+std::vector<TextRun> ConversationRuns(std::int32_t c, const MessageFilter& filter)
 {
     std::vector<TextRun> runs;
-    for (const ShownMessage& shown : CollectConversation(c)) {
+    for (const ShownMessage& shown : Filtered(CollectConversation(c), filter)) {
         const Rgb heading = shown.recovered ? kRecoveredColour : kLiveHeadingColour;
         const Rgb body = shown.recovered ? kRecoveredColour : kLiveBodyColour;
         const bool cut = shown.recovered && shown.message->truncated != 0;
@@ -93,15 +93,21 @@ std::vector<TextRun> ConversationRuns(std::int32_t c)
     return runs;
 }
 
-std::string StatusText(const std::string& databasePath, const Translator& tr)
+std::string StatusText(const std::string& databasePath, const Translator& tr, const MessageFilter& filter)
 {
     static constexpr std::string_view kTimesIn = "Times in ";
     const std::string zone = Fill(tr("Times in %s"), {TimesInText().substr(kTimesIn.size())});
     const MessageStore& store = g_store;
     if (databasePath.empty() || store.currentReader == nullptr) return zone;
-    return Fill(tr("%s — %d conversations, %d messages, %d recovered — %s"),
-                {std::filesystem::path(databasePath).filename().string(), std::to_string(store.conversationCount - 1),
-                 std::to_string(store.liveMessageCount), std::to_string(store.currentReader->m_recoveredCount), zone});
+    std::string text = Fill(tr("%s — %d conversations, %d messages, %d recovered — %s"),
+                            {std::filesystem::path(databasePath).filename().string(), std::to_string(store.conversationCount - 1),
+                             std::to_string(store.liveMessageCount), std::to_string(store.currentReader->m_recoveredCount), zone});
+    if (filter.ShowsAll()) return text;
+    const char* shown = filter.recoveredOnly                                         ? "showing recovered messages only"
+                        : filter.direction == MessageFilter::Direction::Sent     ? "showing sent messages only"
+                        : filter.direction == MessageFilter::Direction::Received ? "showing received messages only"
+                                                                                 : "showing a time range";
+    return text + " — " + tr(shown);
 }
 
 std::vector<SearchRow> SearchRows(const std::vector<SearchHit>& hits, const Translator& tr)
@@ -136,9 +142,9 @@ long ShownCharacters(std::string_view part, bool isolated, bool atStart)
 
 }  // namespace
 
-std::optional<HitPlace> PlaceOfHit(const std::vector<TextRun>& runs, const SearchHit& hit)
+std::optional<HitPlace> PlaceOfHit(const std::vector<TextRun>& runs, const SearchHit& hit, const MessageFilter& filter)
 {
-    const std::vector<ShownMessage> shown = CollectConversation(hit.row);
+    const std::vector<ShownMessage> shown = Filtered(CollectConversation(hit.row), filter);
     for (std::size_t k = 0; k < shown.size() && 2 * k + 1 < runs.size(); ++k) {
         if (shown[k].message != hit.message) continue;
         long before = 0;

@@ -45,6 +45,12 @@ const DialogTemplate kExport = {
         // Beside the mode choice, in the width added for it: the format of the files.
         {IDC_EXPORT_FORMAT_GROUP, ControlKind::GroupBox, 297, 7, 93, 33, kStyleNone, "格式"},
         {IDC_EXPORT_FORMAT, ControlKind::Choice, 303, 19, 81, 14, kStyleTabStop, "文本|HTML|CSV|JSON"},
+        // Below it: the time range of the messages written (empty: no limit).
+        {IDC_EXPORT_RANGE_GROUP, ControlKind::GroupBox, 297, 44, 93, 62, kStyleNone, "时间范围"},
+        {IDC_EXPORT_SINCE_LABEL, ControlKind::StaticText, 303, 55, 81, 9, kStyleNone, "从 (YYYY-MM-DD)"},
+        {IDC_EXPORT_SINCE, ControlKind::Edit, 303, 65, 81, 12, kStyleBorder | kStyleTabStop, ""},
+        {IDC_EXPORT_UNTIL_LABEL, ControlKind::StaticText, 303, 80, 81, 9, kStyleNone, "到 (YYYY-MM-DD)"},
+        {IDC_EXPORT_UNTIL, ControlKind::Edit, 303, 90, 81, 12, kStyleBorder | kStyleTabStop, ""},
     }};
 
 // Menu 129 as the resource gave it; the window renames the items to English at start-up.
@@ -59,7 +65,15 @@ const std::vector<MenuTemplate> kMenu = {
       {"导出(&E)", ID_EXPORT},
       {"", 0},
       {"退出(&Q)\tCtrl+Q", ID_QUIT}}},
-    {"查看(&V)", {{"查找(&F)…\tCtrl+F", ID_FIND}, {"时区(&Z)…", ID_TIME_ZONE}}},
+    {"查看(&V)",
+     {{"查找(&F)…\tCtrl+F", ID_FIND},
+      {"时区(&Z)…", ID_TIME_ZONE},
+      {"", 0},
+      {"显示全部短信(&A)", ID_SHOW_ALL},
+      {"只显示发出的短信(&S)", ID_SHOW_SENT},
+      {"只显示收到的短信(&R)", ID_SHOW_RECEIVED},
+      {"只显示恢复的短信(&E)", ID_SHOW_RECOVERED},
+      {"按时间范围显示(&T)…", ID_SHOW_RANGE}}},
     {"帮助(&H)", {{"关于(&A)", ID_ABOUT}, {"主页", ID_HOME_PAGE}, {"使用方法", ID_USAGE}}},
 };
 

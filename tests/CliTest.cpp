@@ -473,6 +473,12 @@ TEST_F(CliTest, ExportWritesTheChosenConversations)
     ASSERT_EQ(rows.status, 0) << rows.err;
     EXPECT_NE(rows.out.find("Exported 2 conversations (3 messages, 0 recovered) to " + out.string() + "."),
               std::string::npos);
+    // Only the messages of the time range, when one is given.
+    const auto ranged = m_dir / "ranged";
+    ASSERT_EQ(Run({"export", path.string(), "--to", ranged.string(), "--rows", "1", "--since", "2015-08-14 06:00:30"}).status, 0);
+    EXPECT_EQ(ReadFile(ranged / "13812345678.txt"), "Times in UTC\n\nMe 2015-08-14 06:01:00\nhi\nthere\n\n");
+    EXPECT_EQ(Run({"export", path.string(), "--to", ranged.string(), "--all", "--until", "soon"}).status, 2);
+
     // A text file names the zone of its times first (the tests run in UTC).
     EXPECT_EQ(ReadFile(out / "13812345678.txt"),
               "Times in UTC\n\n13812345678 2015-08-14 06:00:00\n你好\n\nMe 2015-08-14 06:01:00\nhi\nthere\n\n");

@@ -3,10 +3,12 @@
 
 #include <wx/button.h>
 #include <wx/choice.h>
+#include <wx/textctrl.h>
 #include <wx/radiobut.h>
 #include <wx/utils.h>
 
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 #include "platform/Language.h"
@@ -14,6 +16,7 @@
 #include "presentation/Texts.h"
 #include "res/Resources.h"
 #include "presentation/ExportWriter.h"
+#include "presentation/Search.h"
 #include "store/MessageStore.h"
 #include "ui/MainPanes.h"
 #include "presentation/ViewModel.h"
@@ -84,6 +87,9 @@ bool CDlgExport::OnInitDialog()
         {res::IDC_EXPORT, "Export"},
         {wxID_CANCEL, "Cancel"},
         {res::IDC_EXPORT_FORMAT_GROUP, "Format"},
+        {res::IDC_EXPORT_RANGE_GROUP, "Time range"},
+        {res::IDC_EXPORT_SINCE_LABEL, "From (YYYY-MM-DD)"},
+        {res::IDC_EXPORT_UNTIL_LABEL, "Until (YYYY-MM-DD)"},
     };
     for (const auto& [id, text] : texts) {
         if (wxWindow* control = GetDlgItem(id)) control->SetLabel(wxString::FromUTF8(platform::Tr(text)));
@@ -132,6 +138,18 @@ void CDlgExport::OnExport(wxCommandEvent&)
         m_exportFormat = std::max(0, format->GetSelection());
     }
     ExportRequest request;
+    // The time range: an empty field sets no limit; a field that holds no date is said so.
+    for (const auto& [id, endOfDay, into] : {std::tuple{res::IDC_EXPORT_SINCE, false, &request.filter.since},
+                                             std::tuple{res::IDC_EXPORT_UNTIL, true, &request.filter.until}}) {
+        auto* field = dynamic_cast<wxTextCtrl*>(GetDlgItem(id));
+        const std::string text = field != nullptr ? std::string(field->GetValue().Strip(wxString::both).utf8_str()) : "";
+        if (text.empty()) continue;
+        *into = ParseSearchDate(text, endOfDay);
+        if (!*into) {
+            platform::AfxMessageBox(Fill(platform::Tr("%s is not a date: give YYYY-MM-DD or YYYY-MM-DD hh:mm."), {text}), "", this);
+            return;
+        }
+    }
     for (long row = 0; row < m_contactList->GetItemCount(); ++row) {
         if (m_contactList->IsItemChecked(row)) request.rows.push_back(static_cast<std::int32_t>(row));
     }

@@ -6,6 +6,7 @@
 #include <wx/app.h>
 #include <wx/menu.h>
 #include <wx/stattext.h>
+#include <wx/textctrl.h>
 #include <wx/statusbr.h>
 #include <wx/weakref.h>
 
@@ -493,6 +494,53 @@ TEST_F(MainWindowTest, SearchListsTheHitsAndOpensEachWithTheHitSelected)
     wxTheApp->ProcessIdle();
     EXPECT_FALSE(m_window->m_results);
     EXPECT_TRUE(m_window->m_hits.empty());
+}
+
+TEST_F(MainWindowTest, ViewFiltersAndTheExportsTimeRange)
+{
+    Open(AndroidDatabase());
+    CListCtrl& list = *m_window->m_listConversations;
+    const int row = list.FindItem(-1, "13812345678");
+    m_window->ShowConversation(row);
+    auto show = [this](int id) {
+        wxCommandEvent event(wxEVT_MENU, res::ToToolkitId(id));
+        m_window->OnShowFilter(event);
+        return Utf8(m_window->m_viewMessages->GetValue());
+    };
+    EXPECT_EQ(show(res::ID_SHOW_SENT), "Me 2015-08-14 06:01:00\nhi\nthere\n\n");
+    EXPECT_NE(Utf8(m_window->GetStatusBar()->GetStatusText()).find(T("showing sent messages only")), std::string::npos);
+    EXPECT_EQ(show(res::ID_SHOW_RECEIVED), "13812345678 2015-08-14 06:00:00\n你好\n\n");
+    EXPECT_EQ(show(res::ID_SHOW_RECOVERED), "");
+    std::vector<std::string> answers = {"2015-08-14 06:00:30", ""};  // until, then since (asked first)
+    platform::GetHooks().askText = [&](wxWindow*, const std::string&) {
+        const std::string answer = answers.back();
+        answers.pop_back();
+        return std::optional<std::string>(answer);
+    };
+    EXPECT_EQ(show(res::ID_SHOW_RANGE), "13812345678 2015-08-14 06:00:00\n你好\n\n");
+    EXPECT_EQ(show(res::ID_SHOW_ALL), "13812345678 2015-08-14 06:00:00\n你好\n\nMe 2015-08-14 06:01:00\nhi\nthere\n\n");
+
+    // The export dialog writes the messages of its time range; a field without a date says so.
+    const auto out = m_dir / "ranged";
+    std::filesystem::create_directory(out);
+    m_nextFolder = out.string();
+    m_onModal = [&](wxDialog& dialog) {
+        auto& exporter = dynamic_cast<CDlgExport&>(dialog);
+        exporter.m_contactList->CheckItem(exporter.m_contactList->FindItem(-1, "13812345678"), true);
+        auto* since = dynamic_cast<wxTextCtrl*>(exporter.GetDlgItem(res::IDC_EXPORT_SINCE));
+        since->SetValue("14 August");
+        wxCommandEvent click;
+        exporter.OnExport(click);
+        since->SetValue("2015-08-14 06:00:30");
+        exporter.OnExport(click);
+        return wxID_OK;
+    };
+    wxCommandEvent event;
+    m_window->OnExport(event);
+    ASSERT_EQ(m_boxes.size(), 2u);
+    EXPECT_EQ(m_boxes[0].text, Fill(T("%s is not a date: give YYYY-MM-DD or YYYY-MM-DD hh:mm."), {"14 August"}));
+    std::ifstream written(out / "13812345678.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), "Times in UTC\n\nMe 2015-08-14 06:01:00\nhi\nthere\n\n");
 }
 
 TEST_F(MainWindowTest, LinksOpenOnlyOnALeftButtonRelease)

@@ -50,6 +50,8 @@ public:
     void OnTimeZone(wxCommandEvent& event);
     // The status bar: the file, its counts and the zone of the times.
     void ShowStatus();
+    // View › Show …: which messages the view shows (all, sent, received, recovered, a range).
+    void OnShowFilter(wxCommandEvent& event);
     // Ctrl+F: to the search field.
     void OnFind(wxCommandEvent& event);
     // Searches every message for `text` (either case) and lists the hits in the results window.
@@ -83,6 +85,7 @@ public:
     bool m_reselecting = false;      // ShowAgain is selecting the row it shows
     bool m_unexportedFinds = false;  // a recovery found messages that no export has written since
     wxSearchCtrl* m_search = nullptr;
+    MessageFilter m_filter;  // the messages the view shows
     std::vector<SearchHit> m_hits;        // of the last search; pointers into the store's lists
     wxWeakRef<CSearchResults> m_results;  // the results window while it is open
     CListCtrl* m_listConversations = nullptr;
@@ -95,6 +98,8 @@ protected:
 private:
     void ApplyEnglishTexts();
     void AddSearchField();
+    // Asks for the two ends of a time range; false when cancelled or not a date (said).
+    bool AskTimeRange(MessageFilter& filter);
     // Opens what `chosen` names, asking for a password, showing the unlocking and asking for
     // the user as needed; nothing when the user cancelled or it cannot be read (said already).
     std::optional<EvidenceSource> OpenSourceAsking(const std::string& chosen);

@@ -35,6 +35,8 @@ struct Hooks {
     // Shows how far a long piece of work has come (`percent`, 0 to 100) in a window with a
     // Cancel button; returns false once Cancel was pressed. Null: the real window.
     std::function<bool(int percent)> workProgress;
+    // Asks for a line of text with `prompt`; nullopt when cancelled.
+    std::function<std::optional<std::string>(wxWindow* parent, const std::string& prompt)> askText;
     // Asks a yes-or-no question; true for yes.
     std::function<bool(wxWindow* parent, const std::string& question)> confirm;
     // Runs a dialog modally and returns its result.
@@ -58,6 +60,8 @@ std::optional<std::string> ChooseFolder(wxWindow* parent, const std::string& sta
 // The password dialog (masked entry); a cancelled dialog gives nullopt.
 std::optional<std::string> AskPassword(wxWindow* parent, const std::string& prompt);
 
+// The text-entry dialog; a cancelled dialog gives nullopt.
+std::optional<std::string> AskText(wxWindow* parent, const std::string& prompt);
 // A yes-or-no question; true for yes.
 bool Confirm(wxWindow* parent, const std::string& question);
 // The choice dialog; a cancelled dialog gives nullopt.

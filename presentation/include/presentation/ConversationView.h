@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,20 @@ struct ShownMessage {
 
 // A partner as headings show it: "Name (number)" when the contacts name it, else the number.
 std::string PartnerTitle(const std::string& name, const std::string& address);
+
+// Which messages a view or an export shows: a time range (both ends included), sent or
+// received ones, recovered ones only. The default shows every message.
+struct MessageFilter {
+    enum class Direction { Both, Sent, Received };
+    std::optional<std::int64_t> since{}, until{};  // seconds since 1970
+    Direction direction = Direction::Both;
+    bool recoveredOnly = false;
+    bool ShowsAll() const { return !since && !until && direction == Direction::Both && !recoveredOnly; }
+    bool Shows(const MessageRecord& m, bool recovered) const;
+};
+
+// The messages that `filter` lets through.
+std::vector<ShownMessage> Filtered(std::vector<ShownMessage> shown, const MessageFilter& filter);
 
 // The messages of conversation `c` (0 <= c < conversationCount) of the current reader: live
 // and recovered lists merged by time (a live message first on equal times), keeping those

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "presentation/ConversationView.h"
 #include "presentation/ReportFacts.h"
 #include "presentation/Texts.h"
 
@@ -35,6 +36,7 @@ struct ExportRequest {
     std::string databasePath;  // names the single file
     ExportFormat format = ExportFormat::Text;
     const ReportFacts* facts = nullptr;  // the report's facts (HTML, CSV, JSON)
+    MessageFilter filter;                // which messages of each conversation are written
 };
 
 struct ExportResult {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "presentation/ConversationView.h"
 #include "presentation/Search.h"
 #include "presentation/Texts.h"
 #include "store/MessageRecords.h"
@@ -34,10 +35,11 @@ struct TextRun {
 // Names and texts that hold right-to-left letters or direction controls are isolated (U+2068
 // first-strong isolate … U+2069 pop, line by line) so that they never turn the lines after
 // them around; a recovered message's heading ends with where it was found and "[truncated]".
-std::vector<TextRun> ConversationRuns(std::int32_t c);
+std::vector<TextRun> ConversationRuns(std::int32_t c, const MessageFilter& filter = {});
 // The status bar's text: "mmssms.db — 12 conversations, 301 messages, 3 recovered — Times in
 // Europe/Berlin, UTC+01:00"; the zone alone before a database is open.
-std::string StatusText(const std::string& databasePath, const Translator& tr = English);
+// A filter that hides messages adds what the view shows ("sent messages only").
+std::string StatusText(const std::string& databasePath, const Translator& tr = English, const MessageFilter& filter = {});
 
 // One row of the search results: the conversation, the time, the text around the hit and
 // whether the message was recovered.
@@ -55,7 +57,7 @@ struct HitPlace {
     std::size_t headingRun = 0;
     long from = 0, to = 0;
 };
-std::optional<HitPlace> PlaceOfHit(const std::vector<TextRun>& runs, const SearchHit& hit);
+std::optional<HitPlace> PlaceOfHit(const std::vector<TextRun>& runs, const SearchHit& hit, const MessageFilter& filter = {});
 
 // The run a conversation opens at: the heading of its first recovered message, else the top.
 std::size_t FirstRunToShow(const std::vector<TextRun>& runs);

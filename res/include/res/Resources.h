@@ -17,6 +17,11 @@ constexpr int ID_LOAD_CONTACTS = 32780;  // added too: contacts that name the co
 constexpr int ID_QUIT = 32781;           // added too: File › Quit
 constexpr int ID_TIME_ZONE = 32782;      // added too: View › Time zone
 constexpr int ID_FIND = 32785;           // added too: View › Find (Ctrl+F)
+constexpr int ID_SHOW_ALL = 32786;       // added too: View › which messages the view shows
+constexpr int ID_SHOW_SENT = 32787;
+constexpr int ID_SHOW_RECEIVED = 32788;
+constexpr int ID_SHOW_RECOVERED = 32789;
+constexpr int ID_SHOW_RANGE = 32790;
 constexpr int ID_EXPORT = 32774;
 constexpr int ID_ABOUT = 32779;
 constexpr int ID_HOME_PAGE = 32783;
@@ -41,6 +46,11 @@ constexpr int IDC_SELECT_ALL = 1034;
 constexpr int IDC_SELECT_WITH_MESSAGES = 1035;
 constexpr int IDC_EXPORT_FORMAT_GROUP = 1036;  // added: the report formats beside the mode choice
 constexpr int IDC_EXPORT_FORMAT = 1037;
+constexpr int IDC_EXPORT_RANGE_GROUP = 1038;  // added: the time range of the exported messages
+constexpr int IDC_EXPORT_SINCE_LABEL = 1039;
+constexpr int IDC_EXPORT_SINCE = 1040;
+constexpr int IDC_EXPORT_UNTIL_LABEL = 1041;
+constexpr int IDC_EXPORT_UNTIL = 1042;
 
 // Template and resource identifiers.
 constexpr int IDD_ABOUTBOX = 100;
@@ -51,7 +61,7 @@ constexpr int IDD_PROGRESS = 130;
 constexpr int IDD_EXPORT = 132;
 constexpr int IDS_ABOUTBOX = 101;
 
-enum class ControlKind { ListView, RichEdit, StaticText, Button, ProgressBar, Icon, GroupBox, RadioButton, CheckBox, Choice };
+enum class ControlKind { ListView, RichEdit, StaticText, Button, ProgressBar, Icon, GroupBox, RadioButton, CheckBox, Choice, Edit };
 
 // Style bits the layer understands (a small subset of the original window styles).
 enum ControlStyle : unsigned {
