@@ -3,6 +3,7 @@
 
 #include <wx/dnd.h>
 #include <wx/image.h>
+#include <wx/utils.h>
 #include <wx/srchctrl.h>
 #include <wx/menu.h>
 
@@ -287,12 +288,19 @@ void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
     ClearSearch();  // the hits point into the lists the run replaces
     m_progress = new CDlgProgress(this);
     m_progress->Create();
+    bool cancelled = false;
     {
+        RecoveryUndo undo;
         const ProgressScope scope(m_progress.get());
         m_recoveryRunning = true;
         m_progress->Show();
         m_progress->CentreOnParent();
-        steps();
+        {
+            const wxWindowDisabler others(m_progress.get());  // only Cancel takes clicks
+            steps();
+        }
+        cancelled = g_progress.cancel;
+        if (cancelled) undo.Restore();  // the list and the view as they were before the run
         FillConversationList();
         ShowAgain();
         ShowStatus();
@@ -300,6 +308,7 @@ void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
     m_progress->Destroy();
     m_progress = nullptr;
     m_recoveryRunning = false;
+    if (cancelled) return;
     const CSms& reader = *g_store.currentReader;
     m_unexportedFinds = reader.m_recoveredCount > 0;
     platform::AfxMessageBox(RecoverySummaryText(reader.m_recoveredCount, reader.m_lastScan, platform::WindowTranslator()),

@@ -133,6 +133,11 @@ void YieldForRedraw()
     if (wxEventLoopBase* loop = wxEventLoopBase::GetActive()) loop->YieldFor(wxEVT_CATEGORY_UI);
 }
 
+void YieldForInput()
+{
+    if (wxEventLoopBase* loop = wxEventLoopBase::GetActive()) loop->YieldFor(wxEVT_CATEGORY_UI | wxEVT_CATEGORY_USER_INPUT);
+}
+
 bool ShellOpen(const std::string& url) { return GetHooks().openUrl(url); }
 
 int DoModal(wxDialog& dialog) { return GetHooks().runModal(dialog); }

@@ -265,7 +265,7 @@ void ScanDatabase(ByteView image, const std::string& file, const DeepDecoder& de
     const unsigned workers = pages >= 256 ? std::clamp(std::thread::hardware_concurrency(), 1u, 8u) : 1u;
     auto carvePages = [&](std::uint64_t first, std::uint64_t last, std::vector<RawFind>& into, ByteProgress* report) {
         Carving part{decoder, file, into, &use};
-        for (std::uint64_t p = first; p <= last; ++p) {
+        for (std::uint64_t p = first; p <= last && !RecoveryCancelled(); ++p) {
             const auto number = static_cast<std::uint32_t>(p);
             const std::uint64_t at = (p - 1) * header->pageSize;
             const bool free = freePages.contains(number);
@@ -307,6 +307,7 @@ void ScanPageVersions(ByteView image, const std::string& file, std::uint32_t pag
     }
     carving.overflowUse = &use;
     for (const PageRecord& page : pages) {
+        if (RecoveryCancelled()) break;
         overflow.SetCurrent(page.frame);
         carving.Page(image.Sub(page.offset, pageSize), page.pageNumber, page.offset, usable, &overflow, placeOf(page),
                      false);

@@ -45,7 +45,7 @@ std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const R
     const std::uint8_t* zeroRunEnd = data;  // bytes from some earlier candidate up to here are 0
     std::int32_t found = 0;
 
-    for (std::int32_t p = 0; p < pageCount; ++p) {
+    for (std::int32_t p = 0; p < pageCount && !RecoveryCancelled(); ++p) {
         const std::int64_t margin = p == pageCount - 1 ? layout.marginLast : layout.marginOther;
         const std::int64_t limit = pageSize - margin;
         const std::uint8_t* const page = data + p * pageSize;

@@ -28,6 +28,8 @@ const DialogTemplate kProgress = {
     {
         {IDC_PROGRESS_BAR, ControlKind::ProgressBar, 7, 7, 262, 14, kStyleBorder, ""},
         {IDC_PROGRESS_TEXT, ControlKind::StaticText, 111, 29, 90, 8, kStyleNone, ""},
+        // Added: stops the run; what it found so far is thrown away.
+        {IDCANCEL, ControlKind::Button, 219, 26, 50, 14, kStyleTabStop, "取消"},
     }};
 
 const DialogTemplate kExport = {

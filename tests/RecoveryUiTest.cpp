@@ -87,6 +87,36 @@ TEST_F(RecoveryRunTest, ProgressClimbsThroughThePassesAndTheMerge)
     EXPECT_LT(recorder.seen.front(), 40);
     EXPECT_GE(recorder.seen.back(), 90);
     EXPECT_LE(recorder.seen.back(), 100);
+
+    // A run asked to stop at its first report stops scanning, and the undo leaves the store as
+    // it was before it (here: after the run above), for both recoveries.
+    struct Canceller : ProgressListener {
+        int reports = 0;
+        void OnProgress() override
+        {
+            ++reports;
+            g_progress.cancel = true;
+        }
+    };
+    const std::vector<MessageRecord> before(g_store.currentReader->m_recovered);
+    const std::vector<ContactRecord> conversations(g_store.conversations.begin(), g_store.conversations.begin() + 2);
+    for (const bool deep : {false, true}) {
+        Canceller canceller;
+        RecoveryUndo undo;
+        {
+            const ProgressScope scope(&canceller);
+            if (deep) {
+                RunDeepRecoverySteps(path.string());
+            } else {
+                RunRecoverySteps(path.string());
+            }
+            EXPECT_TRUE(RecoveryCancelled());
+        }
+        undo.Restore();
+        EXPECT_LT(canceller.reports, static_cast<int>(recorder.seen.size())) << deep;
+        EXPECT_EQ(g_store.currentReader->m_recovered, before);
+        EXPECT_TRUE(std::equal(conversations.begin(), conversations.end(), g_store.conversations.begin()));
+    }
 }
 
 TEST_F(RecoveryRunTest, Sms2AsksForTheAlternateRecoveryOnlyWithAnAndroidDatabase)

@@ -15,7 +15,11 @@ wxBEGIN_EVENT_TABLE(CDlgProgress, CDialogEx)
 wxEND_EVENT_TABLE()
 // clang-format on
 
-CDlgProgress::CDlgProgress(wxWindow* parent) : CDialogEx(res::IDD_PROGRESS, parent) { SwallowEscapeAndEnter(); }
+CDlgProgress::CDlgProgress(wxWindow* parent) : CDialogEx(res::IDD_PROGRESS, parent)
+{
+    SwallowEscapeAndEnter();
+    Bind(wxEVT_BUTTON, [](wxCommandEvent&) { g_progress.cancel = true; }, wxID_CANCEL);
+}
 
 void CDlgProgress::DoDataExchange()
 {
@@ -30,6 +34,7 @@ bool CDlgProgress::OnInitDialog()
     m_progressBar->SetRange(100);
     m_progressBar->SetValue(0);
     m_startTick = platform::GetTickCount();
+    if (wxWindow* cancel = FindWindow(wxID_CANCEL)) cancel->SetLabel(wxString::FromUTF8(platform::Tr("Cancel")));
     return true;
 }
 
@@ -48,7 +53,8 @@ void CDlgProgress::OnProgress()
     m_elapsedText = ElapsedText(elapsed, platform::WindowTranslator());
     m_progressBar->SetValue(std::clamp(g_progress.percent, 0, 100));
     m_elapsedLabel->SetLabel(wxString::FromUTF8(m_elapsedText));
-    platform::YieldForRedraw();
+    // The other windows are disabled during a run: the clicks that come through are Cancel's.
+    platform::YieldForInput();
 }
 
 

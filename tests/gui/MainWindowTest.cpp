@@ -728,6 +728,15 @@ TEST_F(MainWindowTest, ProgressWindowShowsThePercentageAndTheTime)
     g_progress.percent = 45;
     progress.OnProgress();
     EXPECT_EQ(progress.m_progressBar->GetValue(), 45);
+    // Cancel asks the run to stop (the run's caller then puts everything back as it was).
+    wxWindow* cancel = progress.FindWindow(wxID_CANCEL);
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_EQ(Utf8(cancel->GetLabel()), T("Cancel"));
+    wxCommandEvent press(wxEVT_BUTTON, wxID_CANCEL);
+    press.SetEventObject(cancel);
+    cancel->GetEventHandler()->ProcessEvent(press);
+    EXPECT_TRUE(RecoveryCancelled());
+    g_progress.cancel = false;
     EXPECT_TRUE(Utf8(progress.m_elapsedLabel->GetLabel()).starts_with(ElapsedText(1234, TR).substr(0, 5)))
         << Utf8(progress.m_elapsedLabel->GetLabel());
     // Escape and Enter are taken by the dialog and go no further; other keys pass.

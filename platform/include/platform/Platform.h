@@ -87,6 +87,8 @@ private:
 // Lets wx draw what changed (and only that: keyboard and mouse input waits) while the caller
 // holds the thread. Does nothing when no event loop runs, as in tests.
 void YieldForRedraw();
+// The same, and the keyboard and mouse too (for a Cancel button while the rest is disabled).
+void YieldForInput();
 
 // Opens `url` in the browser without ever showing an error window; the result says whether
 // the address was handed over.

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "store/Sms.h"
 
 struct RecoveryRunCounts {
     std::int32_t countingFound = 0;  // candidates the counting pass accepted
@@ -18,3 +21,19 @@ RecoveryRunCounts RunRecoverySteps(const std::string& path);
 // A deep recovery on `path`, then AssignRecovered and SortConversations. Requires a current
 // reader.
 void RunDeepRecoverySteps(const std::string& path);
+
+// What a recovery run changes, kept before it starts so that a cancelled run leaves the store
+// as it was: the reader's recovered list and scan facts, and the conversation table (sorting
+// and attribution change it).
+class RecoveryUndo {
+public:
+    RecoveryUndo();  // requires a current reader
+    void Restore();
+
+private:
+    std::vector<MessageRecord> m_recovered;
+    std::int32_t m_recoveredCount = 0;
+    ScanReport m_lastScan;
+    RecoveryMode m_lastRecovery = RecoveryMode::None;
+    std::vector<ContactRecord> m_conversations;
+};
