@@ -106,6 +106,7 @@ bool CKestrowDlg::OnInitDialog()
     CreateStatusBar();
     ShowStatus();
     AddSearchField();
+    m_viewMessages->Bind(wxEVT_CONTEXT_MENU, &CKestrowDlg::OnViewMenu, this);
     for (wxWindow* target : {static_cast<wxWindow*>(this), static_cast<wxWindow*>(Panel()),
                              static_cast<wxWindow*>(m_listConversations), static_cast<wxWindow*>(m_viewMessages)}) {
         target->SetDropTarget(new DropToOpen(*this));  // the window owns its target
@@ -450,6 +451,38 @@ bool CKestrowDlg::AskTimeRange(MessageFilter& filter)
         }
     }
     return true;
+}
+
+void CKestrowDlg::OnViewMenu(wxContextMenuEvent& event)
+{
+    // The message under the pointer (or, from the keyboard, at the insertion point).
+    long offset = m_viewMessages->GetInsertionPoint();
+    if (event.GetPosition() != wxDefaultPosition) {
+        long column = 0, line = 0;
+        const wxPoint at = m_viewMessages->ScreenToClient(event.GetPosition());
+        if (m_viewMessages->HitTest(at, &column, &line) != wxTE_HT_UNKNOWN) offset = m_viewMessages->XYToPosition(column, line);
+    }
+    const std::optional<std::size_t> index = MessageAtCharacter(ConversationRuns(ShownRow(), m_filter), offset);
+    if (!index) return;
+    wxMenu menu;
+    menu.Append(1, wxString::FromUTF8(platform::Tr("&Copy message")));
+    menu.Append(2, wxString::FromUTF8(platform::Tr("Copy &heading and message")));
+    const int chosen = m_viewMessages->GetPopupMenuSelectionFromUser(menu);
+    if (chosen == 1 || chosen == 2) CopyMessage(*index, chosen == 2);
+}
+
+void CKestrowDlg::CopyMessage(std::size_t index, bool withHeading)
+{
+    const std::vector<ShownMessage> shown = Filtered(CollectConversation(ShownRow()), m_filter);
+    if (index < shown.size()) platform::CopyText(MessageCopyText(shown[index], withHeading));
+}
+
+std::int32_t CKestrowDlg::ShownRow() const
+{
+    for (std::int32_t row = 0; row < g_store.conversationCount; ++row) {
+        if (m_shownEntry >= 0 && g_store.conversations[row].entryId == m_shownEntry) return row;
+    }
+    return -1;
 }
 
 void CKestrowDlg::ShowStatus()

@@ -8,6 +8,7 @@
 #include <wx/log.h>
 #include <wx/msgdlg.h>
 #include <wx/choicdlg.h>
+#include <wx/clipbrd.h>
 #include <wx/progdlg.h>
 #include <wx/textdlg.h>
 #include <wx/utils.h>
@@ -59,6 +60,10 @@ Hooks RealHooks()
         if (dialog.ShowModal() != wxID_OK) return std::nullopt;
         return std::string(dialog.GetValue().Strip(wxString::both).utf8_str());
     };
+    hooks.copyText = [](const std::string& text) {
+        wxClipboardLocker locker;
+        return !!locker && wxTheClipboard->SetData(new wxTextDataObject(wxString::FromUTF8(text)));
+    };
     hooks.confirm = [](wxWindow* parent, const std::string& question) {
         return wxMessageBox(wxString::FromUTF8(question), wxTheApp->GetAppDisplayName(), wxYES_NO | wxNO_DEFAULT, parent) == wxYES;
     };
@@ -100,6 +105,8 @@ std::optional<std::string> AskPassword(wxWindow* parent, const std::string& prom
 }
 
 bool Confirm(wxWindow* parent, const std::string& question) { return GetHooks().confirm(parent, question); }
+
+bool CopyText(const std::string& text) { return GetHooks().copyText(text); }
 
 std::optional<std::string> AskText(wxWindow* parent, const std::string& prompt) { return GetHooks().askText(parent, prompt); }
 

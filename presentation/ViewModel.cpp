@@ -161,6 +161,21 @@ std::optional<HitPlace> PlaceOfHit(const std::vector<TextRun>& runs, const Searc
     return std::nullopt;
 }
 
+std::optional<std::size_t> MessageAtCharacter(const std::vector<TextRun>& runs, long offset)
+{
+    long end = 0;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        end += CountCharacters(runs[i].text);
+        if (offset < end) return i / 2;
+    }
+    return std::nullopt;
+}
+
+std::string MessageCopyText(const ShownMessage& shown, bool withHeading)
+{
+    return withHeading ? shown.heading + "\n" + shown.message->body : shown.message->body;
+}
+
 std::size_t FirstRunToShow(const std::vector<TextRun>& runs)
 {
     for (std::size_t i = 0; i < runs.size(); i += 2) {

@@ -502,6 +502,18 @@ TEST_F(MainWindowTest, ViewFiltersAndTheExportsTimeRange)
     CListCtrl& list = *m_window->m_listConversations;
     const int row = list.FindItem(-1, "13812345678");
     m_window->ShowConversation(row);
+    // The context menu copies a message, alone or with its heading.
+    std::vector<std::string> copied;
+    platform::GetHooks().copyText = [&](const std::string& text) {
+        copied.push_back(text);
+        return true;
+    };
+    m_window->CopyMessage(0, false);
+    m_window->CopyMessage(0, true);
+    EXPECT_EQ(copied, (std::vector<std::string>{"你好", "13812345678 2015-08-14 06:00:00\n你好"}));
+    EXPECT_EQ(MessageAtCharacter(ConversationRuns(row), 33), 0u);  // in the first message's text
+    EXPECT_EQ(MessageAtCharacter(ConversationRuns(row), 40), 1u);  // in the second's heading
+
     auto show = [this](int id) {
         wxCommandEvent event(wxEVT_MENU, res::ToToolkitId(id));
         m_window->OnShowFilter(event);

@@ -52,6 +52,11 @@ public:
     void ShowStatus();
     // View › Show …: which messages the view shows (all, sent, received, recovered, a range).
     void OnShowFilter(wxCommandEvent& event);
+    // The view's context menu: copy the message under the pointer, or its heading and text.
+    void OnViewMenu(wxContextMenuEvent& event);
+    void CopyMessage(std::size_t index, bool withHeading);
+    // The row of the conversation in the view; -1 when none is shown.
+    std::int32_t ShownRow() const;
     // Ctrl+F: to the search field.
     void OnFind(wxCommandEvent& event);
     // Searches every message for `text` (either case) and lists the hits in the results window.

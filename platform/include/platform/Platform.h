@@ -37,6 +37,8 @@ struct Hooks {
     std::function<bool(int percent)> workProgress;
     // Asks for a line of text with `prompt`; nullopt when cancelled.
     std::function<std::optional<std::string>(wxWindow* parent, const std::string& prompt)> askText;
+    // Puts text on the clipboard; false when the clipboard could not be had.
+    std::function<bool(const std::string& text)> copyText;
     // Asks a yes-or-no question; true for yes.
     std::function<bool(wxWindow* parent, const std::string& question)> confirm;
     // Runs a dialog modally and returns its result.
@@ -62,6 +64,8 @@ std::optional<std::string> AskPassword(wxWindow* parent, const std::string& prom
 
 // The text-entry dialog; a cancelled dialog gives nullopt.
 std::optional<std::string> AskText(wxWindow* parent, const std::string& prompt);
+// Puts text on the clipboard.
+bool CopyText(const std::string& text);
 // A yes-or-no question; true for yes.
 bool Confirm(wxWindow* parent, const std::string& question);
 // The choice dialog; a cancelled dialog gives nullopt.

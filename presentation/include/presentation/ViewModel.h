@@ -59,6 +59,12 @@ struct HitPlace {
 };
 std::optional<HitPlace> PlaceOfHit(const std::vector<TextRun>& runs, const SearchHit& hit, const MessageFilter& filter = {});
 
+// The message of the view that holds character `offset` (runs as ConversationRuns gives them):
+// its index among the conversation's messages; nothing past the end.
+std::optional<std::size_t> MessageAtCharacter(const std::vector<TextRun>& runs, long offset);
+// What the view's context menu copies of a message: its text, or its heading and its text.
+std::string MessageCopyText(const ShownMessage& shown, bool withHeading);
+
 // The run a conversation opens at: the heading of its first recovered message, else the top.
 std::size_t FirstRunToShow(const std::vector<TextRun>& runs);
 // `text` with each line isolated for bidirectional layout when it holds right-to-left
