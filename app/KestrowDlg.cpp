@@ -3,6 +3,8 @@
 
 #include <wx/dnd.h>
 #include <wx/image.h>
+#include <wx/settings.h>
+#include <wx/sizer.h>
 #include <wx/utils.h>
 #include <wx/srchctrl.h>
 #include <wx/menu.h>
@@ -31,7 +33,7 @@
 
 namespace {
 
-constexpr int kEdgeMargin = 10;  // pixels kept free right of the view and below both controls
+constexpr int kEdgeMargin = 10;  // pixels kept free around the controls
 
 wxIconBundle ApplicationIcons()
 {
@@ -102,10 +104,10 @@ bool CKestrowDlg::OnInitDialog()
     SetUpConversationColumns(*m_listConversations);
     AppendPlainText(*m_viewMessages, IntroductionText(platform::WindowTranslator()));
     ApplyEnglishTexts();
-    Panel()->Bind(wxEVT_SIZE, &CKestrowDlg::OnSize, this);
     CreateStatusBar();
     ShowStatus();
     AddSearchField();
+    ArrangeWithSizers();
     m_viewMessages->Bind(wxEVT_CONTEXT_MENU, &CKestrowDlg::OnViewMenu, this);
     for (wxWindow* target : {static_cast<wxWindow*>(this), static_cast<wxWindow*>(Panel()),
                              static_cast<wxWindow*>(m_listConversations), static_cast<wxWindow*>(m_viewMessages)}) {
@@ -138,6 +140,7 @@ void CKestrowDlg::ApplyEnglishTexts()
 void CKestrowDlg::FillConversationList()
 {
     FillConversationRows(*m_listConversations, ConversationRows(platform::WindowTranslator()));
+    if (m_left != nullptr) FitListToColumns();
 }
 
 void CKestrowDlg::ShowConversation(std::int32_t c)
@@ -354,14 +357,11 @@ void CKestrowDlg::OnTimeZone(wxCommandEvent&)
 
 void CKestrowDlg::AddSearchField()
 {
-    // Above the list, in the list's width: the list moves down by the field's height.
-    const wxPoint at = m_listConversations->GetPosition();
-    const wxSize size = m_listConversations->GetSize();
-    m_search = new wxSearchCtrl(Panel(), wxID_ANY, "", at, wxSize(size.GetWidth(), -1), wxTE_PROCESS_ENTER);
+    // Above the list, in the list's width (the sizers place it).
+    m_search = new wxSearchCtrl(Panel(), wxID_ANY, "", wxDefaultPosition, wxSize(m_listConversations->GetSize().GetWidth(), -1),
+                                wxTE_PROCESS_ENTER);
     m_search->SetDescriptiveText(wxString::FromUTF8(platform::Tr("Search messages, numbers, names")));
     m_search->ShowCancelButton(true);
-    const int height = m_search->GetSize().GetHeight() + 4;
-    m_listConversations->SetSize(at.x, at.y + height, size.GetWidth(), std::max(0, size.GetHeight() - height));
     m_search->Bind(wxEVT_SEARCH, [this](wxCommandEvent&) { Search(std::string(m_search->GetValue().utf8_str())); });
     m_search->Bind(wxEVT_SEARCH_CANCEL, [this](wxCommandEvent&) { ClearSearch(); });
     m_search->Bind(wxEVT_TEXT_ENTER, [this](wxCommandEvent&) { Search(std::string(m_search->GetValue().utf8_str())); });
@@ -540,25 +540,51 @@ void CKestrowDlg::OnViewLink(wxTextUrlEvent& event)
     }
 }
 
-void CKestrowDlg::OnSize(wxSizeEvent& event)
+void CKestrowDlg::ArrangeWithSizers()
 {
-    event.Skip();
-    LayOut();
+    // The search field above the list on the left, the view taking the rest; the window's
+    // edges keep a margin. The list keeps its width (widened to its columns after each fill),
+    // the view grows with the window.
+    m_left = new wxBoxSizer(wxVERTICAL);
+    m_left->Add(m_search, wxSizerFlags().Expand().Border(wxBOTTOM, 4));
+    m_left->Add(m_listConversations, wxSizerFlags(1).Expand());
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    row->Add(m_left, wxSizerFlags().Expand().Border(wxALL, kEdgeMargin));
+    row->Add(m_viewMessages, wxSizerFlags(1).Expand().Border(wxTOP | wxRIGHT | wxBOTTOM, kEdgeMargin));
+    Panel()->SetSizer(row);
+    m_listConversations->SetMinSize(wxSize(m_listConversations->GetSize().GetWidth(), 120));
+    m_viewMessages->SetMinSize(wxSize(240, 120));
+    KeepMinimumSize();
+    Panel()->Layout();
 }
 
-void CKestrowDlg::LayOut()
+void CKestrowDlg::KeepMinimumSize()
 {
-    if (Panel() == nullptr) return;
-    const wxSize client = Panel()->GetClientSize();
-    if (m_listConversations != nullptr) {
-        const wxPoint at = m_listConversations->GetPosition();
-        m_listConversations->SetSize(at.x, at.y, m_listConversations->GetSize().GetWidth(),
-                                     std::max(0, client.GetHeight() - at.y - kEdgeMargin));
+    // What the sizers need, and never less than a usable window.
+    const wxSize needed = Panel()->GetSizer()->GetMinSize();
+    const wxSize floor = FromDIP(wxSize(560, 360));
+    SetMinClientSize(wxSize(std::max(needed.GetWidth(), floor.GetWidth()), std::max(needed.GetHeight(), floor.GetHeight())));
+}
+
+void CKestrowDlg::FitListToColumns()
+{
+    // Each column as wide as its widest text (or its title), so that e-mail addresses and
+    // names show whole; the list as wide as its columns, up to half the window.
+    CListCtrl& list = *m_listConversations;
+    int total = 0;
+    for (int column = 0; column < list.GetColumnCount(); ++column) {
+        const int title = list.GetColumnWidth(column);
+        list.SetColumnWidth(column, wxLIST_AUTOSIZE);
+        list.SetColumnWidth(column, std::max(title, list.GetColumnWidth(column)));
+        total += list.GetColumnWidth(column);
     }
-    if (m_viewMessages != nullptr) {
-        const wxPoint at = m_viewMessages->GetPosition();
-        m_viewMessages->SetSize(at.x, at.y, std::max(0, client.GetWidth() - at.x - kEdgeMargin),
-                                std::max(0, client.GetHeight() - at.y - kEdgeMargin));
+    const int limit = std::max(m_listConversations->GetMinSize().GetWidth(), Panel()->GetClientSize().GetWidth() / 2);
+    const int width = std::min(limit, total + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this) + 4);
+    if (width > list.GetMinSize().GetWidth()) {
+        list.SetMinSize(wxSize(width, list.GetMinSize().GetHeight()));
+        m_search->SetMinSize(wxSize(width, -1));
+        KeepMinimumSize();
+        Panel()->Layout();
     }
 }
 

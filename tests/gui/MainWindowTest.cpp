@@ -202,11 +202,10 @@ TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
     EXPECT_EQ(Utf8(m_window->m_viewMessages->GetValue()), IntroductionText(TR));
     EXPECT_EQ(g_store.currentReader, nullptr);
 
-    // The template's placement, converted from dialog units with the panel's font; the search
-    // field takes the list's place and the list begins below it.
-    EXPECT_EQ(m_window->m_search->GetPosition(), m_window->Panel()->ConvertDialogToPixels(wxPoint(7, 7)));
+    // Laid out by sizers: the search field at the top left, the list below it, the view beside.
+    EXPECT_EQ(m_window->m_search->GetPosition(), wxPoint(10, 10));
     EXPECT_EQ(list.GetPosition().y, m_window->m_search->GetRect().GetBottom() + 5);
-    EXPECT_EQ(m_window->m_viewMessages->GetPosition(), m_window->Panel()->ConvertDialogToPixels(wxPoint(192, 7)));
+    EXPECT_EQ(m_window->m_viewMessages->GetPosition().y, 10);
 }
 
 TEST_F(MainWindowTest, OpenFillsTheListAndSelectingARowShowsTheConversation)
@@ -607,7 +606,7 @@ TEST_F(MainWindowTest, AboutBoxTexts)
     EXPECT_NE(std::find(m_modalTexts.begin(), m_modalTexts.end(), T("OK")), m_modalTexts.end());
 }
 
-TEST_F(MainWindowTest, LayoutFollowsTheWindowSize)
+TEST_F(MainWindowTest, LayoutFollowsTheWindowSizeAndTheListFitsItsColumns)
 {
     CListCtrl& list = *m_window->m_listConversations;
     CRichEditCtrl& view = *m_window->m_viewMessages;
@@ -615,18 +614,32 @@ TEST_F(MainWindowTest, LayoutFollowsTheWindowSize)
     for (const wxSize size : {wxSize(1100, 760), wxSize(900, 500)}) {
         m_window->SetClientSize(size);
         wxTheApp->Yield();
-        m_window->LayOut();
+        m_window->Panel()->Layout();
         const wxSize client = m_window->Panel()->GetClientSize();
         EXPECT_EQ(list.GetSize().GetWidth(), listWidth);
         EXPECT_EQ(list.GetPosition().y + list.GetSize().GetHeight(), client.GetHeight() - 10);
         EXPECT_EQ(view.GetPosition().x + view.GetSize().GetWidth(), client.GetWidth() - 10);
         EXPECT_EQ(view.GetPosition().y + view.GetSize().GetHeight(), client.GetHeight() - 10);
+        EXPECT_GT(view.GetPosition().x, list.GetPosition().x + list.GetSize().GetWidth());
     }
+    // The window keeps a minimum size.
     m_window->SetClientSize(wxSize(120, 20));
     wxTheApp->Yield();
-    m_window->LayOut();
-    EXPECT_GE(view.GetSize().GetWidth(), 0);
-    EXPECT_GE(list.GetSize().GetHeight(), 0);
+    EXPECT_GE(m_window->GetClientSize().GetWidth(), m_window->FromDIP(560));
+    EXPECT_GE(view.GetSize().GetWidth(), 240);
+
+    // A long e-mail address shows whole: its column, and the list, widen to it.
+    const auto path = m_dir / "sms.db";
+    {
+        fixtures::PhoneDb db = fixtures::PhoneDb::Iphone(path);
+        db.AddIphoneHandle(1, "a.rather.long.address.of.someone@icloud.example.com");
+        db.AddIphoneMessage({.text = "hi", .handleId = 1, .date = std::int64_t{700'000'000}});
+    }
+    m_window->SetClientSize(wxSize(1100, 760));
+    Open(path);
+    const int needed = list.GetTextExtent("a.rather.long.address.of.someone@icloud.example.com").GetWidth();
+    EXPECT_GE(list.GetColumnWidth(0), needed);
+    EXPECT_GT(list.GetSize().GetWidth(), listWidth);
 }
 
 TEST_F(MainWindowTest, EnterOpensEscapeAndQuitCloseAskingAboutUnexportedFinds)

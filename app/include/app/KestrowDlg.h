@@ -4,6 +4,7 @@
 
 #include <wx/iconbndl.h>
 #include <wx/listctrl.h>
+#include <wx/sizer.h>
 #include <wx/srchctrl.h>
 
 #include <cstdint>
@@ -71,15 +72,14 @@ public:
     void OnUsage(wxCommandEvent& event);
     void OnConversationChanged(wxListEvent& event);
     void OnViewLink(wxTextUrlEvent& event);
-    void OnSize(wxSizeEvent& event);
     void OnCharHook(wxKeyEvent& event);
     void OnClose(wxCloseEvent& event);
     // The system menu's About (16 to 31); GTK has no system menu to send it, see OnAbout.
     void OnSysCommand(unsigned id);
 
-    // Lays the two controls out in the panel's client area: both keep their left and top, the
-    // list its width; both reach 10 px above the bottom and the view 10 px from the right.
-    void LayOut();
+    // Widens the list's columns to their texts and the list to its columns (up to half the
+    // window); called after each fill.
+    void FitListToColumns();
 
     std::string m_strDatabasePath;
     std::optional<EvidenceSource> m_source;  // the backup or extraction the database came from
@@ -103,6 +103,10 @@ protected:
 private:
     void ApplyEnglishTexts();
     void AddSearchField();
+    // Places the search field, the list and the view with sizers; the window keeps a minimum size.
+    void ArrangeWithSizers();
+    void KeepMinimumSize();
+    wxBoxSizer* m_left = nullptr;  // the search field over the list
     // Asks for the two ends of a time range; false when cancelled or not a date (said).
     bool AskTimeRange(MessageFilter& filter);
     // Opens what `chosen` names, asking for a password, showing the unlocking and asking for
