@@ -10,6 +10,9 @@
 #include <wx/menu.h>
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <thread>
 #include <filesystem>
 
 #include "app/AboutDlg.h"
@@ -295,13 +298,17 @@ void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
     bool cancelled = false;
     {
         RecoveryUndo undo;
-        const ProgressScope scope(m_progress.get());
+        // The run reports to a listener that only keeps the percentage; this thread shows it.
+        struct Relay : ProgressListener {
+            void OnProgress() override {}
+        } relay;
+        const ProgressScope scope(&relay);
         m_recoveryRunning = true;
         m_progress->Show();
         m_progress->CentreOnParent();
         {
             const wxWindowDisabler others(m_progress.get());  // only Cancel takes clicks
-            steps();
+            RunOnWorker(steps);
         }
         cancelled = g_progress.cancel;
         if (cancelled) undo.Restore();  // the list and the view as they were before the run
@@ -332,6 +339,36 @@ void CKestrowDlg::ShowAgain()
         ShowConversation(row);
         return;
     }
+}
+
+void CKestrowDlg::RunOnWorker(const std::function<void()>& steps)
+{
+    // The work runs on a thread of its own; this one keeps the progress window drawn and takes
+    // its Cancel until the work is done. The store is the work's alone meanwhile: the other
+    // windows are disabled and no search result or view is drawn from it.
+    std::atomic<bool> done{false};
+    std::exception_ptr failure;
+    std::thread worker([&] {
+        try {
+            steps();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done = true;
+    });
+    std::int32_t shown = -1;
+    while (!done) {
+        if (g_progress.percent != shown && m_progress) {
+            shown = g_progress.percent;
+            m_progress->OnProgress();
+        } else {
+            platform::YieldForInput();
+        }
+        wxMilliSleep(10);
+    }
+    worker.join();
+    if (m_progress) m_progress->OnProgress();
+    if (failure) std::rethrow_exception(failure);
 }
 
 void CKestrowDlg::OnExport(wxCommandEvent&)

@@ -76,7 +76,7 @@ struct DatabaseOptions {
 // when the shown percentage changes, and ends on 100% with a line break.
 class TerminalProgress : public ProgressListener {
 public:
-    void OnProgress() override { Draw(std::clamp(g_progress.percent, 0, 100)); }
+    void OnProgress() override { Draw(std::clamp(g_progress.percent.load(), 0, 100)); }
     ~TerminalProgress()
     {
         if (m_shown < 0) return;

@@ -51,7 +51,7 @@ void CDlgProgress::OnProgress()
 {
     const std::uint32_t elapsed = platform::GetTickCount() - m_startTick;  // wraps like a tick count
     m_elapsedText = ElapsedText(elapsed, platform::WindowTranslator());
-    m_progressBar->SetValue(std::clamp(g_progress.percent, 0, 100));
+    m_progressBar->SetValue(std::clamp(g_progress.percent.load(), 0, 100));
     m_elapsedLabel->SetLabel(wxString::FromUTF8(m_elapsedText));
     // The other windows are disabled during a run: the clicks that come through are Cancel's.
     platform::YieldForInput();

@@ -115,6 +115,8 @@ private:
     // A recovery run with its progress window: `steps` does the work; then the list is refilled
     // and the summary shown. Refuses (with a message) while no database is open.
     void RunRecoveryWithProgress(const std::function<void()>& steps);
+    // Runs `steps` on a worker thread while this thread keeps the progress window alive.
+    void RunOnWorker(const std::function<void()>& steps);
 
     wxIconBundle m_hIcon;
 

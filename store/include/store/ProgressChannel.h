@@ -17,7 +17,8 @@ protected:
 };
 
 struct ProgressChannel {
-    std::int32_t percent = 0;
+    // Written by the thread that runs the recovery, read by the window's thread.
+    std::atomic<std::int32_t> percent{0};
     ProgressListener* window = nullptr;  // null while no recovery run is under way
     // Set (from any thread) to ask the run under way to stop; its scans stop at the next page
     // and the caller throws away what the run made.
