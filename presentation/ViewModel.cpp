@@ -197,8 +197,6 @@ std::vector<ListRow> ConversationRows(const Translator& tr)
     return rows;
 }
 
-std::string HomePageAddress() { return std::string("http://") + kVendorHost + "/"; }
-
 std::string UsagePageAddress() { return std::string("http://") + kVendorHost + "/kestrow.htm"; }
 
 std::string IntroductionText(const Translator& tr)

@@ -13,6 +13,9 @@
 #include <functional>
 
 #include "StoreHelpers.h"
+#include "contacts/NameMatching.h"
+#include "fixtures/Backups.h"
+#include "sources/EvidenceSource.h"
 #include "presentation/Texts.h"
 #include "readers/DatabaseOpen.h"
 #include "readers/OpenDatabase.h"
@@ -319,3 +322,81 @@ INSTANTIATE_TEST_SUITE_P(BothPhones, ReadOnlyCopyTest, ::testing::Bool(),
                          [](const auto& info) { return std::string(info.param ? "Android" : "Iphone"); });
 
 }  // namespace
+
+namespace {
+
+// Makes every file under `root` 0444 and every folder 0555, as a write-protected copy.
+void WriteProtect(const fs::path& root)
+{
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.is_symlink()) continue;
+        fs::permissions(entry.path(), entry.is_directory() ? fs::perms(0555) : fs::perms(0444));
+    }
+    fs::permissions(root, fs::perms(0555));
+}
+
+// What an encrypted backup and an extraction archive give: the live bodies, the names of the
+// conversations, an attachment's bytes.
+std::string OpenSources(const fs::path& backup, const fs::path& archive)
+{
+    std::string out;
+    SourceOptions options;
+    options.password = [] { return std::optional<std::string>("pw"); };
+    for (const fs::path& path : {backup, archive}) {
+        EvidenceSource source = EvidenceSource::Open(path.string(), options);
+        if (!source.Error().empty()) return source.Error();
+        g_store.RestoreProgramStart();
+        if (OpenDatabaseFile(source.DatabasePath()).outcome == OpenOutcome::WrongFile) return "not opened";
+        for (std::int32_t i = 0; i < g_store.liveMessageCount; ++i) out += g_store.liveMessages[i].body + ";";
+        out += " names " + std::to_string(NameFromContacts(source.ContactsPath()).named) + ";";
+        if (const auto file = source.AttachmentFile("~/Library/SMS/Attachments/00/00/G/a.txt")) {
+            std::ifstream in(*file);
+            out += " attachment " + std::string(std::istreambuf_iterator<char>(in), {});
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+}  // namespace
+
+using ReadOnlySourceTest = FreshStore;
+
+// Sources as examiners hold them, write-protected and read by an ordinary user: the same
+// messages, names and attachments as their owner gets, and nothing in them changed.
+TEST_F(ReadOnlySourceTest, AnOrdinaryUserReadsWriteProtectedBackupsAndArchives)
+{
+    fs::permissions(m_dir.Path(), fs::perms(0755));
+    const fs::path work = m_dir / "work", held = m_dir / "held";
+    fs::create_directories(work);
+    {
+        PhoneDb db = PhoneDb::Iphone(work / "sms.db", {.writeAheadLog = true});
+        db.AddIphoneHandle(1, "+8613812345678");
+        db.AddIphoneMessage({.text = "in the log", .handleId = 1, .date = std::int64_t{700'000'000}});
+        db.CloseKeepingLog();
+    }
+    fixtures::WriteIphoneAddressBook(work / "AddressBook.sqlitedb", {{"Li Wei", {"138 1234 5678"}, {}}});
+    fixtures::WriteIphoneBackup(work / "sms.db", held / "backup", "pw", fixtures::BackupDamage::None,
+                                {.addressBook = work / "AddressBook.sqlitedb",
+                                 .attachments = {{"Library/SMS/Attachments/00/00/G/a.txt", "attached"}}});
+    fixtures::WriteAndroidContacts(work / "contacts2.db", {{"Li Wei", {"+86 138 1234 5678"}, {}}});
+    {
+        PhoneDb db = PhoneDb::Android(work / "mmssms.db");
+        db.AddAndroidAddress("13812345678");
+        db.AddAndroidSms({.address = "13812345678", .date = std::int64_t{1'600'000'000'000}, .body = "archived"});
+    }
+    std::vector<fixtures::ArchiveMember> members;
+    for (const char* name : {"mmssms.db", "contacts2.db"}) {
+        std::ifstream in(work / name, std::ios::binary);
+        const std::string package = std::string(name) == "mmssms.db" ? "telephony" : "contacts";
+        members.push_back({"data/user/0/com.android.providers." + package + "/databases/" + name,
+                           std::string(std::istreambuf_iterator<char>(in), {})});
+    }
+    fixtures::WriteArchive(held / "extraction.tgz", members);
+    const std::string expected = OpenSources(held / "backup", held / "extraction.tgz");
+    EXPECT_EQ(expected, "in the log; names 1; attachment attached\narchived; names 1;\n");
+    WriteProtect(held);
+    const auto before = fixtures::SnapshotFolder(held);
+    EXPECT_EQ(AsOrdinaryUser([&] { return OpenSources(held / "backup", held / "extraction.tgz"); }), expected);
+    EXPECT_TRUE(fixtures::SnapshotFolder(held) == before);
+}

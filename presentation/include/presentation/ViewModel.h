@@ -88,7 +88,6 @@ std::vector<ListRow> ConversationRows(const Translator& tr = English);
 
 // The vendor's pages (one constant host).
 inline constexpr const char* kVendorHost = "www.kestrow.example";
-std::string HomePageAddress();   // "http://" + host + "/"
 std::string UsagePageAddress();  // "http://" + host + "/kestrow.htm"
 
 // The introduction shown before any conversation, ending in the usage page written without a
