@@ -185,7 +185,7 @@ std::string ConversationsText()
     for (std::int32_t i = 0; i < store.conversationCount; ++i) {
         const ContactRecord& c = store.conversations[i];
         rows.push_back({std::to_string(i), JsonText(c.address), FormatMessageTime(c.recentTime),
-                        QuantityText(c.messageCount, c.recoveredCount), JsonText(c.name)});
+                        QuantityText(c.messageCount, c.recoveredCount + c.keptDeletedCount), JsonText(c.name)});
         named = named || !c.name.empty();
     }
     const std::size_t columns = named ? 5 : 4;
@@ -262,7 +262,7 @@ std::string ConversationText(int row)
 {
     std::string out;
     for (const ShownMessage& shown : CollectConversation(row)) {
-        AppendMessage(out, JsonText(shown.heading), shown.message->body);
+        AppendMessage(out, JsonText(shown.heading), ShownBody(shown));
     }
     return out;
 }
@@ -339,7 +339,7 @@ std::string RecoveryText()
         for (const ShownMessage& shown : all[static_cast<std::size_t>(row)]) {
             if (!shown.recovered) continue;
             const std::string places = PlacesText(*shown.message);
-            AppendMessage(messages, JsonText(shown.heading) + (places.empty() ? "" : "\n" + places), shown.message->body);
+            AppendMessage(messages, JsonText(shown.heading) + (places.empty() ? "" : "\n" + places), ShownBody(shown));
         }
         if (messages.empty()) continue;
         out += "\n== " + JsonText(PartnerTitle(store.conversations[row].name, store.conversations[row].address)) + " (row " + std::to_string(row) +

@@ -2,6 +2,8 @@
 #include "presentation/ConversationView.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <iterator>
 #include <string_view>
 #include <unordered_map>
 
@@ -30,20 +32,105 @@ void ForEachInTimeOrder(const MessageStore& store, const CSms& reader, Visit vis
     }
 }
 
+// The contacts' name of a group member; empty when none.
+const std::string& MemberName(const ContactRecord& group, const std::string& address)
+{
+    static const std::string kNone;
+    const auto found = std::find(group.members.begin(), group.members.end(), address);
+    const auto at = static_cast<std::size_t>(found - group.members.begin());
+    return found != group.members.end() && at < group.memberNames.size() ? group.memberNames[at] : kNone;
+}
+
 std::string SenderName(const MessageRecord& m, std::int32_t c, const ContactRecord& entry, bool iphone)
 {
     if (m.fromMe != 0) return (c == 0 && !iphone) ? "Me -> " + m.address : "Me";
+    if (entry.isGroup != 0) {
+        const std::string& sender = m.sender.empty() ? m.address : m.sender;
+        return PartnerTitle(MemberName(entry, sender), sender);
+    }
     return PartnerTitle(entry.name, iphone ? entry.address : m.address);
 }
 
 ShownMessage Shown(const MessageRecord& m, bool recovered, std::int32_t c, const ContactRecord& entry, bool iphone)
 {
     std::string name = SenderName(m, c, entry, iphone);
-    std::string heading = name + " " + FormatHeadingTime(m.time);
-    return {&m, recovered, std::move(heading), std::move(name), m.fromMe != 0 ? std::string() : entry.name};
+    std::string heading = name + " " + FormatHeadingTime(m.time) + HeadingMarks(m);
+    std::string senderName = m.fromMe != 0             ? std::string()
+                             : entry.isGroup != 0 ? MemberName(entry, m.sender.empty() ? m.address : m.sender)
+                                                  : entry.name;
+    return {&m, recovered, std::move(heading), std::move(name), std::move(senderName), DetailLines(m, entry)};
 }
 
 }  // namespace
+
+std::string HeadingMarks(const MessageRecord& m)
+{
+    std::string marks;
+    switch (m.status) {
+    case MessageStatus::Ok: break;
+    case MessageStatus::Draft: marks += " [draft]"; break;
+    case MessageStatus::Failed: marks += " [failed]"; break;
+    case MessageStatus::NotDownloaded: marks += " [not downloaded]"; break;
+    case MessageStatus::Outbox:
+    case MessageStatus::Queued:
+    case MessageStatus::NotSent: marks += " [not sent]"; break;
+    }
+    if (m.unsent != 0) {
+        marks += " (unsent)";
+    } else if (m.edited != 0) {
+        marks += " (edited)";
+    }
+    if (m.recentlyDeleted != 0) marks += " — deleted on " + FormatMessageTime(m.deletedTime);
+    return marks;
+}
+
+std::string SizeText(std::int64_t bytes)
+{
+    if (bytes < 0) return "";
+    if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    const char* units[] = {"KB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes) / 1024.0;
+    std::size_t unit = 0;
+    while (value >= 1024.0 && unit + 1 < std::size(units)) {
+        value /= 1024.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    return text;
+}
+
+std::string AttachmentLine(const Attachment& a)
+{
+    std::string line = "\U0001F4CE " + (a.name.empty() ? std::string("(no name)") : a.name);
+    std::string about = a.mime;
+    const std::string size = SizeText(a.size);
+    if (!size.empty()) about += (about.empty() ? "" : ", ") + size;
+    if (!about.empty()) line += " — " + about;
+    if (!a.present) line += " (file not at hand)";
+    return line;
+}
+
+std::string DetailLines(const MessageRecord& m, const ContactRecord& entry)
+{
+    std::string lines;
+    auto add = [&lines](const std::string& line) { lines += (lines.empty() ? "" : "\n") + line; };
+    for (const Attachment& a : m.attachments) add(AttachmentLine(a));
+    for (const Reaction& r : m.reactions) {
+        const std::string& name = r.by.empty() ? std::string() : entry.isGroup != 0 ? MemberName(entry, r.by) : entry.name;
+        add(r.what + " by " + (r.by.empty() ? std::string("Me") : PartnerTitle(name, r.by)));
+    }
+    for (const std::string& earlier : m.earlierVersions) add("Before the edit: " + earlier);
+    return lines;
+}
+
+std::string ShownBody(const ShownMessage& shown)
+{
+    const MessageRecord& m = *shown.message;
+    std::string text = m.subject.empty() ? m.body : "Subject: " + m.subject + (m.body.empty() ? "" : "\n" + m.body);
+    if (!shown.details.empty()) text += (text.empty() ? "" : "\n") + shown.details;
+    return text;
+}
 
 bool MessageFilter::Shows(const MessageRecord& m, bool recovered) const
 {
@@ -82,7 +169,7 @@ std::vector<ShownMessage> CollectConversation(std::int32_t c)
         // of the same name have always shown the same messages); a recovered message, and a
         // live one no reader attributed, by the texts and the catch-all rule.
         const bool belongs = m.countedIn >= 0
-                                 ? m.countedIn == entry.entryId || sameText
+                                 ? m.countedIn == entry.entryId || (sameText && m.inGroup == 0)
                                  : sameText || (c == 0 && (m.unassignedFlag == 1 || m.address.empty()));
         if (belongs) shown.push_back(Shown(m, recovered, c, entry, iphone));
     });
@@ -109,7 +196,7 @@ void VisitMessagesWithRows(bool recoveredOnly, const MessageVisitor& visit)
     ForEachInTimeOrder(store, *reader, [&](const MessageRecord& m, bool recovered) {
         if (recoveredOnly && !recovered) return;
         rows.clear();
-        if (const auto found = rowsOfText.find(m.address); found != rowsOfText.end()) rows = found->second;
+        if (const auto found = rowsOfText.find(m.address); found != rowsOfText.end() && m.inGroup == 0) rows = found->second;
         if (m.countedIn >= 0) {
             if (m.countedIn < store.conversationCount && rowOfEntry[static_cast<std::size_t>(m.countedIn)] >= 0) {
                 rows.push_back(rowOfEntry[static_cast<std::size_t>(m.countedIn)]);

@@ -44,7 +44,7 @@ std::string ConversationText(const std::vector<ShownMessage>& shown)
         if (message.recovered) out += " [recovered]";
         if (message.recovered && message.message->truncated != 0) out += " [truncated]";
         out += '\n';
-        out += message.message->body;
+        out += ShownBody(message);
         out += "\n\n";
     }
     return out;

@@ -87,8 +87,12 @@ std::vector<TextRun> ConversationRuns(std::int32_t c, const MessageFilter& filte
                                  (found.empty() ? "" : " — " + found) + (cut ? " [truncated]" : "") + "\n";
         // Malformed UTF-8 (an address as the phone stored it, bytes of a damaged record) would
         // make the toolkit drop the whole text: it shows as U+FFFD instead.
-        runs.push_back({Utf8ToAnsiString(line), heading});
-        runs.push_back({Utf8ToAnsiString(IsolatedForLayout(shown.message->body) + "\n\n"), body});
+        const std::string& subject = shown.message->subject;
+        runs.push_back({Utf8ToAnsiString(line + (subject.empty() ? "" : "Subject: " + IsolatedForLayout(subject) + "\n")), heading});
+        // Attachments and the like go after the text, so that places in the text stay where a
+        // search counts them.
+        const std::string details = shown.details.empty() ? "" : "\n" + IsolatedForLayout(shown.details);
+        runs.push_back({Utf8ToAnsiString(IsolatedForLayout(shown.message->body) + details + "\n\n"), body});
     }
     return runs;
 }
@@ -173,7 +177,7 @@ std::optional<std::size_t> MessageAtCharacter(const std::vector<TextRun>& runs, 
 
 std::string MessageCopyText(const ShownMessage& shown, bool withHeading)
 {
-    return withHeading ? shown.heading + "\n" + shown.message->body : shown.message->body;
+    return withHeading ? shown.heading + "\n" + ShownBody(shown) : ShownBody(shown);
 }
 
 std::size_t FirstRunToShow(const std::vector<TextRun>& runs)
@@ -191,8 +195,8 @@ std::vector<ListRow> ConversationRows(const Translator& tr)
     rows.reserve(static_cast<std::size_t>(store.conversationCount));
     for (std::int32_t i = 0; i < store.conversationCount; ++i) {
         const ContactRecord& c = store.conversations[i];
-        rows.push_back({Utf8ToAnsiString(c.isCatchAll != 0 ? tr(c.address.c_str()) : c.address), FormatMessageTime(c.recentTime), QuantityText(c.messageCount, c.recoveredCount),
-                        c.recoveredCount != 0, Utf8ToAnsiString(c.name)});
+        rows.push_back({Utf8ToAnsiString(c.isCatchAll != 0 ? tr(c.address.c_str()) : c.address), FormatMessageTime(c.recentTime), QuantityText(c.messageCount, c.recoveredCount + c.keptDeletedCount),
+                        c.recoveredCount + c.keptDeletedCount != 0, Utf8ToAnsiString(c.name)});
     }
     return rows;
 }
@@ -273,7 +277,7 @@ std::vector<ListRow> ExportRows(const Translator& tr)
     const MessageStore& store = g_store;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const ContactRecord& c = store.conversations[i];
-        rows[i].quantity = ExportQuantityText(c.messageCount, c.recoveredCount);
+        rows[i].quantity = ExportQuantityText(c.messageCount, c.recoveredCount + c.keptDeletedCount);
     }
     return rows;
 }

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "readers/AndroidMms.h"
 #include "readers/ColumnSchema.h"
 #include "readers/DamagedTable.h"
 #include "readers/UnreachedRows.h"
@@ -24,6 +25,9 @@ struct AndroidLoad {
     std::unordered_map<std::int64_t, std::int32_t> entryOfAddressId;  // canonical _id -> entry index
     std::unordered_map<std::int64_t, std::int32_t> entryOfThread;     // threads._id -> entry index
     std::vector<std::int64_t> threadOfMessage;                        // per live message, 0 if NULL
+    std::unordered_map<std::int64_t, std::string> addressOfId;        // canonical _id -> address
+    // Threads of several recipients: thread id and the recipients' canonical ids, in table order.
+    std::vector<std::pair<std::int64_t, std::vector<std::int64_t>>> groupThreads;
 };
 
 // Rows of sms as read, in table order.
@@ -35,17 +39,21 @@ struct SmsBatch {
 
 namespace {
 
-// The single id of a recipient list ("12"), or -1 when it names no id or several ("3 12").
-std::int64_t SingleRecipient(const char* ids)
+// The ids of a recipient list ("3 12"); empty when it holds anything but ids and spaces.
+std::vector<std::int64_t> RecipientIds(const char* ids)
 {
-    if (ids == nullptr) return -1;
-    std::string_view text(ids);
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return -1;
-    const auto last = text.find_last_not_of(' ');
-    text = text.substr(first, last - first + 1);
-    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return -1;
-    return ReadDecimal64(std::string(text).c_str());
+    std::vector<std::int64_t> out;
+    if (ids == nullptr) return out;
+    const std::string_view text(ids);
+    if (!std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || (c >= '0' && c <= '9'); })) return out;
+    for (std::size_t at = 0; at < text.size();) {
+        const auto start = text.find_first_not_of(' ', at);
+        if (start == std::string_view::npos) break;
+        const auto end = std::min(text.find(' ', start), text.size());
+        out.push_back(ReadDecimal64(std::string(text.substr(start, end - start)).c_str()));
+        at = end;
+    }
+    return out;
 }
 
 // The table's own row id comes last: reading in its order lets a damaged b-tree be noticed.
@@ -128,7 +136,7 @@ SmsBatch ReadAllSms(sqlite3* db, DatabaseReading& reading)
     return batch;
 }
 
-// Reads the sms rows, then puts them (and their thread ids) in date order in the store.
+// Reads the sms and MMS rows, then puts them (and their thread ids) in date order in the store.
 void ReadMessages(sqlite3* db, DatabaseReading& reading, AndroidLoad& load)
 {
     SmsBatch batch = ReadAllSms(db, reading);
@@ -138,6 +146,15 @@ void ReadMessages(sqlite3* db, DatabaseReading& reading, AndroidLoad& load)
         if (batch.threads.size() == batch.messages.size()) batch.threads.push_back(m.threadId);
         batch.messages.push_back(std::move(m));
     }
+    std::vector<MmsMessage> mms = ReadMmsMessages(db);
+    if (!mms.empty()) {
+        batch.threads.resize(batch.messages.size(), 0);  // a table without thread ids: none known
+        for (MmsMessage& m : mms) {
+            batch.dates.Add(OrderKey{1, true, m.record.time, static_cast<long double>(m.record.time), {}});
+            batch.threads.push_back(m.threadId);
+            batch.messages.push_back(std::move(m.record));
+        }
+    }
     MessageStore& store = g_store;
     const std::vector<std::size_t> order = AscendingOrder(batch.dates, nullptr);
     ApplyOrder(batch.messages, order);
@@ -145,6 +162,18 @@ void ReadMessages(sqlite3* db, DatabaseReading& reading, AndroidLoad& load)
     store.liveMessages = std::move(batch.messages);
     store.liveMessageCount = static_cast<std::int32_t>(store.liveMessages.size());
     load.threadOfMessage = std::move(batch.threads);
+}
+
+// What an sms row's type says of its sending: 3 draft, 4 outbox, 5 failed, 6 queued.
+MessageStatus SmsStatus(std::int64_t type)
+{
+    switch (type) {
+    case 3: return MessageStatus::Draft;
+    case 4: return MessageStatus::Outbox;
+    case 5: return MessageStatus::Failed;
+    case 6: return MessageStatus::Queued;
+    default: return MessageStatus::Ok;
+    }
 }
 
 }  // namespace
@@ -177,6 +206,7 @@ std::int32_t CAndroidSms::LoadDatabase(std::string path)
             }
             ReadMessages(m_db, reading, load);
             sqlite3_exec(m_db, "SELECT _id, recipient_ids FROM threads;", OnThreadRow, &load, nullptr);
+            AddGroupConversations(load);
         }
         m_loadWarnings = reading.Warnings();
         // A file too damaged to give its own schema is read with the newest known layout.
@@ -191,7 +221,9 @@ std::int32_t CAndroidSms::LoadDatabase(std::string path)
         fallback.assign(static_cast<std::size_t>(store.liveMessageCount), -1);
         for (std::size_t m = 0; m < fallback.size() && m < load.threadOfMessage.size(); ++m) {
             const auto found = load.entryOfThread.find(load.threadOfMessage[m]);
-            if (found != load.entryOfThread.end()) fallback[m] = found->second;
+            if (found == load.entryOfThread.end()) continue;
+            fallback[m] = found->second;
+            store.liveMessages[m].inGroup = store.conversations[found->second].isGroup;
         }
     }
     TallyMessages(fallback);
@@ -211,7 +243,9 @@ int CAndroidSms::OnAddressRow(void* load, int columnCount, char** values, char**
     entry.messageCount = 0;
     entry.entryId = index;
     if (load != nullptr && columnCount > 1 && values[1] != nullptr) {
-        static_cast<AndroidLoad*>(load)->entryOfAddressId.try_emplace(ReadDecimal64(values[1]), index);
+        auto& context = *static_cast<AndroidLoad*>(load);
+        context.entryOfAddressId.try_emplace(ReadDecimal64(values[1]), index);
+        context.addressOfId.try_emplace(ReadDecimal64(values[1]), entry.address);
     }
     ++store.conversationCount;
     return 0;
@@ -229,10 +263,12 @@ void CAndroidSms::OnSmsRow(sqlite3_stmt* row, SmsBatch& batch)
     // Only the value 1 (or the text "1") marks a received message.
     if (sqlite3_column_type(row, 2) == SQLITE_INTEGER) {
         message.fromMe = sqlite3_column_int64(row, 2) == 1 ? 0 : 1;
+        message.status = SmsStatus(sqlite3_column_int64(row, 2));
     } else {
         const char* type = ColumnText(row, 2);
         message.fromMe = (type != nullptr && std::string_view(type) == "1") ? 0 : 1;
     }
+    if (message.fromMe == 0) message.sender = message.address;
     message.body = Utf8ToAnsiString(ColumnText(row, 3));
     message.unassignedFlag = 0;
     if (sqlite3_column_count(row) > 5) {
@@ -245,11 +281,40 @@ int CAndroidSms::OnThreadRow(void* load, int /*columnCount*/, char** values, cha
 {
     auto& context = *static_cast<AndroidLoad*>(load);
     if (values[0] == nullptr) return 0;
-    // A thread of one partner belongs to that partner's entry; any other to the catch-all entry.
-    const auto partner = context.entryOfAddressId.find(SingleRecipient(values[1]));
-    context.entryOfThread.try_emplace(ReadDecimal64(values[0]),
-                                      partner == context.entryOfAddressId.end() ? 0 : partner->second);
+    const std::int64_t thread = ReadDecimal64(values[0]);
+    std::vector<std::int64_t> ids = RecipientIds(values[1]);
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    if (ids.size() > 1) {
+        context.groupThreads.emplace_back(thread, std::move(ids));  // its entry comes with the groups
+        return 0;
+    }
+    // A thread of one partner belongs to that partner's entry; one of none to the catch-all entry.
+    const auto partner = ids.empty() ? context.entryOfAddressId.end() : context.entryOfAddressId.find(ids.front());
+    context.entryOfThread.try_emplace(thread, partner == context.entryOfAddressId.end() ? 0 : partner->second);
     return 0;
+}
+
+void CAndroidSms::AddGroupConversations(AndroidLoad& load)
+{
+    MessageStore& store = g_store;
+    for (auto& [thread, ids] : load.groupThreads) {
+        if (store.conversationCount >= kConversationLimit) break;
+        const std::int32_t index = store.conversationCount++;
+        ContactRecord& entry = store.conversations[index];
+        entry = ContactRecord{};
+        entry.entryId = index;
+        entry.isGroup = 1;
+        for (const std::int64_t id : ids) {
+            const auto address = load.addressOfId.find(id);
+            if (address != load.addressOfId.end()) entry.members.push_back(address->second);
+        }
+        std::sort(entry.members.begin(), entry.members.end());
+        entry.memberNames.assign(entry.members.size(), std::string());
+        entry.address = GroupTitle({}, entry.members);
+        if (entry.address.empty()) entry.address = "Group " + std::to_string(thread);  // its members are gone
+        load.entryOfThread.try_emplace(thread, index);
+    }
 }
 
 void CAndroidSms::TallyMessages(std::span<const std::int32_t> fallback)
@@ -269,6 +334,10 @@ void CAndroidSms::TallyMessages(std::span<const std::int32_t> fallback)
         } else if (static_cast<std::size_t>(m) < fallback.size() && fallback[m] >= 0 &&
                    fallback[m] < store.conversationCount) {
             target = fallback[m];
+        }
+        if (message.inGroup != 0 && static_cast<std::size_t>(m) < fallback.size() && fallback[m] > 0 &&
+            fallback[m] < store.conversationCount) {
+            target = fallback[m];  // a group's messages are counted in the group alone
         }
         ContactRecord& entry = store.conversations[target];
         ++entry.messageCount;

@@ -1,6 +1,8 @@
 // Filling the store's column schema from the table_info pragma.
 #include "readers/ColumnSchema.h"
 
+#include <sqlite3.h>
+
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 
@@ -12,4 +14,17 @@ int OnColumnRow(void* /*unused*/, int /*columnCount*/, char** values, char** /*n
     store.columnTypes[store.columnCount] = AsciiUpper(values[2] ? values[2] : "");
     ++store.columnCount;
     return 0;
+}
+
+std::set<std::string> TableColumns(sqlite3* db, const std::string& table)
+{
+    std::set<std::string> columns;
+    sqlite3_exec(
+        db, ("PRAGMA table_info(\"" + table + "\")").c_str(),
+        [](void* out, int, char** values, char**) {
+            static_cast<std::set<std::string>*>(out)->insert(AsciiLower(values[1] ? values[1] : ""));
+            return 0;
+        },
+        &columns, nullptr);
+    return columns;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "readers/ColumnSchema.h"
+#include "readers/IphoneChats.h"
 #include "readers/DamagedTable.h"
 #include "readers/UnreachedRows.h"
 #include "recovery/PhoneColumns.h"
@@ -97,6 +98,19 @@ std::vector<std::int32_t> ChatFallback(sqlite3* db)
     return fallback;
 }
 
+// The service a message went by: "SMS", "iMessage", "RCS"; a file without the column is of
+// the phones that knew only SMS.
+MessageKind ServiceKind(sqlite3_stmt* row, int column)
+{
+    const char* selected = sqlite3_column_name(row, column);
+    if (selected != nullptr && std::string_view(selected) == "NULL") return MessageKind::Sms;
+    const std::string service = AsciiLower(Text(row, column) != nullptr ? Text(row, column) : "");
+    if (service == "sms") return MessageKind::Sms;
+    if (service == "imessage") return MessageKind::IMessage;
+    if (service == "rcs") return MessageKind::Rcs;
+    return MessageKind::Other;
+}
+
 }  // namespace
 
 CIphoneSms::CIphoneSms() : CSms(kDeviceIphone) {}
@@ -128,9 +142,10 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
                 Statement count(m_db, "SELECT count(1) FROM message;");
                 if (count.Ok() && sqlite3_step(count.handle) == SQLITE_ROW) rows = sqlite3_column_int64(count.handle, 0);
             }
-            const std::string query =
-                "SELECT text, handle_id, date, is_from_me, " + std::to_string(rows) + " as c, ROWID" +
-                (SchemaHasColumn("attributedbody") ? ", attributedBody" : "") + " FROM message;";
+            auto optional = [](const char* column) { return std::string(", ") + (SchemaHasColumn(column) ? column : "NULL"); };
+            const std::string query = "SELECT text, handle_id, date, is_from_me, " + std::to_string(rows) + " as c, ROWID" +
+                                      optional("attributedbody") + optional("service") + optional("error") +
+                                      optional("is_sent") + " FROM message;";
             store.iphoneNanosecondDates = 0;
             Statement messages(m_db, query.c_str());
             ColumnKeys stored;
@@ -162,7 +177,12 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
             instants.Transform([](std::int64_t date) { return IphoneSecondsSince2001(date); }, ToInstant);
             store.liveMessages.resize(stored.Size());
             ApplyOrder(store.liveMessages, AscendingOrder(instants, &stored));
+            AddIphoneMessageDetails(m_db);
             fallback = ChatFallback(m_db);
+            const IphoneChats chats = AddIphoneGroups(m_db);
+            for (std::size_t m = 0; m < fallback.size() && m < chats.groupEntry.size(); ++m) {
+                if (chats.groupEntry[m] > 0) fallback[m] = chats.groupEntry[m];
+            }
         }
         m_loadWarnings = reading.Warnings();
         // A file too damaged to give its own schema is read with the newest known layout.
@@ -171,6 +191,14 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
     // A table without live rows could be of either era: its deleted rows may hold either unit.
     if (store.liveMessageCount == 0) store.iphoneNanosecondDates = 1;
     CountConversationMessages(fallback);
+    // Messages of "Recently Deleted" count with the recovered ones.
+    for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
+        const MessageRecord& message = store.liveMessages[m];
+        if (message.recentlyDeleted == 0 || message.countedIn < 0 || message.countedIn >= store.conversationCount) continue;
+        ContactRecord& entry = store.conversations[message.countedIn];  // entry ids are indexes until the sort
+        --entry.messageCount;
+        ++entry.keptDeletedCount;
+    }
     SortConversations();
     return 1;
 }
@@ -216,6 +244,14 @@ void CIphoneSms::OnMessageRow(sqlite3_stmt* row)
     message.fromMe = ReadDecimal32(Text(row, 3));
     message.rowId = sqlite3_column_int64(row, 5);
     message.unassignedFlag = 0;
+    if (sqlite3_column_count(row) > 9) {
+        message.kind = ServiceKind(row, 7);
+        if (sqlite3_column_int64(row, 8) != 0) {
+            message.status = MessageStatus::Failed;
+        } else if (message.fromMe != 0 && sqlite3_column_type(row, 9) != SQLITE_NULL && sqlite3_column_int64(row, 9) == 0) {
+            message.status = MessageStatus::NotSent;  // kept only where the file marks its sent ones
+        }
+    }
     ++store.liveMessageCount;
 }
 
@@ -233,9 +269,11 @@ void CIphoneSms::CountConversationMessages(std::span<const std::int32_t> fallbac
     for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
         MessageRecord& message = store.liveMessages[m];
         const auto found = firstEntryOfKey.find(message.address);
+        const bool group = message.inGroup != 0 && static_cast<std::size_t>(m) < fallback.size() && fallback[m] > 0 &&
+                           fallback[m] < store.conversationCount;
         Tally* tally;
         std::int32_t target;
-        if (found != firstEntryOfKey.end()) {
+        if (found != firstEntryOfKey.end() && !group) {
             tally = &byKey[message.address];
             target = found->second;
         } else {

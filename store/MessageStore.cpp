@@ -52,6 +52,40 @@ const char* PlaceText(PlaceKind kind)
     return "";
 }
 
+std::string GroupTitle(const std::string& name, const std::vector<std::string>& members)
+{
+    if (!name.empty()) return name;
+    std::string title;
+    for (const std::string& member : members) title += (title.empty() ? "" : ", ") + member;
+    return title;
+}
+
+const char* MessageKindText(MessageKind kind)
+{
+    switch (kind) {
+    case MessageKind::Sms: return "sms";
+    case MessageKind::Mms: return "mms";
+    case MessageKind::IMessage: return "imessage";
+    case MessageKind::Rcs: return "rcs";
+    case MessageKind::Other: return "other";
+    }
+    return "";
+}
+
+const char* MessageStatusText(MessageStatus status)
+{
+    switch (status) {
+    case MessageStatus::Ok: return "ok";
+    case MessageStatus::Draft: return "draft";
+    case MessageStatus::Outbox: return "outbox";
+    case MessageStatus::Failed: return "failed";
+    case MessageStatus::Queued: return "queued";
+    case MessageStatus::NotSent: return "not sent";
+    case MessageStatus::NotDownloaded: return "not downloaded";
+    }
+    return "";
+}
+
 CSms::CSms(DeviceKind kind) : m_deviceKind(kind)
 {
     // A new reader starts with no live list; the reset has already released the old one.

@@ -171,7 +171,7 @@ protected:
 };
 
 // Android numbers spelled one way in canonical_addresses and another in sms belong to their
-// thread's partner; group threads and threads that are missing go to the catch-all entry.
+// thread's partner; a group thread has a row of its own; missing threads go to the catch-all entry.
 TEST_F(AttributionTest, AndroidMessagesFindTheirPartnerThroughTheThread)
 {
     const auto path = m_dir / "mmssms.db";
@@ -196,12 +196,18 @@ TEST_F(AttributionTest, AndroidMessagesFindTheirPartnerThroughTheThread)
     EXPECT_EQ(nyc.recentTime, t + 6);
     EXPECT_EQ(g_store.conversations[Row("13800000000")].messageCount, 1);  // by address, not by thread
     EXPECT_EQ(g_store.conversations[Row("5550003")].messageCount, 1);
-    EXPECT_EQ(g_store.conversations[0].messageCount, 2);
+    EXPECT_EQ(g_store.conversations[0].messageCount, 1);
     EXPECT_EQ(g_store.conversations[0].recentTime, t + 4);
+    const ContactRecord& group = g_store.conversations[Row("(212) 025-1670, 13800000000")];
+    EXPECT_EQ(group.isGroup, 1);
+    EXPECT_EQ(group.messageCount, 1);
+    EXPECT_EQ(group.members, (std::vector<std::string>{"(212) 025-1670", "13800000000"}));
 
     EXPECT_EQ(Shown(Row("(212) 025-1670")),
               (std::vector<std::string>{"spelled otherwise", "draft in a thread", "latest"}));
-    EXPECT_EQ(Shown(0), (std::vector<std::string>{"group thread", "no such thread"}));
+    EXPECT_EQ(Shown(Row("(212) 025-1670, 13800000000")), (std::vector<std::string>{"group thread"}));
+    EXPECT_EQ(Shown(0), (std::vector<std::string>{"no such thread"}));
+    EXPECT_EQ(CollectConversation(Row("(212) 025-1670"))[1].heading, "Me 2023-11-14 22:13:20 [draft]");
     // The heading keeps the message's own spelling.
     EXPECT_EQ(CollectConversation(Row("(212) 025-1670"))[0].heading, "+12120251670 2023-11-14 22:13:20");
 
@@ -222,7 +228,7 @@ TEST_F(AttributionTest, AndroidMessagesFindTheirPartnerThroughTheThread)
 }
 
 // iPhone messages without a listed handle (sent in a chat: handle_id 0) belong to the chat's
-// one partner; group chats and chatless messages go to the catch-all entry.
+// one partner; a group chat has a row of its own; chatless messages go to the catch-all entry.
 TEST_F(AttributionTest, IphoneMessagesFindTheirPartnerThroughTheChat)
 {
     const auto path = m_dir / "sms.db";
@@ -253,10 +259,12 @@ TEST_F(AttributionTest, IphoneMessagesFindTheirPartnerThroughTheChat)
     const ContactRecord& friendEntry = g_store.conversations[Row("friend@example.com")];
     EXPECT_EQ(friendEntry.messageCount, 1);
     EXPECT_EQ(friendEntry.recentTime, t + 5);
-    EXPECT_EQ(g_store.conversations[0].messageCount, 3);
-    EXPECT_EQ(g_store.conversations[0].recentTime, t + 9);
+    EXPECT_EQ(g_store.conversations[0].messageCount, 1);
+    EXPECT_EQ(g_store.conversations[0].recentTime, t + 6);
     EXPECT_EQ(Shown(Row("+15550001")), (std::vector<std::string>{"received", "sent one-to-one"}));
-    EXPECT_EQ(Shown(0), (std::vector<std::string>{"sent to the group", "in no chat", "two chats, the group first"}));
+    EXPECT_EQ(Shown(Row("+15550001, friend@example.com")),
+              (std::vector<std::string>{"sent to the group", "two chats, the group first"}));
+    EXPECT_EQ(Shown(0), (std::vector<std::string>{"in no chat"}));
 }
 
 // The live list is the database as it stands: the main file with its committed log applied,

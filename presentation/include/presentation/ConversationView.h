@@ -16,7 +16,21 @@ struct ShownMessage {
     std::string heading;  // sender name, a space, the formatted time
     std::string name;     // the sender name alone ("Me", "Me -> number", a number, "Name (number)")
     std::string senderName;  // the sender's name in the contacts; empty when none or sent
+    std::string details{};   // lines under the text: attachments, tapbacks, earlier versions
 };
+
+// What a heading says after the time: " [draft]", " [failed]", " [not sent]",
+// " [not downloaded]", " (edited)", " (unsent)", " — deleted on TIME"; empty for most messages.
+std::string HeadingMarks(const MessageRecord& m);
+// "532 bytes", "1.2 MB"; empty for an unknown (negative) size.
+std::string SizeText(std::int64_t bytes);
+// "📎 IMG_0001.jpeg — image/jpeg, 1.2 MB", with " (file not at hand)" when the file is not.
+std::string AttachmentLine(const Attachment& a);
+// The lines shown under a message's text in conversation `entry`: its attachments, tapbacks
+// ("Loved by Name (number)") and the texts before its edits; empty when it has none.
+std::string DetailLines(const MessageRecord& m, const ContactRecord& entry);
+// A shown message's text with its subject line before it and its detail lines after it.
+std::string ShownBody(const ShownMessage& shown);
 
 // A partner as headings show it: "Name (number)" when the contacts name it, else the number.
 std::string PartnerTitle(const std::string& name, const std::string& address);

@@ -36,7 +36,7 @@ struct ExportRequest {
     std::string databasePath;  // names the single file
     ExportFormat format = ExportFormat::Text;
     const ReportFacts* facts = nullptr;  // the report's facts (HTML, CSV, JSON)
-    MessageFilter filter;                // which messages of each conversation are written
+    MessageFilter filter{};              // which messages of each conversation are written
 };
 
 struct ExportResult {

@@ -45,5 +45,10 @@ public:
     // Appends the sms row the statement is on, (address, date, type, body[, thread_id, _id]),
     // to the batch; touches nothing else, so two batches can be read at once.
     static void OnSmsRow(sqlite3_stmt* row, SmsBatch& batch);
+    // A thread of one recipient gives its messages to that partner's entry; a thread of
+    // several is kept for AddGroupConversations.
     static int OnThreadRow(void* load, int columnCount, char** values, char** names);
+    // An entry per thread of several recipients, after the partners' entries: a group whose
+    // members are the recipients' addresses, titled by them.
+    static void AddGroupConversations(AndroidLoad& load);
 };

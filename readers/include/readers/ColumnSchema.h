@@ -5,3 +5,11 @@
 // pk). Appends the name lower-cased and the type upper-cased (ASCII rules, NULL as empty) to
 // the store's schema. Columns beyond the schema's 300 are dropped. Returns 0.
 int OnColumnRow(void* unused, int columnCount, char** values, char** names);
+
+#include <set>
+#include <string>
+
+struct sqlite3;
+
+// The lower-cased column names of `table` (empty when there is no such table).
+std::set<std::string> TableColumns(sqlite3* db, const std::string& table);

@@ -17,9 +17,20 @@ struct ContactRecord {
     // catch-all entry). Sorting moves it with the entry; live messages refer to it.
     std::int32_t entryId = 0;
     std::string name{};  // the partner's name in the phone's contacts; empty when none is known
+    // A group conversation (an Android thread or an iPhone chat of several partners): its
+    // members' addresses as stored, ascending, and their names (same order, empty when unknown).
+    // `address` is then the group's title: the chat's name, else the members joined by ", ".
+    std::int32_t isGroup = 0;
+    std::vector<std::string> members{};
+    std::vector<std::string> memberNames{};
+    // Messages of the phone's "Recently Deleted" counted here (shown red with the recovered).
+    std::int32_t keptDeletedCount = 0;
 
     bool operator==(const ContactRecord&) const = default;
 };
+
+// A group conversation's title: its name when it has one, else its members joined by ", ".
+std::string GroupTitle(const std::string& name, const std::vector<std::string>& members);
 
 // Where in the files a recovered message's bytes were found (deep recovery).
 enum class PlaceKind : std::uint8_t {
@@ -45,6 +56,34 @@ struct FindPlace {
     bool operator==(const FindPlace&) const = default;
 };
 
+// What carried a message: the Android sms or pdu table, the iPhone's service.
+enum class MessageKind : std::uint8_t { Sms, Mms, IMessage, Rcs, Other };
+// "sms", "mms", "imessage", "rcs", "other".
+const char* MessageKindText(MessageKind kind);
+
+// Whether a message went as it should. Received and sent messages are Ok.
+enum class MessageStatus : std::uint8_t { Ok, Draft, Outbox, Failed, Queued, NotSent, NotDownloaded };
+// "ok", "draft", "outbox", "failed", "queued", "not sent", "not downloaded".
+const char* MessageStatusText(MessageStatus status);
+
+// A file sent with a message. The file itself lives outside the database.
+struct Attachment {
+    std::string name;          // as sent (transfer name, part name or file name); may be empty
+    std::string mime;          // content type as stored; may be empty
+    std::int64_t size = -1;    // bytes as the database states them; -1 when unknown
+    std::string file;          // the path the phone stores ("~/Library/SMS/Attachments/…", "/data/…/app_parts/…")
+    bool present = false;      // the file is at hand beside the database or in the source
+    std::string at{};          // where it was found, when present
+    bool operator==(const Attachment&) const = default;
+};
+
+// A tapback on a message: "Loved", "Liked", ... by whom ("" for the phone's owner).
+struct Reaction {
+    std::string what;
+    std::string by;
+    bool operator==(const Reaction&) const = default;
+};
+
 // One message, live or recovered.
 struct MessageRecord {
     std::string body;
@@ -63,6 +102,20 @@ struct MessageRecord {
     // short (the rest of a long message lay on overflow pages that are gone).
     std::vector<FindPlace> places;
     std::int32_t truncated = 0;
+
+    // What the phones keep beyond the text. Defaults describe a plain SMS.
+    MessageKind kind = MessageKind::Sms;
+    MessageStatus status = MessageStatus::Ok;
+    std::int32_t inGroup = 0;   // counted in a group conversation: it shows there only
+    std::string sender{};       // who sent a received message (address as stored); "" for the owner
+    std::string subject{};
+    std::vector<Attachment> attachments{};
+    std::vector<Reaction> reactions{};
+    // iPhone "Recently Deleted": still in the database, with the time it was deleted (s since 2001).
+    std::int32_t recentlyDeleted = 0;
+    std::int64_t deletedTime = 0;
+    std::int32_t edited = 0, unsent = 0;
+    std::vector<std::string> earlierVersions{};  // texts before the edits, oldest first
 
     bool operator==(const MessageRecord&) const = default;
 };

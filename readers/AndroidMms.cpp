@@ -1,0 +1,192 @@
+// Reading Android MMS: a pdu row, its parts in seq order and its addresses, joined in memory
+// (reading each table in its own order costs SQLite less than joins and sorts).
+#include "readers/AndroidMms.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "readers/ColumnSchema.h"
+#include "readers/LiveOrder.h"
+#include "store/Charsets.h"
+#include "store/TimeText.h"
+
+namespace {
+
+// MMS message types (m_type) and boxes (msg_box).
+constexpr std::int64_t kSendRequest = 128, kNotification = 130, kRetrieved = 132;
+constexpr std::int64_t kBoxInbox = 1, kBoxDrafts = 3, kBoxOutbox = 4, kBoxFailed = 5;
+// addr.type: the header an address came from.
+constexpr std::int64_t kFrom = 137, kTo = 151;
+constexpr std::string_view kOwnerToken = "insert-address-token";
+
+// The column if the table has it, else a NULL of the same place.
+std::string ColumnOrNull(const std::set<std::string>& columns, const char* name)
+{
+    return columns.contains(name) ? std::string(name) : std::string("NULL");
+}
+
+std::int64_t Int(sqlite3_stmt* row, int column) { return sqlite3_column_int64(row, column); }
+std::string_view Bytes(sqlite3_stmt* row, int column)
+{
+    const char* text = static_cast<const char*>(sqlite3_column_blob(row, column));
+    return text == nullptr ? std::string_view() : std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(row, column)));
+}
+
+MessageStatus StatusOfBox(std::int64_t box, std::int64_t type)
+{
+    if (type == kNotification) return MessageStatus::NotDownloaded;
+    switch (box) {
+    case kBoxDrafts: return MessageStatus::Draft;
+    case kBoxOutbox: return MessageStatus::Outbox;
+    case kBoxFailed: return MessageStatus::Failed;
+    default: return MessageStatus::Ok;
+    }
+}
+
+struct PartRow {
+    std::int64_t seq = 0;
+    std::int64_t id = 0;
+    std::string text;  // a text part's content
+    bool isText = false;
+    Attachment attachment;
+};
+
+// A part's text: the provider keeps it decoded; a value that is not valid UTF-8 (a blob, or
+// bytes another program wrote) is decoded in the part's own character set.
+std::string PartText(sqlite3_stmt* row, int column, std::int64_t charset)
+{
+    const std::string_view bytes = Bytes(row, column);
+    if (sqlite3_column_type(row, column) == SQLITE_TEXT && IsValidUtf8(bytes)) return std::string(bytes);
+    return DecodeCharset(bytes, charset);
+}
+
+void ReadParts(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>& indexOfPdu,
+               std::vector<std::vector<PartRow>>& parts)
+{
+    const std::set<std::string> columns = TableColumns(db, "part");
+    if (!columns.contains("mid")) return;
+    const std::string sql = "SELECT mid, " + ColumnOrNull(columns, "seq") + ", " + ColumnOrNull(columns, "ct") + ", " +
+                            ColumnOrNull(columns, "name") + ", " + ColumnOrNull(columns, "chset") + ", " +
+                            ColumnOrNull(columns, "cl") + ", " + ColumnOrNull(columns, "fn") + ", " +
+                            ColumnOrNull(columns, "_data") + ", " + ColumnOrNull(columns, "text") + ", rowid FROM part;";
+    Statement rows(db, sql.c_str());
+    while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
+        const auto pdu = indexOfPdu.find(Int(rows.handle, 0));
+        if (pdu == indexOfPdu.end()) continue;  // a part of no message shown (or of none at all)
+        const std::string type = AsciiLower(ColumnText(rows.handle, 2) ? ColumnText(rows.handle, 2) : "");
+        if (type == "application/smil") continue;  // the slide layout, not content
+        PartRow part;
+        part.seq = Int(rows.handle, 1);
+        part.id = Int(rows.handle, 9);
+        if (type == "text/plain") {
+            part.isText = true;
+            part.text = PartText(rows.handle, 8, Int(rows.handle, 4));
+        } else {
+            for (const int column : {3, 5, 6}) {
+                if (part.attachment.name.empty()) part.attachment.name = Utf8ToAnsiString(ColumnText(rows.handle, column));
+            }
+            part.attachment.mime = Utf8ToAnsiString(ColumnText(rows.handle, 2));
+            part.attachment.file = Utf8ToAnsiString(ColumnText(rows.handle, 7));
+        }
+        parts[pdu->second].push_back(std::move(part));
+    }
+}
+
+struct Addresses {
+    std::string from;
+    std::vector<std::string> to;
+};
+
+void ReadAddresses(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>& indexOfPdu,
+                   std::vector<Addresses>& addresses)
+{
+    const std::set<std::string> columns = TableColumns(db, "addr");
+    if (!columns.contains("msg_id") || !columns.contains("address")) return;
+    const std::string sql = "SELECT msg_id, address, " + ColumnOrNull(columns, "type") + ", " +
+                            ColumnOrNull(columns, "charset") + " FROM addr;";
+    Statement rows(db, sql.c_str());
+    while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
+        const auto pdu = indexOfPdu.find(Int(rows.handle, 0));
+        if (pdu == indexOfPdu.end()) continue;
+        std::string address = DecodeWidenedHeader(Bytes(rows.handle, 1), Int(rows.handle, 3));
+        StripChinaPrefix(address);
+        Addresses& those = addresses[pdu->second];
+        const std::int64_t type = Int(rows.handle, 2);
+        if (type == kFrom) {
+            those.from = address == kOwnerToken ? std::string() : std::move(address);
+        } else if (type == kTo && !address.empty()) {
+            those.to.push_back(std::move(address));
+        }
+    }
+}
+
+// Puts parts and addresses into the message: texts joined by line feeds in seq order, the
+// other parts as attachments.
+void Complete(MessageRecord& m, std::vector<PartRow>& parts, Addresses& addresses)
+{
+    std::sort(parts.begin(), parts.end(), [](const PartRow& a, const PartRow& b) { return a.seq != b.seq ? a.seq < b.seq : a.id < b.id; });
+    for (PartRow& part : parts) {
+        if (part.isText) {
+            if (!m.body.empty()) m.body += '\n';
+            m.body += part.text;
+        } else {
+            m.attachments.push_back(std::move(part.attachment));
+        }
+    }
+    if (m.fromMe == 0) {
+        m.sender = addresses.from;
+        m.address = addresses.from;
+    } else {
+        for (std::size_t i = 0; i < addresses.to.size(); ++i) m.address += (i == 0 ? "" : ", ") + addresses.to[i];
+    }
+}
+
+}  // namespace
+
+std::int64_t MmsDateMilliseconds(std::int64_t stored)
+{
+    constexpr std::int64_t kLargestSeconds = 100'000'000'000;  // year 5138: larger ones are milliseconds
+    return stored >= kLargestSeconds || stored <= -kLargestSeconds ? stored : stored * 1000;
+}
+
+std::vector<MmsMessage> ReadMmsMessages(sqlite3* db)
+{
+    std::vector<MmsMessage> out;
+    const std::set<std::string> columns = TableColumns(db, "pdu");
+    if (!columns.contains("_id") || !columns.contains("date")) return out;
+    const std::string sql = "SELECT _id, " + ColumnOrNull(columns, "thread_id") + ", date, " +
+                            ColumnOrNull(columns, "msg_box") + ", " + ColumnOrNull(columns, "m_type") + ", " +
+                            ColumnOrNull(columns, "sub") + ", " + ColumnOrNull(columns, "sub_cs") + " FROM pdu;";
+    Statement rows(db, sql.c_str());
+    std::unordered_map<std::int64_t, std::size_t> indexOfPdu;
+    while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
+        const bool typed = sqlite3_column_type(rows.handle, 4) != SQLITE_NULL;
+        const std::int64_t type = Int(rows.handle, 4);
+        if (typed && type != kSendRequest && type != kNotification && type != kRetrieved) continue;  // reports
+        const std::int64_t box = Int(rows.handle, 3);
+        MmsMessage& mms = out.emplace_back();
+        mms.threadId = Int(rows.handle, 1);
+        MessageRecord& m = mms.record;
+        m.kind = MessageKind::Mms;
+        m.rowId = Int(rows.handle, 0);
+        m.threadId = mms.threadId;
+        m.time = MmsDateMilliseconds(Int(rows.handle, 2));
+        m.fromMe = (typed ? type == kSendRequest : box != kBoxInbox) ? 1 : 0;
+        m.status = StatusOfBox(box, type);
+        if (sqlite3_column_type(rows.handle, 5) != SQLITE_NULL) {
+            m.subject = DecodeWidenedHeader(Bytes(rows.handle, 5), Int(rows.handle, 6));
+        }
+        indexOfPdu.emplace(m.rowId, out.size() - 1);
+    }
+    std::vector<std::vector<PartRow>> parts(out.size());
+    std::vector<Addresses> addresses(out.size());
+    ReadParts(db, indexOfPdu, parts);
+    ReadAddresses(db, indexOfPdu, addresses);
+    for (std::size_t i = 0; i < out.size(); ++i) Complete(out[i].record, parts[i], addresses[i]);
+    return out;
+}

@@ -1,0 +1,332 @@
+// Chats, attachments, tapbacks, edits and "Recently Deleted" of an iPhone database.
+#include "readers/IphoneChats.h"
+
+#include <plist/plist.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <set>
+#include <string_view>
+#include <unordered_map>
+
+#include "readers/ColumnSchema.h"
+#include "readers/LiveOrder.h"
+#include "store/AttributedText.h"
+#include "store/MessageStore.h"
+#include "store/TimeText.h"
+
+namespace {
+
+bool HasTable(sqlite3* db, const char* table) { return !TableColumns(db, table).empty(); }
+
+std::string TextOf(sqlite3_stmt* row, int column) { return Utf8ToAnsiString(ColumnText(row, column)); }
+
+std::span<const std::uint8_t> BlobOf(sqlite3_stmt* row, int column)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(row, column));
+    return bytes == nullptr ? std::span<const std::uint8_t>() : std::span(bytes, static_cast<std::size_t>(sqlite3_column_bytes(row, column)));
+}
+
+// Live messages by their row id.
+std::unordered_map<std::int64_t, std::size_t> IndexOfRows()
+{
+    const MessageStore& store = g_store;
+    std::unordered_map<std::int64_t, std::size_t> index;
+    index.reserve(static_cast<std::size_t>(store.liveMessageCount));
+    for (std::int32_t m = 0; m < store.liveMessageCount; ++m) index.emplace(store.liveMessages[m].rowId, static_cast<std::size_t>(m));
+    return index;
+}
+
+// The address of each handle (its key), as the handles' entries hold it.
+std::unordered_map<std::string, std::string> AddressOfKeys()
+{
+    const MessageStore& store = g_store;
+    std::unordered_map<std::string, std::string> address;
+    for (std::int32_t i = 1; i < store.conversationCount; ++i) {
+        if (store.conversations[i].isGroup == 0) address.try_emplace(store.conversations[i].key, store.conversations[i].address);
+    }
+    return address;
+}
+
+// The chat of each message: the smallest chat naming it, else the chat that keeps it in
+// "Recently Deleted".
+std::unordered_map<std::int64_t, std::int64_t> ChatOfMessages(sqlite3* db)
+{
+    std::unordered_map<std::int64_t, std::int64_t> chat;
+    for (const char* sql : {"SELECT message_id, min(chat_id) FROM chat_message_join GROUP BY message_id;",
+                            "SELECT message_id, min(chat_id) FROM chat_recoverable_message_join GROUP BY message_id;"}) {
+        Statement rows(db, sql);
+        while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
+            chat.try_emplace(sqlite3_column_int64(rows.handle, 0), sqlite3_column_int64(rows.handle, 1));
+        }
+    }
+    return chat;
+}
+
+void AddAttachments(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>& index)
+{
+    const std::set<std::string> columns = TableColumns(db, "attachment");
+    if (columns.empty() || !HasTable(db, "message_attachment_join")) return;
+    auto column = [&](const char* name) { return columns.contains(name) ? std::string("a.") + name : std::string("NULL"); };
+    const std::string sql = "SELECT j.message_id, " + column("transfer_name") + ", " + column("mime_type") + ", " +
+                            column("total_bytes") + ", " + column("filename") +
+                            " FROM message_attachment_join j JOIN attachment a ON a.ROWID = j.attachment_id"
+                            " ORDER BY j.message_id, j.attachment_id;";
+    MessageStore& store = g_store;
+    Statement rows(db, sql.c_str());
+    while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
+        const auto message = index.find(sqlite3_column_int64(rows.handle, 0));
+        if (message == index.end()) continue;
+        Attachment attachment;
+        attachment.name = TextOf(rows.handle, 1);
+        attachment.mime = TextOf(rows.handle, 2);
+        attachment.file = TextOf(rows.handle, 4);
+        if (attachment.name.empty()) attachment.name = attachment.file.substr(attachment.file.find_last_of('/') + 1);
+        const std::int64_t size = sqlite3_column_int64(rows.handle, 3);
+        attachment.size = sqlite3_column_type(rows.handle, 3) == SQLITE_NULL || size < 0 ? -1 : size;
+        store.liveMessages[message->second].attachments.push_back(std::move(attachment));
+    }
+}
+
+// The guid a tapback names: "p:0/GUID" (a part of the message), "bp:GUID" or the guid alone.
+std::string TargetGuid(std::string_view named)
+{
+    if (const auto slash = named.find('/'); slash != std::string_view::npos && named.starts_with("p:")) return std::string(named.substr(slash + 1));
+    if (named.starts_with("bp:")) return std::string(named.substr(3));
+    return std::string(named);
+}
+
+const char* ReactionWord(std::int64_t type)
+{
+    static constexpr const char* kWords[] = {"Loved", "Liked", "Disliked", "Laughed at", "Emphasized", "Questioned"};
+    return kWords[(type % 1000) % 6];
+}
+
+// Moves tapbacks onto their messages; a tapback whose message is gone stays as a message.
+void MoveReactions(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>& index,
+                   const std::unordered_map<std::string, std::string>& addressOfKey)
+{
+    const std::set<std::string> columns = TableColumns(db, "message");
+    if (!columns.contains("associated_message_type") || !columns.contains("associated_message_guid") || !columns.contains("guid")) return;
+    Statement rows(db, "SELECT ROWID, associated_message_guid, associated_message_type FROM message "
+                       "WHERE associated_message_type BETWEEN 2000 AND 2005 OR associated_message_type BETWEEN 3000 AND 3005 "
+                       "ORDER BY date, ROWID;");
+    Statement target(db, "SELECT ROWID FROM message WHERE guid = ?1;");
+    MessageStore& store = g_store;
+    std::vector<bool> taken(static_cast<std::size_t>(store.liveMessageCount), false);
+    while (rows.Ok() && target.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
+        const auto self = index.find(sqlite3_column_int64(rows.handle, 0));
+        if (self == index.end()) continue;
+        const std::string guid = TargetGuid(ColumnText(rows.handle, 1) ? ColumnText(rows.handle, 1) : "");
+        sqlite3_reset(target.handle);
+        sqlite3_bind_text(target.handle, 1, guid.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(target.handle) != SQLITE_ROW) continue;
+        const auto message = index.find(sqlite3_column_int64(target.handle, 0));
+        if (message == index.end() || message->second == self->second) continue;
+        const MessageRecord& tapback = store.liveMessages[self->second];
+        const auto by = addressOfKey.find(tapback.address);
+        Reaction reaction{ReactionWord(sqlite3_column_int64(rows.handle, 2)),
+                          tapback.fromMe != 0 ? std::string() : by != addressOfKey.end() ? by->second : tapback.address};
+        std::vector<Reaction>& on = store.liveMessages[message->second].reactions;
+        if (sqlite3_column_int64(rows.handle, 2) >= 3000) {
+            std::erase(on, reaction);  // a tapback taken back
+        } else if (std::find(on.begin(), on.end(), reaction) == on.end()) {
+            on.push_back(std::move(reaction));
+        }
+        taken[self->second] = true;
+    }
+    if (std::find(taken.begin(), taken.end(), true) == taken.end()) return;
+    std::size_t kept = 0;
+    for (std::size_t m = 0; m < taken.size(); ++m) {
+        if (taken[m]) continue;
+        if (kept != m) store.liveMessages[kept] = std::move(store.liveMessages[m]);
+        ++kept;
+    }
+    store.liveMessages.resize(kept);
+    store.liveMessageCount = static_cast<std::int32_t>(kept);
+}
+
+void MarkEdits(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>& index)
+{
+    const std::set<std::string> columns = TableColumns(db, "message");
+    if (!columns.contains("date_edited") || !columns.contains("date_retracted")) return;
+    const std::string sql = std::string("SELECT ROWID, date_edited, date_retracted, ") +
+                            (columns.contains("message_summary_info") ? "message_summary_info" : "NULL") +
+                            " FROM message WHERE date_edited != 0 OR date_retracted != 0;";
+    MessageStore& store = g_store;
+    Statement rows(db, sql.c_str());
+    while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
+        const auto message = index.find(sqlite3_column_int64(rows.handle, 0));
+        if (message == index.end()) continue;
+        MessageRecord& m = store.liveMessages[message->second];
+        m.edited = sqlite3_column_int64(rows.handle, 1) != 0 ? 1 : 0;
+        m.unsent = sqlite3_column_int64(rows.handle, 2) != 0 ? 1 : 0;
+        for (std::string& version : EditedVersions(BlobOf(rows.handle, 3))) {
+            if (version != m.body) m.earlierVersions.push_back(std::move(version));
+        }
+    }
+}
+
+// Messages in "Recently Deleted": marked, their delete time kept, their text taken from the
+// parts the phone set aside when the message row has none.
+void MarkRecentlyDeleted(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>& index)
+{
+    if (!HasTable(db, "chat_recoverable_message_join")) return;
+    MessageStore& store = g_store;
+    {
+        Statement rows(db, "SELECT message_id, max(delete_date) FROM chat_recoverable_message_join GROUP BY message_id;");
+        while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
+            const auto message = index.find(sqlite3_column_int64(rows.handle, 0));
+            if (message == index.end()) continue;
+            MessageRecord& m = store.liveMessages[message->second];
+            m.recentlyDeleted = 1;
+            m.deletedTime = IphoneSecondsSince2001(sqlite3_column_int64(rows.handle, 1));
+        }
+    }
+    std::map<std::int64_t, std::string> parts;  // message -> its set-aside text
+    Statement rows(db, "SELECT message_id, part_text FROM recoverable_message_part ORDER BY message_id, part_index;");
+    while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
+        std::string& text = parts[sqlite3_column_int64(rows.handle, 0)];
+        const std::string part = AttributedBodyText(BlobOf(rows.handle, 1));
+        if (!text.empty() && !part.empty()) text += '\n';
+        text += part;
+    }
+    for (auto& [id, text] : parts) {
+        const auto message = index.find(id);
+        if (message == index.end()) continue;
+        MessageRecord& m = store.liveMessages[message->second];
+        if (m.body.empty()) m.body = Utf8ToAnsiString(text);
+    }
+}
+
+// Sent messages whose is_sent is unset count as not sent only where the database marks its
+// sent ones: a file that leaves is_sent unset everywhere keeps its messages as they were.
+void KeepUnsentWhereMarked()
+{
+    MessageStore& store = g_store;
+    const auto begin = store.liveMessages.begin();
+    const auto end = begin + store.liveMessageCount;
+    if (std::any_of(begin, end, [](const MessageRecord& m) { return m.fromMe != 0 && m.status == MessageStatus::Ok; })) return;
+    for (auto m = begin; m != end; ++m) {
+        if (m->status == MessageStatus::NotSent) m->status = MessageStatus::Ok;
+    }
+}
+
+}  // namespace
+
+IphoneChats AddIphoneGroups(sqlite3* db)
+{
+    MessageStore& store = g_store;
+    IphoneChats chats;
+    chats.groupEntry.assign(static_cast<std::size_t>(store.liveMessageCount), -1);
+    const std::set<std::string> chatColumns = TableColumns(db, "chat");
+    if (chatColumns.empty() || !HasTable(db, "chat_handle_join")) return chats;
+
+    const std::unordered_map<std::string, std::string> addressOfKey = AddressOfKeys();
+    std::map<std::int64_t, std::set<std::string>> membersOfChat;
+    {
+        Statement rows(db, "SELECT chat_id, handle_id FROM chat_handle_join;");
+        while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
+            const char* key = ColumnText(rows.handle, 1);
+            const auto address = addressOfKey.find(key != nullptr ? key : "");
+            if (address != addressOfKey.end()) membersOfChat[sqlite3_column_int64(rows.handle, 0)].insert(address->second);
+        }
+    }
+    std::unordered_map<std::int64_t, std::string> names;
+    if (chatColumns.contains("display_name")) {
+        Statement rows(db, "SELECT ROWID, display_name FROM chat WHERE display_name IS NOT NULL AND display_name != '';");
+        while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) names.emplace(sqlite3_column_int64(rows.handle, 0), TextOf(rows.handle, 1));
+    }
+    std::unordered_map<std::int64_t, std::int32_t> entryOfChat;
+    for (const auto& [chat, members] : membersOfChat) {
+        if (members.size() < 2 || store.conversationCount >= kConversationLimit) continue;
+        const std::int32_t index = store.conversationCount++;
+        ContactRecord& entry = store.conversations[index];
+        entry = ContactRecord{};
+        entry.entryId = index;
+        entry.isGroup = 1;
+        entry.key = "chat:" + std::to_string(chat);
+        entry.members.assign(members.begin(), members.end());
+        entry.memberNames.assign(members.size(), std::string());
+        const auto name = names.find(chat);
+        entry.address = GroupTitle(name != names.end() ? name->second : std::string(), entry.members);
+        entryOfChat.emplace(chat, index);
+    }
+    if (entryOfChat.empty()) return chats;
+    const auto chatOf = ChatOfMessages(db);
+    for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
+        MessageRecord& message = store.liveMessages[m];
+        const auto chat = chatOf.find(message.rowId);
+        if (chat == chatOf.end()) continue;
+        const auto entry = entryOfChat.find(chat->second);
+        if (entry == entryOfChat.end()) continue;
+        chats.groupEntry[static_cast<std::size_t>(m)] = entry->second;
+        message.inGroup = 1;
+    }
+    return chats;
+}
+
+void AddIphoneMessageDetails(sqlite3* db)
+{
+    KeepUnsentWhereMarked();
+    const std::unordered_map<std::string, std::string> addressOfKey = AddressOfKeys();
+    MessageStore& store = g_store;
+    for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
+        MessageRecord& message = store.liveMessages[m];
+        if (message.fromMe != 0) continue;
+        const auto address = addressOfKey.find(message.address);
+        if (address != addressOfKey.end()) message.sender = address->second;
+    }
+    if (db == nullptr) return;
+    {
+        const auto index = IndexOfRows();
+        AddAttachments(db, index);
+        MarkEdits(db, index);
+        MarkRecentlyDeleted(db, index);
+        MoveReactions(db, index, addressOfKey);
+    }
+}
+
+std::vector<std::string> EditedVersions(std::span<const std::uint8_t> summary)
+{
+    std::vector<std::string> versions;
+    if (summary.empty() || summary.size() > UINT32_MAX) return versions;
+    plist_t root = nullptr;
+    plist_from_memory(reinterpret_cast<const char*>(summary.data()), static_cast<std::uint32_t>(summary.size()), &root);
+    const std::unique_ptr<std::remove_pointer_t<plist_t>, decltype(&plist_free)> owner(root, plist_free);
+    if (root == nullptr || plist_get_node_type(root) != PLIST_DICT) return versions;
+    const plist_t edits = plist_dict_get_item(root, "ec");
+    if (edits == nullptr || plist_get_node_type(edits) != PLIST_DICT) return versions;
+    // Parts in their number order ("0", "1", ...), each part's versions in order.
+    std::map<std::int64_t, plist_t> parts;
+    plist_dict_iter it = nullptr;
+    plist_dict_new_iter(edits, &it);
+    for (;;) {
+        char* key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(edits, it, &key, &value);
+        if (key == nullptr) break;
+        parts.emplace(ReadDecimal64(key), value);
+        free(key);
+    }
+    free(it);
+    for (const auto& [part, list] : parts) {
+        if (plist_get_node_type(list) != PLIST_ARRAY) continue;
+        for (std::uint32_t i = 0; i < plist_array_get_size(list); ++i) {
+            const plist_t version = plist_array_get_item(list, i);
+            const plist_t text = plist_get_node_type(version) == PLIST_DICT ? plist_dict_get_item(version, "t") : nullptr;
+            if (text == nullptr || plist_get_node_type(text) != PLIST_DATA) continue;
+            char* bytes = nullptr;
+            std::uint64_t length = 0;
+            plist_get_data_val(text, &bytes, &length);
+            if (bytes != nullptr) {
+                const std::string found = AttributedBodyText({reinterpret_cast<const std::uint8_t*>(bytes), static_cast<std::size_t>(length)});
+                if (!found.empty()) versions.push_back(Utf8ToAnsiString(found));
+            }
+            free(bytes);
+        }
+    }
+    return versions;
+}
