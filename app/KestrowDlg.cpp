@@ -20,6 +20,7 @@
 #include "platform/Language.h"
 #include "platform/Platform.h"
 #include "presentation/ReportFacts.h"
+#include "readers/AttachmentFiles.h"
 #include "readers/OpenDatabase.h"
 #include "res/Resources.h"
 #include "store/MessageStore.h"
@@ -226,6 +227,9 @@ void CKestrowDlg::OpenPath(const std::string& chosen)
         // The files as they are now, for the reports' proof that they did not change.
         m_evidence = TakeEvidenceFacts(path, static_cast<DeviceKind>(g_store.currentReader->m_deviceKind));
         m_evidence.source = TakeSourceFacts(*m_source);
+        if (m_source->Type() != SourceType::Database) {
+            MarkAttachmentsPresent([this](const std::string& phonePath) { return m_source->AttachmentAtHand(phonePath); });
+        }
         // The source's own contacts name the conversations; without them the numbers stand.
         if (!m_source->ContactsPath().empty() && NameFromContacts(m_source->ContactsPath()).error.empty()) {
             m_evidence.source.contacts = m_source->ContactsName();

@@ -23,6 +23,7 @@
 #include "presentation/CliReport.h"
 #include "presentation/JsonWriter.h"
 #include "presentation/Texts.h"
+#include "readers/AttachmentFiles.h"
 #include "readers/AndroidSms.h"
 #include "readers/CreateReader.h"
 #include "recovery/RecoveryScan.h"
@@ -271,10 +272,13 @@ int ApplyContacts(const DatabaseOptions& options, const EvidenceSource& source, 
 }
 
 // Loads the source's database and names its conversations; -1 when loaded, else an exit status.
-int LoadWithNames(const DatabaseOptions& options, const EvidenceSource& source, After after = After::Reading,
+int LoadWithNames(const DatabaseOptions& options, EvidenceSource& source, After after = After::Reading,
                   EvidenceFacts* evidence = nullptr, bool* nothingRead = nullptr)
 {
     if (const int status = LoadForCommand(options.path, after, evidence, nothingRead); status >= 0) return status;
+    if (source.Type() != SourceType::Database) {
+        MarkAttachmentsPresent([&source](const std::string& phonePath) { return source.AttachmentAtHand(phonePath); });
+    }
     if (evidence != nullptr) evidence->source = TakeSourceFacts(source);
     return ApplyContacts(options, source, evidence != nullptr ? &evidence->source.contacts : nullptr);
 }
@@ -465,12 +469,13 @@ void PrintHitsJson(const std::string& databasePath, const SearchQuery& query, co
         json.Member("query", query.text);
         json.Key("hits");
         json.BeginArray();
+        const SenderNames names;
         for (const SearchHit& hit : hits) {
             const ContactRecord& c = g_store.conversations[hit.row];
             json.BeginObject();
             json.Member("row", hit.row);
             json.Member("conversation", c.address);
-            WriteMessageFields(json, *hit.message, hit.message->fromMe != 0 ? std::string() : c.name);
+            WriteMessageFields(json, *hit.message, names.Of(*hit.message), names);
             json.Member("recovered", hit.recovered);
             json.Key("at");
             if (hit.at == std::string::npos) {

@@ -168,6 +168,13 @@ std::int32_t NameConversations(const ContactBook& book, const std::string& regio
     store.conversations[0].name.clear();
     for (std::int32_t i = 1; i < store.conversationCount; ++i) {
         ContactRecord& entry = store.conversations[i];
+        if (entry.isGroup != 0) {
+            // A group is named by its members; the row counts as named when any of them is.
+            entry.memberNames.assign(entry.members.size(), std::string());
+            for (std::size_t k = 0; k < entry.members.size(); ++k) entry.memberNames[k] = matcher.NameOf(entry.members[k]);
+            if (std::any_of(entry.memberNames.begin(), entry.memberNames.end(), [](const std::string& n) { return !n.empty(); })) ++named;
+            continue;
+        }
         entry.name = matcher.NameOf(entry.address);
         if (!entry.name.empty()) ++named;
     }

@@ -62,29 +62,90 @@ void AppendMessage(std::string& out, const std::string& heading, const std::stri
 
 }  // namespace
 
-void WriteMessageFields(JsonWriter& json, const MessageRecord& m, const std::string& senderName)
+namespace {
+
+void StringOrNull(JsonWriter& json, const char* key, const std::string& text)
 {
+    json.Key(key);
+    if (text.empty()) {
+        json.Null();
+    } else {
+        json.String(text);
+    }
+}
+
+void WriteAttachments(JsonWriter& json, const std::vector<Attachment>& attachments)
+{
+    json.Key("attachments");
+    json.BeginArray();
+    for (const Attachment& a : attachments) {
+        json.BeginObject();
+        json.Member("name", a.name);
+        json.Member("mime", a.mime);
+        json.Key("size");
+        if (a.size >= 0) {
+            json.Int(a.size);
+        } else {
+            json.Null();
+        }
+        json.Member("file", a.file);
+        json.Member("present", a.present);
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
+}  // namespace
+
+void WriteMessageFields(JsonWriter& json, const MessageRecord& m, const std::string& senderName, const SenderNames& names)
+{
+    const bool iphone = g_store.currentReader != nullptr && g_store.currentReader->m_deviceKind == kDeviceIphone;
     json.Member("body", m.body);
     json.Member("from_me", m.fromMe != 0);
     json.Member("time", m.time);
     json.Member("time_text", FormatMessageTime(m.time));
-    json.Member("address", m.address);
-    json.Key("sender_name");
-    if (senderName.empty()) {
-        json.Null();
-    } else {
-        json.String(senderName);
+    json.Member("address", names.Address(m));
+    if (iphone) json.Member("handle_id", ReadDecimal64(m.address.c_str()));
+    StringOrNull(json, "sender_name", senderName);
+    json.Member("kind", MessageKindText(m.kind));
+    json.Member("sender", m.fromMe != 0 ? std::string() : m.sender.empty() ? names.Address(m) : m.sender);
+    json.Member("subject", m.subject);
+    json.Member("status", MessageStatusText(m.status));
+    WriteAttachments(json, m.attachments);
+    json.Member("recently_deleted", m.recentlyDeleted != 0);
+    json.Member("truncated", m.truncated != 0);
+    // What few messages have is written only where it is.
+    if (m.recentlyDeleted != 0) json.Member("deleted_time_text", FormatMessageTime(m.deletedTime));
+    if (m.edited != 0) json.Member("edited", true);
+    if (m.unsent != 0) json.Member("unsent", true);
+    if (!m.earlierVersions.empty()) {
+        json.Key("earlier_versions");
+        json.BeginArray();
+        for (const std::string& text : m.earlierVersions) json.String(text);
+        json.EndArray();
+    }
+    if (!m.reactions.empty()) {
+        json.Key("reactions");
+        json.BeginArray();
+        for (const Reaction& r : m.reactions) {
+            json.BeginObject();
+            json.Member("reaction", r.what);
+            json.Member("by", r.by);
+            json.EndObject();
+        }
+        json.EndArray();
     }
 }
 
 SenderNames::SenderNames()
 {
     const MessageStore& store = g_store;
-    const bool iphone = store.currentReader != nullptr && store.currentReader->m_deviceKind == kDeviceIphone;
+    m_iphone = store.currentReader != nullptr && store.currentReader->m_deviceKind == kDeviceIphone;
     for (std::int32_t i = 1; i < store.conversationCount; ++i) {
         const ContactRecord& c = store.conversations[i];
-        m_ofEntry.emplace(c.entryId, &c.name);
-        if (!c.name.empty()) m_ofAddress.emplace(iphone ? c.key : c.address, &c.name);
+        m_ofEntry.emplace(c.entryId, &c);
+        if (!c.name.empty() && c.isGroup == 0) m_ofAddress.emplace(m_iphone ? c.key : c.address, &c.name);
+        if (m_iphone && c.isGroup == 0) m_addressOfKey.emplace(c.key, &c.address);
     }
 }
 
@@ -94,10 +155,24 @@ const std::string& SenderNames::Of(const MessageRecord& m) const
     if (m.fromMe != 0) return kNone;
     if (m.countedIn >= 0) {
         const auto entry = m_ofEntry.find(m.countedIn);
-        return entry != m_ofEntry.end() ? *entry->second : kNone;
+        if (entry == m_ofEntry.end()) return kNone;
+        const ContactRecord& c = *entry->second;
+        if (c.isGroup == 0) return c.name;
+        const std::string& sender = m.sender.empty() ? m.address : m.sender;
+        for (std::size_t k = 0; k < c.members.size() && k < c.memberNames.size(); ++k) {
+            if (c.members[k] == sender) return c.memberNames[k];
+        }
+        return kNone;
     }
     const auto address = m_ofAddress.find(m.address);
     return address != m_ofAddress.end() ? *address->second : kNone;
+}
+
+const std::string& SenderNames::Address(const MessageRecord& m) const
+{
+    if (!m_iphone) return m.address;
+    const auto found = m_addressOfKey.find(m.address);
+    return found != m_addressOfKey.end() ? *found->second : m.address;
 }
 
 void WriteConversationFields(JsonWriter& json, std::int32_t row, const ContactRecord& c)
@@ -109,15 +184,31 @@ void WriteConversationFields(JsonWriter& json, std::int32_t row, const ContactRe
     json.Member("recent_time_text", FormatMessageTime(c.recentTime));
     json.Member("message_count", c.messageCount);
     json.Member("recovered_count", c.recoveredCount);
+    json.Member("recently_deleted_count", c.keptDeletedCount);
     json.Member("catch_all", c.isCatchAll != 0);
+    json.Member("group", c.isGroup != 0);
+    json.Member("title", c.address);
+    json.Key("members");
+    json.BeginArray();
+    if (c.isGroup != 0) {
+        for (const std::string& member : c.members) json.String(member);
+    } else if (c.isCatchAll == 0) {
+        json.String(c.address);
+    }
+    json.EndArray();
     json.Key("names");
     json.BeginArray();
-    if (c.isCatchAll == 0) {
-        if (c.name.empty()) {
+    auto name = [&json](const std::string& text) {
+        if (text.empty()) {
             json.Null();
         } else {
-            json.String(c.name);
+            json.String(text);
         }
+    };
+    if (c.isGroup != 0) {
+        for (std::size_t k = 0; k < c.members.size(); ++k) name(k < c.memberNames.size() ? c.memberNames[k] : std::string());
+    } else if (c.isCatchAll == 0) {
+        name(c.name);
     }
     json.EndArray();
 }
@@ -141,7 +232,6 @@ void WriteDeepFindFields(JsonWriter& json, const MessageRecord& m)
     } else {
         json.Null();
     }
-    json.Member("truncated", m.truncated != 0);
 }
 
 std::string KindName()
@@ -244,7 +334,7 @@ void WriteMessagesJson(JsonWriter& json, const std::string& databasePath)
     for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
         const MessageRecord& m = store.liveMessages[i];
         json.BeginObject();
-        WriteMessageFields(json, m, names.Of(m));
+        WriteMessageFields(json, m, names.Of(m), names);
         json.Member("recovered", false);
         json.Key("row");
         if (m.countedIn >= 0 && m.countedIn < store.conversationCount) {
@@ -272,11 +362,12 @@ void WriteConversationJson(JsonWriter& json, const std::string& databasePath, in
     json.BeginObject();
     WriteEnvelope(json, databasePath);
     json.Member("row", row);
+    const SenderNames names;
     json.Key("messages");
     json.BeginArray();
     for (const ShownMessage& shown : CollectConversation(row)) {
         json.BeginObject();
-        WriteMessageFields(json, *shown.message, shown.senderName);
+        WriteMessageFields(json, *shown.message, shown.senderName, names);
         json.Member("recovered", shown.recovered);
         json.Member("heading", shown.heading);
         json.EndObject();
@@ -384,7 +475,7 @@ void WriteRecoveryJson(JsonWriter& json, const std::string& databasePath, std::i
     for (std::int32_t i = 0; i < reader.m_recoveredCount; ++i) {
         const MessageRecord& m = reader.m_recovered[i];
         json.BeginObject();
-        WriteMessageFields(json, m, names.Of(m));
+        WriteMessageFields(json, m, names.Of(m), names);
         json.Member("spill", m.spillFlag != 0);
         json.Member("unassigned", m.unassignedFlag != 0);
         if (scan.deep) WriteDeepFindFields(json, m);

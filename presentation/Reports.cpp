@@ -1,6 +1,11 @@
 // The HTML, CSV and JSON reports of an export.
 #include "presentation/Reports.h"
 
+#include <openssl/evp.h>
+
+#include <fstream>
+#include <optional>
+
 #include <filesystem>
 
 #include "presentation/CliReport.h"
@@ -129,6 +134,43 @@ void FactsHtml(std::string& out, const ReportFacts& facts, const std::string& ti
     out += "</dl>\n</header>\n";
 }
 
+// A file's bytes as base64 for a data address; nothing when it cannot be read or is larger
+// than `limit`.
+std::optional<std::string> Base64OfFile(const std::string& path, std::int64_t limit)
+{
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (error || static_cast<std::int64_t>(size) > limit) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes(size, '\0');
+    if (!in.read(bytes.data(), static_cast<std::streamsize>(size))) return std::nullopt;
+    std::string encoded(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
+                                       reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+    encoded.resize(static_cast<std::size_t>(std::max(length, 0)));
+    return encoded;
+}
+
+// An attachment as a figure: a picture at hand shown in the page itself, another file at hand
+// kept in the page as a download, so that the page stays whole offline; one too large or not at
+// hand is named with where the phone kept it.
+void AttachmentHtml(std::string& out, const Attachment& a)
+{
+    constexpr std::int64_t kLargestEmbedded = 5 * 1024 * 1024;
+    out += "<figure class=\"attachment\">";
+    const std::string mime = a.mime.empty() ? "application/octet-stream" : a.mime;
+    const std::optional<std::string> data = a.present && !a.at.empty() ? Base64OfFile(a.at, kLargestEmbedded) : std::nullopt;
+    if (data && mime.starts_with("image/")) {
+        out += "<img src=\"data:" + HtmlEscape(mime) + ";base64," + *data + "\" alt=\"" + HtmlEscape(a.name) + "\">";
+    } else if (data) {
+        out += "<a download=\"" + HtmlEscape(a.name) + "\" href=\"data:" + HtmlEscape(mime) + ";base64," + *data + "\">" +
+               HtmlEscape(a.name.empty() ? "file" : a.name) + "</a>";
+    }
+    out += "<figcaption>" + HtmlEscape(AttachmentLine(a));
+    if (!data) out += a.present ? " — kept in the source as " + HtmlEscape(a.file) : " — missing";
+    out += "</figcaption></figure>\n";
+}
+
 void ConversationHtml(std::string& out, const ReportConversation& c)
 {
     out += "<section>\n<h2><bdi>" + HtmlEscape(PartnerTitle(c.entry->name, c.entry->address)) + "</bdi> <small>(" + std::to_string(c.messages) + " messages, " +
@@ -142,7 +184,14 @@ void ConversationHtml(std::string& out, const ReportConversation& c)
         out += "\">\n<div class=\"meta\"><bdi>" + HtmlEscape(shown.name) + "</bdi> · " + HtmlEscape(FormatMessageTimeWithOffset(m.time));
         if (shown.recovered) out += "<span class=\"tag\">recovered</span>";
         if (m.truncated != 0) out += "<span class=\"tag\">truncated</span>";
-        out += "</div>\n<div class=\"text\" dir=\"auto\">" + HtmlEscape(m.body) + "</div>\n";
+        if (m.kind != MessageKind::Sms) out += "<span class=\"tag\">" + std::string(MessageKindText(m.kind)) + "</span>";
+        if (const std::string marks = HeadingMarks(m); !marks.empty()) out += "<span class=\"tag\">" + HtmlEscape(marks.substr(1)) + "</span>";
+        out += "</div>\n";
+        if (!m.subject.empty()) out += "<div class=\"subject\" dir=\"auto\">" + HtmlEscape(m.subject) + "</div>\n";
+        out += "<div class=\"text\" dir=\"auto\">" + HtmlEscape(m.body) + "</div>\n";
+        for (const Attachment& a : m.attachments) AttachmentHtml(out, a);
+        for (const Reaction& r : m.reactions) out += "<div class=\"reaction\">" + HtmlEscape(r.what + " by " + (r.by.empty() ? "Me" : r.by)) + "</div>\n";
+        for (const std::string& earlier : m.earlierVersions) out += "<div class=\"earlier\" dir=\"auto\">Before the edit: " + HtmlEscape(earlier) + "</div>\n";
         if (shown.recovered && !m.places.empty()) out += "<div class=\"places\">Found in " + HtmlEscape(PlacesList(m.places, true)) + "</div>\n";
         out += "</div>\n";
     }
@@ -200,14 +249,24 @@ std::string CsvReport(const ReportFacts& facts, const std::vector<ReportConversa
         if (c == '\r' || c == '\n') c = ' ';
     }
     out += Utf8ToAnsiString(comment) + "\r\n";
-    out += "conversation row,partner address,direction,time,raw time,body,recovered,places,row id,partner name\r\n";
+    out += "conversation row,partner address,direction,time,raw time,body,recovered,places,row id,partner name,"
+           "sender,kind,status,attachments,truncated,subject\r\n";
+    const SenderNames names;
     for (const ReportConversation& c : conversations) {
         for (const ShownMessage& shown : *c.shown) {
             const MessageRecord& m = *shown.message;
+            std::string attachments;
+            for (const Attachment& a : m.attachments) {
+                attachments += (attachments.empty() ? "" : "; ") + a.name + " (" + a.mime +
+                               (a.size >= 0 ? ", " + std::to_string(a.size) + " bytes" : "") + (a.present ? "" : ", missing") + ")";
+            }
+            const std::string sender = m.fromMe != 0 ? std::string() : m.sender.empty() ? names.Address(m) : m.sender;
             out += std::to_string(c.row) + "," + CsvField(c.entry->address, true) + "," + (m.fromMe != 0 ? "sent" : "received") +
                    "," + CsvField(FormatIsoTime(m.time), false) + "," + std::to_string(m.time) + "," + CsvField(m.body, true) + "," +
                    (shown.recovered ? "yes" : "no") + "," + CsvField(PlacesList(m.places, true), false) + "," +
-                   (m.rowId != 0 ? std::to_string(m.rowId) : std::string()) + "," + CsvField(c.entry->name, true) + "\r\n";
+                   (m.rowId != 0 ? std::to_string(m.rowId) : std::string()) + "," + CsvField(c.entry->name, true) + "," +
+                   CsvField(sender, true) + "," + MessageKindText(m.kind) + "," + CsvField(MessageStatusText(m.status), false) + "," +
+                   CsvField(attachments, true) + "," + (m.truncated != 0 ? "yes" : "no") + "," + CsvField(m.subject, true) + "\r\n";
         }
     }
     return out;
@@ -252,6 +311,7 @@ std::string JsonReport(const ReportFacts& facts, const std::vector<ReportConvers
     json.EndObject();
     json.Key("conversations");
     json.BeginArray();
+    const SenderNames names;
     for (const ReportConversation& c : conversations) {
         json.BeginObject();
         WriteConversationFields(json, c.row, *c.entry);
@@ -260,7 +320,7 @@ std::string JsonReport(const ReportFacts& facts, const std::vector<ReportConvers
         for (const ShownMessage& shown : *c.shown) {
             const MessageRecord& m = *shown.message;
             json.BeginObject();
-            WriteMessageFields(json, m, shown.senderName);
+            WriteMessageFields(json, m, shown.senderName, names);
             json.Member("time_iso", FormatIsoTime(m.time));
             json.Member("recovered", shown.recovered);
             json.Member("heading", shown.heading);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <set>
 
+#include "readers/AttachmentFiles.h"
 #include "readers/CreateReader.h"
 #include "readers/DatabaseOpen.h"
 #include "store/MessageStore.h"
@@ -109,6 +110,7 @@ OpenResult OpenDatabaseFile(const std::string& path)
         if (kind == DatabaseName::Other) return {OpenOutcome::WrongFile};
     }
     ReplaceReaderAndLoad(CreateReader(kind), path);
+    MarkAttachmentsPresent([&path](const std::string& phonePath) { return AttachmentBesideDatabase(path, phonePath); });
     OpenResult result{kind == DatabaseName::Android ? OpenOutcome::OpenedAndroid : OpenOutcome::OpenedIphone};
     // Only a load that found nothing at all needs a reason.
     if (g_store.liveMessageCount == 0 && g_store.conversationCount == 1) result.problem = DiagnoseDatabase(path, kind);

@@ -366,6 +366,18 @@ std::optional<std::string> EvidenceSource::AttachmentFile(const std::string& pho
     return IsRegularFile(file) ? std::optional<std::string>(file.string()) : std::nullopt;
 }
 
+std::optional<std::string> EvidenceSource::AttachmentAtHand(const std::string& phonePath)
+{
+    if (!m_backup || m_backup->classKeys.empty()) return AttachmentFile(phonePath);
+    if (phonePath.find("..") != std::string::npos) return std::nullopt;
+    std::string relative = phonePath;
+    for (const char* prefix : {"~/", "/private/var/mobile/", "/var/mobile/"}) {
+        if (relative.starts_with(prefix)) relative.erase(0, std::strlen(prefix));
+    }
+    if (!relative.starts_with("Library/SMS/Attachments/")) return std::nullopt;
+    return BackupFile(m_backup->root, FileIdOf(std::string("MediaDomain-") + relative)) ? std::optional<std::string>("") : std::nullopt;
+}
+
 std::optional<std::string> EvidenceSource::BackupAttachment(const std::string& relative)
 {
     const std::string id = FileIdOf(std::string("MediaDomain-") + relative);

@@ -320,13 +320,16 @@ TEST_F(CliTest, ConversationsAsJsonAndAsAlignedText)
     EXPECT_EQ(parsed["kind"], "android");
     const json expected = json::parse(R"([
       {"row": 0, "address": "Ungrouped", "key": "", "recent_time": 0, "recent_time_text": "None",
-       "message_count": 0, "recovered_count": 0, "catch_all": true, "names": []},
+       "message_count": 0, "recovered_count": 0, "catch_all": true, "names": [],
+       "group": false, "title": "Ungrouped", "members": [], "recently_deleted_count": 0},
       {"row": 1, "address": "13812345678", "key": "", "recent_time": 1439532060000,
        "recent_time_text": "2015-08-14 06:01:00", "message_count": 2, "recovered_count": 0,
-       "catch_all": false, "names": [null]},
+       "catch_all": false, "names": [null],
+       "group": false, "title": "13812345678", "members": ["13812345678"], "recently_deleted_count": 0},
       {"row": 2, "address": "10086", "key": "", "recent_time": 1439000000000,
        "recent_time_text": "2015-08-08 02:13:20", "message_count": 1, "recovered_count": 0,
-       "catch_all": false, "names": [null]}])");
+       "catch_all": false, "names": [null],
+       "group": false, "title": "10086", "members": ["10086"], "recently_deleted_count": 0}])");
     EXPECT_EQ(parsed["conversations"], expected);
 
     const CliResult text = Run({"conversations", path.string()});
@@ -368,7 +371,8 @@ TEST_F(CliTest, MessagesInListOrderAndOneConversation)
     ASSERT_EQ(parsed["messages"].size(), 3u);
     EXPECT_EQ(parsed["messages"][1], json::parse(R"({"body": "你好", "from_me": false,
         "time": 1439532000123, "time_text": "2015-08-14 06:00:00", "address": "13812345678",
-        "recovered": false, "row": 1, "sender_name": null})"));
+        "recovered": false, "row": 1, "sender_name": null, "kind": "sms", "sender": "13812345678",
+        "subject": "", "status": "ok", "attachments": [], "recently_deleted": false, "truncated": false})"));
     EXPECT_EQ(parsed["messages"][0]["row"], 2);  // 10086, listed after the newer conversation
 
     const CliResult one = Run({"messages", "--conversation", "1", path.string()});
@@ -439,7 +443,8 @@ TEST_F(CliTest, RecoverPrintsTheFindsAndTheirConversations)
     EXPECT_EQ(parsed["recovered_count"], 1);
     EXPECT_EQ(parsed["recovered"], json::parse(R"([{"body": "message number 7 你好", "from_me": false,
         "time": 1439532000007, "time_text": "2015-08-14 06:00:00", "address": "13812345678",
-        "sender_name": null, "spill": false, "unassigned": false}])"));
+        "sender_name": null, "spill": false, "unassigned": false, "kind": "sms", "sender": "13812345678",
+        "subject": "", "status": "ok", "attachments": [], "recently_deleted": false, "truncated": false}])"));
     EXPECT_EQ(parsed["conversations"][1]["recovered_count"], 1);
 
     const CliResult text = Run({"recover", (folder / "mmssms.db").string()});

@@ -219,8 +219,9 @@ TEST_F(ReportsTest, HostileTextsStayTextInHtmlAndCsv)
     const auto rows = CsvRecords(Read(csv.files[0]));
     ASSERT_EQ(rows.size(), kHostile.size() + 3);
     EXPECT_EQ(rows[0], (std::vector<std::string>{"conversation row", "partner address", "direction", "time", "raw time", "body",
-                                                 "recovered", "places", "row id", "partner name"}));
-    for (const auto& row : rows) ASSERT_EQ(row.size(), 10u);
+                                                 "recovered", "places", "row id", "partner name", "sender", "kind",
+                                                 "status", "attachments", "truncated", "subject"}));
+    for (const auto& row : rows) ASSERT_EQ(row.size(), 16u);
     const std::vector<std::string> guarded = {"<script>alert(1)</script>", "&amp; stays &amp;",
                                               "\"quoted\", with 'commas', too", "two\nlines\r\nand\rthree",
                                               "'=1+2", "'+33 6 12", "'-2", "'@SUM(A1)",
@@ -229,6 +230,7 @@ TEST_F(ReportsTest, HostileTextsStayTextInHtmlAndCsv)
     for (std::size_t i = 0; i < guarded.size(); ++i) {
         EXPECT_EQ(rows[i + 1][5], guarded[i]);
         EXPECT_EQ(rows[i + 1][1], "'=HYPERLINK(\"http://x\")");  // the address cannot run either
+        if (rows[i + 1][2] == "received") EXPECT_EQ(rows[i + 1][10], "'=HYPERLINK(\"http://x\")");  // nor the sender
         EXPECT_EQ(rows[i + 1][0], "1");
     }
     const auto& balance = rows[guarded.size() + 1];

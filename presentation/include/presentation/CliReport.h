@@ -15,20 +15,30 @@ struct MessageRecord;
 // "recovered_count", "catch_all"; and a deep recovery's "places", "row_id", "truncated".
 // "sender_name" is the contact name of a received message's sender (null when none or sent);
 // "names" has one item per member of the conversation, its contact name or null.
-void WriteMessageFields(JsonWriter& json, const MessageRecord& m, const std::string& senderName);
+// Messages also carry "kind", "sender", "subject", "status", "attachments",
+// "recently_deleted", "edited", "unsent", "earlier_versions", "reactions", "truncated"; an
+// iPhone message's "address" is its handle's address and "handle_id" the handle's row.
+// Conversations also carry "group", "title", "members" (addresses as stored, ascending).
+class SenderNames;
+void WriteMessageFields(JsonWriter& json, const MessageRecord& m, const std::string& senderName, const SenderNames& names);
 void WriteConversationFields(JsonWriter& json, std::int32_t row, const ContactRecord& c);
 
-// The contact names of the store's conversations, found for any message: through the
-// conversation that counts it, else its address (the iPhone: its handle key).
+// The contact names and addresses of the store's conversations, found for any message:
+// through the conversation that counts it (a group: its member who sent it), else its address
+// (the iPhone: its handle key).
 class SenderNames {
 public:
     SenderNames();
     // Empty for a sent message and a sender without a name.
     const std::string& Of(const MessageRecord& m) const;
+    // The address a message names: Android's as stored, the iPhone handle's address.
+    const std::string& Address(const MessageRecord& m) const;
 
 private:
-    std::unordered_map<std::int32_t, const std::string*> m_ofEntry;
+    bool m_iphone = false;
+    std::unordered_map<std::int32_t, const ContactRecord*> m_ofEntry;
     std::unordered_map<std::string, const std::string*> m_ofAddress;
+    std::unordered_map<std::string, const std::string*> m_addressOfKey;
 };
 void WriteDeepFindFields(JsonWriter& json, const MessageRecord& m);
 

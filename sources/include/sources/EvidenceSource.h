@@ -106,6 +106,9 @@ public:
     // an extraction folder the source's own file, in an encrypted backup a decrypted copy in
     // the private folder. Nothing when the source does not hold it (or is a database file).
     std::optional<std::string> AttachmentFile(const std::string& phonePath);
+    // Whether the source holds the attachment, without decrypting it: its file as
+    // AttachmentFile gives it, or "" for an encrypted backup's file (decrypted when opened).
+    std::optional<std::string> AttachmentAtHand(const std::string& phonePath);
 
 private:
     static EvidenceSource OpenIphoneBackup(const std::filesystem::path& root, const SourceOptions& options);

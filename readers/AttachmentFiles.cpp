@@ -1,0 +1,65 @@
+// Attachment files beside a database copied with the phone's folders.
+#include "readers/AttachmentFiles.h"
+
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "store/MessageStore.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsFile(const fs::path& path)
+{
+    std::error_code error;
+    return fs::is_regular_file(path, error);
+}
+
+}  // namespace
+
+std::optional<std::string> AttachmentBesideDatabase(const std::string& databasePath, const std::string& phonePath)
+{
+    if (phonePath.empty() || phonePath.find("..") != std::string::npos) return std::nullopt;
+    const fs::path folder = fs::path(databasePath).parent_path();
+    static constexpr std::string_view kSmsFolder = "Library/SMS/";
+    if (const auto at = phonePath.find(kSmsFolder); at != std::string::npos && (phonePath.starts_with("~/") || phonePath.starts_with("/"))) {
+        const fs::path file = folder / phonePath.substr(at + kSmsFolder.size());
+        if (IsFile(file)) return file.string();
+        return std::nullopt;
+    }
+    static constexpr std::string_view kParts = "/app_parts/";
+    if (const auto at = phonePath.find(kParts); at != std::string::npos) {
+        const std::string name = phonePath.substr(at + kParts.size());
+        for (const fs::path& file : {folder / "app_parts" / name, folder.parent_path() / "app_parts" / name}) {
+            if (IsFile(file)) return file.string();
+        }
+    }
+    return std::nullopt;
+}
+
+int MarkAttachmentsPresent(const std::function<std::optional<std::string>(const std::string& phonePath)>& find)
+{
+    MessageStore& store = g_store;
+    int present = 0;
+    for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
+        for (Attachment& a : store.liveMessages[m].attachments) {
+            if (!a.present) {
+                if (const std::optional<std::string> at = find(a.file)) {
+                    a.present = true;
+                    a.at = *at;
+                }
+            }
+            if (a.present) {
+                ++present;
+                std::error_code error;
+                // The database's own size may be what was transferred; the file's is what is there.
+                if (const auto size = a.at.empty() ? 0 : fs::file_size(a.at, error); !error && !a.at.empty() && a.size < 0) {
+                    a.size = static_cast<std::int64_t>(size);
+                }
+            }
+        }
+    }
+    return present;
+}
