@@ -236,7 +236,7 @@ TEST_F(ReportsTest, HostileTextsStayTextInHtmlAndCsv)
     const auto& balance = rows[guarded.size() + 1];
     const auto& deleted = rows[guarded.size() + 2];
     EXPECT_EQ(balance, (std::vector<std::string>{"2", "10086", "received", "2015-08-08T02:13:20+00:00", "1439000000000",
-                                                 "balance 你好", "no", "", "11", ""}));  // the tests run in UTC
+                                                 "balance 你好", "no", "", "11", "", "10086", "sms", "ok", "", "no", ""}));  // the tests run in UTC
     EXPECT_EQ(deleted[5], "deleted <b>");
     EXPECT_EQ(deleted[6], "yes");
     EXPECT_EQ(deleted[8], "");  // a default recovery knows no row
