@@ -157,6 +157,7 @@ int LoadForCommand(const std::string& path, After after = After::Reading, Eviden
     // The evidence as it is before anything is read, for the reports' proof that it did not change.
     if (evidence != nullptr) *evidence = TakeEvidenceFacts(path, kind == DatabaseName::Iphone ? kDeviceIphone : kDeviceAndroid);
     ReplaceReaderAndLoad(CreateReader(kind), path);
+    MarkAttachmentsPresent([&path](const std::string& phonePath) { return AttachmentBesideDatabase(path, phonePath); });
     if (prefetch.valid()) g_store.currentReader->m_scanCache = prefetch.get();
     const std::vector<LoadWarning>& warnings = g_store.currentReader->m_loadWarnings;
     for (const LoadWarning& warning : warnings) Fail("warning: " + LoadWarningSentence(warning));

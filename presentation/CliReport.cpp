@@ -312,7 +312,8 @@ std::string MessagesText()
     std::string out;
     for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
         const MessageRecord& m = store.liveMessages[i];
-        AppendMessage(out, JsonText(PartnerTitle(names.Of(m), SenderName(m))) + " " + FormatHeadingTime(m.time), m.body);
+        AppendMessage(out, JsonText(PartnerTitle(names.Of(m), SenderName(m))) + " " + FormatHeadingTime(m.time) + HeadingMarks(m),
+                      ShownBody({&m, false, {}, {}, {}, DetailLines(m, ContactRecord{})}));
     }
     return out;
 }

@@ -80,6 +80,44 @@ std::string LongBody()
     return body;
 }
 
+// Picture messages, a group thread of the first three partners with MMS from each of them and
+// from the owner, a message not yet downloaded and a delivery report (which is no message).
+// The pictures are small files in app_parts/ beside the database, as on the phone.
+void AddAndroidMms(PhoneDb& db, const std::filesystem::path& folder, std::int64_t seconds)
+{
+    db.Exec(fixtures::kAndroidMmsSchema);
+    const std::int64_t group = static_cast<std::int64_t>(kPartners.size() + 1);
+    db.Run("INSERT INTO threads (_id, recipient_ids, type) VALUES (?1, '1 2 3', 1)", {group});
+    std::filesystem::create_directories(folder / "app_parts");
+    const std::string parts = "/data/user_de/0/com.android.providers.telephony/app_parts/";
+    auto picture = [&](const std::string& name, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+        std::ofstream(folder / "app_parts" / name, std::ios::binary) << fixtures::SmallPng(16, 12, red, green, blue);
+        return fixtures::AndroidMms::File{"image/png", name.substr(name.find('_', 5) + 1), parts + name};
+    };
+    std::int64_t id = 1;
+    auto next = [&] { return seconds += 600, seconds; };
+    db.AddAndroidMms({.id = id++, .threadId = 1, .date = next(), .box = 1, .type = 132, .from = kPartners[0].canonical,
+                      .texts = {"看看这张照片"}, .files = {picture("PART_1435600000000_sunset.png", 230, 120, 40)}});
+    db.AddAndroidMms({.id = id++, .threadId = 1, .date = next(), .box = 2, .type = 128, .subject = "Re: photo",
+                      .from = "insert-address-token", .to = {kPartners[0].canonical}, .texts = {"真漂亮！"}});
+    db.AddAndroidMms({.id = id++, .threadId = group, .date = next(), .box = 2, .type = 128, .subject = "周末计划",
+                      .from = "insert-address-token",
+                      .to = {kPartners[0].canonical, kPartners[1].canonical, kPartners[2].canonical},
+                      .texts = {"周六上午十点，公园门口集合", "带上水和零食"}});
+    for (std::size_t p = 0; p < 3; ++p) {
+        db.AddAndroidMms({.id = id++, .threadId = group, .date = next(), .box = 1, .type = 132, .from = kPartners[p].canonical,
+                          .to = {kPartners[(p + 1) % 3].canonical, kPartners[(p + 2) % 3].canonical},
+                          .texts = {kPhrases[p * 3]},
+                          .files = p == 1 ? std::vector{picture("PART_1435700000000_map.png", 40, 160, 90)}
+                                          : std::vector<fixtures::AndroidMms::File>{}});
+    }
+    // A photo whose file is gone from app_parts: listed, marked missing.
+    db.AddAndroidMms({.id = id++, .threadId = group, .date = next(), .box = 1, .type = 132, .from = kPartners[1].canonical,
+                      .files = {{"image/jpeg", "IMG_2041.jpg", parts + "PART_1435800000000_IMG_2041.jpg"}}});
+    db.AddAndroidMms({.id = id++, .threadId = 4, .date = next(), .box = 1, .type = 130, .from = kPartners[3].canonical});
+    db.AddAndroidMms({.id = id++, .threadId = 1, .date = next(), .box = 1, .type = 134, .from = kPartners[0].canonical});
+}
+
 void MakeAndroid(const std::filesystem::path& folder)
 {
     std::filesystem::create_directories(folder);
@@ -106,6 +144,10 @@ void MakeAndroid(const std::filesystem::path& folder)
     }
     // Messages of no conversation: an empty address, as drafts and some broadcasts have.
     db.AddAndroidSms({.address = "", .date = date + 1000, .type = 3, .body = "草稿：记得买票", .id = std::int64_t{2000}});
+    // A message that failed to go out.
+    db.AddAndroidSms({.address = kPartners[0].spelling, .date = date + 2000, .type = 5, .body = "发不出去？", .threadId = 1,
+                      .id = std::int64_t{2001}});
+    AddAndroidMms(db, folder, date / 1000);
     db.Exec("COMMIT");
     db.Checkpoint();
 
@@ -174,6 +216,77 @@ void MakeIphone(const std::filesystem::path& folder)
 // A phone of today (iOS 16): nanosecond dates, many texts only in attributedBody, a group chat
 // whose sent messages have handle_id 0, and deletions whose bytes stay in the file and in the
 // "-wal" log that a copy of a running phone carries along.
+// Files sent with messages, as the phone names them under ~/Library/ (the current iPhone sample
+// keeps them beside its database, the backups in their MediaDomain).
+std::vector<std::pair<std::string, std::string>> SampleAttachments()
+{
+    return {
+        {"Library/SMS/Attachments/3a/10/6C3E0F8A-1B2C-4D5E-8F90-A1B2C3D4E5F6/note.txt", "Bring the blue folder, please.\n"},
+        {"Library/SMS/Attachments/7f/15/0D9C8B7A-6E5F-4A3B-2C1D-0E9F8A7B6C5D/IMG_0001.vcf",
+         "BEGIN:VCARD\nVERSION:3.0\nFN:Li Wei\nTEL:+8613812345678\nEND:VCARD\n"},
+        {"Library/SMS/Attachments/b2/02/9E8D7C6B-5A4F-4E3D-8C2B-1A0F9E8D7C6B/IMG_0002.png", fixtures::SmallPng(24, 16, 60, 130, 210)},
+    };
+}
+
+// What today's iPhones keep beyond the texts: a second, unnamed group, messages with
+// attachments (files beside the database), "Recently Deleted" messages, an edited and an
+// unsent message, one that failed, and a tapback.
+template <typename Add>
+void AddIphoneExtras(PhoneDb& db, const std::filesystem::path& folder, std::int64_t group, Add& add)
+{
+    const std::int64_t unnamed = group + 1;
+    db.Run("INSERT INTO chat (ROWID, guid, style, state, chat_identifier, service_name) "
+           "VALUES (?1, 'SMS;+;chat771203', 43, 3, 'chat771203', 'SMS')", {unnamed});
+    for (std::int64_t h = 4; h <= 5; ++h) db.Run("INSERT INTO chat_handle_join VALUES (?1, ?2)", {unnamed, h});
+    add(5500, 4, unnamed, false, "On arrive samedi vers midi");
+    add(5501, 5, unnamed, false, "Perfekt, ich hole euch ab");
+    add(5502, 0, unnamed, true, "Thanks both!");
+
+    const std::vector<std::pair<std::string, std::string>> files = SampleAttachments();
+    const char* mimes[] = {"text/plain", "text/vcard", "image/png"};
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        const std::filesystem::path file = folder / std::filesystem::path(files[k].first).lexically_relative("Library/SMS");
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary) << files[k].second;
+        const auto rowid = static_cast<std::int64_t>(5510 + k);
+        add(rowid, 1, 1, k == 2, k == 2 ? "\xEF\xBF\xBC" : "Here it is \xEF\xBF\xBC");
+        db.Run("INSERT INTO attachment (ROWID, guid, filename, mime_type, transfer_name, total_bytes) "
+               "VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+               {rowid, "at_" + std::to_string(rowid), "~/" + files[k].first, std::string(mimes[k]),
+                std::filesystem::path(files[k].first).filename().string(), static_cast<std::int64_t>(files[k].second.size())});
+        db.Run("INSERT INTO message_attachment_join VALUES (?1, ?1)", {rowid});
+    }
+    // A photo the phone offloaded: its row names a file no copy holds.
+    add(5513, 2, 2, false, "\xEF\xBF\xBC");
+    db.Run("INSERT INTO attachment (ROWID, guid, filename, mime_type, transfer_name, total_bytes) VALUES (5513, 'at_5513', "
+           "'~/Library/SMS/Attachments/0c/12/IMG_4410.HEIC', 'image/heic', 'IMG_4410.HEIC', 2431877)", {});
+    db.Run("INSERT INTO message_attachment_join VALUES (5513, 5513)", {});
+
+    add(5520, 3, 3, false, "See you at 7");
+    db.Run("UPDATE message SET text = 'See you at 8', attributedBody = ?1, date_edited = date + 60000000000, "
+           "message_summary_info = ?2 WHERE ROWID = 5520",
+           {fixtures::ArchivedAttributedString("See you at 8"), fixtures::EditHistory({"See you at 7", "See you at 8"})});
+    add(5521, 0, 3, true, "wrong chat, sorry");
+    db.Run("UPDATE message SET text = NULL, attributedBody = NULL, date_retracted = date + 30000000000 WHERE ROWID = 5521", {});
+    add(5522, 4, 4, true, "Le train a du retard");
+    db.Run("UPDATE message SET error = 4, is_sent = 0 WHERE ROWID = 5522", {});
+    // A tapback on the last message of the named group.
+    add(5523, 2, group, false, "Loved \u201CThanks\u201D");
+    db.Run("UPDATE message SET associated_message_type = 2000, associated_message_guid = 'p:0/' || "
+           "(SELECT guid FROM message WHERE ROWID = (SELECT max(message_id) FROM chat_message_join WHERE chat_id = ?1 "
+           "AND message_id < 5500)) WHERE ROWID = 5523", {group});
+    // Two messages in "Recently Deleted": their rows stay, their texts wait in the parts table.
+    for (const auto& [rowid, text] : {std::pair<std::int64_t, std::string>{5530, "这条我删了"}, {5531, "Delete me later"}}) {
+        const std::int64_t chat = rowid == 5530 ? 2 : 6;
+        add(rowid, chat, chat, false, text);
+        db.Run("UPDATE message SET text = NULL, attributedBody = NULL WHERE ROWID = ?1", {rowid});
+        db.Run("DELETE FROM chat_message_join WHERE message_id = ?1", {rowid});
+        db.Run("INSERT INTO chat_recoverable_message_join SELECT ?1, ?2, date + 86400000000000, 0 FROM message WHERE ROWID = ?2", {chat, rowid});
+        db.Run("INSERT INTO recoverable_message_part SELECT ?1, ?2, 0, date + 86400000000000, ?3, 0 FROM message WHERE ROWID = ?2",
+               {chat, rowid, fixtures::ArchivedAttributedString(text)});
+    }
+}
+
 void MakeIphoneCurrent(const std::filesystem::path& folder)
 {
     std::filesystem::create_directories(folder);
@@ -213,6 +326,8 @@ void MakeIphoneCurrent(const std::filesystem::path& folder)
                              .attributedBody = fixtures::ArchivedAttributedString(body)});
         db.Run("INSERT INTO chat_message_join VALUES (?1, ?2)", {chat, rowid});
     };
+    db.Exec(fixtures::kIphoneExtrasSchema);
+    db.Run("UPDATE chat SET display_name = 'Weekend trip' WHERE ROWID = ?1", {group});
     const int kMessages = 280;
     for (int i = 0; i < kMessages; ++i) {
         const std::int64_t rowid = 5000 + i;
@@ -225,6 +340,7 @@ void MakeIphoneCurrent(const std::filesystem::path& folder)
             add(rowid, handle, handle, random() % 2 == 0, i == 140 ? LongBody() : Body(random, i));
         }
     }
+    AddIphoneExtras(db, folder, group, add);
     db.Exec("COMMIT");
     db.Checkpoint();
     // Deletions whose freed cells stay in the main file.
@@ -261,13 +377,9 @@ const std::vector<fixtures::Person> kAndroidContacts = {
     {"Camille Martin", {"+33 6 12 34 56 78"}, {}},      {"Jonas Becker", {"+49 170 1234567"}, {}},
 };
 
-// Attachments the backups keep beside the messages (the current iPhone sample's own rows do
-// not name them yet; a reader of attachments finds them by these paths).
-const std::vector<std::pair<std::string, std::string>> kAttachments = {
-    {"Library/SMS/Attachments/3a/10/6C3E0F8A-1B2C-4D5E-8F90-A1B2C3D4E5F6/note.txt", "Bring the blue folder, please.\n"},
-    {"Library/SMS/Attachments/7f/15/0D9C8B7A-6E5F-4A3B-2C1D-0E9F8A7B6C5D/IMG_0001.vcf",
-     "BEGIN:VCARD\nVERSION:3.0\nFN:Li Wei\nTEL:+8613812345678\nEND:VCARD\n"},
-};
+// Attachments the backups keep beside the messages, where the current iPhone sample's rows
+// name them.
+const std::vector<std::pair<std::string, std::string>> kAttachments = SampleAttachments();
 
 // The containers people hold, made around the samples already written: a plain and an
 // encrypted iPhone backup of the current iPhone sample with an address book, and an Android
