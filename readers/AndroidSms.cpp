@@ -312,7 +312,10 @@ void CAndroidSms::AddGroupConversations(AndroidLoad& load)
         std::sort(entry.members.begin(), entry.members.end());
         entry.memberNames.assign(entry.members.size(), std::string());
         entry.address = GroupTitle({}, entry.members);
-        if (entry.address.empty()) entry.address = "Group " + std::to_string(thread);  // its members are gone
+        // Recipients whose addresses are gone are said, so that the title is never a partner's own.
+        if (const std::size_t missing = ids.size() - entry.members.size(); missing > 0) {
+            entry.address += (entry.address.empty() ? "(" : ", (") + std::to_string(missing) + " unknown)";
+        }
         load.entryOfThread.try_emplace(thread, index);
     }
 }

@@ -19,6 +19,10 @@ inline void Check(bool holds, const char* what)
     }
 }
 
+// MMS texts in the phones' character sets, and an iPhone edit history (a property list of
+// archived strings): the first byte picks the character set.
+int FuzzMms(const std::uint8_t* data, std::size_t size);
+
 // Database text and numbers: the UTF-8 check, decimal parsing and the time display.
 int FuzzText(const std::uint8_t* data, std::size_t size);
 
@@ -57,6 +61,7 @@ inline constexpr Target kTargets[] = {
     {"wal", FuzzWal},
     {"backup", FuzzBackup},
     {"archive", FuzzArchive},
+    {"mms", FuzzMms},
 };
 
 }  // namespace fuzz

@@ -2,10 +2,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "readers/IphoneChats.h"
 #include "store/AttributedText.h"
+#include "store/Charsets.h"
 
 #include "FuzzTargets.h"
 #include "store/TimeText.h"
@@ -46,6 +49,19 @@ int FuzzAttributed(const std::uint8_t* data, std::size_t size)
     Check(text.size() <= size, "the text is no longer than the blob");
     Check(text.empty() || bytes.find(text) != std::string_view::npos, "the text is bytes of the blob");
     Check(text.empty() || bytes.find("NSString") != std::string_view::npos, "a text needs the class name");
+    return 0;
+}
+
+int FuzzMms(const std::uint8_t* data, std::size_t size)
+{
+    static constexpr std::int64_t kSets[] = {0, 3, 4, 17, 18, 38, 39, 106, 113, 114, 1000, 1013, 1014, 1015, 1017, 2025, 2026, 2084, 2252, 99999};
+    if (size == 0) return 0;
+    const std::int64_t mib = kSets[data[0] % std::size(kSets)];
+    const std::vector<std::uint8_t> rest(data + 1, data + size);
+    const std::string_view bytes(reinterpret_cast<const char*>(rest.data()), rest.size());
+    Check(IsValidUtf8(DecodeCharset(bytes, mib)), "a decoded text is valid UTF-8");
+    Check(IsValidUtf8(DecodeWidenedHeader(bytes, mib)), "a decoded header is valid UTF-8");
+    for (const std::string& version : EditedVersions(rest)) Check(IsValidUtf8(version), "an earlier version is valid UTF-8");
     return 0;
 }
 
