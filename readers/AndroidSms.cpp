@@ -268,7 +268,6 @@ void CAndroidSms::OnSmsRow(sqlite3_stmt* row, SmsBatch& batch)
         const char* type = ColumnText(row, 2);
         message.fromMe = (type != nullptr && std::string_view(type) == "1") ? 0 : 1;
     }
-    if (message.fromMe == 0) message.sender = message.address;
     message.body = Utf8ToAnsiString(ColumnText(row, 3));
     message.unassignedFlag = 0;
     if (sqlite3_column_count(row) > 5) {

@@ -230,7 +230,9 @@ TEST_F(ReportsTest, HostileTextsStayTextInHtmlAndCsv)
     for (std::size_t i = 0; i < guarded.size(); ++i) {
         EXPECT_EQ(rows[i + 1][5], guarded[i]);
         EXPECT_EQ(rows[i + 1][1], "'=HYPERLINK(\"http://x\")");  // the address cannot run either
-        if (rows[i + 1][2] == "received") EXPECT_EQ(rows[i + 1][10], "'=HYPERLINK(\"http://x\")");  // nor the sender
+        if (rows[i + 1][2] == "received") {
+            EXPECT_EQ(rows[i + 1][10], "'=HYPERLINK(\"http://x\")");  // nor the sender
+        }
         EXPECT_EQ(rows[i + 1][0], "1");
     }
     const auto& balance = rows[guarded.size() + 1];
