@@ -109,25 +109,25 @@ void WriteMessageFields(JsonWriter& json, const MessageRecord& m, const std::str
     StringOrNull(json, "sender_name", senderName);
     json.Member("kind", MessageKindText(m.kind));
     json.Member("sender", m.fromMe != 0 ? std::string() : m.sender.empty() ? names.Address(m) : m.sender);
-    json.Member("subject", m.subject);
+    json.Member("subject", m.details->subject);
     json.Member("status", MessageStatusText(m.status));
-    WriteAttachments(json, m.attachments);
+    WriteAttachments(json, m.details->attachments);
     json.Member("recently_deleted", m.recentlyDeleted != 0);
     json.Member("truncated", m.truncated != 0);
     // What few messages have is written only where it is.
-    if (m.recentlyDeleted != 0) json.Member("deleted_time_text", FormatMessageTime(m.deletedTime));
+    if (m.recentlyDeleted != 0) json.Member("deleted_time_text", FormatMessageTime(m.details->deletedTime));
     if (m.edited != 0) json.Member("edited", true);
     if (m.unsent != 0) json.Member("unsent", true);
-    if (!m.earlierVersions.empty()) {
+    if (!m.details->earlierVersions.empty()) {
         json.Key("earlier_versions");
         json.BeginArray();
-        for (const std::string& text : m.earlierVersions) json.String(text);
+        for (const std::string& text : m.details->earlierVersions) json.String(text);
         json.EndArray();
     }
-    if (!m.reactions.empty()) {
+    if (!m.details->reactions.empty()) {
         json.Key("reactions");
         json.BeginArray();
-        for (const Reaction& r : m.reactions) {
+        for (const Reaction& r : m.details->reactions) {
             json.BeginObject();
             json.Member("reaction", r.what);
             json.Member("by", r.by);

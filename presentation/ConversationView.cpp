@@ -80,7 +80,7 @@ std::string HeadingMarks(const MessageRecord& m)
     } else if (m.edited != 0) {
         marks += " (edited)";
     }
-    if (m.recentlyDeleted != 0) marks += " — deleted on " + FormatMessageTime(m.deletedTime);
+    if (m.recentlyDeleted != 0) marks += " — deleted on " + FormatMessageTime(m.details->deletedTime);
     return marks;
 }
 
@@ -115,19 +115,19 @@ std::string DetailLines(const MessageRecord& m, const ContactRecord& entry)
 {
     std::string lines;
     auto add = [&lines](const std::string& line) { lines += (lines.empty() ? "" : "\n") + line; };
-    for (const Attachment& a : m.attachments) add(AttachmentLine(a));
-    for (const Reaction& r : m.reactions) {
+    for (const Attachment& a : m.details->attachments) add(AttachmentLine(a));
+    for (const Reaction& r : m.details->reactions) {
         const std::string& name = r.by.empty() ? std::string() : entry.isGroup != 0 ? MemberName(entry, r.by) : entry.name;
         add(r.what + " by " + (r.by.empty() ? std::string("Me") : PartnerTitle(name, r.by)));
     }
-    for (const std::string& earlier : m.earlierVersions) add("Before the edit: " + earlier);
+    for (const std::string& earlier : m.details->earlierVersions) add("Before the edit: " + earlier);
     return lines;
 }
 
 std::string ShownBody(const ShownMessage& shown)
 {
     const MessageRecord& m = *shown.message;
-    std::string text = m.subject.empty() ? m.body : "Subject: " + m.subject + (m.body.empty() ? "" : "\n" + m.body);
+    std::string text = m.details->subject.empty() ? m.body : "Subject: " + m.details->subject + (m.body.empty() ? "" : "\n" + m.body);
     if (!shown.details.empty()) text += (text.empty() ? "" : "\n") + shown.details;
     return text;
 }

@@ -187,11 +187,11 @@ void ConversationHtml(std::string& out, const ReportConversation& c)
         if (m.kind != MessageKind::Sms) out += "<span class=\"tag\">" + std::string(MessageKindText(m.kind)) + "</span>";
         if (const std::string marks = HeadingMarks(m); !marks.empty()) out += "<span class=\"tag\">" + HtmlEscape(marks.substr(1)) + "</span>";
         out += "</div>\n";
-        if (!m.subject.empty()) out += "<div class=\"subject\" dir=\"auto\">" + HtmlEscape(m.subject) + "</div>\n";
+        if (!m.details->subject.empty()) out += "<div class=\"subject\" dir=\"auto\">" + HtmlEscape(m.details->subject) + "</div>\n";
         out += "<div class=\"text\" dir=\"auto\">" + HtmlEscape(m.body) + "</div>\n";
-        for (const Attachment& a : m.attachments) AttachmentHtml(out, a);
-        for (const Reaction& r : m.reactions) out += "<div class=\"reaction\">" + HtmlEscape(r.what + " by " + (r.by.empty() ? "Me" : r.by)) + "</div>\n";
-        for (const std::string& earlier : m.earlierVersions) out += "<div class=\"earlier\" dir=\"auto\">Before the edit: " + HtmlEscape(earlier) + "</div>\n";
+        for (const Attachment& a : m.details->attachments) AttachmentHtml(out, a);
+        for (const Reaction& r : m.details->reactions) out += "<div class=\"reaction\">" + HtmlEscape(r.what + " by " + (r.by.empty() ? "Me" : r.by)) + "</div>\n";
+        for (const std::string& earlier : m.details->earlierVersions) out += "<div class=\"earlier\" dir=\"auto\">Before the edit: " + HtmlEscape(earlier) + "</div>\n";
         if (shown.recovered && !m.places.empty()) out += "<div class=\"places\">Found in " + HtmlEscape(PlacesList(m.places, true)) + "</div>\n";
         out += "</div>\n";
     }
@@ -256,7 +256,7 @@ std::string CsvReport(const ReportFacts& facts, const std::vector<ReportConversa
         for (const ShownMessage& shown : *c.shown) {
             const MessageRecord& m = *shown.message;
             std::string attachments;
-            for (const Attachment& a : m.attachments) {
+            for (const Attachment& a : m.details->attachments) {
                 attachments += (attachments.empty() ? "" : "; ") + a.name + " (" + a.mime +
                                (a.size >= 0 ? ", " + std::to_string(a.size) + " bytes" : "") + (a.present ? "" : ", missing") + ")";
             }
@@ -266,7 +266,7 @@ std::string CsvReport(const ReportFacts& facts, const std::vector<ReportConversa
                    (shown.recovered ? "yes" : "no") + "," + CsvField(PlacesList(m.places, true), false) + "," +
                    (m.rowId != 0 ? std::to_string(m.rowId) : std::string()) + "," + CsvField(c.entry->name, true) + "," +
                    CsvField(sender, true) + "," + MessageKindText(m.kind) + "," + CsvField(MessageStatusText(m.status), false) + "," +
-                   CsvField(attachments, true) + "," + (m.truncated != 0 ? "yes" : "no") + "," + CsvField(m.subject, true) + "\r\n";
+                   CsvField(attachments, true) + "," + (m.truncated != 0 ? "yes" : "no") + "," + CsvField(m.details->subject, true) + "\r\n";
         }
     }
     return out;

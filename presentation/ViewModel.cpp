@@ -87,7 +87,7 @@ std::vector<TextRun> ConversationRuns(std::int32_t c, const MessageFilter& filte
                                  (found.empty() ? "" : " — " + found) + (cut ? " [truncated]" : "") + "\n";
         // Malformed UTF-8 (an address as the phone stored it, bytes of a damaged record) would
         // make the toolkit drop the whole text: it shows as U+FFFD instead.
-        const std::string& subject = shown.message->subject;
+        const std::string& subject = shown.message->details->subject;
         runs.push_back({Utf8ToAnsiString(line + (subject.empty() ? "" : "Subject: " + IsolatedForLayout(subject) + "\n")), heading});
         // Attachments and the like go after the text, so that places in the text stay where a
         // search counts them.

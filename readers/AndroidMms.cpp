@@ -135,7 +135,7 @@ void Complete(MessageRecord& m, std::vector<PartRow>& parts, Addresses& addresse
             if (!m.body.empty()) m.body += '\n';
             m.body += part.text;
         } else {
-            m.attachments.push_back(std::move(part.attachment));
+            m.details.Edit().attachments.push_back(std::move(part.attachment));
         }
     }
     if (m.fromMe == 0) {
@@ -179,7 +179,7 @@ std::vector<MmsMessage> ReadMmsMessages(sqlite3* db)
         m.fromMe = (typed ? type == kSendRequest : box != kBoxInbox) ? 1 : 0;
         m.status = StatusOfBox(box, type);
         if (sqlite3_column_type(rows.handle, 5) != SQLITE_NULL) {
-            m.subject = DecodeWidenedHeader(Bytes(rows.handle, 5), Int(rows.handle, 6));
+            m.details.Edit().subject = DecodeWidenedHeader(Bytes(rows.handle, 5), Int(rows.handle, 6));
         }
         indexOfPdu.emplace(m.rowId, out.size() - 1);
     }

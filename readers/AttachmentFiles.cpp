@@ -44,7 +44,9 @@ int MarkAttachmentsPresent(const std::function<std::optional<std::string>(const 
     MessageStore& store = g_store;
     int present = 0;
     for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
-        for (Attachment& a : store.liveMessages[m].attachments) {
+        MessageRecord& message = store.liveMessages[m];
+        if (message.details->attachments.empty()) continue;
+        for (Attachment& a : message.details.Edit().attachments) {
             if (!a.present) {
                 if (const std::optional<std::string> at = find(a.file)) {
                     a.present = true;

@@ -86,7 +86,7 @@ void AddAttachments(sqlite3* db, const std::unordered_map<std::int64_t, std::siz
         if (attachment.name.empty()) attachment.name = attachment.file.substr(attachment.file.find_last_of('/') + 1);
         const std::int64_t size = sqlite3_column_int64(rows.handle, 3);
         attachment.size = sqlite3_column_type(rows.handle, 3) == SQLITE_NULL || size < 0 ? -1 : size;
-        store.liveMessages[message->second].attachments.push_back(std::move(attachment));
+        store.liveMessages[message->second].details.Edit().attachments.push_back(std::move(attachment));
     }
 }
 
@@ -129,7 +129,7 @@ void MoveReactions(sqlite3* db, const std::unordered_map<std::int64_t, std::size
         const auto by = addressOfKey.find(tapback.address);
         Reaction reaction{ReactionWord(sqlite3_column_int64(rows.handle, 2)),
                           tapback.fromMe != 0 ? std::string() : by != addressOfKey.end() ? by->second : tapback.address};
-        std::vector<Reaction>& on = store.liveMessages[message->second].reactions;
+        std::vector<Reaction>& on = store.liveMessages[message->second].details.Edit().reactions;
         if (sqlite3_column_int64(rows.handle, 2) >= 3000) {
             std::erase(on, reaction);  // a tapback taken back
         } else if (std::find(on.begin(), on.end(), reaction) == on.end()) {
@@ -164,7 +164,7 @@ void MarkEdits(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>&
         m.edited = sqlite3_column_int64(rows.handle, 1) != 0 ? 1 : 0;
         m.unsent = sqlite3_column_int64(rows.handle, 2) != 0 ? 1 : 0;
         for (std::string& version : EditedVersions(BlobOf(rows.handle, 3))) {
-            if (version != m.body) m.earlierVersions.push_back(std::move(version));
+            if (version != m.body) m.details.Edit().earlierVersions.push_back(std::move(version));
         }
     }
 }
@@ -182,7 +182,7 @@ void MarkRecentlyDeleted(sqlite3* db, const std::unordered_map<std::int64_t, std
             if (message == index.end()) continue;
             MessageRecord& m = store.liveMessages[message->second];
             m.recentlyDeleted = 1;
-            m.deletedTime = IphoneSecondsSince2001(sqlite3_column_int64(rows.handle, 1));
+            m.details.Edit().deletedTime = IphoneSecondsSince2001(sqlite3_column_int64(rows.handle, 1));
         }
     }
     std::map<std::int64_t, std::string> parts;  // message -> its set-aside text

@@ -100,11 +100,11 @@ TEST_F(PhoneExtrasTest, AndroidMmsAndGroupThreads)
     ASSERT_NE(picture, nullptr);
     EXPECT_EQ(picture->kind, MessageKind::Mms);
     EXPECT_EQ(picture->time, 1'600'000'100'000);  // seconds made milliseconds like the sms table's
-    ASSERT_EQ(picture->attachments.size(), 2u);
-    EXPECT_EQ(picture->attachments[0].name, "cat.png");
-    EXPECT_TRUE(picture->attachments[0].present);
-    EXPECT_EQ(picture->attachments[0].size, static_cast<std::int64_t>(std::filesystem::file_size(folder / "app_parts" / "PART_1_cat.png")));
-    EXPECT_FALSE(picture->attachments[1].present);  // its file is gone: listed, not an error
+    ASSERT_EQ(picture->details->attachments.size(), 2u);
+    EXPECT_EQ(picture->details->attachments[0].name, "cat.png");
+    EXPECT_TRUE(picture->details->attachments[0].present);
+    EXPECT_EQ(picture->details->attachments[0].size, static_cast<std::int64_t>(std::filesystem::file_size(folder / "app_parts" / "PART_1_cat.png")));
+    EXPECT_FALSE(picture->details->attachments[1].present);  // its file is gone: listed, not an error
     ASSERT_NE(WithBody("from three\nこん"), nullptr);
     EXPECT_EQ(WithBody("huge date")->time, INT64_MAX);
     EXPECT_EQ(WithBody("draft mms")->status, MessageStatus::Draft);
@@ -114,7 +114,7 @@ TEST_F(PhoneExtrasTest, AndroidMmsAndGroupThreads)
     EXPECT_EQ(g_store.conversations[group].messageCount, 3);  // SMS and MMS of the thread, once each
     EXPECT_EQ(Headings(group), (std::vector<std::string>{"Me 2020-09-13 12:30:00", "+15550003 2020-09-13 12:31:40",
                                                          "Me 2020-09-13 12:42:30"}));
-    EXPECT_EQ(CollectConversation(group)[0].message->subject, "Grüße");
+    EXPECT_EQ(CollectConversation(group)[0].message->details->subject, "Grüße");
     const int partner = Row("+15550001");
     EXPECT_EQ(g_store.conversations[partner].messageCount, 5);  // the report is no message
     const std::vector<std::string> headings = Headings(partner);
@@ -181,12 +181,12 @@ TEST_F(PhoneExtrasTest, IphoneChatsAttachmentsRecentlyDeletedEditsAndTapbacks)
     const int unnamed = Row("+15550001, +15550002");
     ASSERT_EQ(CollectConversation(unnamed).size(), 1u);
     const MessageRecord& withFiles = *CollectConversation(unnamed)[0].message;
-    ASSERT_EQ(withFiles.attachments.size(), 3u);
-    EXPECT_TRUE(withFiles.attachments[0].present);
-    EXPECT_EQ(withFiles.attachments[0].name, "IMG_1.png");  // no transfer name: the file's
-    EXPECT_EQ(withFiles.attachments[0].size, 3);            // an absurd size gives way to the file's
-    EXPECT_FALSE(withFiles.attachments[1].present);
-    EXPECT_FALSE(withFiles.attachments[2].present);  // never outside the folder
+    ASSERT_EQ(withFiles.details->attachments.size(), 3u);
+    EXPECT_TRUE(withFiles.details->attachments[0].present);
+    EXPECT_EQ(withFiles.details->attachments[0].name, "IMG_1.png");  // no transfer name: the file's
+    EXPECT_EQ(withFiles.details->attachments[0].size, 3);            // an absurd size gives way to the file's
+    EXPECT_FALSE(withFiles.details->attachments[1].present);
+    EXPECT_FALSE(withFiles.details->attachments[2].present);  // never outside the folder
 
     const int partner = Row("+15550001");
     EXPECT_EQ(g_store.conversations[partner].messageCount, 3);  // one to one, the edit, the failed one

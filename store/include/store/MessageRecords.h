@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,49 @@ struct Reaction {
     bool operator==(const Reaction&) const = default;
 };
 
+// What few messages have (a subject, files, tapbacks, edits, a delete time), kept apart so
+// that the many plain messages stay small.
+struct MessageDetails {
+    std::string subject;
+    std::vector<Attachment> attachments;
+    std::vector<Reaction> reactions;
+    std::vector<std::string> earlierVersions;  // texts before the edits, oldest first
+    std::int64_t deletedTime = 0;              // "Recently Deleted": when (s since 2001)
+    bool operator==(const MessageDetails&) const = default;
+};
+
+// A value held on the heap only once it is written; read, an absent one is the empty value.
+// Copies copy the value; equality compares values.
+template <typename T>
+class Boxed {
+public:
+    Boxed() = default;
+    Boxed(const Boxed& other) : m_value(other.m_value ? std::make_unique<T>(*other.m_value) : nullptr) {}
+    Boxed& operator=(const Boxed& other)
+    {
+        if (this != &other) m_value = other.m_value ? std::make_unique<T>(*other.m_value) : nullptr;
+        return *this;
+    }
+    Boxed(Boxed&&) noexcept = default;
+    Boxed& operator=(Boxed&&) noexcept = default;
+    const T& operator*() const { return m_value ? *m_value : Empty(); }
+    const T* operator->() const { return &**this; }
+    T& Edit()
+    {
+        if (!m_value) m_value = std::make_unique<T>();
+        return *m_value;
+    }
+    bool operator==(const Boxed& other) const { return **this == *other; }
+
+private:
+    static const T& Empty()
+    {
+        static const T empty{};
+        return empty;
+    }
+    std::unique_ptr<T> m_value;
+};
+
 // One message, live or recovered.
 struct MessageRecord {
     std::string body;
@@ -108,14 +152,9 @@ struct MessageRecord {
     MessageStatus status = MessageStatus::Ok;
     std::int32_t inGroup = 0;   // counted in a group conversation: it shows there only
     std::string sender{};       // who sent a received message (address as stored); "" for the owner
-    std::string subject{};
-    std::vector<Attachment> attachments{};
-    std::vector<Reaction> reactions{};
-    // iPhone "Recently Deleted": still in the database, with the time it was deleted (s since 2001).
-    std::int32_t recentlyDeleted = 0;
-    std::int64_t deletedTime = 0;
+    std::int32_t recentlyDeleted = 0;  // iPhone "Recently Deleted": still in the database
     std::int32_t edited = 0, unsent = 0;
-    std::vector<std::string> earlierVersions{};  // texts before the edits, oldest first
+    Boxed<MessageDetails> details{};
 
     bool operator==(const MessageRecord&) const = default;
 };
