@@ -1,7 +1,6 @@
 // Chats, attachments, tapbacks, edits and "Recently Deleted" of an iPhone database.
 #include "readers/IphoneChats.h"
 
-#include <plist/plist.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -291,42 +290,17 @@ void AddIphoneMessageDetails(sqlite3* db)
 
 std::vector<std::string> EditedVersions(std::span<const std::uint8_t> summary)
 {
+    // The property list keeps each version's archive as raw data, in the order of the list:
+    // each archive is found by its own signature and read by the bounds-checked reader. (The
+    // system's property-list library aborts on lists whose keys are not strings, which a
+    // damaged or crafted row can hold.)
     std::vector<std::string> versions;
-    if (summary.empty() || summary.size() > UINT32_MAX) return versions;
-    plist_t root = nullptr;
-    plist_from_memory(reinterpret_cast<const char*>(summary.data()), static_cast<std::uint32_t>(summary.size()), &root);
-    const std::unique_ptr<std::remove_pointer_t<plist_t>, decltype(&plist_free)> owner(root, plist_free);
-    if (root == nullptr || plist_get_node_type(root) != PLIST_DICT) return versions;
-    const plist_t edits = plist_dict_get_item(root, "ec");
-    if (edits == nullptr || plist_get_node_type(edits) != PLIST_DICT) return versions;
-    // Parts in their number order ("0", "1", ...), each part's versions in order.
-    std::map<std::int64_t, plist_t> parts;
-    plist_dict_iter it = nullptr;
-    plist_dict_new_iter(edits, &it);
-    for (;;) {
-        char* key = nullptr;
-        plist_t value = nullptr;
-        plist_dict_next_item(edits, it, &key, &value);
-        if (key == nullptr) break;
-        parts.emplace(ReadDecimal64(key), value);
-        free(key);
-    }
-    free(it);
-    for (const auto& [part, list] : parts) {
-        if (plist_get_node_type(list) != PLIST_ARRAY) continue;
-        for (std::uint32_t i = 0; i < plist_array_get_size(list); ++i) {
-            const plist_t version = plist_array_get_item(list, i);
-            const plist_t text = plist_get_node_type(version) == PLIST_DICT ? plist_dict_get_item(version, "t") : nullptr;
-            if (text == nullptr || plist_get_node_type(text) != PLIST_DATA) continue;
-            char* bytes = nullptr;
-            std::uint64_t length = 0;
-            plist_get_data_val(text, &bytes, &length);
-            if (bytes != nullptr) {
-                const std::string found = AttributedBodyText({reinterpret_cast<const std::uint8_t*>(bytes), static_cast<std::size_t>(length)});
-                if (!found.empty()) versions.push_back(Utf8ToAnsiString(found));
-            }
-            free(bytes);
-        }
+    static constexpr std::string_view kSignature = "\x04\x0bstreamtyped";
+    const std::string_view bytes(reinterpret_cast<const char*>(summary.data()), summary.size());
+    if (!bytes.starts_with("bplist00")) return versions;
+    for (std::size_t at = bytes.find(kSignature); at != std::string_view::npos; at = bytes.find(kSignature, at + 1)) {
+        const std::string text = AttributedBodyText(summary.subspan(at));
+        if (!text.empty()) versions.push_back(Utf8ToAnsiString(text));
     }
     return versions;
 }
