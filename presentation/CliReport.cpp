@@ -108,7 +108,7 @@ void WriteMessageFields(JsonWriter& json, const MessageRecord& m, const std::str
     if (iphone) json.Member("handle_id", ReadDecimal64(m.address.c_str()));
     StringOrNull(json, "sender_name", senderName);
     json.Member("kind", MessageKindText(m.kind));
-    json.Member("sender", m.fromMe != 0 ? std::string() : m.sender.empty() ? names.Address(m) : m.sender);
+    json.Member("sender", m.fromMe != 0 ? std::string() : names.Address(m));
     json.Member("subject", m.details->subject);
     json.Member("status", MessageStatusText(m.status));
     WriteAttachments(json, m.details->attachments);
@@ -158,7 +158,7 @@ const std::string& SenderNames::Of(const MessageRecord& m) const
         if (entry == m_ofEntry.end()) return kNone;
         const ContactRecord& c = *entry->second;
         if (c.isGroup == 0) return c.name;
-        const std::string& sender = m.sender.empty() ? m.address : m.sender;
+        const std::string& sender = Address(m);
         for (std::size_t k = 0; k < c.members.size() && k < c.memberNames.size(); ++k) {
             if (c.members[k] == sender) return c.memberNames[k];
         }

@@ -41,22 +41,47 @@ const std::string& MemberName(const ContactRecord& group, const std::string& add
     return found != group.members.end() && at < group.memberNames.size() ? group.memberNames[at] : kNone;
 }
 
-std::string SenderName(const MessageRecord& m, std::int32_t c, const ContactRecord& entry, bool iphone)
+// Who sent a message, by address: Android's own, the iPhone handle's behind its key.
+class Senders {
+public:
+    Senders()
+    {
+        const MessageStore& store = g_store;
+        iphone = store.currentReader != nullptr && store.currentReader->m_deviceKind == kDeviceIphone;
+        if (!iphone) return;
+        for (std::int32_t i = 1; i < store.conversationCount; ++i) {
+            const ContactRecord& c = store.conversations[i];
+            if (c.isGroup == 0) m_ofKey.try_emplace(c.key, &c.address);
+        }
+    }
+    const std::string& Address(const MessageRecord& m) const
+    {
+        if (!iphone) return m.address;
+        const auto found = m_ofKey.find(m.address);
+        return found != m_ofKey.end() ? *found->second : m.address;
+    }
+    bool iphone = false;
+
+private:
+    std::unordered_map<std::string_view, const std::string*> m_ofKey;
+};
+
+std::string SenderName(const MessageRecord& m, std::int32_t c, const ContactRecord& entry, const Senders& senders)
 {
-    if (m.fromMe != 0) return (c == 0 && !iphone) ? "Me -> " + m.address : "Me";
+    if (m.fromMe != 0) return (c == 0 && !senders.iphone) ? "Me -> " + m.address : "Me";
     if (entry.isGroup != 0) {
-        const std::string& sender = m.sender.empty() ? m.address : m.sender;
+        const std::string& sender = senders.Address(m);
         return PartnerTitle(MemberName(entry, sender), sender);
     }
-    return PartnerTitle(entry.name, iphone ? entry.address : m.address);
+    return PartnerTitle(entry.name, senders.iphone ? entry.address : m.address);
 }
 
-ShownMessage Shown(const MessageRecord& m, bool recovered, std::int32_t c, const ContactRecord& entry, bool iphone)
+ShownMessage Shown(const MessageRecord& m, bool recovered, std::int32_t c, const ContactRecord& entry, const Senders& senders)
 {
-    std::string name = SenderName(m, c, entry, iphone);
+    std::string name = SenderName(m, c, entry, senders);
     std::string heading = name + " " + FormatHeadingTime(m.time) + HeadingMarks(m);
-    std::string senderName = m.fromMe != 0             ? std::string()
-                             : entry.isGroup != 0 ? MemberName(entry, m.sender.empty() ? m.address : m.sender)
+    std::string senderName = m.fromMe != 0         ? std::string()
+                             : entry.isGroup != 0 ? MemberName(entry, senders.Address(m))
                                                   : entry.name;
     return {&m, recovered, std::move(heading), std::move(name), std::move(senderName), DetailLines(m, entry)};
 }
@@ -162,6 +187,7 @@ std::vector<ShownMessage> CollectConversation(std::int32_t c)
     if (reader == nullptr || c < 0 || c >= store.conversationCount) return shown;
 
     const bool iphone = reader->m_deviceKind == kDeviceIphone;
+    const Senders senders;
     const ContactRecord& entry = store.conversations[c];
     ForEachInTimeOrder(store, *reader, [&](const MessageRecord& m, bool recovered) {
         const bool sameText = iphone ? m.address == entry.key : m.address == entry.address;
@@ -171,7 +197,7 @@ std::vector<ShownMessage> CollectConversation(std::int32_t c)
         const bool belongs = m.countedIn >= 0
                                  ? m.countedIn == entry.entryId || (sameText && m.inGroup == 0)
                                  : sameText || (c == 0 && (m.unassignedFlag == 1 || m.address.empty()));
-        if (belongs) shown.push_back(Shown(m, recovered, c, entry, iphone));
+        if (belongs) shown.push_back(Shown(m, recovered, c, entry, senders));
     });
     return shown;
 }
@@ -214,10 +240,10 @@ std::vector<std::vector<ShownMessage>> CollectAllConversations(bool recoveredOnl
 {
     const MessageStore& store = g_store;
     std::vector<std::vector<ShownMessage>> all(static_cast<std::size_t>(store.conversationCount));
-    const bool iphone = store.currentReader != nullptr && store.currentReader->m_deviceKind == kDeviceIphone;
+    const Senders senders;
     VisitMessagesWithRows(recoveredOnly, [&](const MessageRecord& m, bool recovered, const std::vector<std::int32_t>& rows) {
         for (const std::int32_t row : rows) {
-            all[static_cast<std::size_t>(row)].push_back(Shown(m, recovered, row, store.conversations[row], iphone));
+            all[static_cast<std::size_t>(row)].push_back(Shown(m, recovered, row, store.conversations[row], senders));
         }
     });
     return all;

@@ -260,7 +260,7 @@ std::string CsvReport(const ReportFacts& facts, const std::vector<ReportConversa
                 attachments += (attachments.empty() ? "" : "; ") + a.name + " (" + a.mime +
                                (a.size >= 0 ? ", " + std::to_string(a.size) + " bytes" : "") + (a.present ? "" : ", missing") + ")";
             }
-            const std::string sender = m.fromMe != 0 ? std::string() : m.sender.empty() ? names.Address(m) : m.sender;
+            const std::string sender = m.fromMe != 0 ? std::string() : names.Address(m);
             out += std::to_string(c.row) + "," + CsvField(c.entry->address, true) + "," + (m.fromMe != 0 ? "sent" : "received") +
                    "," + CsvField(FormatIsoTime(m.time), false) + "," + std::to_string(m.time) + "," + CsvField(m.body, true) + "," +
                    (shown.recovered ? "yes" : "no") + "," + CsvField(PlacesList(m.places, true), false) + "," +

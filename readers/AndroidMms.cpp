@@ -139,7 +139,6 @@ void Complete(MessageRecord& m, std::vector<PartRow>& parts, Addresses& addresse
         }
     }
     if (m.fromMe == 0) {
-        m.sender = addresses.from;
         m.address = addresses.from;
     } else {
         for (std::size_t i = 0; i < addresses.to.size(); ++i) m.address += (i == 0 ? "" : ", ") + addresses.to[i];

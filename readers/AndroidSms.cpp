@@ -112,6 +112,7 @@ SmsBatch ReadAllSms(sqlite3* db, DatabaseReading& reading)
     }
     const std::int64_t middle = low + (high - low) / 2;
     SmsBatch upper;
+    upper.messages.reserve(static_cast<std::size_t>(count / 2 + 1));
     int upperResult = SQLITE_DONE;
     std::thread second([&] {
         sqlite3* other = nullptr;

@@ -270,22 +270,12 @@ IphoneChats AddIphoneGroups(sqlite3* db)
 void AddIphoneMessageDetails(sqlite3* db)
 {
     KeepUnsentWhereMarked();
-    const std::unordered_map<std::string, std::string> addressOfKey = AddressOfKeys();
-    MessageStore& store = g_store;
-    for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
-        MessageRecord& message = store.liveMessages[m];
-        if (message.fromMe != 0) continue;
-        const auto address = addressOfKey.find(message.address);
-        if (address != addressOfKey.end()) message.sender = address->second;
-    }
     if (db == nullptr) return;
-    {
-        const auto index = IndexOfRows();
-        AddAttachments(db, index);
-        MarkEdits(db, index);
-        MarkRecentlyDeleted(db, index);
-        MoveReactions(db, index, addressOfKey);
-    }
+    const auto index = IndexOfRows();
+    AddAttachments(db, index);
+    MarkEdits(db, index);
+    MarkRecentlyDeleted(db, index);
+    MoveReactions(db, index, AddressOfKeys());
 }
 
 std::vector<std::string> EditedVersions(std::span<const std::uint8_t> summary)

@@ -17,7 +17,7 @@ struct MmsMessage {
 // Every MMS the phone shows as a message (sent, received, and notifications of messages not
 // yet downloaded; delivery and read reports are not messages), in table order. Times are
 // milliseconds like the sms table's (the pdu table keeps seconds). A received message's
-// address and sender are its FROM address; a sent one's address is its recipients joined by
+// address is its FROM address; a sent one's address is its recipients joined by
 // ", ". Empty when the database has no pdu table.
 std::vector<MmsMessage> ReadMmsMessages(sqlite3* db);
 

@@ -21,8 +21,7 @@ struct IphoneChats {
 // entries and marks each live message of such a chat: its group entry and inGroup.
 IphoneChats AddIphoneGroups(sqlite3* db);
 
-// Fills what the message rows alone do not give: the sender of received messages (the
-// handle's address), attachments, tapbacks (moved onto the message they react to, their own
+// Fills what the message rows alone do not give: attachments, tapbacks (moved onto the message they react to, their own
 // rows taken out of the list), earlier versions of edited messages, and the texts and delete
 // times of messages in "Recently Deleted". Call after the list is in its final order and
 // before counting.

@@ -89,5 +89,9 @@ void ApplyOrder(std::vector<T>& items, const std::vector<std::size_t>& order)
     std::vector<T> sorted;
     sorted.reserve(order.size());
     for (const std::size_t from : order) sorted.push_back(std::move(items[from]));
+    if (sorted.size() == items.size()) {
+        items.swap(sorted);  // one pass of moves, not two
+        return;
+    }
     for (std::size_t i = 0; i < sorted.size(); ++i) items[i] = std::move(sorted[i]);
 }

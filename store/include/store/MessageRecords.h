@@ -150,10 +150,10 @@ struct MessageRecord {
     // What the phones keep beyond the text. Defaults describe a plain SMS.
     MessageKind kind = MessageKind::Sms;
     MessageStatus status = MessageStatus::Ok;
-    std::int32_t inGroup = 0;   // counted in a group conversation: it shows there only
-    std::string sender{};       // who sent a received message (address as stored); "" for the owner
-    std::int32_t recentlyDeleted = 0;  // iPhone "Recently Deleted": still in the database
-    std::int32_t edited = 0, unsent = 0;
+    // One byte each: a large database holds hundreds of thousands of these records.
+    std::uint8_t inGroup = 0;          // counted in a group conversation: it shows there only
+    std::uint8_t recentlyDeleted = 0;  // iPhone "Recently Deleted": still in the database
+    std::uint8_t edited = 0, unsent = 0;
     Boxed<MessageDetails> details{};
 
     bool operator==(const MessageRecord&) const = default;
