@@ -508,8 +508,30 @@ void CKestrowDlg::OnViewMenu(wxContextMenuEvent& event)
     wxMenu menu;
     menu.Append(1, wxString::FromUTF8(platform::Tr("&Copy message")));
     menu.Append(2, wxString::FromUTF8(platform::Tr("Copy &heading and message")));
+    const std::vector<ShownMessage> shown = Filtered(CollectConversation(ShownRow()), m_filter);
+    const std::vector<Attachment> attachments = *index < shown.size() ? shown[*index].message->details->attachments : std::vector<Attachment>{};
+    constexpr int kFirstAttachment = 10;
+    if (!attachments.empty()) menu.AppendSeparator();
+    for (std::size_t k = 0; k < attachments.size(); ++k) {
+        menu.Append(kFirstAttachment + static_cast<int>(k), wxString::FromUTF8(OpenAttachmentItem(attachments[k], platform::WindowTranslator())));
+    }
     const int chosen = m_viewMessages->GetPopupMenuSelectionFromUser(menu);
     if (chosen == 1 || chosen == 2) CopyMessage(*index, chosen == 2);
+    if (chosen >= kFirstAttachment && static_cast<std::size_t>(chosen - kFirstAttachment) < attachments.size()) {
+        OpenAttachment(attachments[static_cast<std::size_t>(chosen - kFirstAttachment)]);
+    }
+}
+
+void CKestrowDlg::OpenAttachment(const Attachment& a)
+{
+    std::optional<std::string> file = a.present && !a.at.empty() ? std::optional<std::string>(a.at) : std::nullopt;
+    // An encrypted backup's file is decrypted only now, into the source's private folder.
+    if (!file && a.present && m_source) file = m_source->AttachmentFile(a.file);
+    if (!file) {
+        platform::AfxMessageBox(MissingAttachmentText(a, platform::WindowTranslator()), "", this);
+    } else if (platform::Confirm(this, OpenAttachmentQuestion(a, platform::WindowTranslator()))) {
+        platform::ShellOpen(FileAddress(*file));
+    }
 }
 
 void CKestrowDlg::CopyMessage(std::size_t index, bool withHeading)

@@ -241,6 +241,39 @@ std::string OpenLinkQuestion(const std::string& address, const Translator& tr)
     return Fill(tr("This link comes from the evidence. Open it?\n\n%s"), {Utf8ToAnsiString(address)});
 }
 
+std::string OpenAttachmentItem(const Attachment& a, const Translator& tr)
+{
+    return Fill(tr("Open \u201C%s\u201D\u2026"), {Utf8ToAnsiString(a.name.empty() ? a.file : a.name)});
+}
+
+std::string OpenAttachmentQuestion(const Attachment& a, const Translator& tr)
+{
+    return Fill(tr("This file comes from the evidence and may be harmful. Open it with the desktop's program?\n\n%s (%s)"),
+                {Utf8ToAnsiString(a.name), Utf8ToAnsiString(a.mime)});
+}
+
+std::string MissingAttachmentText(const Attachment& a, const Translator& tr)
+{
+    return Fill(tr("The file of this attachment is not at hand (the phone kept it as %s)."), {Utf8ToAnsiString(a.file)});
+}
+
+std::string FileAddress(const std::string& path)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string address = "file://";
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || std::string_view("/-._~").find(c) != std::string_view::npos) {
+            address += c;
+        } else {
+            address += '%';
+            address += kHex[byte >> 4];
+            address += kHex[byte & 0x0F];
+        }
+    }
+    return address;
+}
+
 std::string RefusedLinkText(const std::string& address, const Translator& tr)
 {
     return Fill(tr("Links of this kind are never opened from a message:\n\n%s"), {Utf8ToAnsiString(address)});

@@ -875,3 +875,39 @@ TEST_F(MainWindowTest, ExportDialogTicksRowsAndWritesFiles)
 }
 
 }  // namespace
+
+// An attachment at hand opens with the desktop's program only after the question; one that is
+// not at hand is said to be missing.
+TEST_F(MainWindowTest, AttachmentsOpenAfterAskingAndMissingOnesAreSaid)
+{
+    fixtures::TempDir dir;
+    std::filesystem::create_directories(dir.Path() / "Attachments" / "a b");
+    std::ofstream(dir.Path() / "Attachments" / "a b" / "IMG #1.png") << "png";
+    {
+        fixtures::PhoneDb db = fixtures::PhoneDb::IphoneCurrent(dir / "sms.db");
+        db.Exec(fixtures::kIphoneExtrasSchema);
+        db.AddIphoneHandle(1, "+15550001");
+        db.AddIphoneMessage({.text = "\xEF\xBF\xBC\xEF\xBF\xBC", .handleId = 1, .date = std::int64_t{700'000'000}, .id = 1});
+        db.Exec("INSERT INTO attachment (ROWID, guid, filename, mime_type, transfer_name) VALUES "
+                "(1, 'a', '~/Library/SMS/Attachments/a b/IMG #1.png', 'image/png', 'IMG #1.png'), "
+                "(2, 'b', '~/Library/SMS/Attachments/gone.heic', 'image/heic', 'gone.heic');"
+                "INSERT INTO message_attachment_join VALUES (1, 1), (1, 2);");
+    }
+    Open(dir / "sms.db");
+    ASSERT_EQ(g_store.liveMessageCount, 1);
+    const std::vector<Attachment>& attachments = g_store.liveMessages[0].details->attachments;
+    ASSERT_EQ(attachments.size(), 2u);
+    m_answer = false;
+    m_window->OpenAttachment(attachments[0]);
+    EXPECT_TRUE(m_urls.empty());
+    m_answer = true;
+    m_window->OpenAttachment(attachments[0]);
+    EXPECT_EQ(m_questions.size(), 2u);
+    ASSERT_EQ(m_urls.size(), 1u);
+    EXPECT_TRUE(m_urls[0].starts_with("file:///")) << m_urls[0];
+    EXPECT_TRUE(m_urls[0].ends_with("/Attachments/a%20b/IMG%20%231.png")) << m_urls[0];
+    m_window->OpenAttachment(attachments[1]);
+    EXPECT_EQ(m_urls.size(), 1u);
+    ASSERT_FALSE(m_boxes.empty());
+    EXPECT_NE(m_boxes.back().text.find("gone.heic"), std::string::npos);
+}

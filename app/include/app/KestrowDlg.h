@@ -56,6 +56,8 @@ public:
     // The view's context menu: copy the message under the pointer, or its heading and text.
     void OnViewMenu(wxContextMenuEvent& event);
     void CopyMessage(std::size_t index, bool withHeading);
+    // Hands an attachment's file to the desktop's program after asking; says so when it is not at hand.
+    void OpenAttachment(const Attachment& a);
     // The row of the conversation in the view; -1 when none is shown.
     std::int32_t ShownRow() const;
     // Ctrl+F: to the search field.

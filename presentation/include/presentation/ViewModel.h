@@ -110,6 +110,14 @@ enum class LinkUse { OpenAfterConfirming, Refuse };
 LinkUse LinkUseOf(const std::string& address);
 // The question shown before a link from the evidence opens, with the whole address.
 std::string OpenLinkQuestion(const std::string& address, const Translator& tr = English);
+// The context menu's item for an attachment: "Open “NAME”…".
+std::string OpenAttachmentItem(const Attachment& a, const Translator& tr = English);
+// Asked before an attachment is handed to the desktop's program.
+std::string OpenAttachmentQuestion(const Attachment& a, const Translator& tr = English);
+// Said when an attachment's file is not at hand.
+std::string MissingAttachmentText(const Attachment& a, const Translator& tr = English);
+// A file's address for the desktop ("file:///…", each byte that may not stand in one escaped).
+std::string FileAddress(const std::string& path);
 std::string RefusedLinkText(const std::string& address, const Translator& tr = English);
 
 // The address a clicked link opens: as it stands when it begins with a scheme (http://,
