@@ -77,7 +77,7 @@ wxBEGIN_EVENT_TABLE(CKestrowDlg, CFrameDialog)
     EVT_MENU(res::ToToolkitId(res::ID_QUIT),          CKestrowDlg::OnQuit)
     EVT_MENU(res::ToToolkitId(res::ID_TIME_ZONE),     CKestrowDlg::OnTimeZone)
     EVT_MENU(res::ToToolkitId(res::ID_FIND),          CKestrowDlg::OnFind)
-    EVT_MENU_RANGE(res::ToToolkitId(res::ID_SHOW_ALL), res::ToToolkitId(res::ID_SHOW_RANGE), CKestrowDlg::OnShowFilter)
+    EVT_MENU_RANGE(res::ToToolkitId(res::ID_SHOW_ALL), res::ToToolkitId(res::ID_SHOW_IMESSAGE), CKestrowDlg::OnShowFilter)
     EVT_MENU(res::ToToolkitId(res::ID_RECOVER),       CKestrowDlg::OnRecover)
     EVT_MENU(res::ToToolkitId(res::ID_DEEP_RECOVERY), CKestrowDlg::OnDeepRecovery)
     EVT_MENU(res::ToToolkitId(res::ID_EXPORT),        CKestrowDlg::OnExport)
@@ -136,7 +136,8 @@ void CKestrowDlg::ApplyEnglishTexts()
     };
     for (std::size_t i = 0; i < std::size(file); ++i) rename(bar->GetMenu(0), i, file[i]);
     const char* const view[] = {"&Find…\tCtrl+F", "Time &zone…", nullptr, "Show &all messages", "Show &sent messages only",
-                                "Show &received messages only", "Show r&ecovered messages only", "Show a &time range…"};
+                                "Show &received messages only", "Show r&ecovered messages only", "Show a &time range…",
+                                "Show SMS &only", "Show &MMS only", "Show &iMessages only"};
     for (std::size_t i = 0; i < std::size(view); ++i) rename(bar->GetMenu(1), i, view[i]);
     for (std::size_t i = 0; i < std::size(help); ++i) rename(bar->GetMenu(2), i, help[i]);
 }
@@ -466,6 +467,9 @@ void CKestrowDlg::OnShowFilter(wxCommandEvent& event)
     case res::ID_SHOW_SENT: filter.direction = MessageFilter::Direction::Sent; break;
     case res::ID_SHOW_RECEIVED: filter.direction = MessageFilter::Direction::Received; break;
     case res::ID_SHOW_RECOVERED: filter.recoveredOnly = true; break;
+    case res::ID_SHOW_SMS: filter.kind = MessageKind::Sms; break;
+    case res::ID_SHOW_MMS: filter.kind = MessageKind::Mms; break;
+    case res::ID_SHOW_IMESSAGE: filter.kind = MessageKind::IMessage; break;
     case res::ID_SHOW_RANGE:
         if (!AskTimeRange(filter)) return;
         break;

@@ -71,6 +71,7 @@ struct DatabaseOptions {
     // search
     SearchQuery query;
     std::string since, until;
+    std::string kind;  // export: only messages of this kind
 };
 
 // A one-line progress bar on standard error, fed by the progress channel. It is redrawn only
@@ -418,6 +419,9 @@ int RunExport(DatabaseOptions options)
     request.format = ExportFormatNamed(options.format).value_or(ExportFormat::Text);
     request.filter.since = options.query.since;
     request.filter.until = options.query.until;
+    for (const MessageKind kind : {MessageKind::Sms, MessageKind::Mms, MessageKind::IMessage, MessageKind::Rcs, MessageKind::Other}) {
+        if (options.kind == MessageKindText(kind)) request.filter.kind = kind;
+    }
     const MessageStore& store = g_store;
     for (std::int32_t row = 0; row < store.conversationCount; ++row) {
         const ContactRecord& c = store.conversations[row];
@@ -648,6 +652,9 @@ int main(int argc, char** argv)
         ->option_text("DATE");
     exporter->add_option("--until", exportOptions.until, "only messages up to this date (the whole day when no time is given)")
         ->option_text("DATE");
+    exporter->add_option("--kind", exportOptions.kind, "only messages that went this way: sms, mms, imessage, rcs or other")
+        ->option_text("KIND")
+        ->check(CLI::IsMember({"sms", "mms", "imessage", "rcs", "other"}));
     auto* rowsOption = exporter->add_option("--rows", exportOptions.rows,
                                             "the conversations to export, as rows of 'conversations' (0,3,5); with --recover, "
                                             "as rows of 'recover', whose list is sorted again after the finds")

@@ -160,6 +160,7 @@ std::string ShownBody(const ShownMessage& shown)
 bool MessageFilter::Shows(const MessageRecord& m, bool recovered) const
 {
     if (recoveredOnly && !recovered) return false;
+    if (kind && m.kind != *kind) return false;
     if (direction == Direction::Sent && m.fromMe == 0) return false;
     if (direction == Direction::Received && m.fromMe != 0) return false;
     if (!since && !until) return true;

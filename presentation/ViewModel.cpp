@@ -107,7 +107,10 @@ std::string StatusText(const std::string& databasePath, const Translator& tr, co
                             {std::filesystem::path(databasePath).filename().string(), std::to_string(store.conversationCount - 1),
                              std::to_string(store.liveMessageCount), std::to_string(store.currentReader->m_recoveredCount), zone});
     if (filter.ShowsAll()) return text;
-    const char* shown = filter.recoveredOnly                                         ? "showing recovered messages only"
+    const char* shown = filter.kind == MessageKind::Sms                              ? "showing SMS only"
+                        : filter.kind == MessageKind::Mms                            ? "showing MMS only"
+                        : filter.kind == MessageKind::IMessage                       ? "showing iMessages only"
+                        : filter.recoveredOnly                                       ? "showing recovered messages only"
                         : filter.direction == MessageFilter::Direction::Sent     ? "showing sent messages only"
                         : filter.direction == MessageFilter::Direction::Received ? "showing received messages only"
                                                                                  : "showing a time range";

@@ -75,7 +75,10 @@ const std::vector<MenuTemplate> kMenu = {
       {"只显示发出的短信(&S)", ID_SHOW_SENT},
       {"只显示收到的短信(&R)", ID_SHOW_RECEIVED},
       {"只显示恢复的短信(&E)", ID_SHOW_RECOVERED},
-      {"按时间范围显示(&T)…", ID_SHOW_RANGE}}},
+      {"按时间范围显示(&T)…", ID_SHOW_RANGE},
+      {"只显示短信 SMS(&O)", ID_SHOW_SMS},
+      {"只显示彩信 MMS(&M)", ID_SHOW_MMS},
+      {"只显示 iMessage(&I)", ID_SHOW_IMESSAGE}}},
     {"帮助(&H)", {{"关于(&A)", ID_ABOUT}, {"主页", ID_HOME_PAGE}, {"使用方法", ID_USAGE}}},
 };
 

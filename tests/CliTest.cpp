@@ -483,6 +483,10 @@ TEST_F(CliTest, ExportWritesTheChosenConversations)
     ASSERT_EQ(Run({"export", path.string(), "--to", ranged.string(), "--rows", "1", "--since", "2015-08-14 06:00:30"}).status, 0);
     EXPECT_EQ(ReadFile(ranged / "13812345678.txt"), "Times in UTC\n\nMe 2015-08-14 06:01:00\nhi\nthere\n\n");
     EXPECT_EQ(Run({"export", path.string(), "--to", ranged.string(), "--all", "--until", "soon"}).status, 2);
+    const auto kinds = m_dir / "kinds";
+    ASSERT_EQ(Run({"export", path.string(), "--to", kinds.string(), "--rows", "1", "--kind", "mms"}).status, 0);
+    EXPECT_EQ(ReadFile(kinds / "13812345678.txt"), "Times in UTC\n\n");  // these are SMS
+    EXPECT_EQ(Run({"export", path.string(), "--to", kinds.string(), "--all", "--kind", "fax"}).status, 2);
 
     // A text file names the zone of its times first (the tests run in UTC).
     EXPECT_EQ(ReadFile(out / "13812345678.txt"),

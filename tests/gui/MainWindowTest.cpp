@@ -522,6 +522,8 @@ TEST_F(MainWindowTest, ViewFiltersAndTheExportsTimeRange)
     EXPECT_NE(Utf8(m_window->GetStatusBar()->GetStatusText()).find(T("showing sent messages only")), std::string::npos);
     EXPECT_EQ(show(res::ID_SHOW_RECEIVED), "13812345678 2015-08-14 06:00:00\n你好\n\n");
     EXPECT_EQ(show(res::ID_SHOW_RECOVERED), "");
+    EXPECT_EQ(show(res::ID_SHOW_MMS), "");  // the kinds: these are SMS
+    EXPECT_EQ(show(res::ID_SHOW_SMS), "13812345678 2015-08-14 06:00:00\n你好\n\nMe 2015-08-14 06:01:00\nhi\nthere\n\n");
     std::vector<std::string> answers = {"2015-08-14 06:00:30", ""};  // until, then since (asked first)
     platform::GetHooks().askText = [&](wxWindow*, const std::string&) {
         const std::string answer = answers.back();

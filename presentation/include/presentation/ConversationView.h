@@ -36,13 +36,14 @@ std::string ShownBody(const ShownMessage& shown);
 std::string PartnerTitle(const std::string& name, const std::string& address);
 
 // Which messages a view or an export shows: a time range (both ends included), sent or
-// received ones, recovered ones only. The default shows every message.
+// received ones, recovered ones only, those of one kind. The default shows every message.
 struct MessageFilter {
     enum class Direction { Both, Sent, Received };
     std::optional<std::int64_t> since{}, until{};  // seconds since 1970
     Direction direction = Direction::Both;
     bool recoveredOnly = false;
-    bool ShowsAll() const { return !since && !until && direction == Direction::Both && !recoveredOnly; }
+    std::optional<MessageKind> kind{};  // only messages that went this way (SMS, MMS, iMessage, ...)
+    bool ShowsAll() const { return !since && !until && direction == Direction::Both && !recoveredOnly && !kind; }
     bool Shows(const MessageRecord& m, bool recovered) const;
 };
 
