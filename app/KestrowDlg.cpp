@@ -98,8 +98,8 @@ CKestrowDlg::CKestrowDlg() : CFrameDialog(res::IDD_KESTROW_DIALOG, res::IDR_MENU
 
 void CKestrowDlg::DoDataExchange()
 {
-    platform::DDX_Control(Panel(), res::IDC_CONVERSATION_LIST, m_listConversations);
-    platform::DDX_Control(Panel(), res::IDC_MESSAGE_VIEW, m_viewMessages);
+    platform::BindControl(Panel(), res::IDC_CONVERSATION_LIST, m_listConversations);
+    platform::BindControl(Panel(), res::IDC_MESSAGE_VIEW, m_viewMessages);
 }
 
 bool CKestrowDlg::OnInitDialog()
@@ -207,7 +207,7 @@ std::optional<EvidenceSource> CKestrowDlg::OpenSourceAsking(const std::string& c
         }
     }
     if (!source.Error().empty()) {
-        platform::AfxMessageBox(source.Error(), "", this);
+        platform::ShowMessage(source.Error(), "", this);
         return std::nullopt;
     }
     return source;
@@ -243,7 +243,7 @@ void CKestrowDlg::OpenPath(const std::string& chosen)
         ShowStatus();
         ClearSearch();
         if (const std::string said = OpenNoticeText(opened.problem, path, platform::WindowTranslator()); !said.empty()) {
-            platform::AfxMessageBox(said, "", this);
+            platform::ShowMessage(said, "", this);
         }
         break;
     case OpenOutcome::AlternateRecovery: {
@@ -254,27 +254,27 @@ void CKestrowDlg::OpenPath(const std::string& chosen)
         OnRecover(recover);
         break;
     }
-    case OpenOutcome::WrongFile: platform::AfxMessageBox(WrongFileText(platform::WindowTranslator()), "", this); break;
+    case OpenOutcome::WrongFile: platform::ShowMessage(WrongFileText(platform::WindowTranslator()), "", this); break;
     }
 }
 
 void CKestrowDlg::OnLoadContacts(wxCommandEvent&)
 {
     if (m_strDatabasePath.empty()) {
-        platform::AfxMessageBox(platform::Tr(kOpenFirstText), "", this);
+        platform::ShowMessage(platform::Tr(kOpenFirstText), "", this);
         return;
     }
     const std::optional<std::string> path = platform::ChooseOpenFile(this, ContactsFileFilter(platform::WindowTranslator()));
     if (!path) return;
     const NamingResult naming = NameFromContacts(*path);
     if (!naming.error.empty()) {
-        platform::AfxMessageBox(naming.error, "", this);
+        platform::ShowMessage(naming.error, "", this);
         return;
     }
     m_evidence.source.contacts = *path;
     FillConversationList();
     ShowAgain();
-    platform::AfxMessageBox(Fill(platform::Tr("%d of %d conversations are named from %s (%d contacts)."),
+    platform::ShowMessage(Fill(platform::Tr("%d of %d conversations are named from %s (%d contacts)."),
                                  {std::to_string(naming.named), std::to_string(naming.conversations), *path,
                                   std::to_string(naming.people)}),
                             "", this);
@@ -293,7 +293,7 @@ void CKestrowDlg::OnDeepRecovery(wxCommandEvent&)
 void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
 {
     if (m_strDatabasePath.empty()) {
-        platform::AfxMessageBox(platform::Tr(kOpenFirstText), "", this);
+        platform::ShowMessage(platform::Tr(kOpenFirstText), "", this);
         return;
     }
     if (m_progress) m_progress->Destroy();
@@ -327,7 +327,7 @@ void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
     if (cancelled) return;
     const CSms& reader = *g_store.currentReader;
     m_unexportedFinds = reader.m_recoveredCount > 0;
-    platform::AfxMessageBox(RecoverySummaryText(reader.m_recoveredCount, reader.m_lastScan, platform::WindowTranslator()),
+    platform::ShowMessage(RecoverySummaryText(reader.m_recoveredCount, reader.m_lastScan, platform::WindowTranslator()),
                             "", this);
 }
 
@@ -419,7 +419,7 @@ void CKestrowDlg::Search(const std::string& text)
 {
     if (text.empty()) return;
     if (m_strDatabasePath.empty()) {
-        platform::AfxMessageBox(platform::Tr(kOpenFirstText), "", this);
+        platform::ShowMessage(platform::Tr(kOpenFirstText), "", this);
         return;
     }
     SearchQuery query;
@@ -428,7 +428,7 @@ void CKestrowDlg::Search(const std::string& text)
     std::string error;
     m_hits = SearchMessages(query, error);
     if (!error.empty()) {
-        platform::AfxMessageBox(error, "", this);
+        platform::ShowMessage(error, "", this);
         return;
     }
     if (!m_results) m_results = new CSearchResults(this, [this](std::size_t i) { OpenHit(i); });
@@ -491,7 +491,7 @@ bool CKestrowDlg::AskTimeRange(MessageFilter& filter)
         if (text->empty()) continue;
         *into = ParseSearchDate(*text, endOfDay);
         if (!*into) {
-            platform::AfxMessageBox(Fill(platform::Tr("%s is not a date: give YYYY-MM-DD or YYYY-MM-DD hh:mm."), {*text}), "", this);
+            platform::ShowMessage(Fill(platform::Tr("%s is not a date: give YYYY-MM-DD or YYYY-MM-DD hh:mm."), {*text}), "", this);
             return false;
         }
     }
@@ -532,9 +532,9 @@ void CKestrowDlg::OpenAttachment(const Attachment& a)
     // An encrypted backup's file is decrypted only now, into the source's private folder.
     if (!file && a.present && m_source) file = m_source->AttachmentFile(a.file);
     if (!file) {
-        platform::AfxMessageBox(MissingAttachmentText(a, platform::WindowTranslator()), "", this);
+        platform::ShowMessage(MissingAttachmentText(a, platform::WindowTranslator()), "", this);
     } else if (platform::Confirm(this, OpenAttachmentQuestion(a, platform::WindowTranslator()))) {
-        platform::ShellOpen(FileAddress(*file));
+        platform::OpenAddress(FileAddress(*file));
     }
 }
 
@@ -583,9 +583,9 @@ std::string ReadmeAddress()
 
 }  // namespace
 
-void CKestrowDlg::OnHomePage(wxCommandEvent&) { platform::ShellOpen(ReadmeAddress()); }
+void CKestrowDlg::OnHomePage(wxCommandEvent&) { platform::OpenAddress(ReadmeAddress()); }
 
-void CKestrowDlg::OnUsage(wxCommandEvent&) { platform::ShellOpen(ReadmeAddress()); }
+void CKestrowDlg::OnUsage(wxCommandEvent&) { platform::OpenAddress(ReadmeAddress()); }
 
 void CKestrowDlg::OnConversationChanged(wxListEvent& event)
 {
@@ -599,11 +599,11 @@ void CKestrowDlg::OnViewLink(wxTextUrlEvent& event)
     const std::string address = LinkAddress(std::string(link.utf8_str()));
     // The introduction's own link leads to the README; every other link is the evidence's.
     if (address == UsagePageAddress()) {
-        platform::ShellOpen(ReadmeAddress());
+        platform::OpenAddress(ReadmeAddress());
     } else if (LinkUseOf(address) == LinkUse::Refuse) {
-        platform::AfxMessageBox(RefusedLinkText(address, platform::WindowTranslator()), "", this);
+        platform::ShowMessage(RefusedLinkText(address, platform::WindowTranslator()), "", this);
     } else if (platform::Confirm(this, OpenLinkQuestion(address, platform::WindowTranslator()))) {
-        platform::ShellOpen(address);
+        platform::OpenAddress(address);
     }
 }
 

@@ -103,7 +103,7 @@ int CDialogEx::DoModal()
 {
     Create();
     CentreOnParent();
-    return platform::DoModal(*this);
+    return platform::RunModal(*this);
 }
 
 CFrameDialog::CFrameDialog(int templateId, int menuId)

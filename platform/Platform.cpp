@@ -81,7 +81,7 @@ Hooks& GetHooks()
 
 void ResetHooks() { GetHooks() = RealHooks(); }
 
-int AfxMessageBox(const std::string& text, const std::string& caption, wxWindow* parent)
+int ShowMessage(const std::string& text, const std::string& caption, wxWindow* parent)
 {
     // No caption: the application's name, as a dialog framework gives it.
     const std::string shown =
@@ -145,9 +145,9 @@ void YieldForInput()
     if (wxEventLoopBase* loop = wxEventLoopBase::GetActive()) loop->YieldFor(wxEVT_CATEGORY_UI | wxEVT_CATEGORY_USER_INPUT);
 }
 
-bool ShellOpen(const std::string& url) { return GetHooks().openUrl(url); }
+bool OpenAddress(const std::string& url) { return GetHooks().openUrl(url); }
 
-int DoModal(wxDialog& dialog) { return GetHooks().runModal(dialog); }
+int RunModal(wxDialog& dialog) { return GetHooks().runModal(dialog); }
 
 std::uint32_t GetTickCount()
 {

@@ -60,7 +60,7 @@ void CDlgExport::Finish(int code)
     }
 }
 
-void CDlgExport::DoDataExchange() { platform::DDX_Control(this, res::IDC_CONTACT_LIST, m_contactList); }
+void CDlgExport::DoDataExchange() { platform::BindControl(this, res::IDC_CONTACT_LIST, m_contactList); }
 
 bool CDlgExport::OnInitDialog()
 {
@@ -146,7 +146,7 @@ void CDlgExport::OnExport(wxCommandEvent&)
         if (text.empty()) continue;
         *into = ParseSearchDate(text, endOfDay);
         if (!*into) {
-            platform::AfxMessageBox(Fill(platform::Tr("%s is not a date: give YYYY-MM-DD or YYYY-MM-DD hh:mm."), {text}), "", this);
+            platform::ShowMessage(Fill(platform::Tr("%s is not a date: give YYYY-MM-DD or YYYY-MM-DD hh:mm."), {text}), "", this);
             return;
         }
     }
@@ -154,7 +154,7 @@ void CDlgExport::OnExport(wxCommandEvent&)
         if (m_contactList->IsItemChecked(row)) request.rows.push_back(static_cast<std::int32_t>(row));
     }
     if (request.rows.empty()) {
-        platform::AfxMessageBox(platform::Tr(kSelectFriendText), "", this);
+        platform::ShowMessage(platform::Tr(kSelectFriendText), "", this);
         return;
     }
     const std::optional<std::string> folder = platform::ChooseFolder(this, std::string(wxGetHomeDir().utf8_str()));
@@ -175,5 +175,5 @@ void CDlgExport::OnExport(wxCommandEvent&)
                                             : Fill(tr("Export failed: %s"), {result.error});
     if (result.error.empty() && !facts.unchanged) text += "\n" + tr(kEvidenceChangedText);
     if (result.error.empty()) m_exported = true;
-    platform::AfxMessageBox(text, "", this);
+    platform::ShowMessage(text, "", this);
 }

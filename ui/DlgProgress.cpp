@@ -23,8 +23,8 @@ CDlgProgress::CDlgProgress(wxWindow* parent) : CDialogEx(res::IDD_PROGRESS, pare
 
 void CDlgProgress::DoDataExchange()
 {
-    platform::DDX_Control(this, res::IDC_PROGRESS_BAR, m_progressBar);
-    platform::DDX_Control(this, res::IDC_PROGRESS_TEXT, m_elapsedLabel);
+    platform::BindControl(this, res::IDC_PROGRESS_BAR, m_progressBar);
+    platform::BindControl(this, res::IDC_PROGRESS_TEXT, m_elapsedLabel);
 }
 
 bool CDlgProgress::OnInitDialog()

@@ -18,7 +18,7 @@ void CreateTemplateControls(wxWindow* parent, const res::DialogTemplate& dialogT
 
 // Binds control `id` of `parent` to `member` (null when it is missing or of another class).
 template <typename Control>
-void DDX_Control(wxWindow* parent, int id, Control*& member)
+void BindControl(wxWindow* parent, int id, Control*& member)
 {
     member = dynamic_cast<Control*>(parent->FindWindow(id));
 }

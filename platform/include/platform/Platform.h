@@ -50,7 +50,7 @@ Hooks& GetHooks();
 void ResetHooks();
 
 // A message box with an OK button; an empty caption means the application's name.
-int AfxMessageBox(const std::string& text, const std::string& caption = {}, wxWindow* parent = nullptr);
+int ShowMessage(const std::string& text, const std::string& caption = {}, wxWindow* parent = nullptr);
 
 // The file-open dialog with the filters of `wildcard` ("description|pattern|..."); a cancelled
 // dialog gives nullopt.
@@ -96,9 +96,9 @@ void YieldForInput();
 
 // Opens `url` in the browser without ever showing an error window; the result says whether
 // the address was handed over.
-bool ShellOpen(const std::string& url);
+bool OpenAddress(const std::string& url);
 
-int DoModal(wxDialog& dialog);
+int RunModal(wxDialog& dialog);
 
 // Milliseconds of a monotonic clock, wrapping like a 32-bit tick count.
 std::uint32_t GetTickCount();
