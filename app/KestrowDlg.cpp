@@ -91,7 +91,7 @@ wxBEGIN_EVENT_TABLE(CKestrowDlg, CFrameDialog)
 wxEND_EVENT_TABLE()
 // clang-format on
 
-CKestrowDlg::CKestrowDlg() : CFrameDialog(res::IDD_KESTROW_DIALOG, res::IDR_MENU), m_hIcon(ApplicationIcons())
+CKestrowDlg::CKestrowDlg() : CFrameDialog(res::IDD_KESTROW_DIALOG, res::IDR_MENU, wxSize(928, 596)), m_hIcon(ApplicationIcons())
 {
     g_store.currentReader.reset();
 }
@@ -619,8 +619,8 @@ void CKestrowDlg::ArrangeWithSizers()
     row->Add(m_left, wxSizerFlags().Expand().Border(wxALL, kEdgeMargin));
     row->Add(m_viewMessages, wxSizerFlags(1).Expand().Border(wxTOP | wxRIGHT | wxBOTTOM, kEdgeMargin));
     Panel()->SetSizer(row);
-    m_listConversations->SetMinSize(wxSize(m_listConversations->GetSize().GetWidth(), 120));
-    m_viewMessages->SetMinSize(wxSize(240, 120));
+    m_listConversations->SetMinSize(FromDIP(wxSize(360, 120)));
+    m_viewMessages->SetMinSize(FromDIP(wxSize(240, 120)));
     KeepMinimumSize();
     Panel()->Layout();
 }

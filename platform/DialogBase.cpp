@@ -11,6 +11,7 @@
 #include <wx/menu.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
+#include <wx/sizer.h>
 #include <wx/textctrl.h>
 
 #include "platform/Controls.h"
@@ -28,9 +29,10 @@ wxString Text(std::string_view text) { return wxString::FromUTF8(text.data(), te
 
 void CreateTemplateControls(wxWindow* parent, const res::DialogTemplate& dialogTemplate)
 {
+    // Every control at its natural size: the window's sizers place and size it.
+    const wxPoint position = wxDefaultPosition;
+    const wxSize size = wxDefaultSize;
     for (const res::ControlTemplate& c : dialogTemplate.controls) {
-        const wxPoint position = parent->ConvertDialogToPixels(wxPoint(c.x, c.y));
-        const wxSize size = parent->ConvertDialogToPixels(wxSize(c.cx, c.cy));
         switch (c.kind) {
         case res::ControlKind::ListView: {
             auto* list = new CListCtrl(parent, c.id, position, size);
@@ -82,12 +84,16 @@ CDialogEx::CDialogEx(int templateId, wxWindow* parent) : m_templateId(templateId
 bool CDialogEx::Create()
 {
     if (m_created) return true;
-    const res::DialogTemplate& t = res::Dialog(m_templateId);
-    SetClientSize(ConvertDialogToPixels(wxSize(t.cx, t.cy)));
-    platform::CreateTemplateControls(this, t);
+    platform::CreateTemplateControls(this, res::Dialog(m_templateId));
     m_created = true;
     DoDataExchange();
-    return OnInitDialog();
+    const bool result = OnInitDialog();
+    // The dialog as large as its sizers need, and never smaller.
+    if (GetSizer() != nullptr) {
+        GetSizer()->SetSizeHints(this);
+        Layout();
+    }
+    return result;
 }
 
 void CDialogEx::SwallowEscapeAndEnter()
@@ -106,10 +112,11 @@ int CDialogEx::DoModal()
     return platform::RunModal(*this);
 }
 
-CFrameDialog::CFrameDialog(int templateId, int menuId)
+CFrameDialog::CFrameDialog(int templateId, int menuId, wxSize initialSize)
     : wxFrame(nullptr, wxID_ANY, platform::Text(res::Dialog(templateId).caption)),
       m_templateId(templateId),
-      m_menuId(menuId)
+      m_menuId(menuId),
+      m_initialSize(initialSize)
 {
 }
 
@@ -131,7 +138,7 @@ bool CFrameDialog::Create()
         bar->Append(menu, platform::Text(drop.text));
     }
     SetMenuBar(bar);
-    SetClientSize(m_panel->ConvertDialogToPixels(wxSize(t.cx, t.cy)));
+    SetClientSize(FromDIP(m_initialSize));
     DoDataExchange();
     const bool result = OnInitDialog();
     CentreOnScreen();

@@ -8,51 +8,51 @@ namespace res {
 namespace {
 
 const DialogTemplate kAbout = {
-    IDD_ABOUTBOX, 170, 62, "关于 Kestrow",
+    IDD_ABOUTBOX, "关于 Kestrow",
     {
-        {IDR_MAINFRAME, ControlKind::Icon, 14, 14, 21, 20, kStyleNone, ""},
-        {IDC_ABOUT_TEXT, ControlKind::StaticText, 42, 14, 114, 8, kStyleNoPrefix, "Kestrow，1.0 版"},
-        {IDOK, ControlKind::Button, 113, 41, 50, 14, kStyleDefaultButton | kStyleTabStop, "确定"},
+        {IDR_MAINFRAME, ControlKind::Icon, kStyleNone, ""},
+        {IDC_ABOUT_TEXT, ControlKind::StaticText, kStyleNoPrefix, "Kestrow，1.0 版"},
+        {IDOK, ControlKind::Button, kStyleDefaultButton | kStyleTabStop, "确定"},
     }};
 
 const DialogTemplate kMain = {
-    IDD_KESTROW_DIALOG, 464, 298, "Kestrow",
+    IDD_KESTROW_DIALOG, "Kestrow",
     {
-        {IDC_CONVERSATION_LIST, ControlKind::ListView, 7, 7, 180, 284, kStyleBorder | kStyleTabStop, ""},
-        {IDC_MESSAGE_VIEW, ControlKind::RichEdit, 192, 7, 265, 284,
+        {IDC_CONVERSATION_LIST, ControlKind::ListView, kStyleBorder | kStyleTabStop, ""},
+        {IDC_MESSAGE_VIEW, ControlKind::RichEdit,
          kStyleBorder | kStyleVScroll | kStyleMultiline | kStyleWantReturn, ""},
     }};
 
 const DialogTemplate kProgress = {
-    IDD_PROGRESS, 276, 44, "正在恢复……",
+    IDD_PROGRESS, "正在恢复……",
     {
-        {IDC_PROGRESS_BAR, ControlKind::ProgressBar, 7, 7, 262, 14, kStyleBorder, ""},
-        {IDC_PROGRESS_TEXT, ControlKind::StaticText, 111, 29, 90, 8, kStyleNone, ""},
+        {IDC_PROGRESS_BAR, ControlKind::ProgressBar, kStyleBorder, ""},
+        {IDC_PROGRESS_TEXT, ControlKind::StaticText, kStyleNone, ""},
         // Added: stops the run; what it found so far is thrown away.
-        {IDCANCEL, ControlKind::Button, 219, 26, 50, 14, kStyleTabStop, "取消"},
+        {IDCANCEL, ControlKind::Button, kStyleTabStop, "取消"},
     }};
 
 const DialogTemplate kExport = {
-    IDD_EXPORT, 397, 295, "导出短信",
+    IDD_EXPORT, "导出短信",
     {
-        {IDC_EXPORT_TYPE_GROUP, ControlKind::GroupBox, 7, 7, 283, 33, kStyleNone, "导出类型"},
-        {IDC_EXPORT_BY_NUMBER, ControlKind::RadioButton, 15, 22, 158, 10, kStyleGroup | kStyleTabStop, "按号码导出到不同的txt文件"},
-        {IDC_EXPORT_ONE_FILE, ControlKind::RadioButton, 182, 22, 102, 10, kStyleNone, "导出到一个txt文件"},
-        {IDC_SELECT_FRIENDS_GROUP, ControlKind::GroupBox, 7, 44, 283, 213, kStyleNone, "选择好友"},
-        {IDC_CONTACT_LIST, ControlKind::ListView, 14, 58, 265, 174, kStyleBorder | kStyleTabStop | kStyleCheckBoxes, ""},
-        {IDC_SELECT_ALL, ControlKind::CheckBox, 25, 241, 77, 10, kStyleTabStop, "全选"},
-        {IDC_SELECT_WITH_MESSAGES, ControlKind::Button, 128, 237, 96, 16, kStyleTabStop, "选择有短信的好友"},
-        {IDC_EXPORT, ControlKind::Button, 79, 266, 108, 22, kStyleDefaultButton | kStyleTabStop, "导出"},
-        {IDCANCEL, ControlKind::Button, 195, 266, 80, 22, kStyleTabStop, "取消"},
-        // Beside the mode choice, in the width added for it: the format of the files.
-        {IDC_EXPORT_FORMAT_GROUP, ControlKind::GroupBox, 297, 7, 93, 33, kStyleNone, "格式"},
-        {IDC_EXPORT_FORMAT, ControlKind::Choice, 303, 19, 81, 14, kStyleTabStop, "文本|HTML|CSV|JSON"},
-        // Below it: the time range of the messages written (empty: no limit).
-        {IDC_EXPORT_RANGE_GROUP, ControlKind::GroupBox, 297, 44, 93, 62, kStyleNone, "时间范围"},
-        {IDC_EXPORT_SINCE_LABEL, ControlKind::StaticText, 303, 55, 81, 9, kStyleNone, "从 (YYYY-MM-DD)"},
-        {IDC_EXPORT_SINCE, ControlKind::Edit, 303, 65, 81, 12, kStyleBorder | kStyleTabStop, ""},
-        {IDC_EXPORT_UNTIL_LABEL, ControlKind::StaticText, 303, 80, 81, 9, kStyleNone, "到 (YYYY-MM-DD)"},
-        {IDC_EXPORT_UNTIL, ControlKind::Edit, 303, 90, 81, 12, kStyleBorder | kStyleTabStop, ""},
+        {IDC_EXPORT_TYPE_GROUP, ControlKind::GroupBox, kStyleNone, "导出类型"},
+        {IDC_EXPORT_BY_NUMBER, ControlKind::RadioButton, kStyleGroup | kStyleTabStop, "按号码导出到不同的txt文件"},
+        {IDC_EXPORT_ONE_FILE, ControlKind::RadioButton, kStyleNone, "导出到一个txt文件"},
+        {IDC_SELECT_FRIENDS_GROUP, ControlKind::GroupBox, kStyleNone, "选择好友"},
+        {IDC_CONTACT_LIST, ControlKind::ListView, kStyleBorder | kStyleTabStop | kStyleCheckBoxes, ""},
+        {IDC_SELECT_ALL, ControlKind::CheckBox, kStyleTabStop, "全选"},
+        {IDC_SELECT_WITH_MESSAGES, ControlKind::Button, kStyleTabStop, "选择有短信的好友"},
+        {IDC_EXPORT, ControlKind::Button, kStyleDefaultButton | kStyleTabStop, "导出"},
+        {IDCANCEL, ControlKind::Button, kStyleTabStop, "取消"},
+        // Added: the format of the files.
+        {IDC_EXPORT_FORMAT_GROUP, ControlKind::GroupBox, kStyleNone, "格式"},
+        {IDC_EXPORT_FORMAT, ControlKind::Choice, kStyleTabStop, "文本|HTML|CSV|JSON"},
+        // Added: the time range of the messages written (empty: no limit).
+        {IDC_EXPORT_RANGE_GROUP, ControlKind::GroupBox, kStyleNone, "时间范围"},
+        {IDC_EXPORT_SINCE_LABEL, ControlKind::StaticText, kStyleNone, "从 (YYYY-MM-DD)"},
+        {IDC_EXPORT_SINCE, ControlKind::Edit, kStyleBorder | kStyleTabStop, ""},
+        {IDC_EXPORT_UNTIL_LABEL, ControlKind::StaticText, kStyleNone, "到 (YYYY-MM-DD)"},
+        {IDC_EXPORT_UNTIL, ControlKind::Edit, kStyleBorder | kStyleTabStop, ""},
     }};
 
 // Menu 129 as the resource gave it; the window renames the items to English at start-up.

@@ -14,6 +14,7 @@
 #include "app/KestrowDlg.h"
 #include "platform/Platform.h"
 #include "store/ProgressChannel.h"
+#include "ui/DlgExport.h"
 #include "ui/DlgProgress.h"
 
 class DemoApp : public wxApp {
@@ -50,6 +51,12 @@ public:
             progress->m_startTick -= 2345;
             g_progress.percent = 45;
             progress->OnProgress();
+        }
+        if (mode == "export") {
+            auto* exporter = new CDlgExport(window, database);
+            exporter->Create();
+            exporter->Show();
+            exporter->CentreOnParent();
         }
         if (row >= 0 && row < window->m_listConversations->GetItemCount()) {
             window->m_listConversations->SetItemState(row, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED,

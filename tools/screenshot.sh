@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Takes a screenshot of the window under a virtual X server with a sample database open and
 # one conversation selected. Needs a build in build/main (tools/bootstrap.sh demo).
-#   tools/screenshot.sh [DATABASE] [ROW] [OUTPUT] [recover|progress]
+#   tools/screenshot.sh [DATABASE] [ROW] [OUTPUT] [recover|progress|export]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 database=${1:-samples/android/mmssms.db}

@@ -5,6 +5,8 @@
 #include <wx/choice.h>
 #include <wx/textctrl.h>
 #include <wx/radiobut.h>
+#include <wx/sizer.h>
+#include <wx/statbox.h>
 #include <wx/utils.h>
 
 #include <algorithm>
@@ -101,7 +103,53 @@ bool CDlgExport::OnInitDialog()
         format->Bind(wxEVT_CHOICE, [this, format](wxCommandEvent&) { NameTheFormat(std::max(0, format->GetSelection())); });
     }
     NameTheFormat(m_exportFormat);
+    ArrangeWithSizers();
     return true;
+}
+
+void CDlgExport::ArrangeWithSizers()
+{
+    // Two columns: the mode and the conversations on the left, the format and the time range
+    // on the right; Export and Cancel below. Each group box frames its own controls.
+    const int gap = FromDIP(6);
+    auto group = [this](int id, int orientation) {
+        return new wxStaticBoxSizer(static_cast<wxStaticBox*>(GetDlgItem(id)), orientation);
+    };
+    auto* mode = group(res::IDC_EXPORT_TYPE_GROUP, wxHORIZONTAL);
+    mode->Add(GetDlgItem(res::IDC_EXPORT_BY_NUMBER), wxSizerFlags().Border(wxALL, gap));
+    mode->Add(GetDlgItem(res::IDC_EXPORT_ONE_FILE), wxSizerFlags().Border(wxALL, gap));
+    auto* choices = new wxBoxSizer(wxHORIZONTAL);
+    choices->Add(GetDlgItem(res::IDC_SELECT_ALL), wxSizerFlags().CentreVertical().Border(wxRIGHT, FromDIP(16)));
+    choices->Add(GetDlgItem(res::IDC_SELECT_WITH_MESSAGES));
+    auto* friends = group(res::IDC_SELECT_FRIENDS_GROUP, wxVERTICAL);
+    m_contactList->SetMinSize(FromDIP(wxSize(400, 300)));
+    friends->Add(m_contactList, wxSizerFlags(1).Expand().Border(wxALL, gap));
+    friends->Add(choices, wxSizerFlags().Border(wxALL, gap));
+    auto* left = new wxBoxSizer(wxVERTICAL);
+    left->Add(mode, wxSizerFlags().Expand().Border(wxBOTTOM, gap));
+    left->Add(friends, wxSizerFlags(1).Expand());
+
+    auto* format = group(res::IDC_EXPORT_FORMAT_GROUP, wxVERTICAL);
+    format->Add(GetDlgItem(res::IDC_EXPORT_FORMAT), wxSizerFlags().Expand().Border(wxALL, gap));
+    auto* range = group(res::IDC_EXPORT_RANGE_GROUP, wxVERTICAL);
+    for (const int id : {res::IDC_EXPORT_SINCE_LABEL, res::IDC_EXPORT_SINCE, res::IDC_EXPORT_UNTIL_LABEL, res::IDC_EXPORT_UNTIL}) {
+        range->Add(GetDlgItem(id), wxSizerFlags().Expand().Border(wxLEFT | wxRIGHT | wxTOP, gap));
+    }
+    range->AddSpacer(gap);
+    auto* right = new wxBoxSizer(wxVERTICAL);
+    right->Add(format, wxSizerFlags().Expand().Border(wxBOTTOM, gap));
+    right->Add(range, wxSizerFlags().Expand());
+
+    auto* columns = new wxBoxSizer(wxHORIZONTAL);
+    columns->Add(left, wxSizerFlags(1).Expand().Border(wxRIGHT, gap));
+    columns->Add(right, wxSizerFlags().Expand());
+    auto* buttons = new wxBoxSizer(wxHORIZONTAL);
+    buttons->Add(GetDlgItem(res::IDC_EXPORT), wxSizerFlags().Border(wxRIGHT, gap));
+    buttons->Add(GetDlgItem(wxID_CANCEL));
+    auto* edge = new wxBoxSizer(wxVERTICAL);
+    edge->Add(columns, wxSizerFlags(1).Expand().Border(wxLEFT | wxRIGHT | wxTOP, FromDIP(10)));
+    edge->Add(buttons, wxSizerFlags().Centre().Border(wxALL, FromDIP(10)));
+    SetSizer(edge);
 }
 
 void CDlgExport::NameTheFormat(std::int32_t format)

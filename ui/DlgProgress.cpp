@@ -1,6 +1,8 @@
 // The progress window.
 #include "ui/DlgProgress.h"
 
+#include <wx/sizer.h>
+
 #include <algorithm>
 
 #include "platform/Language.h"
@@ -35,6 +37,17 @@ bool CDlgProgress::OnInitDialog()
     m_progressBar->SetValue(0);
     m_startTick = platform::GetTickCount();
     if (wxWindow* cancel = FindWindow(wxID_CANCEL)) cancel->SetLabel(wxString::FromUTF8(platform::Tr("Cancel")));
+    // The bar across, the elapsed time and Cancel below it.
+    m_progressBar->SetMinSize(FromDIP(wxSize(420, 20)));
+    auto* below = new wxBoxSizer(wxHORIZONTAL);
+    below->Add(m_elapsedLabel, wxSizerFlags(1).CentreVertical());
+    if (wxWindow* cancel = FindWindow(wxID_CANCEL)) below->Add(cancel);
+    auto* column = new wxBoxSizer(wxVERTICAL);
+    column->Add(m_progressBar, wxSizerFlags().Expand().Border(wxBOTTOM, FromDIP(10)));
+    column->Add(below, wxSizerFlags().Expand());
+    auto* edge = new wxBoxSizer(wxVERTICAL);
+    edge->Add(column, wxSizerFlags(1).Expand().Border(wxALL, FromDIP(12)));
+    SetSizer(edge);
     return true;
 }
 

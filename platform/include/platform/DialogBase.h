@@ -12,8 +12,8 @@
 
 namespace platform {
 
-// Creates the controls of `dialogTemplate` on `parent`, converting dialog units to pixels with
-// the parent's font. Template texts are shown as they stand.
+// Creates the controls of `dialogTemplate` on `parent` at their natural sizes, for the
+// window's sizers to place. Template texts are shown as they stand.
 void CreateTemplateControls(wxWindow* parent, const res::DialogTemplate& dialogTemplate);
 
 // Binds control `id` of `parent` to `member` (null when it is missing or of another class).
@@ -29,7 +29,8 @@ class CDialogEx : public wxDialog {
 public:
     CDialogEx(int templateId, wxWindow* parent);
 
-    // Builds the window from the template and initialises it, as a modeless dialog.
+    // Builds the window from the template and initialises it (OnInitDialog gives it its
+    // sizers), as a modeless dialog.
     bool Create();
     // Builds and initialises the dialog, then runs it modally (through the platform hook).
     int DoModal();
@@ -49,7 +50,8 @@ private:
 
 class CFrameDialog : public wxFrame {
 public:
-    CFrameDialog(int templateId, int menuId);
+    // `initialSize`: the client size it opens with, in pixels of a screen of ordinary density.
+    CFrameDialog(int templateId, int menuId, wxSize initialSize);
 
     // Builds the panel, its controls and the menu bar, then runs DoDataExchange and
     // OnInitDialog. Call once, before Show().
@@ -65,5 +67,6 @@ protected:
 private:
     int m_templateId;
     int m_menuId;
+    wxSize m_initialSize;
     wxPanel* m_panel = nullptr;
 };

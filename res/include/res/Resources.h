@@ -1,5 +1,6 @@
-// The window resources as data: dialog templates in dialog units, the menu, the string table
-// and the command identifiers. Nothing here depends on the GUI toolkit; platform/ builds
+// The window resources as data: dialog templates (which controls, their texts and styles;
+// each window lays them out with sizers), the menu, the string table and the command
+// identifiers. Nothing here depends on the GUI toolkit; platform/ builds
 // windows from it.
 #pragma once
 
@@ -83,7 +84,6 @@ enum ControlStyle : unsigned {
 struct ControlTemplate {
     int id;
     ControlKind kind;
-    int x, y, cx, cy;  // dialog units
     unsigned style;
     std::string_view text;  // the template's own text (Chinese in the originals); a Choice's
                             // items separated by "|"
@@ -91,7 +91,6 @@ struct ControlTemplate {
 
 struct DialogTemplate {
     int id;
-    int cx, cy;  // client size in dialog units
     std::string_view caption;
     std::vector<ControlTemplate> controls;
 };

@@ -34,6 +34,8 @@ protected:
 private:
     // Names the files of the chosen format in the mode choices.
     void NameTheFormat(std::int32_t format);
+    // Lays the controls out in two columns with the buttons below (called once, from OnInitDialog).
+    void ArrangeWithSizers();
     // Ends the dialog with `code` (a dialog run without a modal loop, as in tests, is hidden).
     void Finish(int code);
     bool m_exported = false;
