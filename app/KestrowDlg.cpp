@@ -218,7 +218,8 @@ void CKestrowDlg::OpenPath(const std::string& chosen)
     std::optional<EvidenceSource> source = OpenSourceAsking(chosen);
     if (!source) return;
     const std::string path = source->DatabasePath();
-    const OpenResult opened = OpenDatabaseFile(path);
+    OpenResult opened;
+    LoadOnWorker([&] { opened = OpenDatabaseFile(path); });
     if (opened.outcome == OpenOutcome::OpenedAndroid || opened.outcome == OpenOutcome::OpenedIphone) {
         m_source = std::move(source);  // what it laid out stays while the database is open
     }
@@ -346,11 +347,8 @@ void CKestrowDlg::ShowAgain()
     }
 }
 
-void CKestrowDlg::RunOnWorker(const std::function<void()>& steps)
+void CKestrowDlg::RunWhileTicking(const std::function<void()>& steps, const std::function<void()>& tick)
 {
-    // The work runs on a thread of its own; this one keeps the progress window drawn and takes
-    // its Cancel until the work is done. The store is the work's alone meanwhile: the other
-    // windows are disabled and no search result or view is drawn from it.
     std::atomic<bool> done{false};
     std::exception_ptr failure;
     std::thread worker([&] {
@@ -361,19 +359,59 @@ void CKestrowDlg::RunOnWorker(const std::function<void()>& steps)
         }
         done = true;
     });
-    std::int32_t shown = -1;
     while (!done) {
-        if (g_progress.percent != shown && m_progress) {
+        tick();
+        wxMilliSleep(10);
+    }
+    worker.join();
+    if (failure) std::rethrow_exception(failure);
+}
+
+void CKestrowDlg::RunOnWorker(const std::function<void()>& steps)
+{
+    // The work runs on a thread of its own; this one keeps the progress window drawn and takes
+    // its Cancel until the work is done. The store is the work's alone meanwhile: the other
+    // windows are disabled and no search result or view is drawn from it.
+    std::int32_t shown = -1;
+    std::uint32_t drawn = platform::GetTickCount();
+    RunWhileTicking(steps, [&] {
+        // A new percentage at once, the elapsed time at least every fifth of a second.
+        if (m_progress && (g_progress.percent != shown || platform::GetTickCount() - drawn >= 200)) {
             shown = g_progress.percent;
+            drawn = platform::GetTickCount();
             m_progress->OnProgress();
         } else {
             platform::YieldForInput();
         }
-        wxMilliSleep(10);
-    }
-    worker.join();
+    });
     if (m_progress) m_progress->OnProgress();
-    if (failure) std::rethrow_exception(failure);
+}
+
+void CKestrowDlg::LoadOnWorker(const std::function<void()>& steps)
+{
+    constexpr std::uint32_t kQuietMilliseconds = 400;  // shorter loads show no window
+    const wxWindowDisabler others;
+    const std::uint32_t start = platform::GetTickCount();
+    wxWeakRef<CDlgProgress> progress;
+    std::uint32_t drawn = start;
+    RunWhileTicking(steps, [&] {
+        const std::uint32_t now = platform::GetTickCount();
+        if (!progress && now - start >= kQuietMilliseconds) {
+            progress = new CDlgProgress(this);
+            progress->Create();
+            progress->SetTitle(wxString::FromUTF8(platform::Tr("Opening…")));
+            if (wxWindow* cancel = progress->FindWindow(wxID_CANCEL)) cancel->Hide();
+            progress->Show();
+            progress->CentreOnParent();
+        }
+        if (progress && now - drawn >= 200) {
+            drawn = now;
+            progress->OnProgress();
+        } else {
+            platform::YieldForInput();
+        }
+    });
+    if (progress) progress->Destroy();
 }
 
 void CKestrowDlg::OnExport(wxCommandEvent&)

@@ -119,6 +119,11 @@ private:
     void RunRecoveryWithProgress(const std::function<void()>& steps);
     // Runs `steps` on a worker thread while this thread keeps the progress window alive.
     void RunOnWorker(const std::function<void()>& steps);
+    // Loads on a worker thread with the other windows disabled; a progress window ("Opening…",
+    // no Cancel: a read cannot be stopped halfway) appears when it takes longer than a moment.
+    void LoadOnWorker(const std::function<void()>& steps);
+    // Runs `steps` on a thread of its own and calls `tick` on this one every 10 ms until done.
+    static void RunWhileTicking(const std::function<void()>& steps, const std::function<void()>& tick);
 
     wxIconBundle m_hIcon;
 
