@@ -168,8 +168,19 @@ void MarkEdits(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>&
     }
 }
 
+// The handle key of a chat with exactly one handle; "" otherwise.
+std::string OnlyHandleOfChat(sqlite3* db, std::int64_t chat)
+{
+    Statement handles(db, "SELECT count(*), min(handle_id) FROM chat_handle_join WHERE chat_id = ?1;");
+    if (!handles.Ok()) return "";
+    sqlite3_bind_int64(handles.handle, 1, chat);
+    if (sqlite3_step(handles.handle) != SQLITE_ROW || sqlite3_column_int64(handles.handle, 0) != 1) return "";
+    return std::to_string(sqlite3_column_int64(handles.handle, 1));
+}
+
 // Messages in "Recently Deleted": marked, their delete time kept, their text taken from the
-// parts the phone set aside when the message row has none.
+// parts the phone set aside when the message row has none; parts whose row is gone become
+// messages of their own (no time, their chat's partner).
 void MarkRecentlyDeleted(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>& index)
 {
     if (!HasTable(db, "chat_recoverable_message_join")) return;
@@ -184,20 +195,44 @@ void MarkRecentlyDeleted(sqlite3* db, const std::unordered_map<std::int64_t, std
             m.details.Edit().deletedTime = IphoneSecondsSince2001(sqlite3_column_int64(rows.handle, 1));
         }
     }
-    std::map<std::int64_t, std::string> parts;  // message -> its set-aside text
-    Statement rows(db, "SELECT message_id, part_text FROM recoverable_message_part ORDER BY message_id, part_index;");
+    struct SetAside {
+        std::string text;
+        std::int64_t chat = 0, deleted = 0;
+    };
+    std::map<std::int64_t, SetAside> parts;  // message -> its set-aside text
+    Statement rows(db, "SELECT message_id, part_text, chat_id, delete_date FROM recoverable_message_part "
+                       "ORDER BY message_id, part_index;");
     while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
-        std::string& text = parts[sqlite3_column_int64(rows.handle, 0)];
+        SetAside& aside = parts[sqlite3_column_int64(rows.handle, 0)];
         const std::string part = AttributedBodyText(BlobOf(rows.handle, 1));
-        if (!text.empty() && !part.empty()) text += '\n';
-        text += part;
+        if (!aside.text.empty() && !part.empty()) aside.text += '\n';
+        aside.text += part;
+        aside.chat = sqlite3_column_int64(rows.handle, 2);
+        aside.deleted = std::max<std::int64_t>(aside.deleted, sqlite3_column_int64(rows.handle, 3));
     }
-    for (auto& [id, text] : parts) {
+    std::vector<MessageRecord> rowless;  // parts whose message row is gone
+    for (auto& [id, aside] : parts) {
         const auto message = index.find(id);
-        if (message == index.end()) continue;
-        MessageRecord& m = store.liveMessages[message->second];
-        if (m.body.empty()) m.body = Utf8ToAnsiString(text);
+        if (message != index.end()) {
+            MessageRecord& m = store.liveMessages[message->second];
+            if (m.body.empty()) m.body = Utf8ToAnsiString(aside.text);
+            continue;
+        }
+        if (aside.text.empty()) continue;
+        MessageRecord& m = rowless.emplace_back();
+        m.rowId = id;
+        m.body = Utf8ToAnsiString(aside.text);
+        m.kind = MessageKind::Other;  // the row that said how it went is gone
+        m.address = OnlyHandleOfChat(db, aside.chat);
+        m.recentlyDeleted = 1;
+        m.details.Edit().deletedTime = IphoneSecondsSince2001(aside.deleted);
     }
+    if (rowless.empty()) return;
+    // Their times are gone with their rows: they come first, as the list is in time order.
+    store.liveMessages.resize(static_cast<std::size_t>(store.liveMessageCount));
+    store.liveMessages.insert(store.liveMessages.begin(), std::make_move_iterator(rowless.begin()),
+                              std::make_move_iterator(rowless.end()));
+    store.liveMessageCount = static_cast<std::int32_t>(store.liveMessages.size());
 }
 
 // Sent messages whose is_sent is unset count as not sent only where the database marks its
@@ -274,8 +309,8 @@ void AddIphoneMessageDetails(sqlite3* db)
     const auto index = IndexOfRows();
     AddAttachments(db, index);
     MarkEdits(db, index);
-    MarkRecentlyDeleted(db, index);
-    MoveReactions(db, index, AddressOfKeys());
+    MarkRecentlyDeleted(db, index);  // may put messages before the others: the index is made again
+    MoveReactions(db, IndexOfRows(), AddressOfKeys());
 }
 
 std::vector<std::string> EditedVersions(std::span<const std::uint8_t> summary)

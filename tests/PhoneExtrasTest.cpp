@@ -164,6 +164,9 @@ TEST_F(PhoneExtrasTest, IphoneChatsAttachmentsRecentlyDeletedEditsAndTapbacks)
         db.Run("UPDATE message SET date_edited = 1, message_summary_info = ?1 WHERE ROWID = 6",
                {fixtures::EditHistory({"before the edit", "after the edit"})});
         db.Run("INSERT INTO recoverable_message_part VALUES (1, 8, 0, 1, ?1, 0)", {fixtures::ArchivedAttributedString("gone soon")});
+        // Parts whose message row is gone: a message of their own, without a time.
+        db.Run("INSERT INTO recoverable_message_part VALUES (1, 9, 0, 700000200000000000, ?1, 0)",
+               {fixtures::ArchivedAttributedString("row gone")});
         db.Exec("INSERT INTO recoverable_message_part VALUES (1, 1, 0, 1, X'00ff04', 0);"  // garbage beside a live message
                 "INSERT INTO attachment (ROWID, guid, filename, mime_type, transfer_name, total_bytes) VALUES "
                 "(1, 'a1', '~/Library/SMS/Attachments/ab/IMG_1.png', 'image/png', NULL, -5), "
@@ -190,9 +193,12 @@ TEST_F(PhoneExtrasTest, IphoneChatsAttachmentsRecentlyDeletedEditsAndTapbacks)
 
     const int partner = Row("+15550001");
     EXPECT_EQ(g_store.conversations[partner].messageCount, 3);  // one to one, the edit, the failed one
-    EXPECT_EQ(g_store.conversations[partner].keptDeletedCount, 1);
-    const std::vector<ShownMessage> shown = CollectConversation(partner);
-    ASSERT_EQ(shown.size(), 4u);
+    EXPECT_EQ(g_store.conversations[partner].keptDeletedCount, 2);
+    std::vector<ShownMessage> shown = CollectConversation(partner);
+    ASSERT_EQ(shown.size(), 5u);
+    EXPECT_EQ(shown[0].message->body, "row gone");
+    EXPECT_EQ(shown[0].heading, "+15550001 None — deleted on 2023-03-08 20:30:00");
+    shown.erase(shown.begin());
     EXPECT_EQ(shown[1].heading, "+15550001 2023-03-08 20:26:46 (edited)");
     EXPECT_EQ(shown[1].details, "Before the edit: before the edit");
     EXPECT_EQ(shown[2].heading, "Me 2023-03-08 20:26:47 [failed]");
