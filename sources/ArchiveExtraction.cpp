@@ -41,6 +41,34 @@ bool MatchMember(const std::string& path, ArchivedFile& member, std::string& fil
     return true;
 }
 
+// The phone's path after "data/" of an attachment member ("user/0/com.android.providers.
+// telephony/app_parts/PART_1_a.jpg"); empty for other members.
+std::string PartOfMember(const std::string& path)
+{
+    static const std::regex kPart(
+        R"((^|/)data/((data|user/[0-9]{1,6}|user_de/[0-9]{1,6})/com\.android\.providers\.telephony/app_parts/[^/]+)$)");
+    std::smatch match;
+    if (path.find("..") != std::string::npos || !std::regex_search(path, match, kPart)) return "";
+    return match[2];
+}
+
+Archive OpenArchive(const fs::path& archivePath, const std::string& where, std::string& error)
+{
+    Archive archive(archive_read_new(), archive_read_free);
+    archive_read_support_filter_all(archive.get());
+    archive_read_support_format_tar(archive.get());
+    archive_read_support_format_gnutar(archive.get());
+    archive_read_support_format_zip(archive.get());
+    if (archive_read_open_filename(archive.get(), archivePath.c_str(), 1 << 16) != ARCHIVE_OK) {
+        const int code = archive_errno(archive.get());
+        const bool system = code == EACCES || code == ENOENT || code == EISDIR || code == EPERM;
+        const char* text = archive_error_string(archive.get());
+        error = where + (system ? " cannot be read: " : " is damaged or truncated: ") + (text != nullptr ? text : "unknown error");
+        return Archive(nullptr, archive_read_free);
+    }
+    return archive;
+}
+
 std::string ErrorOf(struct archive* archive)
 {
     const char* text = archive_error_string(archive);
@@ -57,21 +85,12 @@ bool LooksLikeArchive(const fs::path& path)
 }
 
 std::vector<ArchivedFile> ExtractAndroidDatabases(const fs::path& archivePath, const fs::path& folder, std::string& error,
-                                                  const ExtractionLimits& limits)
+                                                  const ExtractionLimits& limits, std::map<std::string, std::string>* parts)
 {
     std::vector<ArchivedFile> found;
-    Archive archive(archive_read_new(), archive_read_free);
-    archive_read_support_filter_all(archive.get());
-    archive_read_support_format_tar(archive.get());
-    archive_read_support_format_gnutar(archive.get());
-    archive_read_support_format_zip(archive.get());
     const std::string where = "the archive '" + archivePath.string() + "'";
-    if (archive_read_open_filename(archive.get(), archivePath.c_str(), 1 << 16) != ARCHIVE_OK) {
-        const int code = archive_errno(archive.get());
-        const bool system = code == EACCES || code == ENOENT || code == EISDIR || code == EPERM;
-        error = where + (system ? " cannot be read: " : " is damaged or truncated: ") + ErrorOf(archive.get());
-        return {};
-    }
+    const Archive archive = OpenArchive(archivePath, where, error);
+    if (!archive) return {};
     std::uint64_t written = 0;
     archive_entry* entry = nullptr;
     int rc;
@@ -81,7 +100,11 @@ std::vector<ArchivedFile> ExtractAndroidDatabases(const fs::path& archivePath, c
         ArchivedFile member;
         std::string file;
         // Links, folders and devices are never followed or made; only regular members count.
-        if (name == nullptr || archive_entry_filetype(entry) != AE_IFREG || !MatchMember(name, member, file)) continue;
+        if (name == nullptr || archive_entry_filetype(entry) != AE_IFREG) continue;
+        if (parts != nullptr) {
+            if (std::string part = PartOfMember(name); !part.empty()) parts->emplace(std::move(part), name);
+        }
+        if (!MatchMember(name, member, file)) continue;
         const fs::path target = folder / (std::to_string(member.user) + (member.deviceProtected ? "" : "-legacy")) / file;
         Sha256 hash;
         std::error_code made;
@@ -120,4 +143,42 @@ std::vector<ArchivedFile> ExtractAndroidDatabases(const fs::path& archivePath, c
         return {};
     }
     return found;
+}
+
+bool ExtractArchiveMember(const fs::path& archivePath, const std::string& wanted, const fs::path& target, std::string& error,
+                          const ExtractionLimits& limits)
+{
+    const std::string where = "the archive '" + archivePath.string() + "'";
+    const Archive archive = OpenArchive(archivePath, where, error);
+    if (!archive) return false;
+    archive_entry* entry = nullptr;
+    std::vector<char> buffer(1 << 16);
+    while (archive_read_next_header(archive.get(), &entry) == ARCHIVE_OK) {
+        const char* name = archive_entry_pathname(entry);
+        if (name == nullptr || wanted != name || archive_entry_filetype(entry) != AE_IFREG) continue;
+        std::ofstream out(target, std::ios::binary | std::ios::trunc);
+        std::error_code ignored;
+        fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write, ignored);
+        std::uint64_t written = 0;
+        la_ssize_t got;
+        while ((got = archive_read_data(archive.get(), buffer.data(), buffer.size())) > 0) {
+            written += static_cast<std::uint64_t>(got);
+            if (written > limits.totalBytes) {
+                error = where + ": the member " + wanted + " expands past " + std::to_string(limits.totalBytes >> 20) + " MiB";
+                out.close();
+                fs::remove(target, ignored);
+                return false;
+            }
+            out.write(buffer.data(), got);
+        }
+        if (got < 0 || !out) {
+            error = where + " is damaged or truncated in " + wanted + ": " + ErrorOf(archive.get());
+            out.close();
+            fs::remove(target, ignored);
+            return false;
+        }
+        return true;
+    }
+    error = where + " holds no member " + wanted;
+    return false;
 }

@@ -356,8 +356,21 @@ std::optional<std::string> EvidenceSource::AttachmentFile(const std::string& pho
         if (!relative.starts_with("Library/SMS/Attachments/")) return std::nullopt;
         return BackupAttachment(relative);
     }
-    // An extraction folder keeps the phone's own paths under its "data" folder.
+    // An extraction folder keeps the phone's own paths under its "data" folder; an archive's
+    // attachments are taken out of it when first asked for.
     static constexpr std::string_view kData = "/data/";
+    if (!m_archiveParts.empty()) {
+        const auto member = relative.starts_with(kData) ? m_archiveParts.find(relative.substr(kData.size())) : m_archiveParts.end();
+        if (member == m_archiveParts.end()) return std::nullopt;
+        std::error_code error;
+        fs::create_directories(m_private.Path() / "attachments", error);
+        const fs::path target = m_private.Path() / "attachments" /
+                                (std::to_string(std::distance(m_archiveParts.begin(), member)) + "-" + fs::path(member->first).filename().string());
+        if (IsRegularFile(target)) return target.string();
+        std::string problem;
+        return ExtractArchiveMember(m_archive, member->second, target, problem) ? std::optional<std::string>(target.string())
+                                                                                : std::nullopt;
+    }
     if (m_extractionData.empty() || !relative.starts_with(kData) ||
         relative.find("com.android.providers.telephony/app_parts/") == std::string::npos) {
         return std::nullopt;
@@ -368,6 +381,12 @@ std::optional<std::string> EvidenceSource::AttachmentFile(const std::string& pho
 
 std::optional<std::string> EvidenceSource::AttachmentAtHand(const std::string& phonePath)
 {
+    if (!m_archiveParts.empty()) {
+        static constexpr std::string_view kData = "/data/";
+        const bool held = phonePath.find("..") == std::string::npos && phonePath.starts_with(kData) &&
+                          m_archiveParts.contains(phonePath.substr(kData.size()));
+        return held ? std::optional<std::string>("") : std::nullopt;
+    }
     if (!m_backup || m_backup->classKeys.empty()) return AttachmentFile(phonePath);
     if (phonePath.find("..") != std::string::npos) return std::nullopt;
     std::string relative = phonePath;
@@ -532,7 +551,9 @@ EvidenceSource EvidenceSource::OpenAndroidArchive(const fs::path& archive, const
         return source;
     }
     std::string problem;
-    const std::vector<ArchivedFile> extracted = ExtractAndroidDatabases(archive, source.m_private.Path(), problem);
+    const std::vector<ArchivedFile> extracted =
+        ExtractAndroidDatabases(archive, source.m_private.Path(), problem, {}, &source.m_archiveParts);
+    source.m_archive = archive;
     if (!problem.empty()) {
         source.m_error = problem;
         return source;

@@ -349,9 +349,12 @@ std::string OpenSources(const fs::path& backup, const fs::path& archive)
         if (OpenDatabaseFile(source.DatabasePath()).outcome == OpenOutcome::WrongFile) return "not opened";
         for (std::int32_t i = 0; i < g_store.liveMessageCount; ++i) out += g_store.liveMessages[i].body + ";";
         out += " names " + std::to_string(NameFromContacts(source.ContactsPath()).named) + ";";
-        if (const auto file = source.AttachmentFile("~/Library/SMS/Attachments/00/00/G/a.txt")) {
-            std::ifstream in(*file);
-            out += " attachment " + std::string(std::istreambuf_iterator<char>(in), {});
+        for (const char* phonePath : {"~/Library/SMS/Attachments/00/00/G/a.txt",
+                                      "/data/user/0/com.android.providers.telephony/app_parts/PART_1_a.txt"}) {
+            if (const auto file = source.AttachmentFile(phonePath)) {
+                std::ifstream in(*file);
+                out += " attachment " + std::string(std::istreambuf_iterator<char>(in), {});
+            }
         }
         out += "\n";
     }
@@ -392,9 +395,10 @@ TEST_F(ReadOnlySourceTest, AnOrdinaryUserReadsWriteProtectedBackupsAndArchives)
         members.push_back({"data/user/0/com.android.providers." + package + "/databases/" + name,
                            std::string(std::istreambuf_iterator<char>(in), {})});
     }
+    members.push_back({"data/user/0/com.android.providers.telephony/app_parts/PART_1_a.txt", "part"});
     fixtures::WriteArchive(held / "extraction.tgz", members);
     const std::string expected = OpenSources(held / "backup", held / "extraction.tgz");
-    EXPECT_EQ(expected, "in the log; names 1; attachment attached\narchived; names 1;\n");
+    EXPECT_EQ(expected, "in the log; names 1; attachment attached\narchived; names 1; attachment part\n");
     WriteProtect(held);
     const auto before = fixtures::SnapshotFolder(held);
     EXPECT_EQ(AsOrdinaryUser([&] { return OpenSources(held / "backup", held / "extraction.tgz"); }), expected);

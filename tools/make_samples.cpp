@@ -407,6 +407,12 @@ void MakeContainers(const std::filesystem::path& root)
         std::ifstream in(root / "android" / (std::string("mmssms.db") + suffix), std::ios::binary);
         members.push_back({inside + "mmssms.db" + suffix, std::string(std::istreambuf_iterator<char>(in), {})});
     }
+    // The picture messages' files, where the provider keeps them.
+    for (const auto& part : fs::directory_iterator(root / "android" / "app_parts")) {
+        std::ifstream in(part.path(), std::ios::binary);
+        members.push_back({"data/user_de/0/com.android.providers.telephony/app_parts/" + part.path().filename().string(),
+                           std::string(std::istreambuf_iterator<char>(in), {})});
+    }
     std::ifstream contacts(scratch / "contacts2.db", std::ios::binary);
     members.push_back({"data/user/0/com.android.providers.contacts/databases/contacts2.db",
                        std::string(std::istreambuf_iterator<char>(contacts), {})});

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,15 @@ bool LooksLikeArchive(const std::filesystem::path& path);
 // Extracts the messages and contacts databases of every user into `folder`; on failure returns
 // nothing useful and sets `error` (a truncated or damaged archive names the archive and the
 // reason; a member past the limits says which limit).
+// `parts` (when given) gets the attachment files the archive holds, left in it: the phone's
+// path after "/data/" ("user_de/0/com.android.providers.telephony/app_parts/PART_…") and the
+// member's name.
 std::vector<ArchivedFile> ExtractAndroidDatabases(const std::filesystem::path& archive,
                                                       const std::filesystem::path& folder, std::string& error,
-                                                      const ExtractionLimits& limits = {});
+                                                      const ExtractionLimits& limits = {},
+                                                      std::map<std::string, std::string>* parts = nullptr);
+
+// Takes the one member `member` out of the archive into `target` (a regular member only, within
+// the limits); false with `error` set otherwise.
+bool ExtractArchiveMember(const std::filesystem::path& archive, const std::string& member,
+                          const std::filesystem::path& target, std::string& error, const ExtractionLimits& limits = {});

@@ -106,8 +106,9 @@ public:
     // an extraction folder the source's own file, in an encrypted backup a decrypted copy in
     // the private folder. Nothing when the source does not hold it (or is a database file).
     std::optional<std::string> AttachmentFile(const std::string& phonePath);
-    // Whether the source holds the attachment, without decrypting it: its file as
-    // AttachmentFile gives it, or "" for an encrypted backup's file (decrypted when opened).
+    // Whether the source holds the attachment, without decrypting or extracting it: its file as
+    // AttachmentFile gives it, or "" for an encrypted backup's or an archive's file (taken out
+    // when opened).
     std::optional<std::string> AttachmentAtHand(const std::string& phonePath);
 
 private:
@@ -139,6 +140,8 @@ private:
     // An iPhone backup's index for finding more of its files (attachments).
     std::shared_ptr<struct BackupIndex> m_backup;
     std::filesystem::path m_extractionData;  // an Android extraction folder's "data" folder
+    std::filesystem::path m_archive;         // an Android extraction archive
+    std::map<std::string, std::string> m_archiveParts;  // its attachments: phone path after "/data/" -> member
     bool m_unrecognised = false;
     bool m_wrongPassword = false;
     bool m_cancelled = false;
