@@ -417,6 +417,9 @@ void CKestrowDlg::LoadOnWorker(const std::function<void()>& steps)
 void CKestrowDlg::OnExport(wxCommandEvent&)
 {
     CDlgExport dialog(this, m_strDatabasePath, m_strDatabasePath.empty() ? nullptr : &m_evidence);
+    if (m_source) {
+        dialog.SetAttachmentSource([this](const std::string& phonePath) { return m_source->AttachmentFile(phonePath); });
+    }
     dialog.DoModal();
     if (dialog.Exported()) m_unexportedFinds = false;
 }

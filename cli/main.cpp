@@ -405,6 +405,11 @@ int RunExport(DatabaseOptions options)
     if (const int status = LoadWithNames(options, *source, after, report ? &evidence : nullptr); status >= 0) {
         return status;
     }
+    // A page keeps the attachments' files: those an encrypted backup or an archive holds are
+    // taken out first (into the source's private folder).
+    if (options.format == "html") {
+        TakeOutAttachments([&source](const std::string& phonePath) { return source->AttachmentFile(phonePath); });
+    }
     if (options.recover) {
         RecoveryRunCounts counts;
         if (const int status = RecoverLoaded(options, counts); status >= 0) return status;

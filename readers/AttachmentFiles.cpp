@@ -1,6 +1,7 @@
 // Attachment files beside a database copied with the phone's folders.
 #include "readers/AttachmentFiles.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -37,6 +38,27 @@ std::optional<std::string> AttachmentBesideDatabase(const std::string& databaseP
         }
     }
     return std::nullopt;
+}
+
+int TakeOutAttachments(const std::function<std::optional<std::string>(const std::string& phonePath)>& find)
+{
+    MessageStore& store = g_store;
+    int made = 0;
+    for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
+        MessageRecord& message = store.liveMessages[m];
+        const auto& attachments = message.details->attachments;
+        if (std::none_of(attachments.begin(), attachments.end(), [](const Attachment& a) { return a.present && a.at.empty(); })) continue;
+        for (Attachment& a : message.details.Edit().attachments) {
+            if (!a.present || !a.at.empty()) continue;
+            if (const std::optional<std::string> at = find(a.file)) {
+                a.at = *at;
+                std::error_code error;
+                if (const auto size = fs::file_size(a.at, error); !error && a.size < 0) a.size = static_cast<std::int64_t>(size);
+                ++made;
+            }
+        }
+    }
+    return made;
 }
 
 int MarkAttachmentsPresent(const std::function<std::optional<std::string>(const std::string& phonePath)>& find)

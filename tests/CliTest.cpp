@@ -269,6 +269,30 @@ TEST_F(CliTest, BackupsAndExtractionsAreReadWhereTheyLie)
     EXPECT_NE(cut.err.find("is damaged or truncated"), std::string::npos) << cut.err;
 }
 
+// A picture message in an extraction archive: listed at hand, and its file taken out of the
+// archive into the HTML page.
+TEST_F(CliTest, AnArchivesPicturesGoIntoTheHtmlPage)
+{
+    const std::string parts = "data/user_de/0/com.android.providers.telephony/app_parts/";
+    {
+        PhoneDb db = PhoneDb::Android(m_dir / "mmssms.db");
+        db.Exec(fixtures::kAndroidMmsSchema);
+        db.AddAndroidAddress("5550001");
+        db.AddAndroidMms({.id = 1, .date = std::int64_t{1'600'000'000}, .from = "5550001", .texts = {"look"},
+                          .files = {{"image/png", "cat.png", "/" + parts + "PART_1_cat.png"}}});
+    }
+    const auto archive = m_dir / "extraction.tgz";
+    fixtures::WriteArchive(archive, {{"data/user_de/0/com.android.providers.telephony/databases/mmssms.db", ReadFile(m_dir / "mmssms.db")},
+                                     {parts + "PART_1_cat.png", fixtures::SmallPng(2, 2, 9, 9, 9)}});
+    const CliResult listed = Run({"messages", archive.string()});
+    EXPECT_NE(listed.out.find("📎 cat.png — image/png\n"), std::string::npos) << listed.out;  // at hand: not "missing"
+    const auto out = m_dir / "page";
+    ASSERT_EQ(Run({"export", archive.string(), "--to", out.string(), "--all", "--format", "html", "--single"}).status, 0);
+    ASSERT_EQ(std::distance(std::filesystem::directory_iterator(out), {}), 1);
+    const std::string page = ReadFile(std::filesystem::directory_iterator(out)->path());
+    EXPECT_NE(page.find("<img src=\"data:image/png;base64,"), std::string::npos);
+}
+
 TEST_F(CliTest, ContactsNameTheConversationsInEveryOutput)
 {
     const auto path = Android(m_dir / "a");

@@ -18,6 +18,7 @@
 #include "presentation/Texts.h"
 #include "res/Resources.h"
 #include "presentation/ExportWriter.h"
+#include "readers/AttachmentFiles.h"
 #include "presentation/Search.h"
 #include "store/MessageStore.h"
 #include "ui/MainPanes.h"
@@ -211,6 +212,7 @@ void CDlgExport::OnExport(wxCommandEvent&)
     request.format = static_cast<ExportFormat>(m_exportFormat);
     request.folder = *folder;
     request.databasePath = m_databasePath;
+    if (request.format == ExportFormat::Html && m_attachmentSource) TakeOutAttachments(m_attachmentSource);
     ReportFacts facts;
     if (request.format != ExportFormat::Text) {
         facts = CompleteReportFacts(m_evidence != nullptr ? *m_evidence : EvidenceFacts{m_databasePath, "", {}, ""},

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/Controls.h"
@@ -21,6 +23,11 @@ public:
     void OnKey(wxKeyEvent& event);
     // Whether an export was written while the dialog was open.
     bool Exported() const { return m_exported; }
+    // Where the files of attachments the source holds are taken out for an HTML report.
+    void SetAttachmentSource(std::function<std::optional<std::string>(const std::string& phonePath)> find)
+    {
+        m_attachmentSource = std::move(find);
+    }
 
     CListCtrl* m_contactList = nullptr;
     std::int32_t m_exportMode = 0;      // 0: a file per conversation; 1: one file
@@ -42,6 +49,7 @@ private:
 
     std::string m_databasePath;
     const EvidenceFacts* m_evidence;
+    std::function<std::optional<std::string>(const std::string& phonePath)> m_attachmentSource;
 
     wxDECLARE_EVENT_TABLE();
 };
