@@ -34,6 +34,8 @@ public:
             std::fprintf(stderr, "%s\n", text.c_str());
             return wxOK;
         };
+        // The window closes at the end without asking (a recovery's finds are never exported here).
+        platform::GetHooks().confirm = [](wxWindow*, const std::string&) { return true; };
         auto* window = new CKestrowDlg;
         window->Create();
         window->Show();
