@@ -86,13 +86,15 @@ std::vector<SearchHit> SearchMessages(const SearchQuery& query, std::string& err
         error = "'" + query.text + "' is not a regular expression: " + bad.what();
         return hits;
     }
-    // A conversation whose number or name matches gives all its messages.
+    // A conversation whose number or name (a group's: a member's) matches gives all its messages.
     const MessageStore& store = g_store;
+    auto found = [&matcher](const std::string& text) { return !text.empty() && matcher->Find(text).first != std::string::npos; };
     std::vector<bool> rowMatches(static_cast<std::size_t>(store.conversationCount), false);
     for (std::int32_t row = 1; row < store.conversationCount; ++row) {
         const ContactRecord& c = store.conversations[row];
-        rowMatches[static_cast<std::size_t>(row)] =
-            matcher->Find(c.address).first != std::string::npos || (!c.name.empty() && matcher->Find(c.name).first != std::string::npos);
+        rowMatches[static_cast<std::size_t>(row)] = found(c.address) || found(c.name) ||
+                                                    std::any_of(c.members.begin(), c.members.end(), found) ||
+                                                    std::any_of(c.memberNames.begin(), c.memberNames.end(), found);
     }
     VisitMessagesWithRows(query.recoveredOnly, [&](const MessageRecord& m, bool recovered, const std::vector<std::int32_t>& rows) {
         if (!WithinTimes(query, m)) return;

@@ -7,6 +7,7 @@
 
 #include "StoreHelpers.h"
 #include "presentation/ConversationView.h"
+#include "presentation/Search.h"
 #include "readers/AttachmentFiles.h"
 #include "readers/OpenDatabase.h"
 #include "store/Charsets.h"
@@ -181,6 +182,9 @@ TEST_F(PhoneExtrasTest, IphoneChatsAttachmentsRecentlyDeletedEditsAndTapbacks)
     EXPECT_EQ(g_store.conversations[named].members, (std::vector<std::string>{"+15550001", "+15550002"}));
     EXPECT_EQ(Headings(named), (std::vector<std::string>{"+15550002 2023-03-08 20:26:42", "Me 2023-03-08 20:26:43"}));
     EXPECT_EQ(CollectConversation(named)[1].details, "Loved by +15550002");  // the tapback, not a text of its own
+    std::string error;
+    const std::vector<SearchHit> hits = SearchMessages({.text = "+15550002"}, error);
+    EXPECT_TRUE(std::any_of(hits.begin(), hits.end(), [&](const SearchHit& hit) { return hit.row == named; }));  // by a member
     const int unnamed = Row("+15550001, +15550002");
     ASSERT_EQ(CollectConversation(unnamed).size(), 1u);
     const MessageRecord& withFiles = *CollectConversation(unnamed)[0].message;
