@@ -38,9 +38,9 @@ const std::filesystem::path& LargeDatabase()
     return path;
 }
 
-void BM_LoadAndroid200k(benchmark::State& state)
+// The whole Android reader on the database at `path`, once per iteration.
+void LoadEachTime(benchmark::State& state, const std::string& path)
 {
-    const std::string path = LargeDatabase().string();
     for (auto _ : state) {
         g_store.RestoreProgramStart();
         g_store.currentReader = std::make_unique<CAndroidSms>();
@@ -50,6 +50,8 @@ void BM_LoadAndroid200k(benchmark::State& state)
     state.counters["messages"] = g_store.liveMessageCount;
     state.counters["conversations"] = g_store.conversationCount;
 }
+
+void BM_LoadAndroid200k(benchmark::State& state) { LoadEachTime(state, LargeDatabase().string()); }
 BENCHMARK(BM_LoadAndroid200k)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 int CountRow(void* rows, int, char**, char**)
@@ -58,23 +60,27 @@ int CountRow(void* rows, int, char**, char**)
     return 0;
 }
 
-void BM_SqliteReadOnlyFloor(benchmark::State& state)
+// SQLite's own run of `sql` on the database at `path`, its rows only counted.
+void SqliteReadEachTime(benchmark::State& state, const std::string& path, const char* sql)
 {
-    const std::string path = LargeDatabase().string();
     int rows = 0;
     for (auto _ : state) {
         rows = 0;
         sqlite3* db = nullptr;
         OpenMainFileForReading(path, &db);
-        // The reader's own statement, its rows only counted.
-        sqlite3_exec(db,
-                     "SELECT address, date, type, body, (select count(1) from sms) as c, thread_id, _id "
-                     "FROM sms order by date asc;",
-                     CountRow, &rows, nullptr);
+        sqlite3_exec(db, sql, CountRow, &rows, nullptr);
         sqlite3_close(db);
         benchmark::DoNotOptimize(rows);
     }
     state.counters["rows"] = rows;
+}
+
+void BM_SqliteReadOnlyFloor(benchmark::State& state)
+{
+    // The reader's own statement.
+    SqliteReadEachTime(state, LargeDatabase().string(),
+                       "SELECT address, date, type, body, (select count(1) from sms) as c, thread_id, _id "
+                       "FROM sms order by date asc;");
 }
 BENCHMARK(BM_SqliteReadOnlyFloor)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
@@ -118,40 +124,18 @@ const std::filesystem::path& MixedDatabase()
     return path;
 }
 
-void BM_LoadAndroidWithMms200k(benchmark::State& state)
-{
-    const std::string path = MixedDatabase().string();
-    for (auto _ : state) {
-        g_store.RestoreProgramStart();
-        g_store.currentReader = std::make_unique<CAndroidSms>();
-        g_store.currentReader->LoadDatabase(path);
-        benchmark::DoNotOptimize(g_store.liveMessageCount);
-    }
-    state.counters["messages"] = g_store.liveMessageCount;
-    state.counters["conversations"] = g_store.conversationCount;
-}
+void BM_LoadAndroidWithMms200k(benchmark::State& state) { LoadEachTime(state, MixedDatabase().string()); }
 BENCHMARK(BM_LoadAndroidWithMms200k)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 // SQLite's own ordered read of the same rows: the messages by date, the MMS with their parts
 // and their addresses.
 void BM_SqliteReadWithMmsFloor(benchmark::State& state)
 {
-    const std::string path = MixedDatabase().string();
-    int rows = 0;
-    for (auto _ : state) {
-        rows = 0;
-        sqlite3* db = nullptr;
-        OpenMainFileForReading(path, &db);
-        sqlite3_exec(db,
-                     "SELECT address, date, type, body, thread_id, _id FROM sms ORDER BY date ASC;"
-                     "SELECT p._id, p.thread_id, p.date, p.msg_box, p.m_type, p.sub, p.sub_cs, t.ct, t.name, t.chset, t.cl, "
-                     "t.fn, t._data, t.text FROM pdu p JOIN part t ON t.mid = p._id ORDER BY p.date, t.seq;"
-                     "SELECT msg_id, address, type, charset FROM addr ORDER BY msg_id;",
-                     CountRow, &rows, nullptr);
-        sqlite3_close(db);
-        benchmark::DoNotOptimize(rows);
-    }
-    state.counters["rows"] = rows;
+    SqliteReadEachTime(state, MixedDatabase().string(),
+                       "SELECT address, date, type, body, thread_id, _id FROM sms ORDER BY date ASC;"
+                       "SELECT p._id, p.thread_id, p.date, p.msg_box, p.m_type, p.sub, p.sub_cs, t.ct, t.name, t.chset, t.cl, "
+                       "t.fn, t._data, t.text FROM pdu p JOIN part t ON t.mid = p._id ORDER BY p.date, t.seq;"
+                       "SELECT msg_id, address, type, charset FROM addr ORDER BY msg_id;");
 }
 BENCHMARK(BM_SqliteReadWithMmsFloor)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 

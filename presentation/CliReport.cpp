@@ -140,12 +140,10 @@ void WriteMessageFields(JsonWriter& json, const MessageRecord& m, const std::str
 SenderNames::SenderNames()
 {
     const MessageStore& store = g_store;
-    m_iphone = store.currentReader != nullptr && store.currentReader->m_deviceKind == kDeviceIphone;
     for (std::int32_t i = 1; i < store.conversationCount; ++i) {
         const ContactRecord& c = store.conversations[i];
         m_ofEntry.emplace(c.entryId, &c);
-        if (!c.name.empty() && c.isGroup == 0) m_ofAddress.emplace(m_iphone ? c.key : c.address, &c.name);
-        if (m_iphone && c.isGroup == 0) m_addressOfKey.emplace(c.key, &c.address);
+        if (!c.name.empty() && c.isGroup == 0) m_ofAddress.emplace(m_addresses.iphone ? c.key : c.address, &c.name);
     }
 }
 
@@ -168,12 +166,7 @@ const std::string& SenderNames::Of(const MessageRecord& m) const
     return address != m_ofAddress.end() ? *address->second : kNone;
 }
 
-const std::string& SenderNames::Address(const MessageRecord& m) const
-{
-    if (!m_iphone) return m.address;
-    const auto found = m_addressOfKey.find(m.address);
-    return found != m_addressOfKey.end() ? *found->second : m.address;
-}
+const std::string& SenderNames::Address(const MessageRecord& m) const { return m_addresses.Address(m); }
 
 void WriteConversationFields(JsonWriter& json, std::int32_t row, const ContactRecord& c)
 {

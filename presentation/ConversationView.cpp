@@ -41,32 +41,7 @@ const std::string& MemberName(const ContactRecord& group, const std::string& add
     return found != group.members.end() && at < group.memberNames.size() ? group.memberNames[at] : kNone;
 }
 
-// Who sent a message, by address: Android's own, the iPhone handle's behind its key.
-class Senders {
-public:
-    Senders()
-    {
-        const MessageStore& store = g_store;
-        iphone = store.currentReader != nullptr && store.currentReader->m_deviceKind == kDeviceIphone;
-        if (!iphone) return;
-        for (std::int32_t i = 1; i < store.conversationCount; ++i) {
-            const ContactRecord& c = store.conversations[i];
-            if (c.isGroup == 0) m_ofKey.try_emplace(c.key, &c.address);
-        }
-    }
-    const std::string& Address(const MessageRecord& m) const
-    {
-        if (!iphone) return m.address;
-        const auto found = m_ofKey.find(m.address);
-        return found != m_ofKey.end() ? *found->second : m.address;
-    }
-    bool iphone = false;
-
-private:
-    std::unordered_map<std::string_view, const std::string*> m_ofKey;
-};
-
-std::string SenderName(const MessageRecord& m, std::int32_t c, const ContactRecord& entry, const Senders& senders)
+std::string SenderName(const MessageRecord& m, std::int32_t c, const ContactRecord& entry, const SenderAddresses& senders)
 {
     if (m.fromMe != 0) return (c == 0 && !senders.iphone) ? "Me -> " + m.address : "Me";
     if (entry.isGroup != 0) {
@@ -76,7 +51,7 @@ std::string SenderName(const MessageRecord& m, std::int32_t c, const ContactReco
     return PartnerTitle(entry.name, senders.iphone ? entry.address : m.address);
 }
 
-ShownMessage Shown(const MessageRecord& m, bool recovered, std::int32_t c, const ContactRecord& entry, const Senders& senders)
+ShownMessage Shown(const MessageRecord& m, bool recovered, std::int32_t c, const ContactRecord& entry, const SenderAddresses& senders)
 {
     std::string name = SenderName(m, c, entry, senders);
     std::string heading = name + " " + FormatHeadingTime(m.time) + HeadingMarks(m);
@@ -87,6 +62,24 @@ ShownMessage Shown(const MessageRecord& m, bool recovered, std::int32_t c, const
 }
 
 }  // namespace
+
+SenderAddresses::SenderAddresses()
+{
+    const MessageStore& store = g_store;
+    iphone = store.currentReader != nullptr && store.currentReader->m_deviceKind == kDeviceIphone;
+    if (!iphone) return;
+    for (std::int32_t i = 1; i < store.conversationCount; ++i) {
+        const ContactRecord& c = store.conversations[i];
+        if (c.isGroup == 0) m_ofKey.try_emplace(c.key, &c.address);
+    }
+}
+
+const std::string& SenderAddresses::Address(const MessageRecord& m) const
+{
+    if (!iphone) return m.address;
+    const auto found = m_ofKey.find(m.address);
+    return found != m_ofKey.end() ? *found->second : m.address;
+}
 
 std::string HeadingMarks(const MessageRecord& m)
 {
@@ -188,7 +181,7 @@ std::vector<ShownMessage> CollectConversation(std::int32_t c)
     if (reader == nullptr || c < 0 || c >= store.conversationCount) return shown;
 
     const bool iphone = reader->m_deviceKind == kDeviceIphone;
-    const Senders senders;
+    const SenderAddresses senders;
     const ContactRecord& entry = store.conversations[c];
     ForEachInTimeOrder(store, *reader, [&](const MessageRecord& m, bool recovered) {
         const bool sameText = iphone ? m.address == entry.key : m.address == entry.address;
@@ -241,7 +234,7 @@ std::vector<std::vector<ShownMessage>> CollectAllConversations(bool recoveredOnl
 {
     const MessageStore& store = g_store;
     std::vector<std::vector<ShownMessage>> all(static_cast<std::size_t>(store.conversationCount));
-    const Senders senders;
+    const SenderAddresses senders;
     VisitMessagesWithRows(recoveredOnly, [&](const MessageRecord& m, bool recovered, const std::vector<std::int32_t>& rows) {
         for (const std::int32_t row : rows) {
             all[static_cast<std::size_t>(row)].push_back(Shown(m, recovered, row, store.conversations[row], senders));

@@ -24,12 +24,6 @@ constexpr std::int64_t kBoxInbox = 1, kBoxDrafts = 3, kBoxOutbox = 4, kBoxFailed
 constexpr std::int64_t kFrom = 137, kTo = 151;
 constexpr std::string_view kOwnerToken = "insert-address-token";
 
-// The column if the table has it, else a NULL of the same place.
-std::string ColumnOrNull(const std::set<std::string>& columns, const char* name)
-{
-    return columns.contains(name) ? std::string(name) : std::string("NULL");
-}
-
 std::int64_t Int(sqlite3_stmt* row, int column) { return sqlite3_column_int64(row, column); }
 std::string_view Bytes(sqlite3_stmt* row, int column)
 {
@@ -70,10 +64,8 @@ void ReadParts(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>&
 {
     const std::set<std::string> columns = TableColumns(db, "part");
     if (!columns.contains("mid")) return;
-    const std::string sql = "SELECT mid, " + ColumnOrNull(columns, "seq") + ", " + ColumnOrNull(columns, "ct") + ", " +
-                            ColumnOrNull(columns, "name") + ", " + ColumnOrNull(columns, "chset") + ", " +
-                            ColumnOrNull(columns, "cl") + ", " + ColumnOrNull(columns, "fn") + ", " +
-                            ColumnOrNull(columns, "_data") + ", " + ColumnOrNull(columns, "text") + ", rowid FROM part;";
+    const std::string sql = "SELECT mid, " + ColumnsOrNull(columns, {"seq", "ct", "name", "chset", "cl", "fn", "_data", "text"}) +
+                            ", rowid FROM part;";
     Statement rows(db, sql.c_str());
     while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
         const auto pdu = indexOfPdu.find(Int(rows.handle, 0));
@@ -107,8 +99,7 @@ void ReadAddresses(sqlite3* db, const std::unordered_map<std::int64_t, std::size
 {
     const std::set<std::string> columns = TableColumns(db, "addr");
     if (!columns.contains("msg_id") || !columns.contains("address")) return;
-    const std::string sql = "SELECT msg_id, address, " + ColumnOrNull(columns, "type") + ", " +
-                            ColumnOrNull(columns, "charset") + " FROM addr;";
+    const std::string sql = "SELECT msg_id, address, " + ColumnsOrNull(columns, {"type", "charset"}) + " FROM addr;";
     Statement rows(db, sql.c_str());
     while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
         const auto pdu = indexOfPdu.find(Int(rows.handle, 0));
@@ -158,9 +149,8 @@ std::vector<MmsMessage> ReadMmsMessages(sqlite3* db)
     std::vector<MmsMessage> out;
     const std::set<std::string> columns = TableColumns(db, "pdu");
     if (!columns.contains("_id") || !columns.contains("date")) return out;
-    const std::string sql = "SELECT _id, " + ColumnOrNull(columns, "thread_id") + ", date, " +
-                            ColumnOrNull(columns, "msg_box") + ", " + ColumnOrNull(columns, "m_type") + ", " +
-                            ColumnOrNull(columns, "sub") + ", " + ColumnOrNull(columns, "sub_cs") + " FROM pdu;";
+    const std::string sql = "SELECT _id, " + ColumnsOrNull(columns, {"thread_id"}) + ", date, " +
+                            ColumnsOrNull(columns, {"msg_box", "m_type", "sub", "sub_cs"}) + " FROM pdu;";
     Statement rows(db, sql.c_str());
     std::unordered_map<std::int64_t, std::size_t> indexOfPdu;
     while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {

@@ -28,3 +28,13 @@ std::set<std::string> TableColumns(sqlite3* db, const std::string& table)
         &columns, nullptr);
     return columns;
 }
+
+std::string ColumnsOrNull(const std::set<std::string>& columns, std::initializer_list<const char*> names, std::string_view prefix)
+{
+    std::string list;
+    for (const char* name : names) {
+        if (!list.empty()) list += ", ";
+        list += columns.contains(name) ? std::string(prefix) + name : std::string("NULL");
+    }
+    return list;
+}

@@ -28,14 +28,28 @@ std::span<const std::uint8_t> BlobOf(sqlite3_stmt* row, int column)
     return bytes == nullptr ? std::span<const std::uint8_t>() : std::span(bytes, static_cast<std::size_t>(sqlite3_column_bytes(row, column)));
 }
 
+using RowIndex = std::unordered_map<std::int64_t, std::size_t>;
+
 // Live messages by their row id.
-std::unordered_map<std::int64_t, std::size_t> IndexOfRows()
+RowIndex IndexOfRows()
 {
     const MessageStore& store = g_store;
-    std::unordered_map<std::int64_t, std::size_t> index;
+    RowIndex index;
     index.reserve(static_cast<std::size_t>(store.liveMessageCount));
     for (std::int32_t m = 0; m < store.liveMessageCount; ++m) index.emplace(store.liveMessages[m].rowId, static_cast<std::size_t>(m));
     return index;
+}
+
+// Runs `sql`, whose first column is a message's row id, and hands each row that belongs to a
+// live message to `take` with that message.
+template <typename Take>
+void ForEachLiveRow(sqlite3* db, const std::string& sql, const RowIndex& index, Take take)
+{
+    Statement rows(db, sql.c_str());
+    while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
+        const auto message = index.find(sqlite3_column_int64(rows.handle, 0));
+        if (message != index.end()) take(g_store.liveMessages[message->second], rows.handle);
+    }
 }
 
 // The address of each handle (its key), as the handles' entries hold it.
@@ -49,44 +63,25 @@ std::unordered_map<std::string, std::string> AddressOfKeys()
     return address;
 }
 
-// The chat of each message: the smallest chat naming it, else the chat that keeps it in
-// "Recently Deleted".
-std::unordered_map<std::int64_t, std::int64_t> ChatOfMessages(sqlite3* db)
-{
-    std::unordered_map<std::int64_t, std::int64_t> chat;
-    for (const char* sql : {"SELECT message_id, min(chat_id) FROM chat_message_join GROUP BY message_id;",
-                            "SELECT message_id, min(chat_id) FROM chat_recoverable_message_join GROUP BY message_id;"}) {
-        Statement rows(db, sql);
-        while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
-            chat.try_emplace(sqlite3_column_int64(rows.handle, 0), sqlite3_column_int64(rows.handle, 1));
-        }
-    }
-    return chat;
-}
 
-void AddAttachments(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>& index)
+void AddAttachments(sqlite3* db, const RowIndex& index)
 {
     const std::set<std::string> columns = TableColumns(db, "attachment");
     if (columns.empty() || !HasTable(db, "message_attachment_join")) return;
-    auto column = [&](const char* name) { return columns.contains(name) ? std::string("a.") + name : std::string("NULL"); };
-    const std::string sql = "SELECT j.message_id, " + column("transfer_name") + ", " + column("mime_type") + ", " +
-                            column("total_bytes") + ", " + column("filename") +
+    const std::string sql = "SELECT j.message_id, " +
+                            ColumnsOrNull(columns, {"transfer_name", "mime_type", "total_bytes", "filename"}, "a.") +
                             " FROM message_attachment_join j JOIN attachment a ON a.ROWID = j.attachment_id"
                             " ORDER BY j.message_id, j.attachment_id;";
-    MessageStore& store = g_store;
-    Statement rows(db, sql.c_str());
-    while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
-        const auto message = index.find(sqlite3_column_int64(rows.handle, 0));
-        if (message == index.end()) continue;
+    ForEachLiveRow(db, sql, index, [](MessageRecord& m, sqlite3_stmt* row) {
         Attachment attachment;
-        attachment.name = TextOf(rows.handle, 1);
-        attachment.mime = TextOf(rows.handle, 2);
-        attachment.file = TextOf(rows.handle, 4);
+        attachment.name = TextOf(row, 1);
+        attachment.mime = TextOf(row, 2);
+        attachment.file = TextOf(row, 4);
         if (attachment.name.empty()) attachment.name = attachment.file.substr(attachment.file.find_last_of('/') + 1);
-        const std::int64_t size = sqlite3_column_int64(rows.handle, 3);
-        attachment.size = sqlite3_column_type(rows.handle, 3) == SQLITE_NULL || size < 0 ? -1 : size;
-        store.liveMessages[message->second].details.Edit().attachments.push_back(std::move(attachment));
-    }
+        const std::int64_t size = sqlite3_column_int64(row, 3);
+        attachment.size = sqlite3_column_type(row, 3) == SQLITE_NULL || size < 0 ? -1 : size;
+        m.details.Edit().attachments.push_back(std::move(attachment));
+    });
 }
 
 // The guid a tapback names: "p:0/GUID" (a part of the message), "bp:GUID" or the guid alone.
@@ -104,7 +99,7 @@ const char* ReactionWord(std::int64_t type)
 }
 
 // Moves tapbacks onto their messages; a tapback whose message is gone stays as a message.
-void MoveReactions(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>& index,
+void MoveReactions(sqlite3* db, const RowIndex& index,
                    const std::unordered_map<std::string, std::string>& addressOfKey)
 {
     const std::set<std::string> columns = TableColumns(db, "message");
@@ -147,25 +142,19 @@ void MoveReactions(sqlite3* db, const std::unordered_map<std::int64_t, std::size
     store.liveMessageCount = static_cast<std::int32_t>(kept);
 }
 
-void MarkEdits(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>& index)
+void MarkEdits(sqlite3* db, const RowIndex& index)
 {
     const std::set<std::string> columns = TableColumns(db, "message");
     if (!columns.contains("date_edited") || !columns.contains("date_retracted")) return;
-    const std::string sql = std::string("SELECT ROWID, date_edited, date_retracted, ") +
-                            (columns.contains("message_summary_info") ? "message_summary_info" : "NULL") +
+    const std::string sql = "SELECT ROWID, date_edited, date_retracted, " + ColumnsOrNull(columns, {"message_summary_info"}) +
                             " FROM message WHERE date_edited != 0 OR date_retracted != 0;";
-    MessageStore& store = g_store;
-    Statement rows(db, sql.c_str());
-    while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
-        const auto message = index.find(sqlite3_column_int64(rows.handle, 0));
-        if (message == index.end()) continue;
-        MessageRecord& m = store.liveMessages[message->second];
-        m.edited = sqlite3_column_int64(rows.handle, 1) != 0 ? 1 : 0;
-        m.unsent = sqlite3_column_int64(rows.handle, 2) != 0 ? 1 : 0;
-        for (std::string& version : EditedVersions(BlobOf(rows.handle, 3))) {
+    ForEachLiveRow(db, sql, index, [](MessageRecord& m, sqlite3_stmt* row) {
+        m.edited = sqlite3_column_int64(row, 1) != 0 ? 1 : 0;
+        m.unsent = sqlite3_column_int64(row, 2) != 0 ? 1 : 0;
+        for (std::string& version : EditedVersions(BlobOf(row, 3))) {
             if (version != m.body) m.details.Edit().earlierVersions.push_back(std::move(version));
         }
-    }
+    });
 }
 
 // The handle key of a chat with exactly one handle; "" otherwise.
@@ -181,20 +170,15 @@ std::string OnlyHandleOfChat(sqlite3* db, std::int64_t chat)
 // Messages in "Recently Deleted": marked, their delete time kept, their text taken from the
 // parts the phone set aside when the message row has none; parts whose row is gone become
 // messages of their own (no time, their chat's partner).
-void MarkRecentlyDeleted(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>& index)
+void MarkRecentlyDeleted(sqlite3* db, const RowIndex& index)
 {
     if (!HasTable(db, "chat_recoverable_message_join")) return;
     MessageStore& store = g_store;
-    {
-        Statement rows(db, "SELECT message_id, max(delete_date) FROM chat_recoverable_message_join GROUP BY message_id;");
-        while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
-            const auto message = index.find(sqlite3_column_int64(rows.handle, 0));
-            if (message == index.end()) continue;
-            MessageRecord& m = store.liveMessages[message->second];
-            m.recentlyDeleted = 1;
-            m.details.Edit().deletedTime = IphoneSecondsSince2001(sqlite3_column_int64(rows.handle, 1));
-        }
-    }
+    ForEachLiveRow(db, "SELECT message_id, max(delete_date) FROM chat_recoverable_message_join GROUP BY message_id;", index,
+                   [](MessageRecord& m, sqlite3_stmt* row) {
+                       m.recentlyDeleted = 1;
+                       m.details.Edit().deletedTime = IphoneSecondsSince2001(sqlite3_column_int64(row, 1));
+                   });
     struct SetAside {
         std::string text;
         std::int64_t chat = 0, deleted = 0;
@@ -250,7 +234,21 @@ void KeepUnsentWhereMarked()
 
 }  // namespace
 
-IphoneChats AddIphoneGroups(sqlite3* db)
+const std::unordered_map<std::int64_t, std::int64_t>& MessageChats::Get()
+{
+    if (m_chats) return *m_chats;
+    m_chats.emplace();
+    for (const char* sql : {"SELECT message_id, min(chat_id) FROM chat_message_join GROUP BY message_id;",
+                            "SELECT message_id, min(chat_id) FROM chat_recoverable_message_join GROUP BY message_id;"}) {
+        Statement rows(m_db, sql);
+        while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
+            m_chats->try_emplace(sqlite3_column_int64(rows.handle, 0), sqlite3_column_int64(rows.handle, 1));
+        }
+    }
+    return *m_chats;
+}
+
+IphoneChats AddIphoneGroups(sqlite3* db, MessageChats& messageChats)
 {
     MessageStore& store = g_store;
     IphoneChats chats;
@@ -289,7 +287,7 @@ IphoneChats AddIphoneGroups(sqlite3* db)
         entryOfChat.emplace(chat, index);
     }
     if (entryOfChat.empty()) return chats;
-    const auto chatOf = ChatOfMessages(db);
+    const auto& chatOf = messageChats.Get();
     for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
         MessageRecord& message = store.liveMessages[m];
         const auto chat = chatOf.find(message.rowId);

@@ -3,6 +3,8 @@
 
 #include <sqlite3.h>
 
+#include <strings.h>
+
 #include <algorithm>
 #include <string_view>
 #include <unordered_map>
@@ -52,10 +54,10 @@ bool SchemaHasColumn(std::string_view name)
     return false;
 }
 
-// Entry indexes for messages that no handle key matches, found through their chat: the chat
-// with the smallest id that holds the message, when that chat has exactly one handle with an
-// entry. Others get -1 (the catch-all entry).
-std::vector<std::int32_t> ChatFallback(sqlite3* db)
+// Entry indexes for messages that no handle key matches, found through their chat (as
+// `messageChats` gives it), when that chat has exactly one handle with an entry. Others get -1
+// (the catch-all entry).
+std::vector<std::int32_t> ChatFallback(sqlite3* db, MessageChats& messageChats)
 {
     const MessageStore& store = g_store;
     std::unordered_map<std::string_view, std::int32_t> entryOfKey;
@@ -80,13 +82,7 @@ std::vector<std::int32_t> ChatFallback(sqlite3* db)
         }
     }
     if (entryOfChat.empty()) return fallback;
-    std::unordered_map<std::int64_t, std::int64_t> chatOfMessage;  // the smallest chat id
-    {
-        Statement joins(db, "SELECT message_id, min(chat_id) FROM chat_message_join GROUP BY message_id;");
-        while (joins.handle != nullptr && sqlite3_step(joins.handle) == SQLITE_ROW) {
-            chatOfMessage.emplace(sqlite3_column_int64(joins.handle, 0), sqlite3_column_int64(joins.handle, 1));
-        }
-    }
+    const auto& chatOfMessage = messageChats.Get();
     for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
         const MessageRecord& message = store.liveMessages[m];
         if (entryOfKey.contains(message.address)) continue;
@@ -104,10 +100,12 @@ MessageKind ServiceKind(sqlite3_stmt* row, int column)
 {
     const char* selected = sqlite3_column_name(row, column);
     if (selected != nullptr && std::string_view(selected) == "NULL") return MessageKind::Sms;
-    const std::string service = AsciiLower(Text(row, column) != nullptr ? Text(row, column) : "");
-    if (service == "sms") return MessageKind::Sms;
-    if (service == "imessage") return MessageKind::IMessage;
-    if (service == "rcs") return MessageKind::Rcs;
+    // Compared in place: this runs for every row of the table.
+    const char* service = Text(row, column);
+    if (service == nullptr) return MessageKind::Other;
+    if (strcasecmp(service, "sms") == 0) return MessageKind::Sms;
+    if (strcasecmp(service, "imessage") == 0) return MessageKind::IMessage;
+    if (strcasecmp(service, "rcs") == 0) return MessageKind::Rcs;
     return MessageKind::Other;
 }
 
@@ -178,8 +176,9 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
             store.liveMessages.resize(stored.Size());
             ApplyOrder(store.liveMessages, AscendingOrder(instants, &stored));
             AddIphoneMessageDetails(m_db);
-            fallback = ChatFallback(m_db);
-            const IphoneChats chats = AddIphoneGroups(m_db);
+            MessageChats messageChats(m_db);
+            fallback = ChatFallback(m_db, messageChats);
+            const IphoneChats chats = AddIphoneGroups(m_db, messageChats);
             for (std::size_t m = 0; m < fallback.size() && m < chats.groupEntry.size(); ++m) {
                 if (chats.groupEntry[m] > 0) fallback[m] = chats.groupEntry[m];
             }

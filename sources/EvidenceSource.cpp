@@ -345,16 +345,29 @@ EvidenceSource EvidenceSource::OpenIphoneBackup(const fs::path& root, const Sour
     return source;
 }
 
+namespace {
+
+// An attachment's path under the phone user's home ("Library/SMS/Attachments/…"), as the
+// backup's MediaDomain names it; nothing for a path that is no attachment's.
+std::optional<std::string> BackupAttachmentPath(const std::string& phonePath)
+{
+    std::string relative = phonePath;
+    for (const char* prefix : {"~/", "/private/var/mobile/", "/var/mobile/"}) {
+        if (relative.starts_with(prefix)) relative.erase(0, std::strlen(prefix));
+    }
+    if (!relative.starts_with("Library/SMS/Attachments/")) return std::nullopt;
+    return relative;
+}
+
+}  // namespace
+
 std::optional<std::string> EvidenceSource::AttachmentFile(const std::string& phonePath)
 {
     if (phonePath.find("..") != std::string::npos) return std::nullopt;  // never outside the source
-    std::string relative = phonePath;
+    const std::string& relative = phonePath;
     if (m_backup) {
-        for (const char* prefix : {"~/", "/private/var/mobile/", "/var/mobile/"}) {
-            if (relative.starts_with(prefix)) relative.erase(0, std::strlen(prefix));
-        }
-        if (!relative.starts_with("Library/SMS/Attachments/")) return std::nullopt;
-        return BackupAttachment(relative);
+        const std::optional<std::string> inHome = BackupAttachmentPath(phonePath);
+        return inHome ? BackupAttachment(*inHome) : std::nullopt;
     }
     // An extraction folder keeps the phone's own paths under its "data" folder; an archive's
     // attachments are taken out of it when first asked for.
@@ -388,13 +401,9 @@ std::optional<std::string> EvidenceSource::AttachmentAtHand(const std::string& p
         return held ? std::optional<std::string>("") : std::nullopt;
     }
     if (!m_backup || m_backup->classKeys.empty()) return AttachmentFile(phonePath);
-    if (phonePath.find("..") != std::string::npos) return std::nullopt;
-    std::string relative = phonePath;
-    for (const char* prefix : {"~/", "/private/var/mobile/", "/var/mobile/"}) {
-        if (relative.starts_with(prefix)) relative.erase(0, std::strlen(prefix));
-    }
-    if (!relative.starts_with("Library/SMS/Attachments/")) return std::nullopt;
-    return BackupFile(m_backup->root, FileIdOf(std::string("MediaDomain-") + relative)) ? std::optional<std::string>("") : std::nullopt;
+    const std::optional<std::string> inHome = phonePath.find("..") == std::string::npos ? BackupAttachmentPath(phonePath) : std::nullopt;
+    return inHome && BackupFile(m_backup->root, FileIdOf(std::string("MediaDomain-") + *inHome)) ? std::optional<std::string>("")
+                                                                                                   : std::nullopt;
 }
 
 std::optional<std::string> EvidenceSource::BackupAttachment(const std::string& relative)

@@ -157,9 +157,11 @@ TEST_F(PhoneExtrasTest, IphoneChatsAttachmentsRecentlyDeletedEditsAndTapbacks)
         add(6, 1, 1, 0, "after the edit");
         add(7, 1, 1, 1, "failed");
         add(8, 1, 1, 0, nullptr);
+        add(11, 0, 2, 1, "sent fine");
         db.Exec("UPDATE message SET associated_message_type = 2000, associated_message_guid = 'p:0/' || "
                 "(SELECT guid FROM message WHERE ROWID = 3) WHERE ROWID = 5;"
                 "UPDATE message SET error = 22 WHERE ROWID = 7;"
+                "UPDATE message SET is_sent = 0 WHERE ROWID = 3;"
                 "DELETE FROM chat_message_join WHERE message_id = 8;"
                 "INSERT INTO chat_recoverable_message_join VALUES (1, 8, 700000100000000000, 0);");
         db.Run("UPDATE message SET date_edited = 1, message_summary_info = ?1 WHERE ROWID = 6",
@@ -168,7 +170,7 @@ TEST_F(PhoneExtrasTest, IphoneChatsAttachmentsRecentlyDeletedEditsAndTapbacks)
         // Parts whose message row is gone: a message of their own, without a time.
         db.Run("INSERT INTO recoverable_message_part VALUES (1, 9, 0, 700000200000000000, ?1, 0)",
                {fixtures::ArchivedAttributedString("row gone")});
-        db.Exec("INSERT INTO recoverable_message_part VALUES (1, 1, 0, 1, X'00ff04', 0);"  // garbage beside a live message
+        db.Exec("INSERT INTO recoverable_message_part VALUES (1, 10, 0, 1, X'00ff04', 0);"  // garbage, no row: no message
                 "INSERT INTO attachment (ROWID, guid, filename, mime_type, transfer_name, total_bytes) VALUES "
                 "(1, 'a1', '~/Library/SMS/Attachments/ab/IMG_1.png', 'image/png', NULL, -5), "
                 "(2, 'a2', NULL, NULL, NULL, 9223372036854775807), (3, 'a3', '~/Library/SMS/../../etc/passwd', 'x', 'p', 1);"
@@ -180,7 +182,9 @@ TEST_F(PhoneExtrasTest, IphoneChatsAttachmentsRecentlyDeletedEditsAndTapbacks)
 
     const int named = Row("Climbing");
     EXPECT_EQ(g_store.conversations[named].members, (std::vector<std::string>{"+15550001", "+15550002"}));
-    EXPECT_EQ(Headings(named), (std::vector<std::string>{"+15550002 2023-03-08 20:26:42", "Me 2023-03-08 20:26:43"}));
+    // The file marks its sent messages: one it left unmarked was never sent.
+    EXPECT_EQ(Headings(named), (std::vector<std::string>{"+15550002 2023-03-08 20:26:42", "Me 2023-03-08 20:26:43 [not sent]",
+                                                         "Me 2023-03-08 20:26:51"}));
     EXPECT_EQ(CollectConversation(named)[1].details, "Loved by +15550002");  // the tapback, not a text of its own
     std::string error;
     const std::vector<SearchHit> hits = SearchMessages({.text = "+15550002"}, error);
@@ -208,7 +212,6 @@ TEST_F(PhoneExtrasTest, IphoneChatsAttachmentsRecentlyDeletedEditsAndTapbacks)
     EXPECT_EQ(shown[2].heading, "Me 2023-03-08 20:26:47 [failed]");
     EXPECT_EQ(shown[3].message->body, "gone soon");
     EXPECT_EQ(shown[3].heading, "+15550001 2023-03-08 20:26:48 — deleted on 2023-03-08 20:28:20");
-    EXPECT_EQ(WithBody("one to one")->body, "one to one");  // garbage parts of a live message change nothing
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "presentation/ConversationView.h"
+
 class JsonWriter;
 struct ContactRecord;
 struct MessageRecord;
@@ -35,10 +37,9 @@ public:
     const std::string& Address(const MessageRecord& m) const;
 
 private:
-    bool m_iphone = false;
+    SenderAddresses m_addresses;
     std::unordered_map<std::int32_t, const ContactRecord*> m_ofEntry;
     std::unordered_map<std::string, const std::string*> m_ofAddress;
-    std::unordered_map<std::string, const std::string*> m_addressOfKey;
 };
 void WriteDeepFindFields(JsonWriter& json, const MessageRecord& m);
 

@@ -6,6 +6,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "store/MessageRecords.h"
@@ -17,6 +19,18 @@ struct ShownMessage {
     std::string name;     // the sender name alone ("Me", "Me -> number", a number, "Name (number)")
     std::string senderName;  // the sender's name in the contacts; empty when none or sent
     std::string details{};   // lines under the text: attachments, tapbacks, earlier versions
+};
+
+// The address a message names, as the store holds it: Android's own, the iPhone handle's behind
+// its key (the key itself when no handle has it). Made from the store as it is now.
+class SenderAddresses {
+public:
+    SenderAddresses();
+    const std::string& Address(const MessageRecord& m) const;
+    bool iphone = false;
+
+private:
+    std::unordered_map<std::string_view, const std::string*> m_ofKey;
 };
 
 // What a heading says after the time: " [draft]", " [failed]", " [not sent]",

@@ -6,10 +6,16 @@
 // the store's schema. Columns beyond the schema's 300 are dropped. Returns 0.
 int OnColumnRow(void* unused, int columnCount, char** values, char** names);
 
+#include <initializer_list>
 #include <set>
+#include <string_view>
 #include <string>
 
 struct sqlite3;
 
 // The lower-cased column names of `table` (empty when there is no such table).
 std::set<std::string> TableColumns(sqlite3* db, const std::string& table);
+// A select list of `names` joined by ", ": each column `prefix` + name where the table has it,
+// NULL in its place where it does not, so that the result columns keep their positions.
+std::string ColumnsOrNull(const std::set<std::string>& columns, std::initializer_list<const char*> names,
+                          std::string_view prefix = {});

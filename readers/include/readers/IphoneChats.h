@@ -4,11 +4,25 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
 struct sqlite3;
+
+// The chat of each message by its row id: the smallest chat naming it, else the chat that keeps
+// it in "Recently Deleted". Read from the file once, when first asked for.
+class MessageChats {
+public:
+    explicit MessageChats(sqlite3* db) : m_db(db) {}
+    const std::unordered_map<std::int64_t, std::int64_t>& Get();
+
+private:
+    sqlite3* m_db;
+    std::optional<std::unordered_map<std::int64_t, std::int64_t>> m_chats;
+};
 
 // The chat each live message belongs to (the smallest chat id naming it, a message of
 // "Recently Deleted" by its recoverable join), for the messages the store holds now.
@@ -19,7 +33,7 @@ struct IphoneChats {
 
 // Adds an entry per chat of several handles (a group: title, members) after the handles'
 // entries and marks each live message of such a chat: its group entry and inGroup.
-IphoneChats AddIphoneGroups(sqlite3* db);
+IphoneChats AddIphoneGroups(sqlite3* db, MessageChats& chats);
 
 // Fills what the message rows alone do not give: attachments, tapbacks (moved onto the message they react to, their own
 // rows taken out of the list), earlier versions of edited messages, and the texts and delete
