@@ -19,7 +19,7 @@ namespace {
 
 // MMS message types (m_type) and boxes (msg_box).
 constexpr std::int64_t kSendRequest = 128, kNotification = 130, kRetrieved = 132;
-constexpr std::int64_t kBoxInbox = 1, kBoxDrafts = 3, kBoxOutbox = 4, kBoxFailed = 5;
+constexpr std::int64_t kBoxInbox = 1;
 // addr.type: the header an address came from.
 constexpr std::int64_t kFrom = 137, kTo = 151;
 constexpr std::string_view kOwnerToken = "insert-address-token";
@@ -29,17 +29,6 @@ std::string_view Bytes(sqlite3_stmt* row, int column)
 {
     const char* text = static_cast<const char*>(sqlite3_column_blob(row, column));
     return text == nullptr ? std::string_view() : std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(row, column)));
-}
-
-MessageStatus StatusOfBox(std::int64_t box, std::int64_t type)
-{
-    if (type == kNotification) return MessageStatus::NotDownloaded;
-    switch (box) {
-    case kBoxDrafts: return MessageStatus::Draft;
-    case kBoxOutbox: return MessageStatus::Outbox;
-    case kBoxFailed: return MessageStatus::Failed;
-    default: return MessageStatus::Ok;
-    }
 }
 
 struct PartRow {
@@ -138,12 +127,6 @@ void Complete(MessageRecord& m, std::vector<PartRow>& parts, Addresses& addresse
 
 }  // namespace
 
-std::int64_t MmsDateMilliseconds(std::int64_t stored)
-{
-    constexpr std::int64_t kLargestSeconds = 100'000'000'000;  // year 5138: larger ones are milliseconds
-    return stored >= kLargestSeconds || stored <= -kLargestSeconds ? stored : stored * 1000;
-}
-
 std::vector<MmsMessage> ReadMmsMessages(sqlite3* db)
 {
     std::vector<MmsMessage> out;
@@ -166,7 +149,7 @@ std::vector<MmsMessage> ReadMmsMessages(sqlite3* db)
         m.threadId = mms.threadId;
         m.time = MmsDateMilliseconds(Int(rows.handle, 2));
         m.fromMe = (typed ? type == kSendRequest : box != kBoxInbox) ? 1 : 0;
-        m.status = StatusOfBox(box, type);
+        m.status = MmsStatus(box, type);
         if (sqlite3_column_type(rows.handle, 5) != SQLITE_NULL) {
             m.details.Edit().subject = DecodeWidenedHeader(Bytes(rows.handle, 5), Int(rows.handle, 6));
         }

@@ -193,12 +193,14 @@ std::int32_t CAndroidSms::LoadDatabase(std::string path)
     store.liveMessageCount = 0;
     store.liveMessages = {};
 
+    m_partTables.clear();
     AndroidLoad load;
     {
         DatabaseReading reading(path, m_db);
         if (reading.Opened()) {
             store.columnCount = 0;
             sqlite3_exec(m_db, "PRAGMA table_info(sms)", OnColumnRow, nullptr, nullptr);
+            m_partTables = ReadPartTableSchemas(m_db, kDeviceAndroid);
             if (sqlite3_exec(m_db, "SELECT address, _id FROM canonical_addresses;", OnAddressRow, &load, nullptr) !=
                     SQLITE_OK &&
                 store.conversationCount == 1) {

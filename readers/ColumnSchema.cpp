@@ -3,6 +3,8 @@
 
 #include <sqlite3.h>
 
+#include "readers/LiveOrder.h"
+#include "recovery/PhoneColumns.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 
@@ -37,4 +39,30 @@ std::string ColumnsOrNull(const std::set<std::string>& columns, std::initializer
         list += columns.contains(name) ? std::string(prefix) + name : std::string("NULL");
     }
     return list;
+}
+
+std::vector<CSms::TableSchema> ReadPartTableSchemas(sqlite3* db, DeviceKind kind)
+{
+    std::vector<CSms::TableSchema> schemas;
+    for (const CarvedTable table : PartTables(kind)) {
+        CSms::TableSchema schema;
+        schema.table = std::string(CarvedTableName(table));
+        std::int32_t keys = 0;
+        bool firstIsIntegerKey = false;
+        Statement rows(db, ("PRAGMA table_info(\"" + schema.table + "\")").c_str());
+        while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
+            const char* name = reinterpret_cast<const char*>(sqlite3_column_text(rows.handle, 1));
+            const char* type = reinterpret_cast<const char*>(sqlite3_column_text(rows.handle, 2));
+            schema.names.push_back(AsciiLower(name != nullptr ? name : ""));
+            schema.types.push_back(AsciiUpper(type != nullptr ? type : ""));
+            if (sqlite3_column_int(rows.handle, 5) == 0) continue;
+            ++keys;
+            firstIsIntegerKey = schema.names.size() == 1 && schema.types.back() == "INTEGER";
+        }
+        if (schema.names.empty() || schema.names.size() > static_cast<std::size_t>(kColumnCapacity)) continue;
+        // A single INTEGER PRIMARY KEY is the row id itself; any other key is a column of its own.
+        schema.rowIdAlias = keys == 1 && firstIsIntegerKey;
+        schemas.push_back(std::move(schema));
+    }
+    return schemas;
 }

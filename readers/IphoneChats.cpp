@@ -248,6 +248,24 @@ const std::unordered_map<std::int64_t, std::int64_t>& MessageChats::Get()
     return *m_chats;
 }
 
+std::unordered_map<std::int64_t, std::int32_t> EntryOfChats(sqlite3* db)
+{
+    const MessageStore& store = g_store;
+    std::unordered_map<std::string, std::int32_t> entryOfKey;
+    for (std::int32_t i = 1; i < store.conversationCount; ++i) entryOfKey.try_emplace(store.conversations[i].key, i);
+    std::unordered_map<std::int64_t, std::int32_t> entries;
+    Statement rows(db, "SELECT chat_id, count(*), min(handle_id) FROM chat_handle_join GROUP BY chat_id;");
+    while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
+        const std::int64_t chat = sqlite3_column_int64(rows.handle, 0);
+        const char* handle = ColumnText(rows.handle, 2);
+        const std::string key = sqlite3_column_int64(rows.handle, 1) > 1 ? "chat:" + std::to_string(chat)
+                                                                         : std::string(handle != nullptr ? handle : "");
+        const auto entry = entryOfKey.find(key);
+        if (entry != entryOfKey.end()) entries.emplace(chat, store.conversations[entry->second].entryId);
+    }
+    return entries;
+}
+
 IphoneChats AddIphoneGroups(sqlite3* db, MessageChats& messageChats)
 {
     MessageStore& store = g_store;

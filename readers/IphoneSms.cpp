@@ -125,12 +125,15 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
     store.liveMessageCount = 0;
     store.liveMessages = {};
 
+    m_partTables.clear();
+    m_entryOfThread.clear();
     std::vector<std::int32_t> fallback;
     {
         DatabaseReading reading(path, m_db);
         if (reading.Opened()) {
             store.columnCount = 0;
             sqlite3_exec(m_db, "PRAGMA table_info(message)", OnColumnRow, nullptr, nullptr);
+            m_partTables = ReadPartTableSchemas(m_db, kDeviceIphone);
             sqlite3_exec(m_db, "SELECT ROWID, id FROM handle;", OnHandleRow, nullptr, nullptr);
             m_regionHint = MostCommonCountry(m_db);
             // The row count sizes the list; a damaged table that cannot be counted gives 0 and
@@ -182,6 +185,7 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
             for (std::size_t m = 0; m < fallback.size() && m < chats.groupEntry.size(); ++m) {
                 if (chats.groupEntry[m] > 0) fallback[m] = chats.groupEntry[m];
             }
+            m_entryOfThread = EntryOfChats(m_db);
         }
         m_loadWarnings = reading.Warnings();
         // A file too damaged to give its own schema is read with the newest known layout.

@@ -294,6 +294,7 @@ void RecordCarver::Extract(const std::uint8_t* body, const std::int32_t* serialT
                 record.hasBody = true;
             }
             break;
+        default: break;  // the fields of the part tables, which these carvers do not read
         }
         offset += static_cast<std::size_t>(length);
     }

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "store/AttributedText.h"
+#include "store/Charsets.h"
 #include "store/TimeText.h"
 
 namespace {
@@ -66,11 +67,13 @@ int BadTextBytes(std::string_view& text, bool cut)
 
 }  // namespace
 
-LiveRows::LiveRows(const MessageStore& store)
+LiveRows::LiveRows(const MessageStore& store, std::optional<bool> mms)
 {
+    const bool android = store.currentReader == nullptr || store.currentReader->m_deviceKind != kDeviceIphone;
     m_rows.reserve(static_cast<std::size_t>(store.liveMessageCount));
     for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
         const MessageRecord& m = store.liveMessages[i];
+        if (mms && android && (m.kind == MessageKind::Mms) != *mms) continue;
         if (m.rowId != 0) m_rows.push_back({m.rowId, m.time, static_cast<std::uint32_t>(i)});
     }
     std::sort(m_rows.begin(), m_rows.end());
@@ -103,6 +106,13 @@ DeepDecoder::DeepDecoder(DeviceKind kind, std::span<const std::string> names, st
     Plan(names, types);
 }
 
+DeepDecoder::DeepDecoder(DeviceKind kind, CarvedTable table, std::span<const std::string> names,
+                         std::span<const std::string> types, bool rowIdAlias, const LiveRows* live)
+    : m_live(live), m_kind(kind), m_table(table), m_rowIdAlias(rowIdAlias)
+{
+    Plan(names, types);
+}
+
 void DeepDecoder::Plan(std::span<const std::string> names, std::span<const std::string> types)
 {
     m_columns = static_cast<std::int32_t>(std::min(names.size(), types.size()));
@@ -124,13 +134,16 @@ void DeepDecoder::Plan(std::span<const std::string> names, std::span<const std::
             for (int s = 0; s <= 9; ++s) c.accepts |= std::uint64_t{1} << s;
             c.largeText = c.largeBlob = true;
         }
-        const PhoneColumn* meaning = PhoneColumnNamed(m_kind, names[static_cast<std::size_t>(i)]);
+        const PhoneColumn* meaning = PhoneColumnNamed(m_kind, names[static_cast<std::size_t>(i)], m_table);
         if (meaning == nullptr) continue;
         const bool integer = type == "INTEGER";
         // Integer meanings hold only for a column declared INTEGER; texts by their name alone.
         const Field f = meaning->field;
         const bool integerField = f == Field::Date || f == Field::Type || f == Field::IsFromMe ||
-                                  f == Field::HandleId || f == Field::ThreadId;
+                                  f == Field::HandleId || f == Field::ThreadId || f == Field::DateSeconds ||
+                                  f == Field::MessageId || f == Field::ChatId || f == Field::Sequence ||
+                                  f == Field::Box || f == Field::MmsType || f == Field::SubjectCharset ||
+                                  f == Field::Size;
         if (!integerField || integer) {
             c.field = f;
             if (meaning->essential) lastEssential = std::max(lastEssential, i);
@@ -138,7 +151,7 @@ void DeepDecoder::Plan(std::span<const std::string> names, std::span<const std::
         if (integer) {
             if (meaning->deepTypes != 0) c.accepts = meaning->deepTypes;
             c.check = meaning->check;
-            if (f == Field::Date) m_dateColumn = i;
+            if (f == Field::Date || f == Field::DateSeconds) m_dateColumn = i;
         }
     }
     m_minColumns = std::max(2, lastEssential + 1);
@@ -146,7 +159,7 @@ void DeepDecoder::Plan(std::span<const std::string> names, std::span<const std::
     for (int b = 0; b < 256; ++b) {
         m_headerStart[b] = b >= 0x80 || (b >= m_minColumns + 1 && b <= m_columns * 9 + 1);
     }
-    const std::span<const std::int32_t> known = KnownColumnCounts(m_kind);
+    const std::span<const std::int32_t> known = KnownColumnCounts(m_kind, m_table);
     m_counts.clear();
     AddColumnCounts(known);
     if (m_columns > 0) AddColumnCounts(std::span<const std::int32_t>(&m_columns, 1));
@@ -179,7 +192,9 @@ std::optional<DecodedRecord> DeepDecoder::TryCell(const Area& area, std::uint32_
     if (!CanBeHeaderSize(page.U8(start))) return std::nullopt;
     const ByteView::Varint header = page.VarintAt(start);
     // Column 0 (the row id's alias) is stored as NULL: the first serial type is 0.
-    if (header.length == 0 || header.length > 2 || page.U8(start + header.length) != 0) return std::nullopt;
+    if (header.length == 0 || header.length > 2 || (m_rowIdAlias && page.U8(start + header.length) != 0)) {
+        return std::nullopt;
+    }
     return Decode(area, static_cast<std::int64_t>(start), start + header.length, header.value, payload.value,
                   static_cast<std::int64_t>(rowId.value));
 }
@@ -188,13 +203,15 @@ std::optional<DecodedRecord> DeepDecoder::TryRecord(const Area& area, std::uint3
 {
     if (!CanBeHeaderSize(area.bytes.U8(offset))) return std::nullopt;
     const ByteView::Varint header = area.bytes.VarintAt(offset);
-    if (header.length == 0 || header.length > 2 || area.bytes.U8(offset + header.length) != 0) return std::nullopt;
+    if (header.length == 0 || header.length > 2 || (m_rowIdAlias && area.bytes.U8(offset + header.length) != 0)) {
+        return std::nullopt;
+    }
     return Decode(area, offset, std::uint64_t{offset} + header.length, header.value, 0, 0);
 }
 
 std::optional<DecodedRecord> DeepDecoder::TryTypes(const Area& area, std::uint32_t offset) const
 {
-    if (area.bytes.U8(offset) != 0) return std::nullopt;
+    if (m_rowIdAlias && area.bytes.U8(offset) != 0) return std::nullopt;
     return TryCounts(area, offset, false);
 }
 
@@ -208,15 +225,27 @@ std::optional<DecodedRecord> DeepDecoder::TryFreedCell(const Area& area, std::ui
     if (size < 4 || block + size > area.limit || (next != 0 && (next <= block || next >= area.limit))) {
         return std::nullopt;
     }
-    return TryCounts(area, offset, true);
+    // A row id's NULL stood in the overwritten byte; a key column's type is any it can have,
+    // when exactly one of them gives a record.
+    if (m_rowIdAlias) return TryCounts(area, offset, true);
+    std::optional<DecodedRecord> found;
+    for (std::uint8_t s = 1; s <= 9; ++s) {
+        if (((m_plan[0].accepts >> s) & 1) == 0) continue;
+        std::optional<DecodedRecord> record = TryCounts(area, offset, true, s);
+        if (!record) continue;
+        if (found) return std::nullopt;
+        found = std::move(record);
+    }
+    return found;
 }
 
-std::optional<DecodedRecord> DeepDecoder::TryCounts(const Area& area, std::uint32_t offset, bool firstLost) const
+std::optional<DecodedRecord> DeepDecoder::TryCounts(const Area& area, std::uint32_t offset, bool firstLost,
+                                                    std::uint8_t firstType) const
 {
     // A record that two counts read alike is not one this table can vouch for.
     std::optional<DecodedRecord> found;
     for (const std::int32_t count : m_counts) {
-        std::optional<DecodedRecord> record = Decode(area, -1, offset, 0, 0, 0, {count, firstLost});
+        std::optional<DecodedRecord> record = Decode(area, -1, offset, 0, 0, 0, {count, firstLost, firstType});
         if (!record) continue;
         if (found) return std::nullopt;
         found = std::move(record);
@@ -230,7 +259,7 @@ bool DeepDecoder::ReadLayout(const Area& area, std::int64_t payloadStart, std::u
     const ByteView page = area.bytes;
     const std::uint32_t limit = std::min<std::uint32_t>(area.limit, static_cast<std::uint32_t>(page.Size()));
     layout.count = 0;
-    if (headerSize == 0 && headerless.firstLost) layout.types[static_cast<std::size_t>(layout.count++)] = 0;
+    if (headerSize == 0 && headerless.firstLost) layout.types[static_cast<std::size_t>(layout.count++)] = headerless.firstType;
     const std::int32_t wanted = headerSize != 0 ? m_columns : std::min(headerless.count, m_columns);
     std::uint64_t cursor = typesStart;
     const std::uint64_t headerEnd = headerSize != 0 ? static_cast<std::uint64_t>(payloadStart) + headerSize : 0;
@@ -239,7 +268,8 @@ bool DeepDecoder::ReadLayout(const Area& area, std::int64_t payloadStart, std::u
         const ByteView::Varint v = page.VarintAt(cursor);
         if (v.length == 0 || cursor + v.length > limit) return false;
         const std::uint64_t s = v.value;
-        if (layout.count == 0 ? s != 0 : !Accepts(m_plan[static_cast<std::size_t>(layout.count)], s)) return false;
+        const bool rowIdNull = layout.count == 0 && m_rowIdAlias;
+        if (rowIdNull ? s != 0 : !Accepts(m_plan[static_cast<std::size_t>(layout.count)], s)) return false;
         layout.types[static_cast<std::size_t>(layout.count++)] = s;
         cursor += v.length;
     }
@@ -303,24 +333,34 @@ bool DeepDecoder::LiveAsItStands(const Layout& layout, std::string_view payload,
     const std::uint64_t s = layout.types[static_cast<std::size_t>(m_dateColumn)];
     if (at + ContentLength(s) > payload.size() || s < 1 || s > 6) return false;
     const std::int64_t value = IntegerValue(s, reinterpret_cast<const std::uint8_t*>(payload.data() + at));
-    return m_live->Same(rowId, m_kind == kDeviceIphone ? IphoneSecondsSince2001(value) : value);
+    return m_live->Same(rowId, TimeOf(m_plan[static_cast<std::size_t>(m_dateColumn)].field, value));
 }
 
-bool DeepDecoder::Plausible(Check check, std::uint64_t s, std::int64_t value) const
+std::int64_t DeepDecoder::TimeOf(Field field, std::int64_t value) const
+{
+    if (m_kind == kDeviceIphone) return IphoneSecondsSince2001(value);
+    return field == Field::DateSeconds ? MmsDateMilliseconds(value) : value;
+}
+
+bool DeepDecoder::Plausible(const Column& column, std::uint64_t s, std::int64_t value) const
 {
     const bool integer = s >= 1 && s <= 9 && s != 7;
+    const Check check = column.check;
     switch (check) {
     case Check::None: return true;
     case Check::DateRequired:
     case Check::DateOrZero: {
         if (!integer) return check == Check::DateOrZero && s == 0;
         if (check == Check::DateOrZero && value == 0) return true;
-        return WithinPhoneYears(m_kind, m_kind == kDeviceIphone ? IphoneSecondsSince2001(value) : value);
+        return WithinPhoneYears(m_kind, TimeOf(column.field, value));
     }
     case Check::Positive: return integer && value > 0;
     case Check::NonNegative: return s == 0 || (integer && value >= 0);
     case Check::ZeroOrOne: return s == 0 || (integer && (value == 0 || value == 1));
     case Check::SmallCode: return s == 0 || (integer && value >= 0 && value <= 10);
+    case Check::MmsCode: return integer && value >= 128 && value <= 151;
+    case Check::PartSeq: return s == 0 || (integer && value >= -1 && value <= 999);
+    case Check::FileSize: return s == 0 || (integer && value >= 0 && value <= (std::int64_t{16} << 30));
     }
     return true;
 }
@@ -349,7 +389,7 @@ bool DeepDecoder::ReadColumns(const Layout& layout, std::string_view payload, bo
         }
         const std::int64_t value =
             isText || (s >= 12 && (s & 1) == 0) ? 0 : IntegerValue(s, reinterpret_cast<const std::uint8_t*>(content.data()));
-        if (!Plausible(column.check, s, value)) return false;
+        if (!Plausible(column, s, value)) return false;
         switch (column.field) {
         case Field::None: break;
         case Field::Body:
@@ -365,16 +405,91 @@ bool DeepDecoder::ReadColumns(const Layout& layout, std::string_view payload, bo
             if (isText) fields.guid = content;
             break;
         case Field::Date:
-            record.time = m_kind == kDeviceIphone ? IphoneSecondsSince2001(value) : value;
-            fields.hasDate = true;
+        case Field::DateSeconds:
+            record.time = TimeOf(column.field, value);
+            fields.hasDate = fields.hasDate || s != 0;
             break;
         case Field::Type: record.fromMe = value == 1 ? 0 : 1; break;
         case Field::ThreadId: record.threadId = value; break;
         case Field::IsFromMe: record.fromMe = value != 0 ? 1 : 0; break;
         case Field::HandleId: record.address = s == 0 ? "" : std::to_string(value); break;
+        default: ReadPartField(column.field, s, isText ? content : std::string_view{}, value, fields, record); break;
         }
     }
     return true;
+}
+
+void DeepDecoder::ReadPartField(Field field, std::uint64_t s, std::string_view content, std::int64_t value,
+                                Fields& fields, DecodedRecord& record)
+{
+    const std::string_view text = content.substr(0, content.find('\0'));
+    switch (field) {
+    case Field::MessageId: record.messageId = value; break;
+    case Field::ChatId: record.chatId = value; break;
+    case Field::Sequence: record.sequence = value; break;
+    case Field::Box: record.box = static_cast<std::int32_t>(value); break;
+    case Field::MmsType: record.mmsType = static_cast<std::int32_t>(value); break;
+    case Field::Size: record.size = value; break;
+    case Field::SubjectCharset:
+        if (s != 0) fields.subjectCharset = value;
+        break;
+    case Field::ContentType: fields.mime = text; break;
+    case Field::Name:
+        if (fields.name.empty()) fields.name = text;
+        break;
+    case Field::StoredPath: fields.file = text; break;
+    case Field::Subject: fields.subject = content; break;
+    default: break;
+    }
+}
+
+namespace {
+
+// A MIME type as parts and files carry it: "type/subtype", printable ASCII without spaces.
+bool LooksLikeMimeType(std::string_view type)
+{
+    const std::size_t slash = type.find('/');
+    if (slash == 0 || slash == std::string_view::npos || slash + 1 == type.size() || type.size() > 127) return false;
+    return std::all_of(type.begin(), type.end(), [](char c) { return c > ' ' && c < 0x7F; });
+}
+
+}  // namespace
+
+bool DeepDecoder::CompletePart(const Fields& fields, bool truncated, DecodedRecord& record) const
+{
+    record.mime = Utf8ToAnsiString(fields.mime);
+    record.name = Utf8ToAnsiString(fields.name);
+    record.file = Utf8ToAnsiString(fields.file);
+    switch (m_table) {
+    case CarvedTable::Messages: break;
+    case CarvedTable::MmsMessages:
+        // Sent, received and not yet downloaded messages; reports are no messages.
+        if (!fields.hasDate || (record.mmsType != 128 && record.mmsType != 130 && record.mmsType != 132)) return false;
+        record.fromMe = record.mmsType == 128 ? 1 : 0;
+        if (!fields.subject.empty()) record.subject = DecodeWidenedHeader(fields.subject, fields.subjectCharset);
+        return true;
+    case CarvedTable::MmsParts: {
+        // The layout part is not content; a text part's text is its content.
+        if (record.messageId <= 0 || !LooksLikeMimeType(fields.mime) || AsciiLower(record.mime) == "application/smil") {
+            return false;
+        }
+        std::string_view text = fields.body;
+        if (truncated) BadTextBytes(text, true);
+        record.body = Utf8ToAnsiString(text);
+        return !record.body.empty() || !record.name.empty() || !record.file.empty();
+    }
+    case CarvedTable::Attachments:
+        return !fields.guid.empty() && (!record.name.empty() || !record.file.empty()) &&
+               (fields.mime.empty() || LooksLikeMimeType(fields.mime));
+    case CarvedTable::RecoverableParts: {
+        if (record.messageId <= 0 || !fields.hasDate || fields.archived.empty()) return false;
+        const std::string_view text =
+            AttributedBodyView({reinterpret_cast<const std::uint8_t*>(fields.archived.data()), fields.archived.size()});
+        record.body = Utf8ToAnsiString(text);
+        return !record.body.empty();
+    }
+    }
+    return false;
 }
 
 std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t payloadStart, std::uint64_t typesStart,
@@ -396,8 +511,13 @@ std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t 
     record.truncated = truncated;
     record.payloadOffset = static_cast<std::uint32_t>(layout.start);
     record.localLength = static_cast<std::uint32_t>(layout.local + (layout.local != layout.payloadSize ? 4 : 0));
+    record.table = m_table;
     Fields fields;
     if (!ReadColumns(layout, payload, truncated, fields, record)) return std::nullopt;
+    if (m_table != CarvedTable::Messages) {
+        if (!CompletePart(fields, truncated, record)) return std::nullopt;
+        return record;
+    }
     if (!fields.hasDate && !truncated) return std::nullopt;
     // The first part of a long record with neither its time nor any text tells nothing.
     if (!fields.hasDate && fields.body.empty() && fields.archived.empty()) return std::nullopt;

@@ -10,6 +10,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "recovery/DeepParts.h"
 #include "recovery/FileImage.h"
 #include "recovery/LiveCopies.h"
 #include "store/MessageStore.h"
@@ -104,7 +105,7 @@ void NoteOverflowUse(ByteView page, std::uint32_t number, std::uint32_t usable, 
 
 // Collects finds of one file, with their places.
 struct Carving {
-    const DeepDecoder& decoder;
+    Decoders decoders;
     const std::string& file;
     std::vector<RawFind>& finds;
     const OverflowUse* overflowUse = nullptr;
@@ -121,10 +122,14 @@ struct Carving {
     {
         end = std::min<std::uint32_t>(end, area.limit);
         for (std::uint32_t offset = begin; offset < end;) {
-            std::optional<DecodedRecord> record = decoder.TryCell(area, offset);
-            if (!record) record = decoder.TryRecord(area, offset);
-            if (!record) record = decoder.TryTypes(area, offset);
-            if (!record) record = decoder.TryFreedCell(area, offset);
+            std::optional<DecodedRecord> record;
+            for (const DeepDecoder* decoder : decoders) {
+                record = decoder->TryCell(area, offset);
+                if (!record) record = decoder->TryRecord(area, offset);
+                if (!record) record = decoder->TryTypes(area, offset);
+                if (!record) record = decoder->TryFreedCell(area, offset);
+                if (record) break;
+            }
             if (!record) {
                 ++offset;
                 continue;
@@ -162,7 +167,12 @@ struct Carving {
         }
         if (btree->type == kLeafTablePage) {
             for (const std::uint32_t cell : btree->cells) {
-                if (auto record = decoder.TryCell(area, cell)) Add(*record, fileOffset, number, place(PlaceKind::CellInUse));
+                for (const DeepDecoder* decoder : decoders) {
+                    if (auto record = decoder->TryCell(area, cell)) {
+                        Add(*record, fileOffset, number, place(PlaceKind::CellInUse));
+                        break;
+                    }
+                }
             }
         }
         Carve(area, btree->pointersEnd, btree->contentStart, fileOffset, number, place(PlaceKind::Unallocated));
@@ -237,10 +247,10 @@ std::vector<std::int32_t> ObservedColumnCounts(ByteView image)
     return {counts.begin(), counts.end()};
 }
 
-void ScanDatabase(ByteView image, const std::string& file, const DeepDecoder& decoder, std::vector<RawFind>& finds,
+void ScanDatabase(ByteView image, const std::string& file, Decoders decoders, std::vector<RawFind>& finds,
                   ByteProgress* progress)
 {
-    Carving carving{decoder, file, finds};
+    Carving carving{decoders, file, finds};
     const std::optional<DatabaseHeader> header = ReadDatabaseHeader(image);
     if (!header) {
         // Not a database header: every byte is carved as it stands.
@@ -264,7 +274,7 @@ void ScanDatabase(ByteView image, const std::string& file, const DeepDecoder& de
     // Pages [first, last] into `into`; only the calling thread reports progress, for all.
     const unsigned workers = pages >= 256 ? std::clamp(std::thread::hardware_concurrency(), 1u, 8u) : 1u;
     auto carvePages = [&](std::uint64_t first, std::uint64_t last, std::vector<RawFind>& into, ByteProgress* report) {
-        Carving part{decoder, file, into, &use};
+        Carving part{decoders, file, into, &use};
         for (std::uint64_t p = first; p <= last && !RecoveryCancelled(); ++p) {
             const auto number = static_cast<std::uint32_t>(p);
             const std::uint64_t at = (p - 1) * header->pageSize;
@@ -296,9 +306,9 @@ void ScanDatabase(ByteView image, const std::string& file, const DeepDecoder& de
 template <typename PlaceOf>
 void ScanPageVersions(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
                       const std::vector<PageRecord>& pages, std::uint32_t overhead, PlaceOf placeOf,
-                      const DeepDecoder& decoder, std::vector<RawFind>& finds, ByteProgress* progress)
+                      Decoders decoders, std::vector<RawFind>& finds, ByteProgress* progress)
 {
-    Carving carving{decoder, file, finds};
+    Carving carving{decoders, file, finds};
     RecordedOverflow overflow(image, pageSize, pages);
     OverflowUse use;
     for (const PageRecord& page : pages) {
@@ -317,30 +327,30 @@ void ScanPageVersions(ByteView image, const std::string& file, std::uint32_t pag
 
 // Returns the number of frames.
 std::size_t ScanLog(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
-                    const DeepDecoder& decoder, std::vector<RawFind>& finds, ByteProgress* progress)
+                    Decoders decoders, std::vector<RawFind>& finds, ByteProgress* progress)
 {
     const LogLayout log = ReadLog(image, pageSize);
     if (log.pageSize != pageSize && log.pageSize != 0) usable = log.pageSize;
     ScanPageVersions(
         image, file, log.pageSize, usable, log.pages, 24,
         [](const PageRecord& frame) { return frame.latest ? PlaceKind::CellInUse : PlaceKind::OlderLogVersion; },
-        decoder, finds, progress);
-    Carving{decoder, file, finds}.Stretch(image, log.parsedEnd, image.Size(), usable, PlaceKind::Unstructured);
+        decoders, finds, progress);
+    Carving{decoders, file, finds}.Stretch(image, log.parsedEnd, image.Size(), usable, PlaceKind::Unstructured);
     if (progress) progress->Advance(image.Size() - std::min<std::uint64_t>(image.Size(), log.parsedEnd) + 32);
     return log.pages.size();
 }
 
 // Returns the number of page records.
 std::size_t ScanJournal(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
-                        std::uint32_t maxPage, const DeepDecoder& decoder, std::vector<RawFind>& finds,
+                        std::uint32_t maxPage, Decoders decoders, std::vector<RawFind>& finds,
                         ByteProgress* progress)
 {
     const JournalLayout journal = ReadJournal(image, pageSize, maxPage);
     if (journal.pageSize != pageSize) usable = journal.pageSize;
     ScanPageVersions(
         image, file, journal.pageSize, usable, journal.pages, 8, [](const PageRecord&) { return PlaceKind::JournalPage; },
-        decoder, finds, progress);
-    Carving carving{decoder, file, finds};
+        decoders, finds, progress);
+    Carving carving{decoders, file, finds};
     for (const JournalLayout::Range& range : journal.unparsed) {
         carving.Stretch(image, range.begin, range.end, usable, PlaceKind::Unstructured);
         if (progress) progress->Advance(range.end - range.begin);
@@ -350,21 +360,21 @@ std::size_t ScanJournal(ByteView image, const std::string& file, std::uint32_t p
 
 }  // namespace
 
-void ScanDatabaseImage(ByteView image, const std::string& file, const DeepDecoder& decoder, std::vector<RawFind>& finds)
+void ScanDatabaseImage(ByteView image, const std::string& file, Decoders decoders, std::vector<RawFind>& finds)
 {
-    ScanDatabase(image, file, decoder, finds, nullptr);
+    ScanDatabase(image, file, decoders, finds, nullptr);
 }
 
 void ScanLogImage(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
-                  const DeepDecoder& decoder, std::vector<RawFind>& finds)
+                  Decoders decoders, std::vector<RawFind>& finds)
 {
-    ScanLog(image, file, pageSize, usable, decoder, finds, nullptr);
+    ScanLog(image, file, pageSize, usable, decoders, finds, nullptr);
 }
 
 void ScanJournalImage(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
-                      std::uint32_t maxPage, const DeepDecoder& decoder, std::vector<RawFind>& finds)
+                      std::uint32_t maxPage, Decoders decoders, std::vector<RawFind>& finds)
 {
-    ScanJournal(image, file, pageSize, usable, maxPage, decoder, finds, nullptr);
+    ScanJournal(image, file, pageSize, usable, maxPage, decoders, finds, nullptr);
 }
 
 void RunDeepRecovery(CSms& reader, const std::string& path)
@@ -378,13 +388,17 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
     reader.m_recoveredCount = 0;
     reader.m_scanCache.reset();
 
-    const LiveRows liveRows(store);
+    // Android keeps its MMS in a table of their own, whose row ids are counted apart.
+    const LiveRows liveRows(store, false), liveMms(store, true);
     DeepDecoder decoder(store, &liveRows);
     const LiveCopies liveCopies(store);
     if (!decoder.Usable()) {
         report.noSchema = true;
         return;
     }
+    const std::vector<std::unique_ptr<DeepDecoder>> partDecoders = PartTableDecoders(reader, liveMms);
+    std::vector<const DeepDecoder*> decoders{&decoder};
+    for (const auto& part : partDecoders) decoders.push_back(part.get());
 
     struct Source {
         std::string path;
@@ -427,6 +441,8 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
     }
     // Rows written before the table gained columns keep their shorter form.
     if (sources[0].image.Loaded()) {
+        // (The part tables keep to the forms they are known to have had: a count seen in any
+        // table of the file could read their short records two ways.)
         decoder.AddColumnCounts(ObservedColumnCounts(ByteView(sources[0].image.Data(), sources[0].image.Size())));
     }
     std::vector<RawFind> finds;
@@ -435,20 +451,26 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
         if (!source.image.Loaded()) continue;
         const ByteView bytes(source.image.Data(), source.image.Size());
         if (source.kind == "database") {
-            ScanDatabase(bytes, source.path, decoder, finds, &progress);
+            ScanDatabase(bytes, source.path, decoders, finds, &progress);
             report.sources[i].pages = static_cast<std::int64_t>(bytes.Size() / pageSize);
         } else if (source.kind == "log") {
             report.sources[i].pages =
-                static_cast<std::int64_t>(ScanLog(bytes, source.path, pageSize, usable, decoder, finds, &progress));
+                static_cast<std::int64_t>(ScanLog(bytes, source.path, pageSize, usable, decoders, finds, &progress));
         } else {
             // A journal may hold pages the database no longer has: allow for a shrunken file.
             const std::uint32_t maxPage = std::max<std::uint32_t>(pageCount * 2, 1u << 20);
             report.sources[i].pages = static_cast<std::int64_t>(
-                ScanJournal(bytes, source.path, pageSize, usable, maxPage, decoder, finds, &progress));
+                ScanJournal(bytes, source.path, pageSize, usable, maxPage, decoders, finds, &progress));
         }
     }
     ReportProgress(90);
+    // The part tables' finds are put together after the messages they may belong to.
+    const auto parts = std::stable_partition(finds.begin(), finds.end(),
+                                             [](const RawFind& f) { return f.record.table == CarvedTable::Messages; });
+    std::vector<RawFind> partFinds(std::make_move_iterator(parts), std::make_move_iterator(finds.end()));
+    finds.erase(parts, finds.end());
     reader.m_recovered = MergeDeepFinds(std::move(finds), liveRows, liveCopies);
+    MergePartFinds(std::move(partFinds), store, reader.m_recovered);
     reader.m_recoveredCount = static_cast<std::int32_t>(reader.m_recovered.size());
     report.filled = reader.m_recoveredCount;
     ReportProgress(100);

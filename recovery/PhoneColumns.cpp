@@ -125,30 +125,153 @@ constexpr PhoneColumn kIphone[] = {
     {"is_kt_verified", "INTEGER"},
 };
 
+// Android's pdu table (35 columns since Android 5; 4.4 had 33, without sub_id and creator).
+constexpr PhoneColumn kAndroidPdu[] = {
+    {"_id", "INTEGER"},
+    {"thread_id", "INTEGER", ColumnField::ThreadId, true, ColumnRule::AnyInteger, Types({1, 2, 3, 9}), ValueCheck::Positive},
+    {"date", "INTEGER", ColumnField::DateSeconds, true, ColumnRule::AnyInteger, Types({4, 5}), ValueCheck::DateRequired},
+    {"date_sent", "INTEGER", ColumnField::None, false, ColumnRule::AnyInteger, Types({0, 4, 5, 8}), ValueCheck::None},
+    {"msg_box", "INTEGER", ColumnField::Box, true, ColumnRule::AnyInteger, Types({1, 9}), ValueCheck::SmallCode},
+    {"read", "INTEGER", ColumnField::None, false, ColumnRule::AnyInteger, 0, ValueCheck::ZeroOrOne},
+    {"m_id", "TEXT"},
+    {"sub", "TEXT", ColumnField::Subject},
+    {"sub_cs", "INTEGER", ColumnField::SubjectCharset},
+    {"ct_t", "TEXT"},
+    {"ct_l", "TEXT"},
+    {"exp", "INTEGER"},
+    {"m_cls", "TEXT"},
+    {"m_type", "INTEGER", ColumnField::MmsType, true, ColumnRule::AnyInteger, Types({2}), ValueCheck::MmsCode},
+    {"v", "INTEGER"},
+    {"m_size", "INTEGER"},
+    {"pri", "INTEGER"},
+    {"rr", "INTEGER"},
+    {"rpt_a", "INTEGER"},
+    {"resp_st", "INTEGER"},
+    {"st", "INTEGER"},
+    {"tr_id", "TEXT"},
+    {"retr_st", "INTEGER"},
+    {"retr_txt", "TEXT"},
+    {"retr_txt_cs", "INTEGER"},
+    {"read_status", "INTEGER"},
+    {"ct_cls", "INTEGER"},
+    {"resp_txt", "TEXT"},
+    {"d_tm", "INTEGER"},
+    {"d_rpt", "INTEGER"},
+    {"locked", "INTEGER"},
+    {"sub_id", "INTEGER"},
+    {"seen", "INTEGER", ColumnField::None, false, ColumnRule::AnyInteger, 0, ValueCheck::ZeroOrOne},
+    {"creator", "TEXT"},
+    {"text_only", "INTEGER"},
+};
+
+// Android's part table (14 columns; Android 14 appends sub_id).
+constexpr PhoneColumn kAndroidPart[] = {
+    {"_id", "INTEGER"},
+    {"mid", "INTEGER", ColumnField::MessageId, true, ColumnRule::AnyInteger, Types({1, 2, 3, 4}), ValueCheck::Positive},
+    {"seq", "INTEGER", ColumnField::Sequence, true, ColumnRule::AnyInteger, Types({0, 1, 2, 8, 9}), ValueCheck::PartSeq},
+    {"ct", "TEXT", ColumnField::ContentType, true},
+    {"name", "TEXT", ColumnField::Name},
+    {"chset", "INTEGER"},
+    {"cd", "TEXT"},
+    {"fn", "TEXT", ColumnField::Name},
+    {"cid", "TEXT"},
+    {"cl", "TEXT", ColumnField::Name},
+    {"ctt_s", "INTEGER"},
+    {"ctt_t", "TEXT"},
+    {"_data", "TEXT", ColumnField::StoredPath},
+    {"text", "TEXT", ColumnField::Body, true},
+    {"sub_id", "INTEGER"},
+};
+
+// The iPhone's attachment table, as far as its columns tell about the file (later releases
+// append more).
+constexpr PhoneColumn kIphoneAttachment[] = {
+    {"rowid", "INTEGER"},
+    {"guid", "TEXT", ColumnField::Guid, true},
+    {"created_date", "INTEGER", ColumnField::Date, true, ColumnRule::AnyInteger, Types({0, 4, 6, 8}), ValueCheck::DateOrZero},
+    {"start_date", "INTEGER", ColumnField::None, false, ColumnRule::AnyInteger, Types({0, 4, 6, 8}), ValueCheck::DateOrZero},
+    {"filename", "TEXT", ColumnField::StoredPath, true},
+    {"uti", "TEXT"},
+    {"mime_type", "TEXT", ColumnField::ContentType, true},
+    {"transfer_state", "INTEGER"},
+    {"is_outgoing", "INTEGER", ColumnField::IsFromMe, true, ColumnRule::AnyInteger, 0, ValueCheck::ZeroOrOne},
+    {"user_info", "BLOB"},
+    {"transfer_name", "TEXT", ColumnField::Name, true},
+    {"total_bytes", "INTEGER", ColumnField::Size, true, ColumnRule::AnyInteger, 0, ValueCheck::FileSize},
+};
+
+// The texts of messages in "Recently Deleted" (iOS 16 and later); its key is not the row id,
+// so column 0 is stored as a value.
+constexpr PhoneColumn kIphoneRecoverable[] = {
+    {"chat_id", "INTEGER", ColumnField::ChatId, true, ColumnRule::AnyInteger, Types({1, 2, 3, 9}), ValueCheck::Positive},
+    {"message_id", "INTEGER", ColumnField::MessageId, true, ColumnRule::AnyInteger, Types({1, 2, 3, 4, 9}), ValueCheck::Positive},
+    {"part_index", "INTEGER", ColumnField::Sequence, true, ColumnRule::AnyInteger, Types({1, 2, 8, 9}), ValueCheck::PartSeq},
+    {"delete_date", "INTEGER", ColumnField::Date, true, ColumnRule::AnyInteger, Types({4, 6}), ValueCheck::DateRequired},
+    {"part_text", "BLOB", ColumnField::AttributedBody, true},
+    {"ck_sync_state", "INTEGER"},
+};
+
 // Column counts of the layouts phones are known to have had.
 constexpr std::int32_t kAndroidCounts[] = {16, 17, 19};
 constexpr std::int32_t kIphoneCounts[] = {51, 84};
+constexpr std::int32_t kPduCounts[] = {33, 35};
+constexpr std::int32_t kPartCounts[] = {14, 15};
+constexpr std::int32_t kRecoverableCounts[] = {6};
+
+constexpr CarvedTable kAndroidParts[] = {CarvedTable::MmsMessages, CarvedTable::MmsParts};
+constexpr CarvedTable kIphoneParts[] = {CarvedTable::Attachments, CarvedTable::RecoverableParts};
 
 }  // namespace
 
-std::span<const PhoneColumn> PhoneLayout(DeviceKind kind)
+std::string_view CarvedTableName(CarvedTable table)
 {
-    if (kind == kDeviceIphone) return kIphone;
-    return kAndroid;
+    switch (table) {
+    case CarvedTable::Messages: return "message";
+    case CarvedTable::MmsMessages: return "pdu";
+    case CarvedTable::MmsParts: return "part";
+    case CarvedTable::Attachments: return "attachment";
+    case CarvedTable::RecoverableParts: return "recoverable_message_part";
+    }
+    return "";
 }
 
-const PhoneColumn* PhoneColumnNamed(DeviceKind kind, std::string_view name)
+std::span<const PhoneColumn> PhoneLayout(DeviceKind kind, CarvedTable table)
 {
-    for (const PhoneColumn& column : PhoneLayout(kind)) {
+    const bool iphone = kind == kDeviceIphone;
+    switch (table) {
+    case CarvedTable::Messages: return iphone ? std::span<const PhoneColumn>(kIphone) : kAndroid;
+    case CarvedTable::MmsMessages: return iphone ? std::span<const PhoneColumn>() : kAndroidPdu;
+    case CarvedTable::MmsParts: return iphone ? std::span<const PhoneColumn>() : kAndroidPart;
+    case CarvedTable::Attachments: return iphone ? std::span<const PhoneColumn>(kIphoneAttachment) : std::span<const PhoneColumn>();
+    case CarvedTable::RecoverableParts: return iphone ? std::span<const PhoneColumn>(kIphoneRecoverable) : std::span<const PhoneColumn>();
+    }
+    return {};
+}
+
+const PhoneColumn* PhoneColumnNamed(DeviceKind kind, std::string_view name, CarvedTable table)
+{
+    for (const PhoneColumn& column : PhoneLayout(kind, table)) {
         if (column.name == name) return &column;
     }
     return nullptr;
 }
 
-std::span<const std::int32_t> KnownColumnCounts(DeviceKind kind)
+std::span<const std::int32_t> KnownColumnCounts(DeviceKind kind, CarvedTable table)
 {
-    if (kind == kDeviceIphone) return kIphoneCounts;
-    return kAndroidCounts;
+    switch (table) {
+    case CarvedTable::Messages: return kind == kDeviceIphone ? std::span<const std::int32_t>(kIphoneCounts) : kAndroidCounts;
+    case CarvedTable::MmsMessages: return kPduCounts;
+    case CarvedTable::MmsParts: return kPartCounts;
+    case CarvedTable::RecoverableParts: return kRecoverableCounts;
+    case CarvedTable::Attachments: break;  // many releases: the file's own count
+    }
+    return {};
+}
+
+std::span<const CarvedTable> PartTables(DeviceKind kind)
+{
+    if (kind == kDeviceIphone) return kIphoneParts;
+    return kAndroidParts;
 }
 
 void UsePhoneLayout(MessageStore& store, DeviceKind kind)

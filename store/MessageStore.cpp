@@ -86,6 +86,17 @@ const char* MessageStatusText(MessageStatus status)
     return "";
 }
 
+MessageStatus MmsStatus(std::int64_t box, std::int64_t type)
+{
+    if (type == 130) return MessageStatus::NotDownloaded;
+    switch (box) {
+    case 3: return MessageStatus::Draft;
+    case 4: return MessageStatus::Outbox;
+    case 5: return MessageStatus::Failed;
+    default: return MessageStatus::Ok;
+    }
+}
+
 CSms::CSms(DeviceKind kind) : m_deviceKind(kind)
 {
     // A new reader starts with no live list; the reset has already released the old one.
@@ -116,8 +127,8 @@ void CSms::AssignRecovered()
         firstMatch.try_emplace(store.conversations[i].address, i);
     }
 
-    // A find whose address matches nothing goes to its thread's conversation, when its thread
-    // has one recipient (Android spells one partner's number several ways).
+    // A find whose address matches nothing goes to its thread's (or chat's) conversation
+    // (Android spells one partner's number several ways).
     std::unordered_map<std::int32_t, std::int32_t> indexOfEntry;
     if (!m_entryOfThread.empty()) {
         for (std::int32_t i = 0; i < count; ++i) indexOfEntry.try_emplace(store.conversations[i].entryId, i);
@@ -127,7 +138,8 @@ void CSms::AssignRecovered()
         const auto found = firstMatch.find(message.address);
         std::int32_t target = found == firstMatch.end() ? -1 : found->second;
         message.countedIn = -1;
-        if (target < 0 && message.threadId != 0) {
+        // A find without an address (an MMS whose addresses are gone) also goes by its thread.
+        if ((target < 0 || message.address.empty()) && message.threadId != 0) {
             const auto thread = m_entryOfThread.find(message.threadId);
             const auto index = thread == m_entryOfThread.end() ? indexOfEntry.end() : indexOfEntry.find(thread->second);
             if (index != indexOfEntry.end()) {

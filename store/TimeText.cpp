@@ -236,6 +236,12 @@ std::int64_t IphoneSecondsSince2001(std::int64_t stored)
     return stored;
 }
 
+std::int64_t MmsDateMilliseconds(std::int64_t stored)
+{
+    constexpr std::int64_t kLargestSeconds = 100'000'000'000;  // year 5138: larger ones are milliseconds
+    return stored >= kLargestSeconds || stored <= -kLargestSeconds ? stored : stored * 1000;
+}
+
 std::string Utf8ToAnsiString(const char* text)
 {
     if (text == nullptr) return {};

@@ -155,6 +155,23 @@ TEST_F(DeepRecoveryTest, LongMessagesOnOverflowPages)
                             [](const MessageRecord& m) { return m.body.size() > 4000 && m.truncated == 0; }));
 }
 
+// Deleted MMS come back whole: the pdu record with its text part (joined by the message id)
+// and its picture part as an attachment, in its thread's conversation; no live MMS or part
+// of one is reported.
+TEST_F(DeepRecoveryTest, MmsRecordsJoinedWithTheirParts)
+{
+    const auto truth = Run(DeepCaseKind::AndroidMms, 1500);
+    ExpectScore(truth);
+    const fixtures::DeepScore score = fixtures::ScoreDeepRecovery(truth, Recovered());
+    // Where a freed cell lost its record's id, the parts are joined only when the order of the
+    // ids and times leaves one choice.
+    EXPECT_GE(score.mmsJoined, score.mmsComplete * 3 / 4) << score.mmsJoined << " of " << score.mmsComplete;
+    EXPECT_TRUE(std::any_of(Recovered().begin(), Recovered().end(), [](const MessageRecord& m) {
+        return m.kind == MessageKind::Mms && m.time != 0 && !m.body.empty() && m.unassignedFlag == 0 &&
+               m.details->attachments.size() == 1 && m.details->attachments[0].mime == "image/jpeg";
+    }));
+}
+
 // Two long messages deleted: the first page freed becomes the freelist's trunk, its first
 // bytes overwritten, so the first message's chain breaks there (it comes back truncated);
 // the second's overflow pages became freelist leaves, untouched (it comes back whole).

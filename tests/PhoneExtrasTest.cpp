@@ -10,6 +10,7 @@
 #include "presentation/Search.h"
 #include "readers/AttachmentFiles.h"
 #include "readers/OpenDatabase.h"
+#include "recovery/RecoveryRun.h"
 #include "store/Charsets.h"
 #include "store/TimeText.h"
 
@@ -212,6 +213,61 @@ TEST_F(PhoneExtrasTest, IphoneChatsAttachmentsRecentlyDeletedEditsAndTapbacks)
     EXPECT_EQ(shown[2].heading, "Me 2023-03-08 20:26:47 [failed]");
     EXPECT_EQ(shown[3].message->body, "gone soon");
     EXPECT_EQ(shown[3].heading, "+15550001 2023-03-08 20:26:48 — deleted on 2023-03-08 20:28:20");
+}
+
+}  // namespace
+
+namespace {
+
+// Deleted rows of the iPhone's file and set-aside tables come back: a file record that no live
+// message has, a set-aside text purged from "Recently Deleted" (in its chat, with its delete
+// time); live files and texts still set aside are not reported again.
+TEST_F(PhoneExtrasTest, IphoneDeepRecoveryOfFilesAndPurgedSetAsideTexts)
+{
+    const auto path = m_dir / "sms.db";
+    constexpr std::int64_t kNano = 1'000'000'000, t = 700'000'000;
+    {
+        PhoneDb db = PhoneDb::IphoneCurrent(path);
+        db.Exec(fixtures::kIphoneExtrasSchema);
+        db.AddIphoneHandle(1, "+15550001");
+        db.Exec("INSERT INTO chat (ROWID, guid) VALUES (1, 'iMessage;-;+15550001'); INSERT INTO chat_handle_join VALUES (1, 1);");
+        for (const std::int64_t id : {1, 2}) {
+            db.AddIphoneMessage({.text = "picture \xEF\xBF\xBC", .handleId = 1, .date = (t + id) * kNano, .id = id});
+            db.Run("INSERT INTO chat_message_join VALUES (1, ?1)", {id});
+            db.Run("INSERT INTO attachment (ROWID, guid, created_date, filename, mime_type, transfer_name, total_bytes) "
+                   "VALUES (?1, ?2, ?3, ?4, 'image/jpeg', ?5, 2048)",
+                   {id, "guid-" + std::to_string(id), t + id, "~/Library/SMS/Attachments/0" + std::to_string(id) + "/IMG.jpeg",
+                    "IMG_" + std::to_string(id) + ".jpeg"});
+            db.Run("INSERT INTO message_attachment_join VALUES (?1, ?1)", {id});
+        }
+        for (const std::int64_t id : {3, 4}) {
+            db.Run("INSERT INTO chat_recoverable_message_join VALUES (1, ?1, ?2, 0)", {id, (t + 100 + id) * kNano});
+            db.Run("INSERT INTO recoverable_message_part VALUES (1, ?1, 0, ?2, ?3, 0)",
+                   {id, (t + 100 + id) * kNano, fixtures::ArchivedAttributedString(id == 3 ? "purged for good" : "still set aside")});
+        }
+        db.Exec("DELETE FROM message WHERE ROWID = 2; DELETE FROM message_attachment_join WHERE message_id = 2;"
+                "DELETE FROM attachment WHERE ROWID = 2; DELETE FROM chat_recoverable_message_join WHERE message_id = 3;"
+                "DELETE FROM recoverable_message_part WHERE message_id = 3;");
+    }
+    ASSERT_EQ(OpenDatabaseFile(path.string()).outcome, OpenOutcome::OpenedIphone);
+    RunDeepRecoverySteps(path.string());
+    const std::vector<MessageRecord>& found = g_store.currentReader->m_recovered;
+    auto with = [&](auto test) { return std::count_if(found.begin(), found.end(), test); };
+    EXPECT_EQ(with([](const MessageRecord& m) { return m.body == "picture \xEF\xBF\xBC"; }), 1);
+    EXPECT_EQ(with([](const MessageRecord& m) {
+                  const auto& files = m.details->attachments;
+                  return files.size() == 1 && files[0].name == "IMG_2.jpeg" && files[0].mime == "image/jpeg" &&
+                         files[0].size == 2048 && m.time == t + 2;
+              }),
+              1);
+    EXPECT_EQ(with([](const MessageRecord& m) { return !m.details->attachments.empty() && m.details->attachments[0].name == "IMG_1.jpeg"; }), 0);
+    EXPECT_EQ(with([](const MessageRecord& m) { return m.body == "still set aside"; }), 0);
+    const auto purged = std::find_if(found.begin(), found.end(), [](const MessageRecord& m) { return m.body == "purged for good"; });
+    ASSERT_NE(purged, found.end());
+    EXPECT_EQ(purged->rowId, 3);
+    EXPECT_EQ(purged->details->deletedTime, t + 103);
+    EXPECT_EQ(purged->unassignedFlag, 0);  // in its chat's conversation
+    EXPECT_EQ(purged->recentlyDeleted, 0);  // no longer in "Recently Deleted"
 }
 
 }  // namespace

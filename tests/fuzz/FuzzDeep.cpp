@@ -1,11 +1,14 @@
 // Fuzz target for the deep recovery's parsers: a database image, a log and a journal made of
-// arbitrary bytes, under an Android or an iPhone schema. The sanitizers catch any read outside
+// arbitrary bytes, under an Android or an iPhone schema with the phone's part tables. The sanitizers catch any read outside
 // the bytes; the target checks that every find lies inside its image and has valid texts.
+#include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "FuzzTargets.h"
 #include "readers/CreateReader.h"
+#include "recovery/DeepParts.h"
 #include "recovery/DeepScan.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
@@ -40,16 +43,33 @@ int FuzzDeep(const std::uint8_t* data, std::size_t size)
     const std::vector<std::uint8_t> bytes(data + 1, data + size);
     const ByteView image(bytes.data(), bytes.size());
     const DeepDecoder decoder(g_store);
+    std::vector<const DeepDecoder*> decoders{&decoder};
+    std::vector<std::unique_ptr<DeepDecoder>> parts;
+    const DeviceKind kind = iphone ? kDeviceIphone : kDeviceAndroid;
+    for (const CarvedTable table : PartTables(kind)) {
+        std::vector<std::string> names, types;
+        for (const PhoneColumn& column : PhoneLayout(kind, table)) {
+            names.emplace_back(column.name);
+            types.emplace_back(column.type);
+        }
+        parts.push_back(std::make_unique<DeepDecoder>(kind, table, names, types, table != CarvedTable::RecoverableParts));
+        decoders.push_back(parts.back().get());
+    }
     std::vector<RawFind> finds;
-    ScanDatabaseImage(image, "database", decoder, finds);
+    ScanDatabaseImage(image, "database", decoders, finds);
     const std::uint32_t pageSize = 512u << (data[0] >> 1 & 3);  // small pages: short inputs span several
-    ScanLogImage(image, "log", pageSize, pageSize, decoder, finds);
-    ScanJournalImage(image, "journal", pageSize, pageSize, 64, decoder, finds);
+    ScanLogImage(image, "log", pageSize, pageSize, decoders, finds);
+    ScanJournalImage(image, "journal", pageSize, pageSize, 64, decoders, finds);
     for (const RawFind& find : finds) {
         Check(find.place.offset >= 0 && static_cast<std::size_t>(find.place.offset) < bytes.size(), "a find lies inside");
-        Check(IsValidUtf8(find.record.body) && IsValidUtf8(find.record.address), "texts are valid UTF-8");
+        Check(IsValidUtf8(find.record.body) && IsValidUtf8(find.record.address) && IsValidUtf8(find.record.name) &&
+                  IsValidUtf8(find.record.file) && IsValidUtf8(find.record.subject),
+              "texts are valid UTF-8");
     }
-    const std::vector<MessageRecord> merged = MergeDeepFinds(finds, LiveRows(g_store), LiveCopies(g_store));
+    std::vector<RawFind> messageFinds, partFinds;
+    for (const RawFind& find : finds) (find.record.table == CarvedTable::Messages ? messageFinds : partFinds).push_back(find);
+    std::vector<MessageRecord> merged = MergeDeepFinds(messageFinds, LiveRows(g_store), LiveCopies(g_store));
+    MergePartFinds(partFinds, g_store, merged);
     Check(merged.size() <= finds.size(), "merging never adds messages");
     return 0;
 }

@@ -21,6 +21,3 @@ struct MmsMessage {
 // ", ". Empty when the database has no pdu table.
 std::vector<MmsMessage> ReadMmsMessages(sqlite3* db);
 
-// A pdu date (seconds since 1970) as milliseconds; a value already too large for seconds is
-// taken as milliseconds.
-std::int64_t MmsDateMilliseconds(std::int64_t stored);

@@ -11,6 +11,8 @@ int OnColumnRow(void* unused, int columnCount, char** values, char** names);
 #include <string_view>
 #include <string>
 
+#include "store/Sms.h"
+
 struct sqlite3;
 
 // The lower-cased column names of `table` (empty when there is no such table).
@@ -19,3 +21,7 @@ std::set<std::string> TableColumns(sqlite3* db, const std::string& table);
 // NULL in its place where it does not, so that the result columns keep their positions.
 std::string ColumnsOrNull(const std::set<std::string>& columns, std::initializer_list<const char*> names,
                           std::string_view prefix = {});
+
+// The declared columns of the tables a deep recovery carves besides the message table, for a
+// database of that kind (tables the file lacks are left out).
+std::vector<CSms::TableSchema> ReadPartTableSchemas(sqlite3* db, DeviceKind kind);

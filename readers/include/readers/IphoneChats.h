@@ -35,6 +35,10 @@ struct IphoneChats {
 // entries and marks each live message of such a chat: its group entry and inGroup.
 IphoneChats AddIphoneGroups(sqlite3* db, MessageChats& chats);
 
+// The conversation entry of each chat: a chat of one handle is that handle's entry, a group
+// chat its group entry. Call after AddIphoneGroups, before the entries are sorted.
+std::unordered_map<std::int64_t, std::int32_t> EntryOfChats(sqlite3* db);
+
 // Fills what the message rows alone do not give: attachments, tapbacks (moved onto the message they react to, their own
 // rows taken out of the list), earlier versions of edited messages, and the texts and delete
 // times of messages in "Recently Deleted". Call after the list is in its final order and

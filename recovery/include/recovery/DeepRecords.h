@@ -37,8 +37,9 @@ public:
 };
 
 struct DecodedRecord {
+    CarvedTable table = CarvedTable::Messages;  // the table whose record this is
     std::int64_t rowId = 0;  // 0 when the cell's row id was not readable
-    std::int64_t time = 0;   // Android: ms since 1970; iPhone: seconds since 2001
+    std::int64_t time = 0;   // Android: ms since 1970; iPhone: seconds since 2001 (0: none)
     std::int64_t threadId = 0;  // Android: thread_id; 0 when unknown
     std::string body;        // checked UTF-8
     std::string address;     // Android: the number ("+86" removed); iPhone: the handle id
@@ -46,12 +47,21 @@ struct DecodedRecord {
     bool truncated = false;  // the overflow chain broke: `body` is the part that was read
     std::uint32_t payloadOffset = 0;  // the record's header-size byte, from the page start
     std::uint32_t localLength = 0;    // record bytes on the page (with an overflow pointer)
+    // Records of the part tables: the message a part belongs to, its chat (a set-aside text),
+    // its place among the message's parts; an MMS's type and box codes; a file's type, name,
+    // stored path and size; an MMS's subject.
+    std::int64_t messageId = 0, chatId = 0, sequence = 0;
+    std::int32_t mmsType = 0, box = 0;
+    std::string mime, name, file, subject;
+    std::int64_t size = 0;
 };
 
 // The live rows by row id, to tell quickly that a cell is a live row as it stands.
 class LiveRows {
 public:
-    explicit LiveRows(const MessageStore& store);
+    // The live messages of every kind; or, with `mms`, only (true) or all but (false) the
+    // Android MMS, whose row ids are those of another table.
+    explicit LiveRows(const MessageStore& store, std::optional<bool> mms = std::nullopt);
 
     struct Row {
         std::int64_t rowId;
@@ -77,6 +87,11 @@ public:
     // The same for a schema given as names (lower-case) and declared types (upper-case).
     DeepDecoder(DeviceKind kind, std::span<const std::string> names, std::span<const std::string> types,
                 const LiveRows* live = nullptr);
+    // For another table of the phone; `rowIdAlias` when its column 0 is the row id (stored as
+    // NULL in every record).
+    DeepDecoder(DeviceKind kind, CarvedTable table, std::span<const std::string> names,
+                std::span<const std::string> types, bool rowIdAlias, const LiveRows* live = nullptr);
+    CarvedTable Table() const { return m_table; }
 
     bool Usable() const { return m_columns > 0; }
     std::int32_t Columns() const { return m_columns; }
@@ -127,12 +142,13 @@ private:
     struct Headerless {
         std::int32_t count;
         bool firstLost;
+        std::uint8_t firstType = 0;  // the lost serial type taken for column 0
     };
     // Reads the record whose header-size byte is at `payloadStart` (when `headerSize` is 0 the
     // header size is unknown and the serial types start at `typesStart`, as `headerless` says).
     std::optional<DecodedRecord> Decode(const Area& area, std::int64_t payloadStart, std::uint64_t typesStart,
                                         std::uint64_t headerSize, std::uint64_t expectedPayload, std::int64_t rowId,
-                                        Headerless headerless = {0, false}) const;
+                                        Headerless headerless = {0, false, 0}) const;
     // A record's serial types and where its payload lies.
     struct Layout {
         std::array<std::uint64_t, kColumnCapacity> types;
@@ -141,7 +157,8 @@ private:
     };
     // The texts a record's columns gave, as views into its payload.
     struct Fields {
-        std::string_view body, address, archived, guid;
+        std::string_view body, address, archived, guid, mime, name, file, subject;
+        std::int64_t subjectCharset = 106;
         bool hasDate = false;
     };
     // Reads the serial types (every one accepted by its column) into `layout` and places the
@@ -155,17 +172,28 @@ private:
     // Whether the cell is a live row as it stands (its row id and date those of a live one).
     bool LiveAsItStands(const Layout& layout, std::string_view payload, std::int64_t rowId) const;
     // Whether a column's value passes its check.
-    bool Plausible(Check check, std::uint64_t serialType, std::int64_t value) const;
+    bool Plausible(const Column& column, std::uint64_t serialType, std::int64_t value) const;
+    // A date column's value as the store keeps times.
+    std::int64_t TimeOf(Field field, std::int64_t value) const;
+    // Keeps the numbers and texts of an integer or text column that the message does not take.
+    static void ReadPartField(Field field, std::uint64_t serialType, std::string_view content, std::int64_t value,
+                              Fields& fields, DecodedRecord& record);
+    // The checks on a whole record of a part table, and its texts; false when it is none.
+    bool CompletePart(const Fields& fields, bool truncated, DecodedRecord& record) const;
     // Checks every column and fills the record's numbers and the texts' views; false when a
     // column holds what it cannot.
     bool ReadColumns(const Layout& layout, std::string_view payload, bool truncated, Fields& fields,
                      DecodedRecord& record) const;
     // The header-less shapes at `offset`: the one column count that gives a record.
-    std::optional<DecodedRecord> TryCounts(const Area& area, std::uint32_t offset, bool firstLost) const;
+    // With `firstLost`, column 0's serial type is taken as `firstType`.
+    std::optional<DecodedRecord> TryCounts(const Area& area, std::uint32_t offset, bool firstLost,
+                                           std::uint8_t firstType = 0) const;
     void Plan(std::span<const std::string> names, std::span<const std::string> types);
 
     const LiveRows* m_live = nullptr;
     DeviceKind m_kind = kDeviceAndroid;
+    CarvedTable m_table = CarvedTable::Messages;
+    bool m_rowIdAlias = true;
     std::int32_t m_columns = 0;
     std::int32_t m_minColumns = 1;
     std::int32_t m_dateColumn = -1;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,15 +17,25 @@
 #include "store/Sms.h"
 
 
+// The decoders of the tables a scan looks for, tried in turn at each byte (the message
+// table's first).
+using Decoders = std::span<const DeepDecoder* const>;
+
 // The finds in a database file image (`file` names it in the places).
-void ScanDatabaseImage(ByteView image, const std::string& file, const DeepDecoder& decoder,
-                       std::vector<RawFind>& finds);
+void ScanDatabaseImage(ByteView image, const std::string& file, Decoders decoders, std::vector<RawFind>& finds);
 // The finds in a write-ahead log image, its pages `pageSize` bytes of which `usable` are used.
 void ScanLogImage(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
-                  const DeepDecoder& decoder, std::vector<RawFind>& finds);
+                  Decoders decoders, std::vector<RawFind>& finds);
 // The finds in a rollback journal image.
 void ScanJournalImage(ByteView image, const std::string& file, std::uint32_t pageSize, std::uint32_t usable,
-                      std::uint32_t maxPage, const DeepDecoder& decoder, std::vector<RawFind>& finds);
+                      std::uint32_t maxPage, Decoders decoders, std::vector<RawFind>& finds);
+// The same for the message table alone.
+inline void ScanDatabaseImage(ByteView image, const std::string& file, const DeepDecoder& decoder,
+                              std::vector<RawFind>& finds)
+{
+    const DeepDecoder* one = &decoder;
+    ScanDatabaseImage(image, file, Decoders(&one, 1), finds);
+}
 
 // The deep recovery of the database at `path` for the current store: reads `path`, its
 // "-wal-undelete" and "-wal" logs and its "-journal" when they exist (never writing any),

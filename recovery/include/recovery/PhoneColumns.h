@@ -23,13 +23,42 @@ enum class ColumnRule : std::uint8_t {
     Version,      // INTEGER version: not 0 and at most 4
 };
 
-// What a column gives to the message.
+// What a column gives to the message (or to the part or file record it belongs with).
 enum class ColumnField : std::uint8_t {
-    None, Address, Body, AttributedBody, Date, Type, IsFromMe, HandleId, Guid, ThreadId
+    None, Address, Body, AttributedBody, Date, Type, IsFromMe, HandleId, Guid, ThreadId,
+    DateSeconds,   // Android MMS: seconds since 1970
+    MessageId,     // the message a part or a set-aside text belongs to
+    ChatId,        // the chat of a set-aside text
+    Sequence,      // a part's place among its message's parts
+    ContentType,   // a part's or a file's MIME type
+    Name,          // a file's name (the first of several such columns that has one)
+    StoredPath,    // where the file was kept
+    Box,           // MMS: 1 received, 2 sent, 3 draft, 4 outbox, 5 failed
+    MmsType,       // MMS: the message type code (128 sent, 130 not downloaded, 132 received)
+    Subject,       // MMS: the subject as stored (widened bytes)
+    SubjectCharset,
+    Size,          // a file's size in bytes
 };
 
+// The tables whose deleted records the deep recovery carves: the message table, and the
+// tables that hold the rest of today's messages.
+enum class CarvedTable : std::uint8_t {
+    Messages,          // Android sms, iPhone message
+    MmsMessages,       // Android pdu
+    MmsParts,          // Android part
+    Attachments,       // iPhone attachment
+    RecoverableParts,  // iPhone recoverable_message_part ("Recently Deleted" texts)
+};
+// The table's name in the phone's database.
+std::string_view CarvedTableName(CarvedTable table);
+
 // How the deep decoder checks a column's value.
-enum class ValueCheck : std::uint8_t { None, DateRequired, DateOrZero, Positive, NonNegative, ZeroOrOne, SmallCode };
+enum class ValueCheck : std::uint8_t {
+    None, DateRequired, DateOrZero, Positive, NonNegative, ZeroOrOne, SmallCode,
+    MmsCode,   // an MMS header code: 128 to 151
+    PartSeq,   // a part's seq: -1 (the layout part) to 999
+    FileSize,  // a file's size: 0 to 16 GB
+};
 
 struct PhoneColumn {
     std::string_view name;  // lower-case
@@ -44,12 +73,15 @@ struct PhoneColumn {
     ValueCheck check = ValueCheck::None;
 };
 
-// The newest layout known of the phone's message table, in column order.
-std::span<const PhoneColumn> PhoneLayout(DeviceKind kind);
+// The newest layout known of a table of the phone, in column order (empty for a table the
+// phone does not have).
+std::span<const PhoneColumn> PhoneLayout(DeviceKind kind, CarvedTable table = CarvedTable::Messages);
 // The column of that name (lower-case), or null when the table does not name it.
-const PhoneColumn* PhoneColumnNamed(DeviceKind kind, std::string_view name);
-// How many columns the phone's table has had in its releases (Android 16, 17 and 19).
-std::span<const std::int32_t> KnownColumnCounts(DeviceKind kind);
+const PhoneColumn* PhoneColumnNamed(DeviceKind kind, std::string_view name, CarvedTable table = CarvedTable::Messages);
+// How many columns the phone's table has had in its releases (Android sms: 16, 17 and 19).
+std::span<const std::int32_t> KnownColumnCounts(DeviceKind kind, CarvedTable table = CarvedTable::Messages);
+// The tables besides the message table that the phone keeps messages' parts in.
+std::span<const CarvedTable> PartTables(DeviceKind kind);
 // Whether a message time (Android: ms since 1970; iPhone: s since 2001) lies within the years a
 // phone of that kind can have written it: 1990-01-01 (Android) or 2007-01-01 (the first
 // iPhone) to 2100-01-01. Every carver's check of a time uses it.

@@ -66,6 +66,9 @@ const char* MessageKindText(MessageKind kind);
 enum class MessageStatus : std::uint8_t { Ok, Draft, Outbox, Failed, Queued, NotSent, NotDownloaded };
 // "ok", "draft", "outbox", "failed", "queued", "not sent", "not downloaded".
 const char* MessageStatusText(MessageStatus status);
+// An Android MMS's status by its box (msg_box: 3 drafts, 4 outbox, 5 failed) and its type
+// (m_type 130: not yet downloaded).
+MessageStatus MmsStatus(std::int64_t box, std::int64_t type);
 
 // A file sent with a message. The file itself lives outside the database.
 struct Attachment {
@@ -141,7 +144,7 @@ struct MessageRecord {
     // matches no conversation); -1 otherwise.
     std::int32_t countedIn = -1;
     std::int64_t rowId = 0;  // the row's id in its table (_id, ROWID); 0 when unknown
-    std::int64_t threadId = 0;  // Android: the row's thread_id; 0 when unknown
+    std::int64_t threadId = 0;  // Android: the row's thread_id; iPhone: a set-aside text's chat; 0 when unknown
     // Deep recovery only: every place the message was found, and whether its text was cut
     // short (the rest of a long message lay on overflow pages that are gone).
     std::vector<FindPlace> places;

@@ -82,12 +82,22 @@ public:
     // What the last load could not do: a log that could not be applied, a damaged or
     // truncated file. Empty when the file was read whole.
     std::vector<LoadWarning> m_loadWarnings;
-    // Android: the conversation entry (entryId) of each thread with one recipient, for finds
-    // whose address matches no conversation. Filled by each load.
+    // Android: the conversation entry (entryId) of each thread; iPhone: of each chat. For finds
+    // whose address matches no conversation (or that have none). Filled by each load.
     std::unordered_map<std::int64_t, std::int32_t> m_entryOfThread;
     // The two-letter region the phone's numbers are written in, where the database says it
     // (iPhone: the country most handles name, lower case as stored); empty otherwise.
     std::string m_regionHint;
+    // The declared columns of the tables besides the message table whose deleted records a
+    // deep recovery carves too (Android pdu and part; iPhone attachment and
+    // recoverable_message_part), read by each load; a table the file lacks is not listed.
+    struct TableSchema {
+        std::string table;
+        std::vector<std::string> names;  // lower case
+        std::vector<std::string> types;  // upper case
+        bool rowIdAlias = true;          // column 0 is the row id (stored as NULL)
+    };
+    std::vector<TableSchema> m_partTables;
     // The bytes the counting pass read, kept for the filling pass when the file is unchanged
     // (the scans own this; the store never looks inside).
     std::shared_ptr<struct ScanCache> m_scanCache;

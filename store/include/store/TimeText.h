@@ -50,6 +50,9 @@ std::string FormatHeadingTime(std::int64_t t);
 // value is 1e11 or more is nanoseconds (iOS 11 and later) and is divided by 1e9, rounding
 // toward zero; smaller values are seconds already.
 std::int64_t IphoneSecondsSince2001(std::int64_t stored);
+// An Android MMS date (seconds since 1970) as milliseconds, like the SMS dates; a value already
+// too large for seconds is taken as milliseconds.
+std::int64_t MmsDateMilliseconds(std::int64_t stored);
 
 // Database text (meant to be UTF-8) as the store's narrow text: valid UTF-8 in which each
 // malformed sequence is replaced by U+FFFD, one per maximal subpart (Unicode's recommended

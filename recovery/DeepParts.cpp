@@ -1,0 +1,306 @@
+// MMS, files and set-aside texts from the part tables' finds.
+#include "recovery/DeepParts.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <set>
+#include <tuple>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "store/TimeText.h"
+
+namespace {
+
+// Adds a find's place to a message once.
+void AddPlace(MessageRecord& m, const FindPlace& place)
+{
+    if (std::find(m.places.begin(), m.places.end(), place) == m.places.end()) m.places.push_back(place);
+}
+
+// The finds of one record found in several places: one record with all of them.
+struct Found {
+    DecodedRecord record;
+    std::vector<FindPlace> places;
+};
+
+// Joins finds of the same record (the same key) in their first one's place in the list.
+template <typename Key, typename KeyOf>
+std::vector<Found> JoinRepeats(std::vector<RawFind>& finds, CarvedTable table, KeyOf keyOf)
+{
+    std::vector<Found> found;
+    std::map<Key, std::size_t> indexOf;
+    for (RawFind& find : finds) {
+        if (find.record.table != table) continue;
+        const auto [at, added] = indexOf.try_emplace(keyOf(find.record), found.size());
+        if (added) found.push_back({std::move(find.record), {}});
+        Found& same = found[at->second];
+        if (std::find(same.places.begin(), same.places.end(), find.place) == same.places.end()) {
+            same.places.push_back(std::move(find.place));
+        }
+    }
+    return found;
+}
+
+// A text part cut short whose whole text another find of the same part has is that part.
+void DropCutRepeats(std::vector<const Found*>& parts)
+{
+    std::erase_if(parts, [&](const Found* cut) {
+        if (!cut->record.truncated) return false;
+        return std::any_of(parts.begin(), parts.end(), [&](const Found* whole) {
+            return whole != cut && whole->record.sequence == cut->record.sequence && whole->record.mime == cut->record.mime &&
+                   whole->record.body.size() > cut->record.body.size() && whole->record.body.starts_with(cut->record.body);
+        });
+    });
+}
+
+// Puts a part into its message: a text part's text after the texts before it, any other part
+// as an attachment.
+void AddPart(MessageRecord& m, const Found& part)
+{
+    if (AsciiLower(part.record.mime) == "text/plain") {
+        if (!m.body.empty() && !part.record.body.empty()) m.body += '\n';
+        m.body += part.record.body;
+        if (part.record.truncated) m.truncated = 1;
+    } else {
+        m.details.Edit().attachments.push_back(
+            Attachment{part.record.name, part.record.mime, 0, part.record.file, false, {}});
+    }
+    for (const FindPlace& place : part.places) AddPlace(m, place);
+}
+
+// A message record whose id is known, live or found: ids are given in the order messages
+// are stored, so its neighbours by id are its neighbours in time.
+struct Anchor {
+    std::int64_t id, time;
+    bool operator<(const Anchor& other) const { return id < other.id; }
+};
+
+// Gives the parts whose message record was found without its id (a freed cell's first bytes,
+// which held the id, are overwritten) that record: where, between two neighbouring known
+// records, as many sets of such parts lie by id as such records lie by time (and in no other
+// gap), they are paired in order, the lowest id with the earliest time.
+void JoinByOrder(std::vector<MessageRecord>& out, std::size_t firstPdu, std::vector<Anchor> anchors,
+                 const std::map<std::int64_t, std::vector<const Found*>>& partsOf,
+                 std::unordered_map<std::int64_t, std::size_t>& indexOfId)
+{
+    std::sort(anchors.begin(), anchors.end());
+    const auto gapOfId = [&](std::int64_t id) {
+        return static_cast<std::size_t>(std::lower_bound(anchors.begin(), anchors.end(), Anchor{id, 0}) - anchors.begin());
+    };
+    // Gap g lies between anchors g - 1 and g (open at either end).
+    const auto inGap = [&](std::size_t g, std::int64_t time) {
+        return (g == 0 || anchors[g - 1].time <= time) && (g == anchors.size() || time <= anchors[g].time);
+    };
+    std::map<std::size_t, std::vector<std::int64_t>> orphansOfGap;
+    for (const auto& [id, parts] : partsOf) {
+        if (!indexOfId.contains(id)) orphansOfGap[gapOfId(id)].push_back(id);
+    }
+    std::map<std::size_t, std::vector<std::size_t>> recordsOfGap;
+    for (std::size_t i = firstPdu; i < out.size(); ++i) {
+        if (out[i].rowId != 0) continue;
+        std::vector<std::size_t> gaps;
+        for (const auto& [g, ids] : orphansOfGap) {
+            if (inGap(g, out[i].time)) gaps.push_back(g);
+            if (gaps.size() > 1) break;
+        }
+        if (gaps.size() == 1) recordsOfGap[gaps[0]].push_back(i);
+    }
+    for (auto& [g, records] : recordsOfGap) {
+        const std::vector<std::int64_t>& ids = orphansOfGap[g];  // ascending
+        if (records.size() != ids.size()) continue;
+        std::stable_sort(records.begin(), records.end(), [&](std::size_t a, std::size_t b) { return out[a].time < out[b].time; });
+        for (std::size_t k = 0; k < ids.size(); ++k) {
+            out[records[k]].rowId = ids[k];
+            indexOfId.emplace(ids[k], records[k]);
+        }
+    }
+}
+
+void MergeMmsFinds(std::vector<RawFind>& finds, const MessageStore& store, std::vector<MessageRecord>& out)
+{
+    // Ids of the pdu table are never given again: a find with a live message's id is of it.
+    std::unordered_set<std::int64_t> liveIds;
+    for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
+        if (store.liveMessages[i].kind == MessageKind::Mms) liveIds.insert(store.liveMessages[i].rowId);
+    }
+    using PduKey = std::tuple<std::int64_t, std::int64_t, std::int32_t, std::string>;
+    const std::vector<Found> pdus = JoinRepeats<PduKey>(finds, CarvedTable::MmsMessages, [](const DecodedRecord& r) {
+        return PduKey{r.rowId, r.time, r.mmsType, r.subject};
+    });
+    using PartKey = std::tuple<std::int64_t, std::int64_t, std::string, std::string, std::string, std::string, bool>;
+    const std::vector<Found> parts = JoinRepeats<PartKey>(finds, CarvedTable::MmsParts, [](const DecodedRecord& r) {
+        return PartKey{r.messageId, r.sequence, r.mime, r.name, r.file, r.body, r.truncated};
+    });
+
+    // A record whose id was lost (its cell's first bytes overwritten) is the live message or
+    // the found one of the same time, type and thread.
+    using Instant = std::tuple<std::int64_t, std::int32_t, std::int64_t>;
+    std::map<Instant, std::ptrdiff_t> ofInstant;  // -1: a live message
+    for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
+        const MessageRecord& m = store.liveMessages[i];
+        if (m.kind == MessageKind::Mms) ofInstant.try_emplace(Instant{m.time, m.fromMe, m.threadId}, -1);
+    }
+    std::vector<const Found*> inOrder;
+    for (const Found& pdu : pdus) inOrder.push_back(&pdu);
+    std::stable_partition(inOrder.begin(), inOrder.end(), [](const Found* f) { return f->record.rowId != 0; });
+    std::unordered_map<std::int64_t, std::size_t> indexOfId;
+    const std::size_t firstPdu = out.size();
+    for (const Found* found : inOrder) {
+        const Found& pdu = *found;
+        const DecodedRecord& r = pdu.record;
+        if (r.rowId != 0 && liveIds.contains(r.rowId)) continue;
+        const Instant instant{r.time, r.fromMe, r.threadId};
+        // A repeat adds its places to the message kept (none for a live one).
+        std::optional<std::ptrdiff_t> kept;
+        if (r.rowId == 0) {
+            if (const auto same = ofInstant.find(instant); same != ofInstant.end()) kept = same->second;
+        } else if (const auto same = indexOfId.find(r.rowId); same != indexOfId.end()) {
+            kept = static_cast<std::ptrdiff_t>(same->second);  // the same id: the first find stands
+        }
+        if (kept) {
+            if (*kept >= 0) {
+                for (const FindPlace& place : pdu.places) AddPlace(out[static_cast<std::size_t>(*kept)], place);
+            }
+            continue;
+        }
+        if (r.rowId != 0) indexOfId.emplace(r.rowId, out.size());
+        ofInstant.try_emplace(instant, static_cast<std::ptrdiff_t>(out.size()));
+        MessageRecord& m = out.emplace_back();
+        m.kind = MessageKind::Mms;
+        m.rowId = r.rowId;
+        m.threadId = r.threadId;
+        m.time = r.time;
+        m.fromMe = r.fromMe;
+        m.status = MmsStatus(r.box, r.mmsType);
+        if (!r.subject.empty()) m.details.Edit().subject = r.subject;
+        m.places = pdu.places;
+    }
+
+    std::map<std::int64_t, std::vector<const Found*>> partsOf;
+    for (const Found& part : parts) {
+        if (!liveIds.contains(part.record.messageId)) partsOf[part.record.messageId].push_back(&part);
+    }
+    std::vector<Anchor> anchors;
+    for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
+        const MessageRecord& m = store.liveMessages[i];
+        if (m.kind == MessageKind::Mms && m.rowId != 0) anchors.push_back({m.rowId, m.time});
+    }
+    for (const auto& [id, index] : indexOfId) anchors.push_back({id, out[index].time});
+    JoinByOrder(out, firstPdu, std::move(anchors), partsOf, indexOfId);
+    for (auto& [id, those] : partsOf) {
+        DropCutRepeats(those);
+        std::stable_sort(those.begin(), those.end(), [](const Found* a, const Found* b) {
+            return std::tie(a->record.sequence, a->record.rowId) < std::tie(b->record.sequence, b->record.rowId);
+        });
+        const auto pdu = indexOfId.find(id);
+        if (pdu == indexOfId.end()) {
+            // Parts whose message record is gone: what they have, in no conversation.
+            MessageRecord& m = out.emplace_back();
+            m.kind = MessageKind::Mms;
+            m.rowId = id;
+            indexOfId.emplace(id, out.size() - 1);
+            for (const Found* part : those) AddPart(m, *part);
+            continue;
+        }
+        for (const Found* part : those) AddPart(out[pdu->second], *part);
+    }
+}
+
+// The key of an attachment: a live one and a carved one of the same file compare equal.
+std::string AttachmentKey(const std::string& file, const std::string& name, const std::string& mime)
+{
+    return file + '\n' + name + '\n' + mime;
+}
+
+void MergeIphoneFinds(std::vector<RawFind>& finds, const MessageStore& store, std::vector<MessageRecord>& out)
+{
+    std::unordered_set<std::int64_t> liveIds;
+    std::unordered_set<std::string> liveFiles;
+    for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
+        const MessageRecord& m = store.liveMessages[i];
+        liveIds.insert(m.rowId);
+        for (const Attachment& a : m.details->attachments) liveFiles.insert(AttachmentKey(a.file, a.name, a.mime));
+    }
+    using TextKey = std::tuple<std::int64_t, std::int64_t, std::string>;
+    const std::vector<Found> texts = JoinRepeats<TextKey>(finds, CarvedTable::RecoverableParts, [](const DecodedRecord& r) {
+        return TextKey{r.messageId, r.sequence, r.body};
+    });
+    using FileKey = std::tuple<std::string, std::string, std::string, std::int64_t, std::int64_t>;
+    const std::vector<Found> files = JoinRepeats<FileKey>(finds, CarvedTable::Attachments, [](const DecodedRecord& r) {
+        return FileKey{r.file, r.name, r.mime, r.size, r.time};
+    });
+
+    std::unordered_map<std::int64_t, std::size_t> carvedOfId;  // message-table finds by row id
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (out[i].rowId != 0) carvedOfId.try_emplace(out[i].rowId, i);
+    }
+    std::map<std::int64_t, std::vector<const Found*>> textsOf;
+    for (const Found& text : texts) {
+        if (!liveIds.contains(text.record.messageId)) textsOf[text.record.messageId].push_back(&text);
+    }
+    for (auto& [id, those] : textsOf) {
+        std::stable_sort(those.begin(), those.end(),
+                         [](const Found* a, const Found* b) { return a->record.sequence < b->record.sequence; });
+        std::string body;
+        std::int64_t deleted = 0;
+        for (const Found* text : those) {
+            if (!body.empty()) body += '\n';
+            body += text->record.body;
+            deleted = std::max(deleted, text->record.time);
+        }
+        const auto carved = carvedOfId.find(id);
+        MessageRecord& m = carved != carvedOfId.end() ? out[carved->second] : out.emplace_back();
+        if (carved == carvedOfId.end()) {
+            m.rowId = id;
+            m.kind = MessageKind::Other;  // the row that said how it went is gone
+            m.threadId = those.front()->record.chatId;
+        }
+        if (m.body.empty()) m.body = body;
+        m.details.Edit().deletedTime = deleted;
+        for (const Found* text : those) {
+            for (const FindPlace& place : text->places) AddPlace(m, place);
+        }
+    }
+    for (const Found& file : files) {
+        const DecodedRecord& r = file.record;
+        if (liveFiles.contains(AttachmentKey(r.file, r.name, r.mime))) continue;
+        MessageRecord& m = out.emplace_back();
+        m.kind = MessageKind::Other;
+        m.time = r.time;
+        m.fromMe = r.fromMe;
+        m.details.Edit().attachments.push_back(Attachment{r.name, r.mime, r.size, r.file, false, {}});
+        m.places = file.places;
+    }
+}
+
+}  // namespace
+
+std::vector<std::unique_ptr<DeepDecoder>> PartTableDecoders(const CSms& reader, const LiveRows& liveMms)
+{
+    const auto kind = static_cast<DeviceKind>(reader.m_deviceKind);
+    std::vector<std::unique_ptr<DeepDecoder>> decoders;
+    for (const CSms::TableSchema& schema : reader.m_partTables) {
+        for (const CarvedTable table : PartTables(kind)) {
+            if (CarvedTableName(table) != schema.table) continue;
+            auto decoder = std::make_unique<DeepDecoder>(kind, table, schema.names, schema.types, schema.rowIdAlias,
+                                                         table == CarvedTable::MmsMessages ? &liveMms : nullptr);
+            if (decoder->Usable()) decoders.push_back(std::move(decoder));
+        }
+    }
+    return decoders;
+}
+
+void MergePartFinds(std::vector<RawFind> finds, const MessageStore& store, std::vector<MessageRecord>& messages)
+{
+    if (finds.empty()) return;
+    const bool iphone = store.currentReader != nullptr && store.currentReader->m_deviceKind == kDeviceIphone;
+    if (iphone) {
+        MergeIphoneFinds(finds, store, messages);
+    } else {
+        MergeMmsFinds(finds, store, messages);
+    }
+    std::stable_sort(messages.begin(), messages.end(),
+                     [](const MessageRecord& a, const MessageRecord& b) { return a.time < b.time; });
+}
