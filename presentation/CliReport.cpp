@@ -115,7 +115,7 @@ void WriteMessageFields(JsonWriter& json, const MessageRecord& m, const std::str
     json.Member("recently_deleted", m.recentlyDeleted != 0);
     json.Member("truncated", m.truncated != 0);
     // What few messages have is written only where it is.
-    if (m.recentlyDeleted != 0) json.Member("deleted_time_text", FormatMessageTime(m.details->deletedTime));
+    if (m.recentlyDeleted != 0 || m.details->deletedTime != 0) json.Member("deleted_time_text", FormatMessageTime(m.details->deletedTime));
     if (m.edited != 0) json.Member("edited", true);
     if (m.unsent != 0) json.Member("unsent", true);
     if (!m.details->earlierVersions.empty()) {

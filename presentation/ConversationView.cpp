@@ -98,7 +98,8 @@ std::string HeadingMarks(const MessageRecord& m)
     } else if (m.edited != 0) {
         marks += " (edited)";
     }
-    if (m.recentlyDeleted != 0) marks += " — deleted on " + FormatMessageTime(m.details->deletedTime);
+    // In "Recently Deleted", or purged from there and recovered: when it was deleted.
+    if (m.recentlyDeleted != 0 || m.details->deletedTime != 0) marks += " — deleted on " + FormatMessageTime(m.details->deletedTime);
     return marks;
 }
 
@@ -173,6 +174,17 @@ std::string PartnerTitle(const std::string& name, const std::string& address)
     return name.empty() ? address : name + " (" + address + ")";
 }
 
+namespace {
+
+// Whether a message shows in the conversations its text names: a recovered one without an
+// address that its thread or chat placed shows there alone.
+bool ShowsByText(const MessageRecord& m, bool recovered)
+{
+    return !recovered || !m.address.empty() || m.countedIn < 0;
+}
+
+}  // namespace
+
 std::vector<ShownMessage> CollectConversation(std::int32_t c)
 {
     std::vector<ShownMessage> shown;
@@ -184,7 +196,7 @@ std::vector<ShownMessage> CollectConversation(std::int32_t c)
     const SenderAddresses senders;
     const ContactRecord& entry = store.conversations[c];
     ForEachInTimeOrder(store, *reader, [&](const MessageRecord& m, bool recovered) {
-        const bool sameText = iphone ? m.address == entry.key : m.address == entry.address;
+        const bool sameText = ShowsByText(m, recovered) && (iphone ? m.address == entry.key : m.address == entry.address);
         // A live message shows where it is counted (and wherever its text matches, as entries
         // of the same name have always shown the same messages); a recovered message, and a
         // live one no reader attributed, by the texts and the catch-all rule.
@@ -216,7 +228,10 @@ void VisitMessagesWithRows(bool recoveredOnly, const MessageVisitor& visit)
     ForEachInTimeOrder(store, *reader, [&](const MessageRecord& m, bool recovered) {
         if (recoveredOnly && !recovered) return;
         rows.clear();
-        if (const auto found = rowsOfText.find(m.address); found != rowsOfText.end() && m.inGroup == 0) rows = found->second;
+        if (const auto found = rowsOfText.find(m.address);
+            found != rowsOfText.end() && m.inGroup == 0 && ShowsByText(m, recovered)) {
+            rows = found->second;
+        }
         if (m.countedIn >= 0) {
             if (m.countedIn < store.conversationCount && rowOfEntry[static_cast<std::size_t>(m.countedIn)] >= 0) {
                 rows.push_back(rowOfEntry[static_cast<std::size_t>(m.countedIn)]);

@@ -65,7 +65,7 @@ void AddPart(MessageRecord& m, const Found& part)
         if (part.record.truncated) m.truncated = 1;
     } else {
         m.details.Edit().attachments.push_back(
-            Attachment{part.record.name, part.record.mime, 0, part.record.file, false, {}});
+            Attachment{part.record.name, part.record.mime, -1, part.record.file, false, {}});
     }
     for (const FindPlace& place : part.places) AddPlace(m, place);
 }

@@ -83,6 +83,8 @@ std::string LongBody()
 // Picture messages, a group thread of the first three partners with MMS from each of them and
 // from the owner, a message not yet downloaded and a delivery report (which is no message).
 // The pictures are small files in app_parts/ beside the database, as on the phone.
+constexpr std::int64_t kDeletedMms = 20;  // the MMS the sample deletes again
+
 void AddAndroidMms(PhoneDb& db, const std::filesystem::path& folder, std::int64_t seconds)
 {
     db.Exec(fixtures::kAndroidMmsSchema);
@@ -116,6 +118,9 @@ void AddAndroidMms(PhoneDb& db, const std::filesystem::path& folder, std::int64_
                       .files = {{"image/jpeg", "IMG_2041.jpg", parts + "PART_1435800000000_IMG_2041.jpg"}}});
     db.AddAndroidMms({.id = id++, .threadId = 4, .date = next(), .box = 1, .type = 130, .from = kPartners[3].canonical});
     db.AddAndroidMms({.id = id++, .threadId = 1, .date = next(), .box = 1, .type = 134, .from = kPartners[0].canonical});
+    // A picture message deleted later (see MakeAndroid): the provider removed its file too.
+    db.AddAndroidMms({.id = kDeletedMms, .threadId = 2, .date = next(), .box = 1, .type = 132, .from = kPartners[1].canonical,
+                      .texts = {"这张别给别人看"}, .files = {{"image/jpeg", "IMG_2077.jpg", parts + "PART_1435900000000_IMG_2077.jpg"}}});
 }
 
 void MakeAndroid(const std::filesystem::path& folder)
@@ -154,6 +159,10 @@ void MakeAndroid(const std::filesystem::path& folder)
     // Older deletions: freed cells in the main file (secure delete is off).
     db.Exec("DELETE FROM sms WHERE _id IN (1005, 1017, 1030, 1044, 1061, 1078, 1090, 1102, 1119, "
             "1133, 1150, 1166, 1181, 1197, 1210, 1224, 1239, 1255, 1270, 1288);");
+    // An MMS goes with its parts and addresses, as the provider's triggers delete them.
+    db.Run("DELETE FROM part WHERE mid = ?1; ", {kDeletedMms});
+    db.Run("DELETE FROM addr WHERE msg_id = ?1;", {kDeletedMms});
+    db.Run("DELETE FROM pdu WHERE _id = ?1;", {kDeletedMms});
     db.Checkpoint();
     // The latest messages arrived after that checkpoint and were deleted again: they exist only
     // in the log, which a copy of a running phone carries along.
@@ -261,6 +270,12 @@ void AddIphoneExtras(PhoneDb& db, const std::filesystem::path& folder, std::int6
     db.Run("INSERT INTO attachment (ROWID, guid, filename, mime_type, transfer_name, total_bytes) VALUES (5513, 'at_5513', "
            "'~/Library/SMS/Attachments/0c/12/IMG_4410.HEIC', 'image/heic', 'IMG_4410.HEIC', 2431877)", {});
     db.Run("INSERT INTO message_attachment_join VALUES (5513, 5513)", {});
+    // A photo message deleted later with its attachment row (see MakeIphoneCurrent).
+    add(5514, 3, 3, true, "\xEF\xBF\xBC");
+    db.Run("INSERT INTO attachment (ROWID, guid, created_date, filename, mime_type, transfer_name, total_bytes) VALUES "
+           "(5514, 'at_5514', 700900000, '~/Library/SMS/Attachments/5e/14/IMG_5014.jpeg', 'image/jpeg', 'IMG_5014.jpeg', "
+           "1820344)", {});
+    db.Run("INSERT INTO message_attachment_join VALUES (5514, 5514)", {});
 
     add(5520, 3, 3, false, "See you at 7");
     db.Run("UPDATE message SET text = 'See you at 8', attributedBody = ?1, date_edited = date + 60000000000, "
@@ -276,7 +291,9 @@ void AddIphoneExtras(PhoneDb& db, const std::filesystem::path& folder, std::int6
            "(SELECT guid FROM message WHERE ROWID = (SELECT max(message_id) FROM chat_message_join WHERE chat_id = ?1 "
            "AND message_id < 5500)) WHERE ROWID = 5523", {group});
     // Two messages in "Recently Deleted": their rows stay, their texts wait in the parts table.
-    for (const auto& [rowid, text] : {std::pair<std::int64_t, std::string>{5530, "这条我删了"}, {5531, "Delete me later"}}) {
+    // The third was purged from there later (see MakeIphoneCurrent).
+    for (const auto& [rowid, text] : {std::pair<std::int64_t, std::string>{5530, "这条我删了"}, {5531, "Delete me later"},
+                                      {5532, "Purged for good"}}) {
         const std::int64_t chat = rowid == 5530 ? 2 : 6;
         add(rowid, chat, chat, false, text);
         db.Run("UPDATE message SET text = NULL, attributedBody = NULL WHERE ROWID = ?1", {rowid});
@@ -347,6 +364,10 @@ void MakeIphoneCurrent(const std::filesystem::path& folder)
     db.Exec("DELETE FROM message WHERE ROWID IN (5007, 5019, 5031, 5046, 5058, 5072, 5085, 5103, 5121, 5137, "
             "5150, 5166, 5184, 5199, 5213, 5230, 5248, 5262);");
     db.Exec("DELETE FROM chat_message_join WHERE message_id NOT IN (SELECT ROWID FROM message);");
+    // A photo message deleted with its attachment row; a set-aside text purged.
+    db.Exec("DELETE FROM message WHERE ROWID IN (5514, 5532); DELETE FROM message_attachment_join WHERE message_id = 5514;"
+            "DELETE FROM attachment WHERE ROWID = 5514; DELETE FROM chat_recoverable_message_join WHERE message_id = 5532;"
+            "DELETE FROM recoverable_message_part WHERE message_id = 5532;");
     db.Checkpoint();
     // The latest messages and deletions are still only in the log.
     db.Exec("BEGIN");
