@@ -97,9 +97,15 @@ void JoinByOrder(std::vector<MessageRecord>& out, std::size_t firstPdu, std::vec
     for (const auto& [id, parts] : partsOf) {
         if (!indexOfId.contains(id)) orphansOfGap[gapOfId(id)].push_back(id);
     }
-    std::map<std::size_t, std::vector<std::size_t>> recordsOfGap;
+    std::vector<std::size_t> idless;
     for (std::size_t i = firstPdu; i < out.size(); ++i) {
-        if (out[i].rowId != 0) continue;
+        if (out[i].rowId == 0) idless.push_back(i);
+    }
+    // Each record against each gap, within a bound on the work (a file of that many lost ids
+    // keeps its parts apart).
+    if (idless.empty() || orphansOfGap.size() > (std::size_t{1} << 24) / idless.size()) return;
+    std::map<std::size_t, std::vector<std::size_t>> recordsOfGap;
+    for (const std::size_t i : idless) {
         std::vector<std::size_t> gaps;
         for (const auto& [g, ids] : orphansOfGap) {
             if (inGap(g, out[i].time)) gaps.push_back(g);
@@ -118,22 +124,11 @@ void JoinByOrder(std::vector<MessageRecord>& out, std::size_t firstPdu, std::vec
     }
 }
 
-void MergeMmsFinds(std::vector<RawFind>& finds, const MessageStore& store, std::vector<MessageRecord>& out)
+// The MMS records that are not live, as messages (with the places of their repeats); the
+// index of each whose id is known in `indexOfId`.
+void AddMmsRecords(const std::vector<Found>& pdus, const MessageStore& store, const std::unordered_set<std::int64_t>& liveIds,
+                   std::vector<MessageRecord>& out, std::unordered_map<std::int64_t, std::size_t>& indexOfId)
 {
-    // Ids of the pdu table are never given again: a find with a live message's id is of it.
-    std::unordered_set<std::int64_t> liveIds;
-    for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
-        if (store.liveMessages[i].kind == MessageKind::Mms) liveIds.insert(store.liveMessages[i].rowId);
-    }
-    using PduKey = std::tuple<std::int64_t, std::int64_t, std::int32_t, std::string>;
-    const std::vector<Found> pdus = JoinRepeats<PduKey>(finds, CarvedTable::MmsMessages, [](const DecodedRecord& r) {
-        return PduKey{r.rowId, r.time, r.mmsType, r.subject};
-    });
-    using PartKey = std::tuple<std::int64_t, std::int64_t, std::string, std::string, std::string, std::string, bool>;
-    const std::vector<Found> parts = JoinRepeats<PartKey>(finds, CarvedTable::MmsParts, [](const DecodedRecord& r) {
-        return PartKey{r.messageId, r.sequence, r.mime, r.name, r.file, r.body, r.truncated};
-    });
-
     // A record whose id was lost (its cell's first bytes overwritten) is the live message or
     // the found one of the same time, type and thread.
     using Instant = std::tuple<std::int64_t, std::int32_t, std::int64_t>;
@@ -145,11 +140,8 @@ void MergeMmsFinds(std::vector<RawFind>& finds, const MessageStore& store, std::
     std::vector<const Found*> inOrder;
     for (const Found& pdu : pdus) inOrder.push_back(&pdu);
     std::stable_partition(inOrder.begin(), inOrder.end(), [](const Found* f) { return f->record.rowId != 0; });
-    std::unordered_map<std::int64_t, std::size_t> indexOfId;
-    const std::size_t firstPdu = out.size();
     for (const Found* found : inOrder) {
-        const Found& pdu = *found;
-        const DecodedRecord& r = pdu.record;
+        const DecodedRecord& r = found->record;
         if (r.rowId != 0 && liveIds.contains(r.rowId)) continue;
         const Instant instant{r.time, r.fromMe, r.threadId};
         // A repeat adds its places to the message kept (none for a live one).
@@ -161,7 +153,7 @@ void MergeMmsFinds(std::vector<RawFind>& finds, const MessageStore& store, std::
         }
         if (kept) {
             if (*kept >= 0) {
-                for (const FindPlace& place : pdu.places) AddPlace(out[static_cast<std::size_t>(*kept)], place);
+                for (const FindPlace& place : found->places) AddPlace(out[static_cast<std::size_t>(*kept)], place);
             }
             continue;
         }
@@ -175,37 +167,61 @@ void MergeMmsFinds(std::vector<RawFind>& finds, const MessageStore& store, std::
         m.fromMe = r.fromMe;
         m.status = MmsStatus(r.box, r.mmsType);
         if (!r.subject.empty()) m.details.Edit().subject = r.subject;
-        m.places = pdu.places;
+        m.places = found->places;
     }
+}
 
-    std::map<std::int64_t, std::vector<const Found*>> partsOf;
-    for (const Found& part : parts) {
-        if (!liveIds.contains(part.record.messageId)) partsOf[part.record.messageId].push_back(&part);
-    }
-    std::vector<Anchor> anchors;
-    for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
-        const MessageRecord& m = store.liveMessages[i];
-        if (m.kind == MessageKind::Mms && m.rowId != 0) anchors.push_back({m.rowId, m.time});
-    }
-    for (const auto& [id, index] : indexOfId) anchors.push_back({id, out[index].time});
-    JoinByOrder(out, firstPdu, std::move(anchors), partsOf, indexOfId);
+// Puts each set of parts into the message of its id, or makes a message of them.
+void AddMmsParts(std::map<std::int64_t, std::vector<const Found*>>& partsOf, std::vector<MessageRecord>& out,
+                 std::unordered_map<std::int64_t, std::size_t>& indexOfId)
+{
     for (auto& [id, those] : partsOf) {
         DropCutRepeats(those);
         std::stable_sort(those.begin(), those.end(), [](const Found* a, const Found* b) {
             return std::tie(a->record.sequence, a->record.rowId) < std::tie(b->record.sequence, b->record.rowId);
         });
-        const auto pdu = indexOfId.find(id);
+        auto pdu = indexOfId.find(id);
         if (pdu == indexOfId.end()) {
             // Parts whose message record is gone: what they have, in no conversation.
             MessageRecord& m = out.emplace_back();
             m.kind = MessageKind::Mms;
             m.rowId = id;
-            indexOfId.emplace(id, out.size() - 1);
-            for (const Found* part : those) AddPart(m, *part);
-            continue;
+            pdu = indexOfId.emplace(id, out.size() - 1).first;
         }
         for (const Found* part : those) AddPart(out[pdu->second], *part);
     }
+}
+
+void MergeMmsFinds(std::vector<RawFind>& finds, const MessageStore& store, std::vector<MessageRecord>& out)
+{
+    // Ids of the pdu table are never given again: a find with a live message's id is of it.
+    std::unordered_set<std::int64_t> liveIds;
+    std::vector<Anchor> anchors;
+    for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
+        const MessageRecord& m = store.liveMessages[i];
+        if (m.kind != MessageKind::Mms) continue;
+        liveIds.insert(m.rowId);
+        if (m.rowId != 0) anchors.push_back({m.rowId, m.time});
+    }
+    using PduKey = std::tuple<std::int64_t, std::int64_t, std::int32_t, std::string>;
+    const std::vector<Found> pdus = JoinRepeats<PduKey>(finds, CarvedTable::MmsMessages, [](const DecodedRecord& r) {
+        return PduKey{r.rowId, r.time, r.mmsType, r.subject};
+    });
+    using PartKey = std::tuple<std::int64_t, std::int64_t, std::string, std::string, std::string, std::string, bool>;
+    const std::vector<Found> parts = JoinRepeats<PartKey>(finds, CarvedTable::MmsParts, [](const DecodedRecord& r) {
+        return PartKey{r.messageId, r.sequence, r.mime, r.name, r.file, r.body, r.truncated};
+    });
+
+    std::unordered_map<std::int64_t, std::size_t> indexOfId;
+    const std::size_t firstPdu = out.size();
+    AddMmsRecords(pdus, store, liveIds, out, indexOfId);
+    std::map<std::int64_t, std::vector<const Found*>> partsOf;
+    for (const Found& part : parts) {
+        if (!liveIds.contains(part.record.messageId)) partsOf[part.record.messageId].push_back(&part);
+    }
+    for (const auto& [id, index] : indexOfId) anchors.push_back({id, out[index].time});
+    JoinByOrder(out, firstPdu, std::move(anchors), partsOf, indexOfId);
+    AddMmsParts(partsOf, out, indexOfId);
 }
 
 // The key of an attachment: a live one and a carved one of the same file compare equal.
