@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -178,15 +179,89 @@ std::string ExportExtension(ExportFormat format)
 namespace {
 
 std::string Report(ExportFormat format, const ReportFacts& facts, const std::vector<ReportConversation>& conversations,
-                   const std::string& title)
+                   const std::string& title, const AttachmentLinks& links)
 {
     switch (format) {
-    case ExportFormat::Html: return HtmlReport(facts, conversations, title);
+    case ExportFormat::Html: return HtmlReport(facts, conversations, title, links);
     case ExportFormat::Csv: return CsvReport(facts, conversations);
     case ExportFormat::Json: return JsonReport(facts, conversations);
     case ExportFormat::Text: break;
     }
     return "";
+}
+
+// A relative address for a path: bytes other than letters, digits and "-._~/" percent-encoded.
+std::string RelativeAddress(const std::string& path)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) != 0 && byte < 0x80) {
+            out += c;
+        } else if (c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        }
+    }
+    return out;
+}
+
+// A name for an attachment's copy: its own name without any folder, or "file".
+std::string CopyName(const Attachment& a)
+{
+    const std::string name = fs::path(a.name).filename().string();
+    return name.empty() || name == "." || name == ".." ? std::string("file") : name;
+}
+
+// Copies the attachment files at hand that the HTML reports link to (those a page does not
+// hold itself) into a new folder in `folder`: "attachments", or "attachments (2)" and so on
+// when the name is taken; no file is ever replaced. Returns the address of each copy by the
+// file's path here. On failure `error` names the file and the reason and the folder is gone.
+AttachmentLinks CopyLinkedAttachments(const fs::path& folder, const std::vector<const std::vector<ShownMessage>*>& chosen,
+                                      ExportResult& result)
+{
+    AttachmentLinks links;
+    std::vector<const Attachment*> files;
+    for (const std::vector<ShownMessage>* shown : chosen) {
+        for (const ShownMessage& message : *shown) {
+            for (const Attachment& a : message.message->details->attachments) {
+                if (a.present && !a.at.empty() && !AttachmentInPage(a) && links.emplace(a.at, "").second) files.push_back(&a);
+            }
+        }
+    }
+    if (files.empty()) return {};
+    fs::path made;
+    std::error_code error;
+    for (int n = 1; made.empty(); ++n) {
+        const fs::path candidate = folder / ("attachments" + (n == 1 ? "" : " (" + std::to_string(n) + ")"));
+        if (fs::create_directory(candidate, error)) made = candidate;
+        if (error) {
+            result.error = "cannot make the folder " + candidate.string() + " for the attachments: " + error.message();
+            return {};
+        }
+    }
+    const mode_t mode = NewFileMode();
+    for (const Attachment* a : files) {
+        const fs::path name = CopyName(*a);
+        fs::path target = made / name;
+        for (int n = 2; fs::exists(target, error); ++n) {
+            target = made / (name.stem().string() + " (" + std::to_string(n) + ")" + name.extension().string());
+        }
+        if (!fs::copy_file(a->at, target, fs::copy_options::none, error)) {
+            result.error = "cannot copy the attachment " + a->at + " to " + target.string() + ": " + error.message();
+            fs::remove_all(made, error);
+            return {};
+        }
+        fs::permissions(target, static_cast<fs::perms>(mode), error);
+        links[a->at] = RelativeAddress(made.filename().string() + "/" + target.filename().string());
+    }
+    result.attachmentFolder = made;
+    result.attachmentFiles = static_cast<std::int32_t>(files.size());
+    return links;
 }
 
 }  // namespace
@@ -205,6 +280,15 @@ ExportResult ExportConversations(const ExportRequest& request)
     const ReportFacts& facts = request.facts != nullptr ? *request.facts : kNoFacts;
     const std::string extension = ExportExtension(request.format);
     const std::string databaseName = fs::path(request.databasePath).filename().string();
+    AttachmentLinks links;
+    if (request.format == ExportFormat::Html) {
+        std::vector<const std::vector<ShownMessage>*> shown;
+        for (const std::int32_t row : request.rows) {
+            if (row >= 0 && row < store.conversationCount) shown.push_back(&all[static_cast<std::size_t>(row)]);
+        }
+        links = CopyLinkedAttachments(request.folder, shown, result);
+        if (!result.error.empty()) return result;
+    }
     std::vector<NewFile> files;
     std::vector<ReportConversation> chosen;
     std::string single;
@@ -228,7 +312,7 @@ ExportResult ExportConversations(const ExportRequest& request)
                 chosen.push_back(conversation);
             } else {
                 files.push_back({stem, extension, Report(request.format, facts, {conversation},
-                                                         "Messages with " + entry.address + " — " + databaseName)});
+                                                         "Messages with " + entry.address + " — " + databaseName, links)});
             }
         }
         ++result.conversations;
@@ -245,10 +329,15 @@ ExportResult ExportConversations(const ExportRequest& request)
         files.push_back({stem, extension,
                          request.format == ExportFormat::Text
                              ? std::move(single)
-                             : Report(request.format, facts, chosen, "Messages of " + databaseName)});
+                             : Report(request.format, facts, chosen, "Messages of " + databaseName, links)});
     }
     result.files = WriteNewFiles(request.folder, files, result.error);
-    if (!result.error.empty()) result.conversations = result.messages = result.recovered = 0;
+    if (!result.error.empty()) {
+        result.conversations = result.messages = result.recovered = result.attachmentFiles = 0;
+        std::error_code ignored;
+        if (!result.attachmentFolder.empty()) fs::remove_all(result.attachmentFolder, ignored);
+        result.attachmentFolder.clear();
+    }
     return result;
 }
 
@@ -259,6 +348,10 @@ std::string ExportSummaryText(const ExportResult& result, const fs::path& folder
                                           : Fill(tr("%d conversations"), {std::to_string(result.conversations)});
     const std::string messages =
         result.messages == 1 ? tr("1 message") : Fill(tr("%d messages"), {std::to_string(result.messages)});
-    return Fill(tr("Exported %s (%s, %d recovered) to %s."),
-                {conversations, messages, std::to_string(result.recovered), folder.string()});
+    std::string text = Fill(tr("Exported %s (%s, %d recovered) to %s."),
+                            {conversations, messages, std::to_string(result.recovered), folder.string()});
+    if (result.attachmentFiles > 0) {
+        text += " " + Fill(tr("The attachment files the reports link to are copied into %s."), {result.attachmentFolder.string()});
+    }
+    return text;
 }

@@ -151,27 +151,43 @@ std::optional<std::string> Base64OfFile(const std::string& path, std::int64_t li
     return encoded;
 }
 
-// An attachment as a figure: a picture at hand shown in the page itself, another file at hand
-// kept in the page as a download, so that the page stays whole offline; one too large or not at
-// hand is named with where the phone kept it.
-void AttachmentHtml(std::string& out, const Attachment& a)
+constexpr std::int64_t kLargestEmbedded = 5 * 1024 * 1024;
+
+}  // namespace
+
+bool AttachmentInPage(const Attachment& a)
 {
-    constexpr std::int64_t kLargestEmbedded = 5 * 1024 * 1024;
+    std::error_code error;
+    if (!a.present || a.at.empty() || !a.mime.starts_with("image/")) return false;
+    const auto size = std::filesystem::file_size(a.at, error);
+    return !error && static_cast<std::int64_t>(size) <= kLargestEmbedded;
+}
+
+namespace {
+
+// An attachment as a figure: a picture at hand shown in the page itself; another file at hand
+// linked to its copy beside the page, so that the page stays whole offline; one not at hand
+// (or not copied) named with where the phone kept it.
+void AttachmentHtml(std::string& out, const Attachment& a, const AttachmentLinks& links)
+{
     out += "<figure class=\"attachment\">";
     const std::string mime = a.mime.empty() ? "application/octet-stream" : a.mime;
-    const std::optional<std::string> data = a.present && !a.at.empty() ? Base64OfFile(a.at, kLargestEmbedded) : std::nullopt;
-    if (data && mime.starts_with("image/")) {
+    const std::optional<std::string> data = AttachmentInPage(a) ? Base64OfFile(a.at, kLargestEmbedded) : std::nullopt;
+    const auto link = a.present && !a.at.empty() ? links.find(a.at) : links.end();
+    if (data) {
         out += "<img src=\"data:" + HtmlEscape(mime) + ";base64," + *data + "\" alt=\"" + HtmlEscape(a.name) + "\">";
-    } else if (data) {
-        out += "<a download=\"" + HtmlEscape(a.name) + "\" href=\"data:" + HtmlEscape(mime) + ";base64," + *data + "\">" +
-               HtmlEscape(a.name.empty() ? "file" : a.name) + "</a>";
+    } else if (link != links.end()) {
+        const std::string name = HtmlEscape(a.name.empty() ? "file" : a.name);
+        out += mime.starts_with("image/") ? "<a href=\"" + HtmlEscape(link->second) + "\"><img src=\"" +
+                                                HtmlEscape(link->second) + "\" alt=\"" + name + "\"></a>"
+                                          : "<a href=\"" + HtmlEscape(link->second) + "\">" + name + "</a>";
     }
     out += "<figcaption>" + HtmlEscape(AttachmentLine(a));
-    if (!data) out += a.present ? " — kept in the source as " + HtmlEscape(a.file) : " — missing";
+    if (!data && link == links.end()) out += a.present ? " — kept in the source as " + HtmlEscape(a.file) : " — missing";
     out += "</figcaption></figure>\n";
 }
 
-void ConversationHtml(std::string& out, const ReportConversation& c)
+void ConversationHtml(std::string& out, const ReportConversation& c, const AttachmentLinks& links)
 {
     out += "<section>\n<h2><bdi>" + HtmlEscape(PartnerTitle(c.entry->name, c.entry->address)) + "</bdi> <small>(" + std::to_string(c.messages) + " messages, " +
            std::to_string(c.recovered) + " recovered)</small></h2>\n<div class=\"thread\">\n";
@@ -189,7 +205,7 @@ void ConversationHtml(std::string& out, const ReportConversation& c)
         out += "</div>\n";
         if (!m.details->subject.empty()) out += "<div class=\"subject\" dir=\"auto\">" + HtmlEscape(m.details->subject) + "</div>\n";
         out += "<div class=\"text\" dir=\"auto\">" + HtmlEscape(m.body) + "</div>\n";
-        for (const Attachment& a : m.details->attachments) AttachmentHtml(out, a);
+        for (const Attachment& a : m.details->attachments) AttachmentHtml(out, a, links);
         for (const Reaction& r : m.details->reactions) out += "<div class=\"reaction\">" + HtmlEscape(r.what + " by " + (r.by.empty() ? "Me" : r.by)) + "</div>\n";
         for (const std::string& earlier : m.details->earlierVersions) out += "<div class=\"earlier\" dir=\"auto\">Before the edit: " + HtmlEscape(earlier) + "</div>\n";
         if (shown.recovered && !m.places.empty()) out += "<div class=\"places\">Found in " + HtmlEscape(PlacesList(m.places, true)) + "</div>\n";
@@ -218,13 +234,13 @@ std::string CsvField(std::string_view text, bool guardFormula)
 }
 
 std::string HtmlReport(const ReportFacts& facts, const std::vector<ReportConversation>& conversations,
-                       const std::string& title)
+                       const std::string& title, const AttachmentLinks& links)
 {
     std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
                       "<title>" + HtmlEscape(title) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n";
     FactsHtml(out, facts, title);
-    for (const ReportConversation& c : conversations) ConversationHtml(out, c);
+    for (const ReportConversation& c : conversations) ConversationHtml(out, c, links);
     out += "</body>\n</html>\n";
     return out;
 }

@@ -44,6 +44,10 @@ struct ExportResult {
     std::int32_t conversations = 0;
     std::int32_t messages = 0;
     std::int32_t recovered = 0;
+    // HTML: the new folder beside the reports holding copies of the attachment files they
+    // link to (empty when none), and how many files it holds.
+    std::filesystem::path attachmentFolder;
+    std::int32_t attachmentFiles = 0;
     std::string error;  // empty on success; then nothing of this export is left on disk
 };
 

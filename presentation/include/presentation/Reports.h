@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <string_view>
 #include <vector>
 
@@ -25,8 +26,13 @@ struct ReportConversation {
 // The page: the facts, then each conversation as a thread, sent messages on the right and
 // received ones on the left, recovered ones in red, marked "recovered", with where they were
 // found after a deep recovery; times with their offset from UTC.
+// Attachment files at hand that the page links to rather than holds: the file's path here
+// (Attachment::at) and the page's relative address of its copy.
+using AttachmentLinks = std::unordered_map<std::string, std::string>;
+// Whether the page holds the attachment itself: a picture at hand of at most 5 MB.
+bool AttachmentInPage(const Attachment& a);
 std::string HtmlReport(const ReportFacts& facts, const std::vector<ReportConversation>& conversations,
-                       const std::string& title);
+                       const std::string& title, const AttachmentLinks& links = {});
 // A comment line with the facts, the header, then one row per message: conversation row,
 // partner address, direction (sent/received), time (ISO 8601 with offset), raw time, body,
 // recovered (yes/no), places, row id, partner name (from the contacts). CRLF line ends.
