@@ -437,6 +437,7 @@ void DeepDecoder::ReadPartField(Field field, std::uint64_t s, std::string_view c
     case Field::Name:
         if (fields.name.empty()) fields.name = text;
         break;
+    case Field::FallbackName: fields.fallbackName = text; break;
     case Field::StoredPath: fields.file = text; break;
     case Field::Subject: fields.subject = content; break;
     default: break;
@@ -458,7 +459,7 @@ bool LooksLikeMimeType(std::string_view type)
 bool DeepDecoder::CompletePart(const Fields& fields, bool truncated, DecodedRecord& record) const
 {
     record.mime = Utf8ToAnsiString(fields.mime);
-    record.name = Utf8ToAnsiString(fields.name);
+    record.name = Utf8ToAnsiString(fields.name.empty() ? fields.fallbackName : fields.name);
     record.file = Utf8ToAnsiString(fields.file);
     switch (m_table) {
     case CarvedTable::Messages: break;

@@ -173,7 +173,7 @@ constexpr PhoneColumn kAndroidPart[] = {
     {"name", "TEXT", ColumnField::Name},
     {"chset", "INTEGER"},
     {"cd", "TEXT"},
-    {"fn", "TEXT", ColumnField::Name},
+    {"fn", "TEXT", ColumnField::FallbackName},
     {"cid", "TEXT"},
     {"cl", "TEXT", ColumnField::Name},
     {"ctt_s", "INTEGER"},

@@ -157,7 +157,7 @@ private:
     };
     // The texts a record's columns gave, as views into its payload.
     struct Fields {
-        std::string_view body, address, archived, guid, mime, name, file, subject;
+        std::string_view body, address, archived, guid, mime, name, fallbackName, file, subject;
         std::int64_t subjectCharset = 106;
         bool hasDate = false;
     };

@@ -32,6 +32,7 @@ enum class ColumnField : std::uint8_t {
     Sequence,      // a part's place among its message's parts
     ContentType,   // a part's or a file's MIME type
     Name,          // a file's name (the first of several such columns that has one)
+    FallbackName,  // a file's name when no Name column gives one
     StoredPath,    // where the file was kept
     Box,           // MMS: 1 received, 2 sent, 3 draft, 4 outbox, 5 failed
     MmsType,       // MMS: the message type code (128 sent, 130 not downloaded, 132 received)
