@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <map>
 #include <optional>
-#include <set>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
@@ -46,13 +45,15 @@ std::vector<Found> JoinRepeats(std::vector<RawFind>& finds, CarvedTable table, K
 // A text part cut short whose whole text another find of the same part has is that part.
 void DropCutRepeats(std::vector<const Found*>& parts)
 {
-    std::erase_if(parts, [&](const Found* cut) {
-        if (!cut->record.truncated) return false;
-        return std::any_of(parts.begin(), parts.end(), [&](const Found* whole) {
+    std::vector<const Found*> kept;
+    for (const Found* cut : parts) {
+        const bool repeat = cut->record.truncated && std::any_of(parts.begin(), parts.end(), [&](const Found* whole) {
             return whole != cut && whole->record.sequence == cut->record.sequence && whole->record.mime == cut->record.mime &&
                    whole->record.body.size() > cut->record.body.size() && whole->record.body.starts_with(cut->record.body);
         });
-    });
+        if (!repeat) kept.push_back(cut);
+    }
+    parts = std::move(kept);
 }
 
 // Puts a part into its message: a text part's text after the texts before it, any other part

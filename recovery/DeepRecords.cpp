@@ -148,6 +148,8 @@ void DeepDecoder::Plan(std::span<const std::string> names, std::span<const std::
             c.field = f;
             if (meaning->essential) lastEssential = std::max(lastEssential, i);
         }
+        // A value the row always has: NULL is no such row.
+        if (meaning->check == Check::NotNull) c.accepts &= ~std::uint64_t{1};
         if (integer) {
             if (meaning->deepTypes != 0) c.accepts = meaning->deepTypes;
             c.check = meaning->check;
@@ -361,6 +363,7 @@ bool DeepDecoder::Plausible(const Column& column, std::uint64_t s, std::int64_t 
     case Check::MmsCode: return integer && value >= 128 && value <= 151;
     case Check::PartSeq: return s == 0 || (integer && value >= -1 && value <= 999);
     case Check::FileSize: return s == 0 || (integer && value >= 0 && value <= (std::int64_t{16} << 30));
+    case Check::NotNull: return s != 0;
     }
     return true;
 }

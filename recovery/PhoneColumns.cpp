@@ -169,7 +169,7 @@ constexpr PhoneColumn kAndroidPart[] = {
     {"_id", "INTEGER"},
     {"mid", "INTEGER", ColumnField::MessageId, true, ColumnRule::AnyInteger, Types({1, 2, 3, 4}), ValueCheck::Positive},
     {"seq", "INTEGER", ColumnField::Sequence, true, ColumnRule::AnyInteger, Types({0, 1, 2, 8, 9}), ValueCheck::PartSeq},
-    {"ct", "TEXT", ColumnField::ContentType, true},
+    {"ct", "TEXT", ColumnField::ContentType, true, ColumnRule::Text, 0, ValueCheck::NotNull},
     {"name", "TEXT", ColumnField::Name},
     {"chset", "INTEGER"},
     {"cd", "TEXT"},
@@ -187,9 +187,9 @@ constexpr PhoneColumn kAndroidPart[] = {
 // append more).
 constexpr PhoneColumn kIphoneAttachment[] = {
     {"rowid", "INTEGER"},
-    {"guid", "TEXT", ColumnField::Guid, true},
-    {"created_date", "INTEGER", ColumnField::Date, true, ColumnRule::AnyInteger, Types({0, 4, 6, 8}), ValueCheck::DateOrZero},
-    {"start_date", "INTEGER", ColumnField::None, false, ColumnRule::AnyInteger, Types({0, 4, 6, 8}), ValueCheck::DateOrZero},
+    {"guid", "TEXT", ColumnField::Guid, true, ColumnRule::Text, 0, ValueCheck::NotNull},
+    {"created_date", "INTEGER", ColumnField::Date, true, ColumnRule::AnyInteger, Types({4, 6, 8}), ValueCheck::DateOrZero},
+    {"start_date", "INTEGER", ColumnField::None, false, ColumnRule::AnyInteger, Types({4, 6, 8}), ValueCheck::DateOrZero},
     {"filename", "TEXT", ColumnField::StoredPath, true},
     {"uti", "TEXT"},
     {"mime_type", "TEXT", ColumnField::ContentType, true},
@@ -207,7 +207,7 @@ constexpr PhoneColumn kIphoneRecoverable[] = {
     {"message_id", "INTEGER", ColumnField::MessageId, true, ColumnRule::AnyInteger, Types({1, 2, 3, 4, 9}), ValueCheck::Positive},
     {"part_index", "INTEGER", ColumnField::Sequence, true, ColumnRule::AnyInteger, Types({1, 2, 8, 9}), ValueCheck::PartSeq},
     {"delete_date", "INTEGER", ColumnField::Date, true, ColumnRule::AnyInteger, Types({4, 6}), ValueCheck::DateRequired},
-    {"part_text", "BLOB", ColumnField::AttributedBody, true},
+    {"part_text", "BLOB", ColumnField::AttributedBody, true, ColumnRule::Blob, 0, ValueCheck::NotNull},
     {"ck_sync_state", "INTEGER"},
 };
 

@@ -59,6 +59,7 @@ enum class ValueCheck : std::uint8_t {
     MmsCode,   // an MMS header code: 128 to 151
     PartSeq,   // a part's seq: -1 (the layout part) to 999
     FileSize,  // a file's size: 0 to 16 GB
+    NotNull,   // any value but NULL (a text or blob the row always has)
 };
 
 struct PhoneColumn {
