@@ -213,7 +213,10 @@ std::int32_t CAndroidSms::LoadDatabase(std::string path)
         }
         m_loadWarnings = reading.Warnings();
         // A file too damaged to give its own schema is read with the newest known layout.
-        if (store.columnCount == 0 && reading.Damaged()) UsePhoneLayout(store, kDeviceAndroid);
+        if (store.columnCount == 0 && reading.Damaged()) {
+            UsePhoneLayout(store, kDeviceAndroid);
+            m_partTables = PartTableLayouts(kDeviceAndroid);
+        }
     }
     m_entryOfThread.clear();
     for (const auto& [thread, entry] : load.entryOfThread) {

@@ -66,3 +66,18 @@ std::vector<CSms::TableSchema> ReadPartTableSchemas(sqlite3* db, DeviceKind kind
     }
     return schemas;
 }
+
+std::vector<CSms::TableSchema> PartTableLayouts(DeviceKind kind)
+{
+    std::vector<CSms::TableSchema> schemas;
+    for (const CarvedTable table : PartTables(kind)) {
+        CSms::TableSchema& schema = schemas.emplace_back();
+        schema.table = std::string(CarvedTableName(table));
+        for (const PhoneColumn& column : PhoneLayout(kind, table)) {
+            schema.names.emplace_back(column.name);
+            schema.types.emplace_back(column.type);
+        }
+        schema.rowIdAlias = table != CarvedTable::RecoverableParts;
+    }
+    return schemas;
+}

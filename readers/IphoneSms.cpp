@@ -189,7 +189,10 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
         }
         m_loadWarnings = reading.Warnings();
         // A file too damaged to give its own schema is read with the newest known layout.
-        if (store.columnCount == 0 && reading.Damaged()) UsePhoneLayout(store, kDeviceIphone);
+        if (store.columnCount == 0 && reading.Damaged()) {
+            UsePhoneLayout(store, kDeviceIphone);
+            m_partTables = PartTableLayouts(kDeviceIphone);
+        }
     }
     // A table without live rows could be of either era: its deleted rows may hold either unit.
     if (store.liveMessageCount == 0) store.iphoneNanosecondDates = 1;

@@ -120,10 +120,11 @@ TEST_F(DeepRecoveryTest, TruncatedDatabases)
     }
 }
 
-// Page 1 destroyed: no schema can be read, so the phone's known layout guides both recoveries.
+// Page 1 destroyed: no schema can be read, so the phone's known layouts (of the MMS tables too)
+// guide both recoveries.
 TEST_F(DeepRecoveryTest, WithoutASchemaTheKnownLayout)
 {
-    const fixtures::DeepCase truth = fixtures::MakeDeepCase(DeepCaseKind::AndroidRollback, m_dir / "case", 800, 3);
+    const fixtures::DeepCase truth = fixtures::MakeDeepCase(DeepCaseKind::AndroidMms, m_dir / "case", 800, 3);
     {
         std::fstream file(truth.database, std::ios::in | std::ios::out | std::ios::binary);
         file.seekp(100);
@@ -132,6 +133,7 @@ TEST_F(DeepRecoveryTest, WithoutASchemaTheKnownLayout)
     }
     Load(truth.database);
     EXPECT_EQ(g_store.columnCount, 19);
+    EXPECT_EQ(g_store.currentReader->m_partTables.size(), 2u);  // the MMS tables' layouts too
     EXPECT_FALSE(g_store.currentReader->m_loadWarnings.empty());
     RunRecoverySteps(truth.database.string());
     EXPECT_GT(g_store.currentReader->m_recoveredCount, 100);

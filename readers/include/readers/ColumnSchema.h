@@ -25,3 +25,5 @@ std::string ColumnsOrNull(const std::set<std::string>& columns, std::initializer
 // The declared columns of the tables a deep recovery carves besides the message table, for a
 // database of that kind (tables the file lacks are left out).
 std::vector<CSms::TableSchema> ReadPartTableSchemas(sqlite3* db, DeviceKind kind);
+// The same tables in the newest layouts known, for a file too damaged to give its schema.
+std::vector<CSms::TableSchema> PartTableLayouts(DeviceKind kind);
