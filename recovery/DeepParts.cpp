@@ -225,20 +225,25 @@ void MergeMmsFinds(std::vector<RawFind>& finds, const MessageStore& store, std::
     AddMmsParts(partsOf, out, indexOfId);
 }
 
-// The key of an attachment: a live one and a carved one of the same file compare equal.
-std::string AttachmentKey(const std::string& file, const std::string& name, const std::string& mime)
+// The live messages' files by name and type, with where each is stored.
+using LiveFiles = std::multimap<std::pair<std::string, std::string>, std::string>;
+
+// Whether a live message lists the file: the same name and type, and the same stored path
+// unless one of them has none (an older version of a row may precede the file's download).
+bool IsLiveFile(const LiveFiles& live, const DecodedRecord& r)
 {
-    return file + '\n' + name + '\n' + mime;
+    const auto [first, last] = live.equal_range({r.name, r.mime});
+    return std::any_of(first, last, [&](const auto& file) { return file.second.empty() || r.file.empty() || file.second == r.file; });
 }
 
 void MergeIphoneFinds(std::vector<RawFind>& finds, const MessageStore& store, std::vector<MessageRecord>& out)
 {
     std::unordered_set<std::int64_t> liveIds;
-    std::unordered_set<std::string> liveFiles;
+    LiveFiles liveFiles;
     for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
         const MessageRecord& m = store.liveMessages[i];
         liveIds.insert(m.rowId);
-        for (const Attachment& a : m.details->attachments) liveFiles.insert(AttachmentKey(a.file, a.name, a.mime));
+        for (const Attachment& a : m.details->attachments) liveFiles.emplace(std::pair(a.name, a.mime), a.file);
     }
     using TextKey = std::tuple<std::int64_t, std::int64_t, std::string>;
     const std::vector<Found> texts = JoinRepeats<TextKey>(finds, CarvedTable::RecoverableParts, [](const DecodedRecord& r) {
@@ -282,7 +287,7 @@ void MergeIphoneFinds(std::vector<RawFind>& finds, const MessageStore& store, st
     }
     for (const Found& file : files) {
         const DecodedRecord& r = file.record;
-        if (liveFiles.contains(AttachmentKey(r.file, r.name, r.mime))) continue;
+        if (IsLiveFile(liveFiles, r)) continue;
         MessageRecord& m = out.emplace_back();
         m.kind = MessageKind::Other;
         m.time = r.time;

@@ -432,7 +432,7 @@ void DeepDecoder::ReadPartField(Field field, std::uint64_t s, std::string_view c
     case Field::Sequence: record.sequence = value; break;
     case Field::Box: record.box = static_cast<std::int32_t>(value); break;
     case Field::MmsType: record.mmsType = static_cast<std::int32_t>(value); break;
-    case Field::Size: record.size = value; break;
+    case Field::Size: record.size = s == 0 ? -1 : value; break;
     case Field::SubjectCharset:
         if (s != 0) fields.subjectCharset = value;
         break;
@@ -483,6 +483,8 @@ bool DeepDecoder::CompletePart(const Fields& fields, bool truncated, DecodedReco
         return !record.body.empty() || !record.name.empty() || !record.file.empty();
     }
     case CarvedTable::Attachments:
+        // Without the name it was sent under, the file's own (as the live list names it).
+        if (record.name.empty()) record.name = record.file.substr(record.file.find_last_of('/') + 1);
         return !fields.guid.empty() && (!record.name.empty() || !record.file.empty()) &&
                (fields.mime.empty() || LooksLikeMimeType(fields.mime));
     case CarvedTable::RecoverableParts: {

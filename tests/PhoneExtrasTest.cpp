@@ -221,13 +221,14 @@ namespace {
 
 // Deleted rows of the iPhone's file and set-aside tables come back: a file record that no live
 // message has, a set-aside text purged from "Recently Deleted" (in its chat, with its delete
-// time); live files and texts still set aside are not reported again.
+// time); live files (an older version of their row too) and texts still set aside are not
+// reported again.
 TEST_F(PhoneExtrasTest, IphoneDeepRecoveryOfFilesAndPurgedSetAsideTexts)
 {
     const auto path = m_dir / "sms.db";
     constexpr std::int64_t kNano = 1'000'000'000, t = 700'000'000;
     {
-        PhoneDb db = PhoneDb::IphoneCurrent(path);
+        PhoneDb db = PhoneDb::IphoneCurrent(path, {.writeAheadLog = true});
         db.Exec(fixtures::kIphoneExtrasSchema);
         db.AddIphoneHandle(1, "+15550001");
         db.Exec("INSERT INTO chat (ROWID, guid) VALUES (1, 'iMessage;-;+15550001'); INSERT INTO chat_handle_join VALUES (1, 1);");
@@ -240,6 +241,10 @@ TEST_F(PhoneExtrasTest, IphoneDeepRecoveryOfFilesAndPurgedSetAsideTexts)
                     "IMG_" + std::to_string(id) + ".jpeg"});
             db.Run("INSERT INTO message_attachment_join VALUES (?1, ?1)", {id});
         }
+        // The live file's row as it was before the download: an older version left in the file.
+        db.Exec("UPDATE attachment SET filename = NULL WHERE ROWID = 1;"
+                "UPDATE attachment SET filename = '~/Library/SMS/Attachments/01/IMG.jpeg', transfer_name = 'IMG_1.jpeg' "
+                "WHERE ROWID = 1;");
         for (const std::int64_t id : {3, 4}) {
             db.Run("INSERT INTO chat_recoverable_message_join VALUES (1, ?1, ?2, 0)", {id, (t + 100 + id) * kNano});
             db.Run("INSERT INTO recoverable_message_part VALUES (1, ?1, 0, ?2, ?3, 0)",
@@ -248,6 +253,7 @@ TEST_F(PhoneExtrasTest, IphoneDeepRecoveryOfFilesAndPurgedSetAsideTexts)
         db.Exec("DELETE FROM message WHERE ROWID = 2; DELETE FROM message_attachment_join WHERE message_id = 2;"
                 "DELETE FROM attachment WHERE ROWID = 2; DELETE FROM chat_recoverable_message_join WHERE message_id = 3;"
                 "DELETE FROM recoverable_message_part WHERE message_id = 3;");
+        db.CloseKeepingLog();  // every version of the rows in the log
     }
     ASSERT_EQ(OpenDatabaseFile(path.string()).outcome, OpenOutcome::OpenedIphone);
     RunDeepRecoverySteps(path.string());
@@ -260,7 +266,10 @@ TEST_F(PhoneExtrasTest, IphoneDeepRecoveryOfFilesAndPurgedSetAsideTexts)
                          files[0].size == 2048 && m.time == t + 2;
               }),
               1);
-    EXPECT_EQ(with([](const MessageRecord& m) { return !m.details->attachments.empty() && m.details->attachments[0].name == "IMG_1.jpeg"; }), 0);
+    EXPECT_EQ(with([](const MessageRecord& m) {
+                  return !m.details->attachments.empty() && m.details->attachments[0].name != "IMG_2.jpeg";
+              }),
+              0);
     EXPECT_EQ(with([](const MessageRecord& m) { return m.body == "still set aside"; }), 0);
     const auto purged = std::find_if(found.begin(), found.end(), [](const MessageRecord& m) { return m.body == "purged for good"; });
     ASSERT_NE(purged, found.end());

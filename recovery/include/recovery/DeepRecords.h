@@ -53,7 +53,7 @@ struct DecodedRecord {
     std::int64_t messageId = 0, chatId = 0, sequence = 0;
     std::int32_t mmsType = 0, box = 0;
     std::string mime, name, file, subject;
-    std::int64_t size = 0;
+    std::int64_t size = -1;  // -1: not stated
 };
 
 // The live rows by row id, to tell quickly that a cell is a live row as it stands.
