@@ -318,6 +318,7 @@ void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
         }
         cancelled = g_progress.cancel;
         if (cancelled) undo.Restore();  // the list and the view as they were before the run
+        if (!cancelled) MarkAttachmentsAtHand();  // the recovered messages' files
         FillConversationList();
         ShowAgain();
         ShowStatus();
@@ -330,6 +331,14 @@ void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
     m_unexportedFinds = reader.m_recoveredCount > 0;
     platform::ShowMessage(RecoverySummaryText(reader.m_recoveredCount, reader.m_lastScan, platform::WindowTranslator()),
                             "", this);
+}
+
+void CKestrowDlg::MarkAttachmentsAtHand()
+{
+    MarkAttachmentsPresent([this](const std::string& phonePath) { return AttachmentBesideDatabase(m_strDatabasePath, phonePath); });
+    if (m_source && m_source->Type() != SourceType::Database) {
+        MarkAttachmentsPresent([this](const std::string& phonePath) { return m_source->AttachmentAtHand(phonePath); });
+    }
 }
 
 void CKestrowDlg::ShowAgain()

@@ -321,9 +321,10 @@ int RunMessages(DatabaseOptions options)
     return kExitOk;
 }
 
-// Runs the recovery on the loaded database, with a progress bar on a terminal. Returns -1, or
-// an exit status when the options do not fit the database.
-int RecoverLoaded(const DatabaseOptions& options, RecoveryRunCounts& counts)
+// Runs the recovery on the loaded database, with a progress bar on a terminal, and marks the
+// recovered messages' attachments whose files are at hand (beside the database or in the
+// source). Returns -1, or an exit status when the options do not fit the database.
+int RecoverLoaded(const DatabaseOptions& options, EvidenceSource& source, RecoveryRunCounts& counts)
 {
     CSms& reader = *g_store.currentReader;
     if (options.alternate && reader.m_deviceKind != kDeviceAndroid) {
@@ -346,6 +347,10 @@ int RecoverLoaded(const DatabaseOptions& options, RecoveryRunCounts& counts)
             counts = RunRecoverySteps(options.path);
         }
     }
+    MarkAttachmentsPresent([&options](const std::string& phonePath) { return AttachmentBesideDatabase(options.path, phonePath); });
+    if (source.Type() != SourceType::Database) {
+        MarkAttachmentsPresent([&source](const std::string& phonePath) { return source.AttachmentAtHand(phonePath); });
+    }
 
     const ScanReport& scan = reader.m_lastScan;
     if (const std::string failure = ScanFailureSentence(scan); !failure.empty()) Fail(failure);
@@ -364,7 +369,7 @@ int RunRecover(DatabaseOptions options)
         return status;
     }
     RecoveryRunCounts counts;
-    if (const int status = RecoverLoaded(options, counts); status >= 0) return status;
+    if (const int status = RecoverLoaded(options, *source, counts); status >= 0) return status;
     const ScanReport& scan = g_store.currentReader->m_lastScan;
     if (options.json) {
         PrintJson([&](JsonWriter& json) {
@@ -405,17 +410,17 @@ int RunExport(DatabaseOptions options)
     if (const int status = LoadWithNames(options, *source, after, report ? &evidence : nullptr); status >= 0) {
         return status;
     }
+    if (options.recover) {
+        RecoveryRunCounts counts;
+        if (const int status = RecoverLoaded(options, *source, counts); status >= 0) return status;
+    } else if (options.alternate || options.deep) {
+        Fail(std::string(options.deep ? "--deep" : "--alternate") + " needs --recover");
+        return kExitUsage;
+    }
     // A page keeps the attachments' files: those an encrypted backup or an archive holds are
     // taken out first (into the source's private folder).
     if (options.format == "html") {
         TakeOutAttachments([&source](const std::string& phonePath) { return source->AttachmentFile(phonePath); });
-    }
-    if (options.recover) {
-        RecoveryRunCounts counts;
-        if (const int status = RecoverLoaded(options, counts); status >= 0) return status;
-    } else if (options.alternate || options.deep) {
-        Fail(std::string(options.deep ? "--deep" : "--alternate") + " needs --recover");
-        return kExitUsage;
     }
     ExportRequest request;
     request.mode = options.single ? ExportMode::SingleFile : ExportMode::FilePerConversation;
@@ -511,7 +516,7 @@ int RunSearch(DatabaseOptions options)
     if (const int status = LoadWithNames(options, *source, after); status >= 0) return status;
     if (recover) {
         RecoveryRunCounts counts;
-        if (const int status = RecoverLoaded(options, counts); status >= 0) return status;
+        if (const int status = RecoverLoaded(options, *source, counts); status >= 0) return status;
     }
     std::string error;
     const std::vector<SearchHit> hits = SearchMessages(options.query, error);

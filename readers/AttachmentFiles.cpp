@@ -18,6 +18,20 @@ bool IsFile(const fs::path& path)
     return fs::is_regular_file(path, error);
 }
 
+// Calls `visit` with every message, live and recovered, that lists attachments.
+template <typename Visit>
+void ForEachWithAttachments(Visit visit)
+{
+    MessageStore& store = g_store;
+    for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
+        if (!store.liveMessages[m].details->attachments.empty()) visit(store.liveMessages[m]);
+    }
+    if (store.currentReader == nullptr) return;
+    for (MessageRecord& message : store.currentReader->m_recovered) {
+        if (!message.details->attachments.empty()) visit(message);
+    }
+}
+
 }  // namespace
 
 std::optional<std::string> AttachmentBesideDatabase(const std::string& databasePath, const std::string& phonePath)
@@ -42,12 +56,10 @@ std::optional<std::string> AttachmentBesideDatabase(const std::string& databaseP
 
 int TakeOutAttachments(const std::function<std::optional<std::string>(const std::string& phonePath)>& find)
 {
-    MessageStore& store = g_store;
     int made = 0;
-    for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
-        MessageRecord& message = store.liveMessages[m];
+    ForEachWithAttachments([&](MessageRecord& message) {
         const auto& attachments = message.details->attachments;
-        if (std::none_of(attachments.begin(), attachments.end(), [](const Attachment& a) { return a.present && a.at.empty(); })) continue;
+        if (std::none_of(attachments.begin(), attachments.end(), [](const Attachment& a) { return a.present && a.at.empty(); })) return;
         for (Attachment& a : message.details.Edit().attachments) {
             if (!a.present || !a.at.empty()) continue;
             if (const std::optional<std::string> at = find(a.file)) {
@@ -57,17 +69,14 @@ int TakeOutAttachments(const std::function<std::optional<std::string>(const std:
                 ++made;
             }
         }
-    }
+    });
     return made;
 }
 
 int MarkAttachmentsPresent(const std::function<std::optional<std::string>(const std::string& phonePath)>& find)
 {
-    MessageStore& store = g_store;
     int present = 0;
-    for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
-        MessageRecord& message = store.liveMessages[m];
-        if (message.details->attachments.empty()) continue;
+    ForEachWithAttachments([&](MessageRecord& message) {
         for (Attachment& a : message.details.Edit().attachments) {
             if (!a.present) {
                 if (const std::optional<std::string> at = find(a.file)) {
@@ -84,6 +93,6 @@ int MarkAttachmentsPresent(const std::function<std::optional<std::string>(const 
                 }
             }
         }
-    }
+    });
     return present;
 }

@@ -255,15 +255,19 @@ TEST_F(PhoneExtrasTest, IphoneDeepRecoveryOfFilesAndPurgedSetAsideTexts)
                 "DELETE FROM recoverable_message_part WHERE message_id = 3;");
         db.CloseKeepingLog();  // every version of the rows in the log
     }
+    // The deleted photo's file is still beside the database.
+    std::filesystem::create_directories(m_dir / "Attachments" / "02");
+    std::ofstream(m_dir / "Attachments" / "02" / "IMG.jpeg", std::ios::binary) << "jpeg";
     ASSERT_EQ(OpenDatabaseFile(path.string()).outcome, OpenOutcome::OpenedIphone);
     RunDeepRecoverySteps(path.string());
+    MarkAttachmentsPresent([&path](const std::string& phonePath) { return AttachmentBesideDatabase(path.string(), phonePath); });
     const std::vector<MessageRecord>& found = g_store.currentReader->m_recovered;
     auto with = [&](auto test) { return std::count_if(found.begin(), found.end(), test); };
     EXPECT_EQ(with([](const MessageRecord& m) { return m.body == "picture \xEF\xBF\xBC"; }), 1);
     EXPECT_EQ(with([](const MessageRecord& m) {
                   const auto& files = m.details->attachments;
                   return files.size() == 1 && files[0].name == "IMG_2.jpeg" && files[0].mime == "image/jpeg" &&
-                         files[0].size == 2048 && m.time == t + 2;
+                         files[0].size == 2048 && m.time == t + 2 && files[0].present;
               }),
               1);
     EXPECT_EQ(with([](const MessageRecord& m) {

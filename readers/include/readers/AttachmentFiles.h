@@ -12,11 +12,11 @@
 // never resolves.
 std::optional<std::string> AttachmentBesideDatabase(const std::string& databasePath, const std::string& phonePath);
 
-// Gives every present attachment that has no file here yet (an encrypted backup's, an
-// archive's) the file `find` makes for it, for a report that keeps the files. Returns how many
-// were made.
+// Gives every present attachment of the live and the recovered messages that has no file here
+// yet (an encrypted backup's, an archive's) the file `find` makes for it, for a report that
+// keeps the files. Returns how many were made.
 int TakeOutAttachments(const std::function<std::optional<std::string>(const std::string& phonePath)>& find);
 
-// Marks every live message's attachment that `find` resolves as present (with where it is).
-// Returns how many are present.
+// Marks every attachment of the live and the recovered messages that `find` resolves as
+// present (with where it is). Returns how many are present.
 int MarkAttachmentsPresent(const std::function<std::optional<std::string>(const std::string& phonePath)>& find);
