@@ -193,15 +193,48 @@ void AddMmsParts(std::map<std::int64_t, std::vector<const Found*>>& partsOf, std
     }
 }
 
+// Whether a live MMS holds the part: its text among the message's texts, or its file among
+// the message's attachments.
+bool LiveMmsHolds(const MessageRecord& live, const DecodedRecord& part)
+{
+    if (AsciiLower(part.mime) == "text/plain") return live.body.find(part.body) != std::string::npos;
+    const auto& files = live.details->attachments;
+    return std::any_of(files.begin(), files.end(), [&](const Attachment& a) {
+        return a.name == part.name && a.mime == part.mime && (a.file == part.file || a.file.empty() || part.file.empty());
+    });
+}
+
+// Parts of a live MMS that it no longer holds (an earlier text of a draft, a removed file):
+// a recovered message beside it, with its time, thread and direction.
+void AddPartsOfLiveMms(std::map<std::int64_t, std::vector<const Found*>>& partsOf,
+                       const std::unordered_map<std::int64_t, const MessageRecord*>& liveMms, std::vector<MessageRecord>& out)
+{
+    std::unordered_map<std::int64_t, std::size_t> indexOfId;
+    for (const auto& [id, those] : partsOf) {
+        const MessageRecord& live = *liveMms.at(id);
+        MessageRecord& m = out.emplace_back();
+        m.kind = MessageKind::Mms;
+        m.rowId = id;
+        m.time = live.time;
+        m.threadId = live.threadId;
+        m.fromMe = live.fromMe;
+        m.status = live.status;
+        indexOfId.emplace(id, out.size() - 1);
+    }
+    AddMmsParts(partsOf, out, indexOfId);
+}
+
 void MergeMmsFinds(std::vector<RawFind>& finds, const MessageStore& store, std::vector<MessageRecord>& out)
 {
     // Ids of the pdu table are never given again: a find with a live message's id is of it.
     std::unordered_set<std::int64_t> liveIds;
+    std::unordered_map<std::int64_t, const MessageRecord*> liveMms;
     std::vector<Anchor> anchors;
     for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
         const MessageRecord& m = store.liveMessages[i];
         if (m.kind != MessageKind::Mms) continue;
         liveIds.insert(m.rowId);
+        liveMms.emplace(m.rowId, &m);
         if (m.rowId != 0) anchors.push_back({m.rowId, m.time});
     }
     using PduKey = std::tuple<std::int64_t, std::int64_t, std::int32_t, std::string>;
@@ -216,13 +249,19 @@ void MergeMmsFinds(std::vector<RawFind>& finds, const MessageStore& store, std::
     std::unordered_map<std::int64_t, std::size_t> indexOfId;
     const std::size_t firstPdu = out.size();
     AddMmsRecords(pdus, store, liveIds, out, indexOfId);
-    std::map<std::int64_t, std::vector<const Found*>> partsOf;
+    std::map<std::int64_t, std::vector<const Found*>> partsOf, partsOfLive;
     for (const Found& part : parts) {
-        if (!liveIds.contains(part.record.messageId)) partsOf[part.record.messageId].push_back(&part);
+        const auto live = liveMms.find(part.record.messageId);
+        if (live == liveMms.end()) {
+            partsOf[part.record.messageId].push_back(&part);
+        } else if (!LiveMmsHolds(*live->second, part.record)) {
+            partsOfLive[part.record.messageId].push_back(&part);
+        }
     }
     for (const auto& [id, index] : indexOfId) anchors.push_back({id, out[index].time});
     JoinByOrder(out, firstPdu, std::move(anchors), partsOf, indexOfId);
     AddMmsParts(partsOf, out, indexOfId);
+    AddPartsOfLiveMms(partsOfLive, liveMms, out);
 }
 
 // The live messages' files by name and type, with where each is stored.

@@ -167,7 +167,7 @@ constexpr PhoneColumn kAndroidPdu[] = {
 // Android's part table (14 columns; Android 14 appends sub_id).
 constexpr PhoneColumn kAndroidPart[] = {
     {"_id", "INTEGER"},
-    {"mid", "INTEGER", ColumnField::MessageId, true, ColumnRule::AnyInteger, Types({1, 2, 3, 4}), ValueCheck::Positive},
+    {"mid", "INTEGER", ColumnField::MessageId, true, ColumnRule::AnyInteger, Types({1, 2, 3, 4, 9}), ValueCheck::Positive},
     {"seq", "INTEGER", ColumnField::Sequence, true, ColumnRule::AnyInteger, Types({0, 1, 2, 8, 9}), ValueCheck::PartSeq},
     {"ct", "TEXT", ColumnField::ContentType, true, ColumnRule::Text, 0, ValueCheck::NotNull},
     {"name", "TEXT", ColumnField::Name},

@@ -284,3 +284,32 @@ TEST_F(PhoneExtrasTest, IphoneDeepRecoveryOfFilesAndPurgedSetAsideTexts)
 }
 
 }  // namespace
+
+namespace {
+
+// A text part removed from a live MMS (a draft rewritten) comes back beside that message, in
+// its conversation and at its time; the parts it still holds are not reported.
+TEST_F(PhoneExtrasTest, AndroidDeepRecoveryOfAPartALiveMmsNoLongerHolds)
+{
+    const auto path = m_dir / "mmssms.db";
+    {
+        PhoneDb db = PhoneDb::Android(path);
+        db.Exec(fixtures::kAndroidMmsSchema);
+        db.AddAndroidAddress("+15550001");
+        db.Exec("INSERT INTO threads (_id, recipient_ids) VALUES (1, '1');");
+        db.AddAndroidMms({.id = 1, .threadId = 1, .date = 1'600'000'100, .box = 3, .type = 128,
+                          .from = "insert-address-token", .to = {"+15550001"}, .texts = {"still here", "first draft words"}});
+        db.Exec("DELETE FROM part WHERE text = 'first draft words';");
+    }
+    ASSERT_EQ(OpenDatabaseFile(path.string()).outcome, OpenOutcome::OpenedAndroid);
+    RunDeepRecoverySteps(path.string());
+    const std::vector<MessageRecord>& found = g_store.currentReader->m_recovered;
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].body, "first draft words");
+    EXPECT_EQ(found[0].time, 1'600'000'100'000);
+    EXPECT_EQ(found[0].status, MessageStatus::Draft);
+    EXPECT_EQ(found[0].unassignedFlag, 0);
+    EXPECT_EQ(g_store.conversations[found[0].countedIn].address, "+15550001");
+}
+
+}  // namespace
