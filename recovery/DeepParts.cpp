@@ -2,6 +2,7 @@
 #include "recovery/DeepParts.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <tuple>
@@ -80,47 +81,44 @@ struct Anchor {
 
 // Gives the parts whose message record was found without its id (a freed cell's first bytes,
 // which held the id, are overwritten) that record: where, between two neighbouring known
-// records, as many sets of such parts lie by id as such records lie by time (and in no other
-// gap), they are paired in order, the lowest id with the earliest time.
+// records (by id), as many sets of such parts lie by id as such records lie by time, they are
+// paired in order, the lowest id with the earliest time. A record is placed only where the
+// known records around it are in time order and its time lies in that one gap.
 void JoinByOrder(std::vector<MessageRecord>& out, std::size_t firstPdu, std::vector<Anchor> anchors,
                  const std::map<std::int64_t, std::vector<const Found*>>& partsOf,
                  std::unordered_map<std::int64_t, std::size_t>& indexOfId)
 {
     std::sort(anchors.begin(), anchors.end());
-    const auto gapOfId = [&](std::int64_t id) {
-        return static_cast<std::size_t>(std::lower_bound(anchors.begin(), anchors.end(), Anchor{id, 0}) - anchors.begin());
-    };
-    // Gap g lies between anchors g - 1 and g (open at either end).
-    const auto inGap = [&](std::size_t g, std::int64_t time) {
-        return (g == 0 || anchors[g - 1].time <= time) && (g == anchors.size() || time <= anchors[g].time);
-    };
+    const std::size_t gaps = anchors.size() + 1;  // gap g lies between anchors g - 1 and g
+    const auto lower = [&](std::size_t g) { return g == 0 ? INT64_MIN : anchors[g - 1].time; };
+    const auto upper = [&](std::size_t g) { return g == anchors.size() ? INT64_MAX : anchors[g].time; };
     std::map<std::size_t, std::vector<std::int64_t>> orphansOfGap;
     for (const auto& [id, parts] : partsOf) {
-        if (!indexOfId.contains(id)) orphansOfGap[gapOfId(id)].push_back(id);
+        if (indexOfId.contains(id)) continue;
+        const auto g = static_cast<std::size_t>(std::lower_bound(anchors.begin(), anchors.end(), Anchor{id, 0}) - anchors.begin());
+        orphansOfGap[g].push_back(id);
     }
-    std::vector<std::size_t> idless;
-    for (std::size_t i = firstPdu; i < out.size(); ++i) {
-        if (out[i].rowId == 0) idless.push_back(i);
-    }
-    // Each record against each gap, within a bound on the work (a file of that many lost ids
-    // keeps its parts apart).
-    if (idless.empty() || orphansOfGap.size() > (std::size_t{1} << 24) / idless.size()) return;
+    if (orphansOfGap.empty()) return;
     std::map<std::size_t, std::vector<std::size_t>> recordsOfGap;
-    for (const std::size_t i : idless) {
-        std::vector<std::size_t> gaps;
-        for (const auto& [g, ids] : orphansOfGap) {
-            if (inGap(g, out[i].time)) gaps.push_back(g);
-            if (gaps.size() > 1) break;
-        }
-        if (gaps.size() == 1) recordsOfGap[gaps[0]].push_back(i);
+    for (std::size_t i = firstPdu; i < out.size(); ++i) {
+        if (out[i].rowId != 0) continue;
+        const std::int64_t t = out[i].time;
+        // The first gap whose upper end is not before the time, were the times in order.
+        const auto g = static_cast<std::size_t>(std::partition_point(anchors.begin(), anchors.end(),
+                                                                     [&](const Anchor& a) { return a.time < t; }) -
+                                                anchors.begin());
+        const bool ordered = lower(g) <= t && t <= upper(g) && (g == 0 || lower(g - 1) <= lower(g)) &&
+                             (g + 1 >= gaps || upper(g) <= upper(g + 1));
+        const bool alone = (g == 0 || upper(g - 1) < t) && (g + 1 >= gaps || t < lower(g + 1));
+        if (ordered && alone) recordsOfGap[g].push_back(i);
     }
     for (auto& [g, records] : recordsOfGap) {
-        const std::vector<std::int64_t>& ids = orphansOfGap[g];  // ascending
-        if (records.size() != ids.size()) continue;
+        const auto orphans = orphansOfGap.find(g);
+        if (orphans == orphansOfGap.end() || records.size() != orphans->second.size()) continue;
         std::stable_sort(records.begin(), records.end(), [&](std::size_t a, std::size_t b) { return out[a].time < out[b].time; });
-        for (std::size_t k = 0; k < ids.size(); ++k) {
-            out[records[k]].rowId = ids[k];
-            indexOfId.emplace(ids[k], records[k]);
+        for (std::size_t k = 0; k < records.size(); ++k) {
+            out[records[k]].rowId = orphans->second[k];  // ascending ids
+            indexOfId.emplace(orphans->second[k], records[k]);
         }
     }
 }

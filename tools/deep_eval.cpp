@@ -45,6 +45,7 @@ int main(int argc, char** argv)
         std::printf("%-18s %8d %8d %8d %6.1f%% %7d %7d %6.1f%% %5d %6d %9.3f\n", truth.name.c_str(), s.deleted,
                     s.complete, s.found, s.Recall() * 100, s.foundWhole, s.finds, s.Precision() * 100, s.live,
                     s.badPlaces, seconds * 1e8 / static_cast<double>(bytes));
+        if (s.mmsComplete > 0) std::printf("  MMS with their texts joined: %d of %d\n", s.mmsJoined, s.mmsComplete);
         if (s.Recall() < 0.99 || s.Precision() < 0.98 || s.live != 0 || s.badPlaces != 0) ++failures;
         if (std::getenv("KESTROW_EVAL_LIVE") != nullptr) {
             for (const MessageRecord& r : reader.m_recovered) {
