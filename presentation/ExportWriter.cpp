@@ -7,13 +7,13 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 
 #include "presentation/ConversationView.h"
 #include "presentation/Reports.h"
+#include "presentation/ViewModel.h"
 #include "store/FileDescriptor.h"
 #include "store/MessageStore.h"
 
@@ -190,26 +190,6 @@ std::string Report(ExportFormat format, const ReportFacts& facts, const std::vec
     return "";
 }
 
-// A relative address for a path: bytes other than letters, digits and "-._~/" percent-encoded.
-std::string RelativeAddress(const std::string& path)
-{
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : path) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) != 0 && byte < 0x80) {
-            out += c;
-        } else if (c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 15];
-        }
-    }
-    return out;
-}
-
 // A name for an attachment's copy: its own name without any folder, or "file".
 std::string CopyName(const Attachment& a)
 {
@@ -257,7 +237,7 @@ AttachmentLinks CopyLinkedAttachments(const fs::path& folder, const std::vector<
             return {};
         }
         fs::permissions(target, static_cast<fs::perms>(mode), error);
-        links[a->at] = RelativeAddress(made.filename().string() + "/" + target.filename().string());
+        links[a->at] = EscapedPath(made.filename().string() + "/" + target.filename().string());
     }
     result.attachmentFolder = made;
     result.attachmentFiles = static_cast<std::int32_t>(files.size());

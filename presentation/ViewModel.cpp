@@ -260,22 +260,24 @@ std::string MissingAttachmentText(const Attachment& a, const Translator& tr)
     return Fill(tr("The file of this attachment is not at hand (the phone kept it as %s)."), {Utf8ToAnsiString(a.file)});
 }
 
-std::string FileAddress(const std::string& path)
+std::string EscapedPath(const std::string& path)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string address = "file://";
+    std::string escaped;
     for (const char c : path) {
         const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) || std::string_view("/-._~").find(c) != std::string_view::npos) {
-            address += c;
+        if ((byte < 0x80 && std::isalnum(byte)) || std::string_view("/-._~").find(c) != std::string_view::npos) {
+            escaped += c;
         } else {
-            address += '%';
-            address += kHex[byte >> 4];
-            address += kHex[byte & 0x0F];
+            escaped += '%';
+            escaped += kHex[byte >> 4];
+            escaped += kHex[byte & 0x0F];
         }
     }
-    return address;
+    return escaped;
 }
+
+std::string FileAddress(const std::string& path) { return "file://" + EscapedPath(path); }
 
 std::string RefusedLinkText(const std::string& address, const Translator& tr)
 {

@@ -116,6 +116,9 @@ std::string OpenAttachmentItem(const Attachment& a, const Translator& tr = Engli
 std::string OpenAttachmentQuestion(const Attachment& a, const Translator& tr = English);
 // Said when an attachment's file is not at hand.
 std::string MissingAttachmentText(const Attachment& a, const Translator& tr = English);
+// A path as it may stand in an address: bytes other than ASCII letters, digits and "/-._~"
+// percent-encoded.
+std::string EscapedPath(const std::string& path);
 // A file's address for the desktop ("file:///…", each byte that may not stand in one escaped).
 std::string FileAddress(const std::string& path);
 std::string RefusedLinkText(const std::string& address, const Translator& tr = English);
