@@ -279,8 +279,18 @@ TEST_F(PhoneExtrasTest, IphoneDeepRecoveryOfFilesAndPurgedSetAsideTexts)
     ASSERT_NE(purged, found.end());
     EXPECT_EQ(purged->rowId, 3);
     EXPECT_EQ(purged->details->deletedTime, t + 103);
-    EXPECT_EQ(purged->unassignedFlag, 0);  // in its chat's conversation
+    EXPECT_EQ(purged->unassignedFlag, 0);  // in its chat's conversation, and there alone
     EXPECT_EQ(purged->recentlyDeleted, 0);  // no longer in "Recently Deleted"
+    int shownIn = 0;
+    for (int row = 0; row < g_store.conversationCount; ++row) {
+        for (const ShownMessage& shown : CollectConversation(row)) {
+            if (shown.message->body != "purged for good") continue;
+            ++shownIn;
+            EXPECT_EQ(g_store.conversations[row].address, "+15550001");
+            EXPECT_EQ(shown.heading, "+15550001 None — deleted on 2023-03-08 20:28:23");
+        }
+    }
+    EXPECT_EQ(shownIn, 1);
 }
 
 }  // namespace

@@ -206,8 +206,17 @@ void BuildWithLog(const fs::path& path, bool android)
         }
     };
     for (int i = 0; i < 20; ++i) add(i);
+    // An MMS (Android) or a text set aside in "Recently Deleted" (iPhone), deleted in the log.
+    db.Exec(android ? fixtures::kAndroidMmsSchema : fixtures::kIphoneExtrasSchema);
+    if (android) {
+        db.AddAndroidMms({.id = 1, .date = std::int64_t{1'439'532'100}, .from = "5550001", .texts = {"picture mms text"}});
+    } else {
+        db.Run("INSERT INTO recoverable_message_part VALUES (1, 40, 0, ?1, ?2, 0)",
+               {std::int64_t{461'000'100} * 1'000'000'000, fixtures::ArchivedAttributedString("set aside text")});
+    }
     db.Checkpoint();
-    db.Exec(android ? "DELETE FROM sms WHERE _id IN (3, 7, 12);" : "DELETE FROM message WHERE ROWID IN (3, 7, 12);");
+    db.Exec(android ? "DELETE FROM sms WHERE _id IN (3, 7, 12); DELETE FROM part; DELETE FROM pdu;"
+                    : "DELETE FROM message WHERE ROWID IN (3, 7, 12); DELETE FROM recoverable_message_part;");
     for (int i = 20; i < 25; ++i) add(i);
     db.CloseKeepingLog();
 }
@@ -246,6 +255,8 @@ TEST_P(ReadOnlyCopyTest, AnOrdinaryUserSeesTheLogApplied)
 {
     const std::string expected = LoadAndRecover(m_writable);
     EXPECT_NE(expected.find("message 124"), std::string::npos) << expected;
+    // The deep recovery reads the part tables the load found, for the ordinary user too.
+    EXPECT_NE(expected.find(GetParam() ? ";picture mms " : ";set aside te"), std::string::npos) << expected;
     EXPECT_EQ(expected.find("warning"), std::string::npos) << expected;
     const std::string live = expected.substr(0, expected.find('\n'));
     EXPECT_EQ(live.find("message 106"), std::string::npos) << "a message deleted in the log shows as live";
