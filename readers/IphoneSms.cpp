@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "readers/ColumnSchema.h"
@@ -55,37 +56,22 @@ bool SchemaHasColumn(std::string_view name)
 }
 
 // Entry indexes for messages that no handle key matches, found through their chat (as
-// `messageChats` gives it), when that chat has exactly one handle with an entry. Others get -1
-// (the catch-all entry).
-std::vector<std::int32_t> ChatFallback(sqlite3* db, MessageChats& messageChats)
+// `messageChats` gives it) and that chat's entry (`entryOfChat`, as EntryOfChats gives it,
+// before the entries are sorted). Others get -1 (the catch-all entry).
+std::vector<std::int32_t> ChatFallback(const std::unordered_map<std::int64_t, std::int32_t>& entryOfChat,
+                                       MessageChats& messageChats)
 {
     const MessageStore& store = g_store;
-    std::unordered_map<std::string_view, std::int32_t> entryOfKey;
-    for (std::int32_t i = 0; i < store.conversationCount; ++i) entryOfKey.try_emplace(store.conversations[i].key, i);
+    std::unordered_set<std::string_view> keys;
+    for (std::int32_t i = 0; i < store.conversationCount; ++i) keys.insert(store.conversations[i].key);
     std::vector<std::int32_t> fallback(static_cast<std::size_t>(store.liveMessageCount), -1);
-    bool anyUnmatched = false;
-    for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
-        if (!entryOfKey.contains(store.liveMessages[m].address)) anyUnmatched = true;
-    }
-    if (!anyUnmatched || db == nullptr) return fallback;
-
-    std::unordered_map<std::int64_t, std::int32_t> entryOfChat;  // chats of one handle that has an entry
-    {
-        Statement chats(db, "SELECT chat_id, count(*), min(handle_id) FROM chat_handle_join GROUP BY chat_id;");
-        while (chats.handle != nullptr && sqlite3_step(chats.handle) == SQLITE_ROW) {
-            if (sqlite3_column_int64(chats.handle, 1) != 1) continue;
-            const char* handle = Text(chats.handle, 2);
-            const auto entry = entryOfKey.find(handle != nullptr ? handle : "");
-            if (handle != nullptr && entry != entryOfKey.end() && entry->second != 0) {
-                entryOfChat.emplace(sqlite3_column_int64(chats.handle, 0), entry->second);
-            }
-        }
-    }
-    if (entryOfChat.empty()) return fallback;
+    const auto begin = store.liveMessages.begin(), end = begin + store.liveMessageCount;
+    const bool anyUnmatched = std::any_of(begin, end, [&](const MessageRecord& m) { return !keys.contains(m.address); });
+    if (!anyUnmatched || entryOfChat.empty()) return fallback;
     const auto& chatOfMessage = messageChats.Get();
     for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
         const MessageRecord& message = store.liveMessages[m];
-        if (entryOfKey.contains(message.address)) continue;
+        if (keys.contains(message.address)) continue;
         const auto chat = chatOfMessage.find(message.rowId);
         if (chat == chatOfMessage.end()) continue;
         const auto entry = entryOfChat.find(chat->second);
@@ -180,12 +166,12 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
             ApplyOrder(store.liveMessages, AscendingOrder(instants, &stored));
             AddIphoneMessageDetails(m_db);
             MessageChats messageChats(m_db);
-            fallback = ChatFallback(m_db, messageChats);
             const IphoneChats chats = AddIphoneGroups(m_db, messageChats);
+            m_entryOfThread = EntryOfChats(m_db);
+            fallback = ChatFallback(m_entryOfThread, messageChats);
             for (std::size_t m = 0; m < fallback.size() && m < chats.groupEntry.size(); ++m) {
                 if (chats.groupEntry[m] > 0) fallback[m] = chats.groupEntry[m];
             }
-            m_entryOfThread = EntryOfChats(m_db);
         }
         m_loadWarnings = reading.Warnings();
         // A file too damaged to give its own schema is read with the newest known layout.
