@@ -3,7 +3,6 @@
 
 #include <sqlite3.h>
 
-#include "readers/LiveOrder.h"
 #include "recovery/PhoneColumns.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
@@ -18,16 +17,30 @@ int OnColumnRow(void* /*unused*/, int /*columnCount*/, char** values, char** /*n
     return 0;
 }
 
+namespace {
+
+// Calls `row` with the values of each row "PRAGMA table_info" gives for `table`: cid, name,
+// type, notnull, dflt_value, pk.
+template <typename Row>
+void ForEachDeclaredColumn(sqlite3* db, const std::string& table, Row row)
+{
+    sqlite3_exec(
+        db, ("PRAGMA table_info(\"" + table + "\")").c_str(),
+        [](void* visit, int, char** values, char**) {
+            (*static_cast<Row*>(visit))(values);
+            return 0;
+        },
+        &row, nullptr);
+}
+
+std::string Lower(const char* text) { return AsciiLower(text != nullptr ? text : ""); }
+
+}  // namespace
+
 std::set<std::string> TableColumns(sqlite3* db, const std::string& table)
 {
     std::set<std::string> columns;
-    sqlite3_exec(
-        db, ("PRAGMA table_info(\"" + table + "\")").c_str(),
-        [](void* out, int, char** values, char**) {
-            static_cast<std::set<std::string>*>(out)->insert(AsciiLower(values[1] ? values[1] : ""));
-            return 0;
-        },
-        &columns, nullptr);
+    ForEachDeclaredColumn(db, table, [&](char** values) { columns.insert(Lower(values[1])); });
     return columns;
 }
 
@@ -49,16 +62,13 @@ std::vector<CSms::TableSchema> ReadPartTableSchemas(sqlite3* db, DeviceKind kind
         schema.table = std::string(CarvedTableName(table));
         std::int32_t keys = 0;
         bool firstIsIntegerKey = false;
-        Statement rows(db, ("PRAGMA table_info(\"" + schema.table + "\")").c_str());
-        while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
-            const char* name = reinterpret_cast<const char*>(sqlite3_column_text(rows.handle, 1));
-            const char* type = reinterpret_cast<const char*>(sqlite3_column_text(rows.handle, 2));
-            schema.names.push_back(AsciiLower(name != nullptr ? name : ""));
-            schema.types.push_back(AsciiUpper(type != nullptr ? type : ""));
-            if (sqlite3_column_int(rows.handle, 5) == 0) continue;
+        ForEachDeclaredColumn(db, schema.table, [&](char** values) {
+            schema.names.push_back(Lower(values[1]));
+            schema.types.push_back(AsciiUpper(values[2] != nullptr ? values[2] : ""));
+            if (values[5] == nullptr || std::string_view(values[5]) == "0") return;
             ++keys;
             firstIsIntegerKey = schema.names.size() == 1 && schema.types.back() == "INTEGER";
-        }
+        });
         if (schema.names.empty() || schema.names.size() > static_cast<std::size_t>(kColumnCapacity)) continue;
         // A single INTEGER PRIMARY KEY is the row id itself; any other key is a column of its own.
         schema.rowIdAlias = keys == 1 && firstIsIntegerKey;
