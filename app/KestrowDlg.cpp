@@ -318,7 +318,7 @@ void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
         }
         cancelled = g_progress.cancel;
         if (cancelled) undo.Restore();  // the list and the view as they were before the run
-        if (!cancelled) MarkAttachmentsAtHand();  // the recovered messages' files
+        if (!cancelled) MarkRecoveredAttachments();
         FillConversationList();
         ShowAgain();
         ShowStatus();
@@ -333,11 +333,14 @@ void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
                             "", this);
 }
 
-void CKestrowDlg::MarkAttachmentsAtHand()
+void CKestrowDlg::MarkRecoveredAttachments()
 {
-    MarkAttachmentsPresent([this](const std::string& phonePath) { return AttachmentBesideDatabase(m_strDatabasePath, phonePath); });
+    constexpr bool kRecoveredOnly = true;
+    MarkAttachmentsPresent([this](const std::string& phonePath) { return AttachmentBesideDatabase(m_strDatabasePath, phonePath); },
+                           kRecoveredOnly);
     if (m_source && m_source->Type() != SourceType::Database) {
-        MarkAttachmentsPresent([this](const std::string& phonePath) { return m_source->AttachmentAtHand(phonePath); });
+        MarkAttachmentsPresent([this](const std::string& phonePath) { return m_source->AttachmentAtHand(phonePath); },
+                               kRecoveredOnly);
     }
 }
 

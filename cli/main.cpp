@@ -347,9 +347,12 @@ int RecoverLoaded(const DatabaseOptions& options, EvidenceSource& source, Recove
             counts = RunRecoverySteps(options.path);
         }
     }
-    MarkAttachmentsPresent([&options](const std::string& phonePath) { return AttachmentBesideDatabase(options.path, phonePath); });
+    constexpr bool kRecoveredOnly = true;
+    MarkAttachmentsPresent([&options](const std::string& phonePath) { return AttachmentBesideDatabase(options.path, phonePath); },
+                           kRecoveredOnly);
     if (source.Type() != SourceType::Database) {
-        MarkAttachmentsPresent([&source](const std::string& phonePath) { return source.AttachmentAtHand(phonePath); });
+        MarkAttachmentsPresent([&source](const std::string& phonePath) { return source.AttachmentAtHand(phonePath); },
+                               kRecoveredOnly);
     }
 
     const ScanReport& scan = reader.m_lastScan;

@@ -18,12 +18,12 @@ bool IsFile(const fs::path& path)
     return fs::is_regular_file(path, error);
 }
 
-// Calls `visit` with every message, live and recovered, that lists attachments.
+// Calls `visit` with every message that lists attachments: live and recovered, or recovered only.
 template <typename Visit>
-void ForEachWithAttachments(Visit visit)
+void ForEachWithAttachments(bool recoveredOnly, Visit visit)
 {
     MessageStore& store = g_store;
-    for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
+    for (std::int32_t m = 0; m < (recoveredOnly ? 0 : store.liveMessageCount); ++m) {
         if (!store.liveMessages[m].details->attachments.empty()) visit(store.liveMessages[m]);
     }
     if (store.currentReader == nullptr) return;
@@ -57,7 +57,7 @@ std::optional<std::string> AttachmentBesideDatabase(const std::string& databaseP
 int TakeOutAttachments(const std::function<std::optional<std::string>(const std::string& phonePath)>& find)
 {
     int made = 0;
-    ForEachWithAttachments([&](MessageRecord& message) {
+    ForEachWithAttachments(false, [&](MessageRecord& message) {
         const auto& attachments = message.details->attachments;
         if (std::none_of(attachments.begin(), attachments.end(), [](const Attachment& a) { return a.present && a.at.empty(); })) return;
         for (Attachment& a : message.details.Edit().attachments) {
@@ -73,10 +73,11 @@ int TakeOutAttachments(const std::function<std::optional<std::string>(const std:
     return made;
 }
 
-int MarkAttachmentsPresent(const std::function<std::optional<std::string>(const std::string& phonePath)>& find)
+int MarkAttachmentsPresent(const std::function<std::optional<std::string>(const std::string& phonePath)>& find,
+                           bool recoveredOnly)
 {
     int present = 0;
-    ForEachWithAttachments([&](MessageRecord& message) {
+    ForEachWithAttachments(recoveredOnly, [&](MessageRecord& message) {
         for (Attachment& a : message.details.Edit().attachments) {
             if (!a.present) {
                 if (const std::optional<std::string> at = find(a.file)) {

@@ -260,7 +260,8 @@ TEST_F(PhoneExtrasTest, IphoneDeepRecoveryOfFilesAndPurgedSetAsideTexts)
     std::ofstream(m_dir / "Attachments" / "02" / "IMG.jpeg", std::ios::binary) << "jpeg";
     ASSERT_EQ(OpenDatabaseFile(path.string()).outcome, OpenOutcome::OpenedIphone);
     RunDeepRecoverySteps(path.string());
-    MarkAttachmentsPresent([&path](const std::string& phonePath) { return AttachmentBesideDatabase(path.string(), phonePath); });
+    MarkAttachmentsPresent([&path](const std::string& phonePath) { return AttachmentBesideDatabase(path.string(), phonePath); },
+                           true);
     const std::vector<MessageRecord>& found = g_store.currentReader->m_recovered;
     auto with = [&](auto test) { return std::count_if(found.begin(), found.end(), test); };
     EXPECT_EQ(with([](const MessageRecord& m) { return m.body == "picture \xEF\xBF\xBC"; }), 1);

@@ -117,8 +117,9 @@ private:
     // A recovery run with its progress window: `steps` does the work; then the list is refilled
     // and the summary shown. Refuses (with a message) while no database is open.
     void RunRecoveryWithProgress(const std::function<void()>& steps);
-    // Marks the attachments whose files are at hand (beside the database, or in the source).
-    void MarkAttachmentsAtHand();
+    // Marks the recovered messages' attachments whose files are at hand (beside the database,
+    // or in the source).
+    void MarkRecoveredAttachments();
     // Runs `steps` on a worker thread while this thread keeps the progress window alive.
     void RunOnWorker(const std::function<void()>& steps);
     // Loads on a worker thread with the other windows disabled; a progress window ("Opening…",

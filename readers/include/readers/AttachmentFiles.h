@@ -17,6 +17,8 @@ std::optional<std::string> AttachmentBesideDatabase(const std::string& databaseP
 // keeps the files. Returns how many were made.
 int TakeOutAttachments(const std::function<std::optional<std::string>(const std::string& phonePath)>& find);
 
-// Marks every attachment of the live and the recovered messages that `find` resolves as
-// present (with where it is). Returns how many are present.
-int MarkAttachmentsPresent(const std::function<std::optional<std::string>(const std::string& phonePath)>& find);
+// Marks every attachment of the live and the recovered messages (or of the recovered ones
+// only, after a recovery) that `find` resolves as present (with where it is). Returns how
+// many are present.
+int MarkAttachmentsPresent(const std::function<std::optional<std::string>(const std::string& phonePath)>& find,
+                           bool recoveredOnly = false);
