@@ -176,12 +176,10 @@ std::string PartnerTitle(const std::string& name, const std::string& address)
 
 namespace {
 
-// Whether a message shows in the conversations its text names: a recovered one without an
-// address that its thread or chat placed shows there alone.
-bool ShowsByText(const MessageRecord& m, bool recovered)
-{
-    return !recovered || !m.address.empty() || m.countedIn < 0;
-}
+// Whether a message shows in the conversations its address names: an empty address names
+// none (the catch-all entry's empty key included); such a message shows where it is counted,
+// or by the catch-all rule.
+bool ShowsByText(const MessageRecord& m) { return !m.address.empty(); }
 
 }  // namespace
 
@@ -196,7 +194,7 @@ std::vector<ShownMessage> CollectConversation(std::int32_t c)
     const SenderAddresses senders;
     const ContactRecord& entry = store.conversations[c];
     ForEachInTimeOrder(store, *reader, [&](const MessageRecord& m, bool recovered) {
-        const bool sameText = ShowsByText(m, recovered) && (iphone ? m.address == entry.key : m.address == entry.address);
+        const bool sameText = ShowsByText(m) && (iphone ? m.address == entry.key : m.address == entry.address);
         // A live message shows where it is counted (and wherever its text matches, as entries
         // of the same name have always shown the same messages); a recovered message, and a
         // live one no reader attributed, by the texts and the catch-all rule.
@@ -229,7 +227,7 @@ void VisitMessagesWithRows(bool recoveredOnly, const MessageVisitor& visit)
         if (recoveredOnly && !recovered) return;
         rows.clear();
         if (const auto found = rowsOfText.find(m.address);
-            found != rowsOfText.end() && m.inGroup == 0 && ShowsByText(m, recovered)) {
+            found != rowsOfText.end() && m.inGroup == 0 && ShowsByText(m)) {
             rows = found->second;
         }
         if (m.countedIn >= 0) {
