@@ -293,21 +293,24 @@ TEST_F(CliTest, AnArchivesPicturesGoIntoTheHtmlPage)
     EXPECT_NE(page.find("<img src=\"data:image/png;base64,"), std::string::npos);
 }
 
-// Files other than small pictures are copied into a new folder beside the HTML report and
-// linked relatively; a second export makes a folder of its own and replaces nothing.
+// Files other than small pictures (a card, a picture over 5 MB) are copied into a new folder
+// beside the HTML report and linked relatively; a second export makes a folder of its own and
+// replaces nothing.
 TEST_F(CliTest, AnHtmlReportLinksCopiesOfItsOtherFiles)
 {
     const auto sms = m_dir / "Library" / "SMS";
     std::filesystem::create_directories(sms / "Attachments" / "0a");
     std::ofstream(sms / "Attachments" / "0a" / "my card.vcf", std::ios::binary) << "BEGIN:VCARD";
+    std::ofstream(sms / "Attachments" / "0a" / "big.jpeg", std::ios::binary) << std::string(5 * 1024 * 1024 + 1, 'j');
     {
         PhoneDb db = PhoneDb::IphoneCurrent(sms / "sms.db");
         db.Exec(fixtures::kIphoneExtrasSchema);
         db.AddIphoneHandle(1, "+15550001");
         db.AddIphoneMessage({.text = "\xEF\xBF\xBC", .handleId = 1, .date = std::int64_t{700'000'000}, .id = std::int64_t{1}});
         db.Exec("INSERT INTO attachment (ROWID, guid, filename, mime_type, transfer_name, total_bytes) VALUES "
-                "(1, 'a1', '~/Library/SMS/Attachments/0a/my card.vcf', 'text/vcard', 'my card.vcf', 11);"
-                "INSERT INTO message_attachment_join VALUES (1, 1);");
+                "(1, 'a1', '~/Library/SMS/Attachments/0a/my card.vcf', 'text/vcard', 'my card.vcf', 11), "
+                "(2, 'a2', '~/Library/SMS/Attachments/0a/big.jpeg', 'image/jpeg', 'big.jpeg', 5242881);"
+                "INSERT INTO message_attachment_join VALUES (1, 1), (1, 2);");
     }
     const auto before = fixtures::SnapshotFolder(m_dir / "Library");
     const auto out = m_dir / "out";
@@ -315,6 +318,7 @@ TEST_F(CliTest, AnHtmlReportLinksCopiesOfItsOtherFiles)
         const CliResult result = Run({"export", (sms / "sms.db").string(), "--to", out.string(), "--all", "--format", "html", "--single"});
         ASSERT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(ReadFile(out / folder / "my card.vcf"), "BEGIN:VCARD");
+        EXPECT_EQ(std::filesystem::file_size(out / folder / "big.jpeg"), 5u * 1024 * 1024 + 1);
         EXPECT_NE(result.out.find("copied into " + (out / folder).string()), std::string::npos) << result.out;
     }
     std::vector<std::string> pages;
@@ -323,6 +327,8 @@ TEST_F(CliTest, AnHtmlReportLinksCopiesOfItsOtherFiles)
     }
     ASSERT_EQ(pages.size(), 2u);
     EXPECT_NE((pages[0] + pages[1]).find("<a href=\"attachments%20%282%29/my%20card.vcf\">my card.vcf</a>"), std::string::npos);
+    EXPECT_NE((pages[0] + pages[1]).find("<img src=\"attachments/big.jpeg\""), std::string::npos);
+    EXPECT_EQ((pages[0] + pages[1]).find(";base64,"), std::string::npos);  // neither file is inside a page
     EXPECT_TRUE(fixtures::SnapshotFolder(m_dir / "Library") == before) << "the source changed";
 }
 
