@@ -4,10 +4,10 @@
 
 #include <wx/log.h>
 
-#include "app/KestrowDlg.h"
+#include "ui/KestrowDlg.h"
 #include "platform/Language.h"
 #include "platform/Platform.h"
-#include "sources/EvidenceSource.h"
+#include "evidence/EvidenceSource.h"
 
 bool CKestrowApp::OnInit()
 {

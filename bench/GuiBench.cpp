@@ -4,7 +4,7 @@
 #include <wx/app.h>
 #include <wx/init.h>
 
-#include "app/KestrowDlg.h"
+#include "ui/KestrowDlg.h"
 #include "readers/CreateReader.h"
 #include "store/MessageStore.h"
 

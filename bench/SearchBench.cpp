@@ -5,7 +5,7 @@
 #include <random>
 
 #include "BenchDatabases.h"
-#include "presentation/Search.h"
+#include "query/Search.h"
 #include "readers/AndroidSms.h"
 #include "store/MessageStore.h"
 

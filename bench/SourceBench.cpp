@@ -13,8 +13,8 @@
 #include "fixtures/Backups.h"
 #include "fixtures/PhoneDb.h"
 #include "readers/IphoneSms.h"
-#include "sources/BackupCrypto.h"
-#include "sources/EvidenceSource.h"
+#include "evidence/BackupCrypto.h"
+#include "evidence/EvidenceSource.h"
 #include "store/MessageStore.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "readers/DatabaseOpen.h"
+#include "store/SqliteKit.h"
 
 namespace {
 
@@ -16,27 +17,11 @@ constexpr const char* kPhoneType = "vnd.android.cursor.item/phone_v2";
 constexpr const char* kEmailType = "vnd.android.cursor.item/email_v2";
 constexpr const char* kNameType = "vnd.android.cursor.item/name";
 
-// A prepared statement, finalised when it goes.
-struct Query {
-    sqlite3_stmt* handle = nullptr;
-    Query(sqlite3* db, const std::string& sql) { sqlite3_prepare_v2(db, sql.c_str(), -1, &handle, nullptr); }
-    ~Query() { sqlite3_finalize(handle); }
-    Query(const Query&) = delete;
-    Query& operator=(const Query&) = delete;
-    bool Step() { return handle != nullptr && sqlite3_step(handle) == SQLITE_ROW; }
-    std::string Text(int column) const
-    {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(handle, column));
-        return text != nullptr ? std::string(text) : std::string();
-    }
-    std::int64_t Int(int column) const { return sqlite3_column_int64(handle, column); }
-};
-
 // The lower-cased names of a table's columns; empty when there is no such table.
 std::set<std::string> ColumnsOf(sqlite3* db, std::string_view table)
 {
     std::set<std::string> columns;
-    Query info(db, "PRAGMA table_info(\"" + std::string(table) + "\");");
+    Statement info(db, "PRAGMA table_info(\"" + std::string(table) + "\");");
     while (info.Step()) {
         std::string name = info.Text(1);
         for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -70,7 +55,7 @@ void ReadAndroidBook(sqlite3* db, ContactBook& book)
     };
     std::map<std::int64_t, Person> people;
     if (!raw.empty()) {
-        Query rows(db, "SELECT _id, " + Either(raw, "contact_id", "_id") + ", " + Either(raw, "display_name", "NULL") +
+        Statement rows(db, "SELECT _id, " + Either(raw, "contact_id", "_id") + ", " + Either(raw, "display_name", "NULL") +
                            ", " + Either(raw, "deleted", "0") + " FROM raw_contacts;");
         while (rows.Step()) {
             if (rows.Int(3) != 0) continue;
@@ -82,7 +67,7 @@ void ReadAndroidBook(sqlite3* db, ContactBook& book)
                               " FROM data d JOIN mimetypes m ON m._id = d.mimetype_id WHERE m.mimetype IN ('" + kPhoneType +
                               "', '" + kEmailType + "', '" + kNameType + "') ORDER BY d._id;";
     std::vector<std::pair<std::int64_t, ContactPoint>> points;
-    Query rows(db, typed);
+    Statement rows(db, typed);
     while (rows.Step()) {
         const std::int64_t rawId = rows.Int(0);
         const std::string type = rows.Text(1);
@@ -116,7 +101,7 @@ void ReadIphoneBook(sqlite3* db, ContactBook& book)
                             ", " + Either(person, "organization", "NULL") +
                             ", v.property, v.value FROM ABMultiValue v JOIN ABPerson p ON p.ROWID = v.record_id "
                             "WHERE v.property IN (3, 4) ORDER BY v.UID;";
-    Query rows(db, sql);
+    Statement rows(db, sql);
     while (rows.Step()) {
         std::string name = rows.Text(1);
         if (const std::string last = rows.Text(2); !last.empty()) name += (name.empty() ? "" : " ") + last;

@@ -385,10 +385,10 @@ std::string ScanDescription()
         std::string text = "Read";
         for (const ScannedSource& source : reader->m_lastScan.sources) {
             text += text == "Read" ? " " : ", ";
-            text += JsonText(source.path) + " (" + source.kind;
+            text += JsonText(source.path) + " (" + FileRoleText(source.kind);
             if (source.note.empty()) {
                 text += ", " + std::to_string(source.size) + " bytes, " + std::to_string(source.pages) +
-                        (source.kind == "database" ? " pages" : " page versions") + ")";
+                        (source.kind == FileRole::Database ? " pages" : " page versions") + ")";
             } else {
                 text += ": " + source.note + ")";
             }
@@ -448,7 +448,7 @@ void WriteRecoveryJson(JsonWriter& json, const std::string& databasePath, std::i
         for (const ScannedSource& source : scan.sources) {
             json.BeginObject();
             json.Member("file", source.path);
-            json.Member("kind", source.kind);
+            json.Member("kind", FileRoleText(source.kind));
             json.Member("size", source.size);
             json.Member("pages", source.pages);
             if (!source.note.empty()) json.Member("note", source.note);

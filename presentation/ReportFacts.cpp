@@ -10,8 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include "sources/EvidenceSource.h"
-#include "sources/Sha256.h"
+#include "evidence/EvidenceSource.h"
+#include "evidence/Sha256.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 
@@ -27,13 +27,13 @@ EvidenceFacts TakeEvidenceFacts(const std::string& databasePath, DeviceKind kind
     facts.databasePath = databasePath;
     facts.kind = kind == kDeviceIphone ? "iphone" : "android";
     facts.takenAt = Now();
-    const std::pair<const char*, const char*> files[] = {
-        {"", "database"}, {"-wal", "log"}, {"-wal-undelete", "log"}, {"-journal", "journal"}};
+    const std::pair<const char*, FileRole> files[] = {
+        {"", FileRole::Database}, {"-wal", FileRole::Log}, {"-wal-undelete", FileRole::Log}, {"-journal", FileRole::Journal}};
     for (const auto& [suffix, role] : files) {
         const std::string path = databasePath + suffix;
         struct stat info {};
         if (::stat(path.c_str(), &info) != 0) {
-            if (role == std::string("database")) facts.files.push_back({path, role, -1, "", ""});
+            if (role == FileRole::Database) facts.files.push_back({path, role, -1, "", ""});
             continue;
         }
         FileFacts file{path, role, static_cast<std::int64_t>(info.st_size),
@@ -98,8 +98,8 @@ ReportFacts CompleteReportFacts(const EvidenceFacts& atOpen, const std::string& 
 std::string FileFactsLine(const FileFacts& file, bool unchanged)
 {
     const std::string name = std::filesystem::path(file.path).filename().string();
-    if (file.size < 0) return file.role + " " + name + ": could not be read";
-    return file.role + " " + name + ", " + std::to_string(file.size) + " bytes, modified " + file.modified +
+    if (file.size < 0) return FileRoleText(file.role) + (" " + name) + ": could not be read";
+    return FileRoleText(file.role) + (" " + name) + ", " + std::to_string(file.size) + " bytes, modified " + file.modified +
            ", SHA-256 " + file.sha256 + (unchanged ? ", unchanged" : ", CHANGED");
 }
 

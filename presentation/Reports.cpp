@@ -303,7 +303,7 @@ std::string JsonReport(const ReportFacts& facts, const std::vector<ReportConvers
     for (const FileFacts& file : facts.atReport.files) {
         json.BeginObject();
         json.Member("file", file.path);
-        json.Member("role", file.role);
+        json.Member("role", FileRoleText(file.role));
         json.Member("size", file.size);
         json.Member("modified", file.modified);
         json.Member("sha256", file.sha256);

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "presentation/ConversationView.h"
-#include "presentation/Search.h"
+#include "query/Search.h"
 #include "presentation/Texts.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"

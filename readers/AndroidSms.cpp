@@ -16,6 +16,7 @@
 #include "recovery/PhoneColumns.h"
 #include "readers/DatabaseOpen.h"
 #include "readers/LiveOrder.h"
+#include "store/Attribution.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 
@@ -115,14 +116,13 @@ SmsBatch ReadAllSms(sqlite3* db, DatabaseReading& reading)
     upper.messages.reserve(static_cast<std::size_t>(count / 2 + 1));
     int upperResult = SQLITE_DONE;
     std::thread second([&] {
-        sqlite3* other = nullptr;
-        if (reading.OpenAnother(&other) == SQLITE_OK) {
+        SqliteHandle other;
+        if (reading.OpenAnother(other.Out()) == SQLITE_OK) {
             std::int64_t last = middle;
             upperResult = ReadSmsRows(
-                other, std::string(kSmsColumns) + " WHERE rowid > " + std::to_string(middle) + " ORDER BY rowid;", upper,
+                other.Get(), std::string(kSmsColumns) + " WHERE rowid > " + std::to_string(middle) + " ORDER BY rowid;", upper,
                 last);
         }
-        sqlite3_close(other);
     });
     std::int64_t lowerLast = INT64_MIN;
     reading.NoteReadResult(
@@ -336,17 +336,9 @@ void CAndroidSms::TallyMessages(std::span<const std::int32_t> fallback)
     for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
         MessageRecord& message = store.liveMessages[m];
         const auto found = firstEntry.find(message.address);
-        std::int32_t target = 0;
-        if (found != firstEntry.end()) {
-            target = found->second;
-        } else if (static_cast<std::size_t>(m) < fallback.size() && fallback[m] >= 0 &&
-                   fallback[m] < store.conversationCount) {
-            target = fallback[m];
-        }
-        if (message.inGroup != 0 && static_cast<std::size_t>(m) < fallback.size() && fallback[m] > 0 &&
-            fallback[m] < store.conversationCount) {
-            target = fallback[m];  // a group's messages are counted in the group alone
-        }
+        const bool threadKnown = static_cast<std::size_t>(m) < fallback.size() && fallback[m] < store.conversationCount;
+        const std::int32_t target = LiveConversationIndex(message.inGroup != 0, found == firstEntry.end() ? -1 : found->second,
+                                                          threadKnown ? fallback[m] : -1);
         ContactRecord& entry = store.conversations[target];
         ++entry.messageCount;
         entry.recentTime = message.time;

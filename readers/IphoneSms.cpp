@@ -18,6 +18,7 @@
 #include "recovery/PhoneColumns.h"
 #include "readers/DatabaseOpen.h"
 #include "readers/LiveOrder.h"
+#include "store/Attribution.h"
 #include "store/AttributedText.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
@@ -256,34 +257,27 @@ void CIphoneSms::CountConversationMessages(std::span<const std::int32_t> fallbac
     };
     std::unordered_map<std::string_view, std::int32_t> firstEntryOfKey;
     for (std::int32_t j = 0; j < store.conversationCount; ++j) firstEntryOfKey.try_emplace(store.conversations[j].key, j);
-    std::unordered_map<std::string_view, Tally> byKey;             // messages matched by key
+    std::unordered_map<std::string_view, Tally> keyTally;           // messages matched by key
     std::vector<Tally> byEntry(static_cast<std::size_t>(store.conversationCount));  // the others
     for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
         MessageRecord& message = store.liveMessages[m];
         const auto found = firstEntryOfKey.find(message.address);
-        const bool group = message.inGroup != 0 && static_cast<std::size_t>(m) < fallback.size() && fallback[m] > 0 &&
-                           fallback[m] < store.conversationCount;
-        Tally* tally;
-        std::int32_t target;
-        if (found != firstEntryOfKey.end() && !group) {
-            tally = &byKey[message.address];
-            target = found->second;
-        } else {
-            target = static_cast<std::size_t>(m) < fallback.size() && fallback[m] > 0 &&
-                             fallback[m] < store.conversationCount
-                         ? fallback[m]
-                         : 0;
-            tally = &byEntry[static_cast<std::size_t>(target)];
-        }
+        const bool chatKnown = static_cast<std::size_t>(m) < fallback.size() && fallback[m] < store.conversationCount;
+        const std::int32_t byKey = found == firstEntryOfKey.end() ? -1 : found->second;
+        const std::int32_t chat = chatKnown ? fallback[m] : -1;
+        const std::int32_t target = LiveConversationIndex(message.inGroup != 0, byKey, chat);
+        // Messages counted by their key are tallied per key: entries of one handle share them.
+        const bool inItsGroup = message.inGroup != 0 && chat > 0;
+        Tally* tally = byKey >= 0 && !inItsGroup ? &keyTally[message.address] : &byEntry[static_cast<std::size_t>(target)];
         ++tally->count;
         tally->newest = std::max(tally->newest, message.time);
         message.countedIn = store.conversations[target].entryId;
     }
     for (std::int32_t j = 0; j < store.conversationCount; ++j) {
         ContactRecord& entry = store.conversations[j];
-        const auto found = byKey.find(entry.key);
+        const auto found = keyTally.find(entry.key);
         const Tally& other = byEntry[static_cast<std::size_t>(j)];
-        entry.messageCount = (found == byKey.end() ? 0 : found->second.count) + other.count;
-        entry.recentTime = std::max(found == byKey.end() ? 0 : found->second.newest, other.newest);
+        entry.messageCount = (found == keyTally.end() ? 0 : found->second.count) + other.count;
+        entry.recentTime = std::max(found == keyTally.end() ? 0 : found->second.newest, other.newest);
     }
 }

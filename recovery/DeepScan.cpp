@@ -402,11 +402,11 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
 
     struct Source {
         std::string path;
-        std::string kind;
+        FileRole kind;
         FileImage image;
     };
     std::vector<Source> sources;
-    auto add = [&](const std::string& file, const char* kind, bool required) {
+    auto add = [&](const std::string& file, FileRole kind, bool required) {
         std::error_code error;
         if (!required && !fs::exists(file, error)) return;
         sources.push_back({file, kind, FileImage(file)});
@@ -419,10 +419,10 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
         }
         report.sources.push_back(listed);
     };
-    add(path, "database", true);
-    add(path + "-wal-undelete", "log", false);
-    add(path + "-wal", "log", false);
-    add(path + "-journal", "journal", false);
+    add(path, FileRole::Database, true);
+    add(path + "-wal-undelete", FileRole::Log, false);
+    add(path + "-wal", FileRole::Log, false);
+    add(path + "-journal", FileRole::Journal, false);
 
     std::uint64_t total = 0;
     for (const Source& source : sources) total += source.image.Size();
@@ -450,10 +450,10 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
         const Source& source = sources[i];
         if (!source.image.Loaded()) continue;
         const ByteView bytes(source.image.Data(), source.image.Size());
-        if (source.kind == "database") {
+        if (source.kind == FileRole::Database) {
             ScanDatabase(bytes, source.path, decoders, finds, &progress);
             report.sources[i].pages = static_cast<std::int64_t>(bytes.Size() / pageSize);
-        } else if (source.kind == "log") {
+        } else if (source.kind == FileRole::Log) {
             report.sources[i].pages =
                 static_cast<std::int64_t>(ScanLog(bytes, source.path, pageSize, usable, decoders, finds, &progress));
         } else {

@@ -1,9 +1,62 @@
-// The reader calls of a recovery run, shared by the window and the companion.
+// A recovery run on the current reader, shared by every face: which file is scanned, how its
+// pages are walked, and the reader calls that follow.
 #include "recovery/RecoveryRun.h"
 
 #include <algorithm>
+#include <filesystem>
 
+#include "recovery/DeepScan.h"
+#include "recovery/RecoveryScan.h"
 #include "store/MessageStore.h"
+
+namespace {
+
+// Android: no candidate in the last n + 5 bytes of a database page (none at all is reserved in
+// a log block) nor in the last n + 20 bytes of the last page; an accepted candidate hides the
+// next n positions.
+PageLayout AndroidLayout(std::int32_t pageSize, bool logMode, std::int32_t columnCount)
+{
+    return {pageSize, logMode ? 0 : columnCount + 5, columnCount + 20, columnCount + 1};
+}
+
+// iPhone: fixed margins of 48 and 69 bytes and a skip of 52.
+PageLayout IphoneLayout(std::int32_t pageSize, bool /*logMode*/, std::int32_t /*columnCount*/)
+{
+    return {pageSize, 48, 69, 52};
+}
+
+bool Exists(const std::string& path)
+{
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
+
+}  // namespace
+
+std::string DefaultScanTarget(const std::string& path, bool& logMode)
+{
+    logMode = true;
+    // A log that an earlier program renamed out of SQLite's way holds the older bytes.
+    if (const std::string setAside = path + "-wal-undelete"; Exists(setAside)) return setAside;
+    if (const std::string log = path + "-wal"; Exists(log)) return log;
+    logMode = false;
+    return path;
+}
+
+void RecoverDeletedPass(CSms& reader, const std::string& path, std::int32_t& count)
+{
+    RecoveryPassPlan plan;
+    if (reader.m_deviceKind == kDeviceIphone) {
+        plan.file = path;
+        plan.carverKind = RecordCarver::Kind::Iphone;
+        plan.layoutFor = IphoneLayout;
+    } else {
+        plan.file = DefaultScanTarget(path, plan.logMode);
+        plan.carverKind = g_store.alternateCarving != 0 ? RecordCarver::Kind::AndroidWithHeader : RecordCarver::Kind::Android;
+        plan.layoutFor = AndroidLayout;
+    }
+    RunRecoveryPass(reader, plan, count);
+}
 
 RecoveryRunCounts RunRecoverySteps(const std::string& path)
 {
@@ -11,9 +64,9 @@ RecoveryRunCounts RunRecoverySteps(const std::string& path)
     RecoveryRunCounts counts;
     std::int32_t n = 0;
     reader.m_recoveredCount = 0;
-    reader.RecoverDeleted(path, n);
+    RecoverDeletedPass(reader, path, n);
     counts.countingFound = n;
-    reader.RecoverDeleted(path, n);
+    RecoverDeletedPass(reader, path, n);
     counts.fillingFound = n;
     reader.AssignRecovered();
     reader.SortConversations();
@@ -25,7 +78,7 @@ void RunDeepRecoverySteps(const std::string& path)
 {
     CSms& reader = *g_store.currentReader;
     reader.m_recoveredCount = 0;
-    reader.RecoverDeep(path);
+    RunDeepRecovery(reader, path);
     reader.AssignRecovered();
     reader.SortConversations();
     reader.m_lastRecovery = RecoveryMode::Deep;

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "store/Attribution.h"
 #include "store/SelectionOrder.h"
 
 MessageStore g_store;
@@ -86,6 +87,16 @@ const char* MessageStatusText(MessageStatus status)
     return "";
 }
 
+const char* FileRoleText(FileRole role)
+{
+    switch (role) {
+    case FileRole::Database: return "database";
+    case FileRole::Log: return "log";
+    case FileRole::Journal: return "journal";
+    }
+    return "";
+}
+
 MessageStatus MmsStatus(std::int64_t box, std::int64_t type)
 {
     if (type == 130) return MessageStatus::NotDownloaded;
@@ -108,10 +119,6 @@ CSms::~CSms() = default;
 
 std::int32_t CSms::LoadDatabase(std::string /*path*/) { return 1; }
 
-void CSms::RecoverDeleted(std::string /*path*/, std::int32_t& /*count*/) {}
-
-void CSms::RecoverDeep(std::string /*path*/) {}
-
 void CSms::AssignRecovered()
 {
     MessageStore& store = g_store;
@@ -128,7 +135,7 @@ void CSms::AssignRecovered()
     }
 
     // A find whose address matches nothing goes to its thread's (or chat's) conversation
-    // (Android spells one partner's number several ways).
+    // (Android spells one partner's number several ways); see Attribution.h.
     std::unordered_map<std::int32_t, std::int32_t> indexOfEntry;
     if (!m_entryOfThread.empty()) {
         for (std::int32_t i = 0; i < count; ++i) indexOfEntry.try_emplace(store.conversations[i].entryId, i);
@@ -136,19 +143,19 @@ void CSms::AssignRecovered()
     for (std::int32_t r = 0; r < m_recoveredCount; ++r) {
         MessageRecord& message = m_recovered[r];
         const auto found = firstMatch.find(message.address);
-        std::int32_t target = found == firstMatch.end() ? -1 : found->second;
-        message.countedIn = -1;
-        // A find without an address (an MMS whose addresses are gone) also goes by its thread.
-        if ((target < 0 || message.address.empty()) && message.threadId != 0) {
-            const auto thread = m_entryOfThread.find(message.threadId);
-            const auto index = thread == m_entryOfThread.end() ? indexOfEntry.end() : indexOfEntry.find(thread->second);
-            if (index != indexOfEntry.end()) {
-                target = index->second;
-                message.countedIn = thread->second;
+        std::int32_t ofThread = -1, threadEntry = -1;
+        if (const auto thread = message.threadId != 0 ? m_entryOfThread.find(message.threadId) : m_entryOfThread.end();
+            thread != m_entryOfThread.end()) {
+            if (const auto index = indexOfEntry.find(thread->second); index != indexOfEntry.end()) {
+                ofThread = index->second;
+                threadEntry = thread->second;
             }
         }
-        message.unassignedFlag = target < 0 ? 1 : 0;
-        ContactRecord& entry = store.conversations[std::max(target, 0)];
+        const RecoveredPlace place =
+            RecoveredConversationIndex(message, found == firstMatch.end() ? -1 : found->second, ofThread);
+        message.countedIn = place.byThread ? threadEntry : -1;
+        message.unassignedFlag = place.index < 0 ? 1 : 0;
+        ContactRecord& entry = store.conversations[std::max(place.index, 0)];
         if (entry.recentTime < message.time) entry.recentTime = message.time;
         ++entry.recoveredCount;
     }

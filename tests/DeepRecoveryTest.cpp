@@ -71,7 +71,7 @@ TEST_F(DeepRecoveryTest, MainFileFreeblocksUnallocatedSpaceAndFreelistPages)
     const ScanReport& scan = g_store.currentReader->m_lastScan;
     EXPECT_TRUE(scan.deep);
     ASSERT_EQ(scan.sources.size(), 1u);
-    EXPECT_EQ(scan.sources[0].kind, "database");
+    EXPECT_EQ(scan.sources[0].kind, FileRole::Database);
 }
 
 TEST_F(DeepRecoveryTest, OlderPageVersionsInTheLog)
@@ -80,7 +80,7 @@ TEST_F(DeepRecoveryTest, OlderPageVersionsInTheLog)
     ExpectScore(truth);
     EXPECT_TRUE(PlaceKinds().contains(PlaceKind::OlderLogVersion));
     ASSERT_EQ(g_store.currentReader->m_lastScan.sources.size(), 2u);
-    EXPECT_EQ(g_store.currentReader->m_lastScan.sources[1].kind, "log");
+    EXPECT_EQ(g_store.currentReader->m_lastScan.sources[1].kind, FileRole::Log);
 }
 
 TEST_F(DeepRecoveryTest, RowsOfTheTablesEarlierForm)

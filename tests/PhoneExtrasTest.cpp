@@ -7,7 +7,7 @@
 
 #include "StoreHelpers.h"
 #include "presentation/ConversationView.h"
-#include "presentation/Search.h"
+#include "query/Search.h"
 #include "readers/AttachmentFiles.h"
 #include "readers/OpenDatabase.h"
 #include "recovery/RecoveryRun.h"

@@ -15,7 +15,7 @@
 #include "StoreHelpers.h"
 #include "contacts/NameMatching.h"
 #include "fixtures/Backups.h"
-#include "sources/EvidenceSource.h"
+#include "evidence/EvidenceSource.h"
 #include "presentation/Texts.h"
 #include "readers/DatabaseOpen.h"
 #include "readers/OpenDatabase.h"

@@ -254,7 +254,7 @@ TEST_F(ReportsTest, HashesOfTheEvidenceAndAWarningWhenItChanged)
 
     ASSERT_EQ(m_evidence.files.size(), 1u);  // a rollback-journal database closed cleanly: one file
     const FileFacts& database = m_evidence.files[0];
-    EXPECT_EQ(database.role, "database");
+    EXPECT_EQ(database.role, FileRole::Database);
     EXPECT_EQ(database.size, static_cast<std::int64_t>(std::filesystem::file_size(m_path)));
     EXPECT_EQ(database.sha256, Sha256OfFile(m_path.string()));
 

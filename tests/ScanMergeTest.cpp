@@ -52,7 +52,7 @@ protected:
     std::int32_t CountingPass(CSms& reader, const std::filesystem::path& path)
     {
         std::int32_t n = 0;
-        reader.RecoverDeleted(path.string(), n);
+        RecoverDeletedPass(reader, path.string(), n);
         return n;
     }
     const std::vector<std::pair<std::string, std::string>> kSchema8 = {
@@ -207,13 +207,13 @@ TEST_F(ScanTest, NoSchemaUnreadableFilesAndAFileThatChanged)
     reader.m_recovered.resize(3);
     reader.m_recoveredCount = 3;
     std::int32_t n = 5;
-    reader.RecoverDeleted(path.string(), n);
+    RecoverDeletedPass(reader, path.string(), n);
     EXPECT_EQ(n, 2);
     EXPECT_EQ(reader.m_lastScan.filled, 2);
     EXPECT_EQ(reader.m_recoveredCount, 1);  // the two finds are the same record
     // A filling pass over a file that cannot be read leaves no recovered message.
     n = 5;
-    reader.RecoverDeleted((m_dir / "gone" / "mmssms.db").string(), n);
+    RecoverDeletedPass(reader, (m_dir / "gone" / "mmssms.db").string(), n);
     EXPECT_EQ(n, 0);
     EXPECT_EQ(reader.m_recoveredCount, 0);
 }

@@ -10,8 +10,8 @@
 
 #include "StoreHelpers.h"
 #include "fixtures/Backups.h"
-#include "sources/BackupCrypto.h"
-#include "sources/EvidenceSource.h"
+#include "evidence/BackupCrypto.h"
+#include "evidence/EvidenceSource.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "StoreHelpers.h"
 #include "readers/OpenDatabase.h"
 #include "presentation/ConversationView.h"
-#include "presentation/Search.h"
+#include "query/Search.h"
 #include "presentation/ViewModel.h"
 
 namespace {

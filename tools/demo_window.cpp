@@ -11,7 +11,7 @@
 
 #include <cstdio>
 
-#include "app/KestrowDlg.h"
+#include "ui/KestrowDlg.h"
 #include "platform/Platform.h"
 #include "store/ProgressChannel.h"
 #include "ui/DlgExport.h"

@@ -3,26 +3,27 @@
 
 #include <wx/button.h>
 #include <wx/choice.h>
-#include <wx/textctrl.h>
 #include <wx/radiobut.h>
 #include <wx/sizer.h>
 #include <wx/statbox.h>
+#include <wx/textctrl.h>
 #include <wx/utils.h>
 
 #include <algorithm>
 #include <tuple>
 #include <vector>
 
+#include "case/Case.h"
 #include "platform/Language.h"
 #include "platform/Platform.h"
-#include "presentation/Texts.h"
-#include "res/Resources.h"
 #include "presentation/ExportWriter.h"
+#include "presentation/Texts.h"
+#include "presentation/ViewModel.h"
+#include "query/Search.h"
 #include "readers/AttachmentFiles.h"
-#include "presentation/Search.h"
+#include "res/Resources.h"
 #include "store/MessageStore.h"
 #include "ui/MainPanes.h"
-#include "presentation/ViewModel.h"
 
 // clang-format off
 wxBEGIN_EVENT_TABLE(CDlgExport, CDialogEx)
@@ -32,8 +33,8 @@ wxBEGIN_EVENT_TABLE(CDlgExport, CDialogEx)
 wxEND_EVENT_TABLE()
 // clang-format on
 
-CDlgExport::CDlgExport(wxWindow* parent, std::string databasePath, const EvidenceFacts* evidence)
-    : CDialogEx(res::IDD_EXPORT, parent), m_databasePath(std::move(databasePath)), m_evidence(evidence)
+CDlgExport::CDlgExport(wxWindow* parent, std::string databasePath, Case* kase)
+    : CDialogEx(res::IDD_EXPORT, parent), m_databasePath(std::move(databasePath)), m_case(kase)
 {
     // Escape and Cancel end the dialog; Enter exports, as the Export button does.
     Bind(wxEVT_CHAR_HOOK, &CDlgExport::OnKey, this);
@@ -212,14 +213,18 @@ void CDlgExport::OnExport(wxCommandEvent&)
     request.format = static_cast<ExportFormat>(m_exportFormat);
     request.folder = *folder;
     request.databasePath = m_databasePath;
-    if (request.format == ExportFormat::Html && m_attachmentSource) TakeOutAttachments(m_attachmentSource);
-    ReportFacts facts;
-    if (request.format != ExportFormat::Text) {
-        facts = CompleteReportFacts(m_evidence != nullptr ? *m_evidence : EvidenceFacts{m_databasePath, "", {}, ""},
-                                    KESTROW_VERSION);
-        request.facts = &facts;
+    CaseExport exported;
+    if (m_case != nullptr) {
+        exported = m_case->Export(request, KESTROW_VERSION);
+    } else {
+        if (request.format != ExportFormat::Text) {
+            exported.facts = CompleteReportFacts(EvidenceFacts{m_databasePath, "", {}, ""}, KESTROW_VERSION);
+            request.facts = &exported.facts;
+        }
+        exported.result = ExportConversations(request);
     }
-    const ExportResult result = ExportConversations(request);
+    const ExportResult& result = exported.result;
+    const ReportFacts& facts = exported.facts;
     const Translator tr = platform::WindowTranslator();
     std::string text = result.error.empty() ? ExportSummaryText(result, request.folder, tr)
                                             : Fill(tr("Export failed: %s"), {result.error});

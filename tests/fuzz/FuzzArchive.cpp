@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "FuzzTargets.h"
-#include "sources/ArchiveExtraction.h"
+#include "evidence/ArchiveExtraction.h"
 
 namespace fuzz {
 

@@ -2,8 +2,8 @@
 // value items), Manifest.plist and the archived file records (property lists, binary or XML),
 // and the unwrapping and decryption of what they hold with a fixed key.
 #include "FuzzTargets.h"
-#include "sources/BackupCrypto.h"
-#include "sources/BackupManifest.h"
+#include "evidence/BackupCrypto.h"
+#include "evidence/BackupManifest.h"
 
 namespace fuzz {
 

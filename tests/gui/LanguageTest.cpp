@@ -7,7 +7,7 @@
 #include <string>
 
 #include "StoreHelpers.h"
-#include "app/KestrowDlg.h"
+#include "ui/KestrowDlg.h"
 #include "platform/Language.h"
 #include "platform/Platform.h"
 #include "presentation/Texts.h"

@@ -14,7 +14,7 @@
 
 #include "StoreHelpers.h"
 #include "fixtures/Backups.h"
-#include "app/KestrowDlg.h"
+#include "ui/KestrowDlg.h"
 #include "platform/Language.h"
 #include "platform/Platform.h"
 #include "presentation/Texts.h"
@@ -393,7 +393,7 @@ TEST_F(MainWindowTest, UsersContactsAndDropsOfSources)
     EXPECT_NE(m_window->m_strDatabasePath.find("user_de/10/"), std::string::npos);
     CListCtrl& list = *m_window->m_listConversations;
     EXPECT_EQ(Utf8(list.GetItemText(1, 3)), "Li Wei");
-    EXPECT_EQ(m_window->m_evidence.source.type, "android-extraction");
+    EXPECT_EQ(m_window->m_case->Evidence().source.type, "android-extraction");
 
     // Contacts loaded by hand name a loose database; a file that holds none says so.
     const auto loose = m_dir / "mmssms.db";

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "query/Messages.h"
 #include "store/MessageRecords.h"
 
 struct ShownMessage {
@@ -49,18 +50,6 @@ std::string ShownBody(const ShownMessage& shown);
 // A partner as headings show it: "Name (number)" when the contacts name it, else the number.
 std::string PartnerTitle(const std::string& name, const std::string& address);
 
-// Which messages a view or an export shows: a time range (both ends included), sent or
-// received ones, recovered ones only, those of one kind. The default shows every message.
-struct MessageFilter {
-    enum class Direction { Both, Sent, Received };
-    std::optional<std::int64_t> since{}, until{};  // seconds since 1970
-    Direction direction = Direction::Both;
-    bool recoveredOnly = false;
-    std::optional<MessageKind> kind{};  // only messages that went this way (SMS, MMS, iMessage, ...)
-    bool ShowsAll() const { return !since && !until && direction == Direction::Both && !recoveredOnly && !kind; }
-    bool Shows(const MessageRecord& m, bool recovered) const;
-};
-
 // The messages that `filter` lets through.
 std::vector<ShownMessage> Filtered(std::vector<ShownMessage> shown, const MessageFilter& filter);
 
@@ -71,11 +60,6 @@ std::vector<ShownMessage> Filtered(std::vector<ShownMessage> shown, const Messag
 // unassigned recovered messages and recovered (or unattributed live) messages with an empty
 // address. Empty when no reader is current or `c` is out of range.
 std::vector<ShownMessage> CollectConversation(std::int32_t c);
-
-// Visits every message in time order with the rows that show it (ascending; none for a message
-// no conversation shows), as CollectAllConversations places them.
-using MessageVisitor = std::function<void(const MessageRecord& m, bool recovered, const std::vector<std::int32_t>& rows)>;
-void VisitMessagesWithRows(bool recoveredOnly, const MessageVisitor& visit);
 
 // Every conversation's messages, as CollectConversation gives them, indexed by row: one pass
 // over the lists however many conversations there are. With `recoveredOnly`, only the

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "sources/Sha256.h"
+#include "evidence/Sha256.h"
 #include "store/Sms.h"
 
 struct FileFacts {
     std::string path;
-    std::string role;  // "database", "log" or "journal"
+    FileRole role = FileRole::Database;
     std::int64_t size = -1;  // -1: the file could not be read
     std::string modified;    // ISO 8601 with offset
     std::string sha256;      // lower-case hex

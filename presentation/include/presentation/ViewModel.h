@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "presentation/ConversationView.h"
-#include "presentation/Search.h"
+#include "query/Search.h"
 #include "presentation/Texts.h"
 #include "store/MessageRecords.h"
 

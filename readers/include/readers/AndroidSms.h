@@ -21,18 +21,6 @@ public:
     // returns 1.
     std::int32_t LoadDatabase(std::string path) override;
 
-    // Scans a "-wal-undelete" log that an earlier program set aside when it exists, else the
-    // "-wal" log in 4096-byte blocks when it exists, else the database itself in its own page
-    // size; see RunRecoveryPass for the two passes.
-    void RecoverDeleted(std::string path, std::int32_t& count) override;
-
-    // Reads the database, its logs and its journal by their structure; see RunDeepRecovery.
-    void RecoverDeep(std::string path) override;
-
-    // The file a scan of the database at `path` reads (see RecoverDeleted); `logMode` tells
-    // whether a log was chosen.
-    static std::string ScanTarget(const std::string& path, bool& logMode);
-
     // Counts each live message in list order in its conversation and records it in the
     // message's countedIn: the first entry whose address equals the message's, else
     // `fallback[m]` (an entry index, used for message m when it is not negative), else the

@@ -20,12 +20,6 @@ public:
     // returns 1.
     std::int32_t LoadDatabase(std::string path) override;
 
-    // Scans the database file itself in its own page size; see RunRecoveryPass.
-    void RecoverDeleted(std::string path, std::int32_t& count) override;
-
-    // Reads the database, its logs and its journal by their structure; see RunDeepRecovery.
-    void RecoverDeep(std::string path) override;
-
     // Row callback for sqlite3_exec over (ROWID, id) of handle; returns 0.
     static int OnHandleRow(void* unused, int columnCount, char** values, char** names);
     // Stores the message row the statement is on: (text, handle_id, date, is_from_me, count,

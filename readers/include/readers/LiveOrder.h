@@ -11,22 +11,7 @@
 #include <string>
 #include <vector>
 
-// Finalizes a prepared statement however the scope is left.
-struct Statement {
-    sqlite3_stmt* handle = nullptr;
-    Statement() = default;
-    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &handle, nullptr); }
-    ~Statement() { sqlite3_finalize(handle); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    bool Ok() const { return handle != nullptr; }
-};
-
-// A column value as SQLite delivers it as text (NULL gives a null pointer).
-inline const char* ColumnText(sqlite3_stmt* row, int column)
-{
-    return reinterpret_cast<const char*>(sqlite3_column_text(row, column));
-}
+#include "store/SqliteKit.h"
 
 // One value's place in SQLite's ascending order: NULL first, then numbers by value (integers
 // and reals compared exactly), then texts byte by byte, then blobs.

@@ -13,9 +13,20 @@ struct RecoveryRunCounts {
     std::int32_t fillingFound = 0;   // candidates the filling pass accepted
 };
 
-// Runs the counting pass and the filling pass of the current reader's RecoverDeleted on
-// `path`, then AssignRecovered and SortConversations. When the counting pass finds nothing,
-// the second call is another counting pass and merges nothing. Requires a current reader.
+// The file the default recovery of the Android database at `path` scans: a "-wal-undelete" log
+// that an earlier program set aside when it exists, else the "-wal" log (in 4096-byte blocks)
+// when it exists, else the database itself; `logMode` tells whether a log was chosen.
+std::string DefaultScanTarget(const std::string& path, bool& logMode);
+
+// One pass of the default recovery of `reader`'s phone on the database at `path`: the counting
+// pass when `count` is 0, the filling pass otherwise; leaves the number found in `count`.
+// Android scans DefaultScanTarget with its header-size carver in the alternate mode; the
+// iPhone scans the database itself in its own page size. See RunRecoveryPass.
+void RecoverDeletedPass(CSms& reader, const std::string& path, std::int32_t& count);
+
+// Runs the counting pass and the filling pass on `path`, then AssignRecovered and
+// SortConversations. When the counting pass finds nothing, the second call is another counting
+// pass and merges nothing. Requires a current reader.
 RecoveryRunCounts RunRecoverySteps(const std::string& path);
 
 // A deep recovery on `path`, then AssignRecovered and SortConversations. Requires a current

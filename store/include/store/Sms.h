@@ -17,10 +17,16 @@ enum DeviceKind : std::int32_t { kDeviceAndroid = 0, kDeviceIphone = 1 };
 // Which recovery made the reader's recovered list.
 enum class RecoveryMode : std::int32_t { None, Default, Alternate, Deep };
 
+// What a file of a database is to it: the database itself, its write-ahead log (or a log an
+// older program set aside), or its rollback journal.
+enum class FileRole : std::uint8_t { Database, Log, Journal };
+// "database", "log" or "journal", as reports and the companion's JSON name them.
+const char* FileRoleText(FileRole role);
+
 // One file a deep recovery read.
 struct ScannedSource {
     std::string path;
-    std::string kind;            // "database", "log" or "journal"
+    FileRole kind = FileRole::Database;
     std::int64_t size = 0;       // bytes read
     std::int64_t pages = 0;      // pages (or page versions) parsed
     std::string note;            // why it was read only in part, or not at all; empty when whole
@@ -59,25 +65,18 @@ public:
     // Reads the live rows of the database at `path` into the store. Failures are silent (the
     // store simply holds fewer rows); the result is always 1.
     virtual std::int32_t LoadDatabase(std::string path);
-    // Counting pass when `count` is 0, filling pass otherwise; leaves the number found in
-    // `count`. The base reader recovers nothing.
-    virtual void RecoverDeleted(std::string path, std::int32_t& count);
     // Attributes each recovered message to the first conversation whose key or address equals
     // its address (the catch-all entry when none does), recounts every conversation's
     // recoveredCount and raises recentTime where a recovered message is newer.
     virtual void AssignRecovered();
     // Orders conversations 1..count-1 by recentTime, newest first; entry 0 stays first.
     virtual void SortConversations();
-    // Deep recovery: reads every file of the database at `path` (the database, its log, its
-    // journal) by its structure and makes the deleted messages found the recovered list, each
-    // with the places it was found. The base reader recovers nothing.
-    virtual void RecoverDeep(std::string path);
 
     sqlite3* m_db = nullptr;  // open only while LoadDatabase runs
     const std::int32_t m_deviceKind;
     std::vector<MessageRecord> m_recovered;  // the recovered list (empty = none)
     std::int32_t m_recoveredCount = 0;
-    ScanReport m_lastScan;  // written by each RecoverDeleted pass
+    ScanReport m_lastScan;  // written by each recovery pass
     RecoveryMode m_lastRecovery = RecoveryMode::None;  // set by the recovery run
     // What the last load could not do: a log that could not be applied, a damaged or
     // truncated file. Empty when the file was read whole.

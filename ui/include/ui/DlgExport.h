@@ -9,13 +9,14 @@
 
 #include "platform/Controls.h"
 #include "platform/DialogBase.h"
-#include "presentation/ReportFacts.h"
+
+class Case;
 
 class CDlgExport : public CDialogEx {
 public:
-    // `databasePath` names the single file of mode 1; `evidence` (may be null) is the state of
-    // the database's files when it was opened, for the reports' proof.
-    CDlgExport(wxWindow* parent, std::string databasePath, const EvidenceFacts* evidence = nullptr);
+    // `databasePath` names the single file of mode 1; `kase` (may be null: nothing is written)
+    // is the open case, which writes the files with its evidence facts.
+    CDlgExport(wxWindow* parent, std::string databasePath, Case* kase = nullptr);
 
     void OnSelectAll(wxCommandEvent& event);
     void OnSelectWithMessages(wxCommandEvent& event);
@@ -23,11 +24,6 @@ public:
     void OnKey(wxKeyEvent& event);
     // Whether an export was written while the dialog was open.
     bool Exported() const { return m_exported; }
-    // Where the files of attachments the source holds are taken out for an HTML report.
-    void SetAttachmentSource(std::function<std::optional<std::string>(const std::string& phonePath)> find)
-    {
-        m_attachmentSource = std::move(find);
-    }
 
     CListCtrl* m_contactList = nullptr;
     std::int32_t m_exportMode = 0;      // 0: a file per conversation; 1: one file
@@ -48,8 +44,7 @@ private:
     bool m_exported = false;
 
     std::string m_databasePath;
-    const EvidenceFacts* m_evidence;
-    std::function<std::optional<std::string>(const std::string& phonePath)> m_attachmentSource;
+    Case* m_case;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -1,5 +1,5 @@
 // SHA-256 through OpenSSL's digest interface.
-#include "sources/Sha256.h"
+#include "evidence/Sha256.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>

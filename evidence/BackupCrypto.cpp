@@ -1,5 +1,5 @@
 // Keybags, key derivation, key unwrapping and file decryption, with OpenSSL.
-#include "sources/BackupCrypto.h"
+#include "evidence/BackupCrypto.h"
 
 #include <openssl/evp.h>
 

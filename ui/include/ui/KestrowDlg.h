@@ -7,20 +7,21 @@
 #include <wx/sizer.h>
 #include <wx/srchctrl.h>
 
+#include <wx/weakref.h>
+
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "case/Case.h"
 #include "platform/Controls.h"
 #include "platform/DialogBase.h"
-#include "presentation/ReportFacts.h"
-#include "sources/EvidenceSource.h"
-#include "presentation/Search.h"
-#include "ui/DlgProgress.h"
+#include "platform/Platform.h"
+#include "query/Search.h"
 #include "ui/SearchResults.h"
-
-#include <wx/weakref.h>
+#include "ui/WorkProgress.h"
 
 class CKestrowDlg : public CFrameDialog {
 public:
@@ -84,10 +85,8 @@ public:
     void FitListToColumns();
 
     std::string m_strDatabasePath;
-    std::optional<EvidenceSource> m_source;  // the backup or extraction the database came from
-    EvidenceFacts m_evidence;  // the database's files as they were when it was opened
-    wxWeakRef<CDlgProgress> m_progress;  // the progress window while a recovery run works
-    bool m_recoveryRunning = false;
+    std::unique_ptr<Case> m_case;  // what is open: its source, its evidence facts; null: nothing
+    bool m_working = false;        // a long step runs on a worker thread
     std::int32_t m_shownEntry = -1;  // the entry id of the conversation in the view; -1: none
     bool m_reselecting = false;      // ShowAgain is selecting the row it shows
     bool m_unexportedFinds = false;  // a recovery found messages that no export has written since
@@ -111,22 +110,16 @@ private:
     wxBoxSizer* m_left = nullptr;  // the search field over the list
     // Asks for the two ends of a time range; false when cancelled or not a date (said).
     bool AskTimeRange(MessageFilter& filter);
-    // Opens what `chosen` names, asking for a password, showing the unlocking and asking for
-    // the user as needed; nothing when the user cancelled or it cannot be read (said already).
-    std::optional<EvidenceSource> OpenSourceAsking(const std::string& chosen);
-    // A recovery run with its progress window: `steps` does the work; then the list is refilled
-    // and the summary shown. Refuses (with a message) while no database is open.
-    void RunRecoveryWithProgress(const std::function<void()>& steps);
-    // Marks the recovered messages' attachments whose files are at hand (beside the database,
-    // or in the source).
-    void MarkRecoveredAttachments();
-    // Runs `steps` on a worker thread while this thread keeps the progress window alive.
-    void RunOnWorker(const std::function<void()>& steps);
-    // Loads on a worker thread with the other windows disabled; a progress window ("Opening…",
-    // no Cancel: a read cannot be stopped halfway) appears when it takes longer than a moment.
-    void LoadOnWorker(const std::function<void()>& steps);
-    // Runs `steps` on a thread of its own and calls `tick` on this one every 10 ms until done.
-    static void RunWhileTicking(const std::function<void()>& steps, const std::function<void()>& tick);
+    // The callbacks of an opening: a password (again after a wrong one), the unlocking's
+    // progress with Cancel, the user of an extraction of several.
+    CaseCallbacks AskingCallbacks(const std::string& chosen, std::optional<platform::WorkProgress>& unlocking);
+    // Shows a newly loaded case: the list, an empty view, the status, what the load could not read.
+    void ShowOpened(const LoadOutcome& loaded);
+    // A recovery run of `mode` with its progress window; then the list is refilled and the
+    // summary shown. Refuses (with a message) while no database is open.
+    void RunRecovery(RecoveryMode mode);
+    // Runs `work` as a long step (see RunWithProgressWindow), the window refusing to close meanwhile.
+    void RunLongStep(const LongStep& step, const std::function<void()>& work);
 
     wxIconBundle m_hIcon;
 

@@ -1,5 +1,5 @@
 // The About box: the template's Chinese texts replaced by English ones.
-#include "app/AboutDlg.h"
+#include "ui/AboutDlg.h"
 
 #include <wx/button.h>
 #include <wx/sizer.h>

@@ -1,5 +1,5 @@
 // The search over the store's messages.
-#include "presentation/Search.h"
+#include "query/Search.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,7 +8,7 @@
 #include <regex>
 #include <string_view>
 
-#include "presentation/ConversationView.h"
+#include "query/Messages.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 

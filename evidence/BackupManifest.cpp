@@ -1,5 +1,5 @@
 // Reading the backup's property lists with libplist.
-#include "sources/BackupManifest.h"
+#include "evidence/BackupManifest.h"
 
 #include <plist/plist.h>
 

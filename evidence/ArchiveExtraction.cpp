@@ -1,5 +1,5 @@
 // Reading archives with libarchive, writing only the few members the readers need.
-#include "sources/ArchiveExtraction.h"
+#include "evidence/ArchiveExtraction.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -12,7 +12,7 @@
 #include <regex>
 #include <span>
 
-#include "sources/Sha256.h"
+#include "evidence/Sha256.h"
 
 namespace fs = std::filesystem;
 

@@ -1,37 +1,29 @@
 // The main window's initialisation, layout and command handlers.
-#include "app/KestrowDlg.h"
+#include "ui/KestrowDlg.h"
 
 #include <wx/dnd.h>
 #include <wx/image.h>
+#include <wx/menu.h>
 #include <wx/settings.h>
 #include <wx/sizer.h>
-#include <wx/utils.h>
 #include <wx/srchctrl.h>
-#include <wx/menu.h>
+#include <wx/utils.h>
 
 #include <algorithm>
-#include <atomic>
-#include <exception>
-#include <thread>
 #include <filesystem>
 
-#include "app/AboutDlg.h"
-#include "contacts/NameMatching.h"
 #include "platform/Language.h"
 #include "platform/Platform.h"
-#include "presentation/ReportFacts.h"
-#include "readers/AttachmentFiles.h"
+#include "presentation/Texts.h"
+#include "presentation/ViewModel.h"
 #include "readers/OpenDatabase.h"
 #include "res/Resources.h"
 #include "store/MessageStore.h"
-#include "store/ProgressChannel.h"
 #include "store/TimeText.h"
-#include "recovery/RecoveryRun.h"
+#include "ui/AboutDlg.h"
 #include "ui/DlgExport.h"
 #include "ui/MainPanes.h"
 #include "ui/SearchResults.h"
-#include "presentation/Texts.h"
-#include "presentation/ViewModel.h"
 
 #include "res/kestrow.xpm"
 
@@ -167,95 +159,80 @@ void CKestrowDlg::OnOpenSource(wxCommandEvent&)
     if (folder) OpenPath(*folder);
 }
 
-std::optional<EvidenceSource> CKestrowDlg::OpenSourceAsking(const std::string& chosen)
+CaseCallbacks CKestrowDlg::AskingCallbacks(const std::string& chosen, std::optional<platform::WorkProgress>& unlocking)
 {
     // An encrypted backup asks for its password, again after a wrong one, and shows how far its
     // unlocking has come; an extraction of several users asks whose messages to read. Cancel
     // anywhere stops quietly.
-    bool cancelled = false, wrong = false;
-    std::optional<platform::WorkProgress> unlocking;
-    SourceOptions options;
-    options.unlocking = [&](int percent) {
+    CaseCallbacks callbacks;
+    callbacks.askAgainOnWrongPassword = true;
+    callbacks.unlocking = [this, &unlocking](int percent) {
         if (!unlocking) unlocking.emplace(this, kApplicationName, platform::Tr("Unlocking the backup…"));
         return unlocking->Update(percent);
     };
-    options.password = [&]() -> std::optional<std::string> {
-        const std::string prompt = Fill(platform::Tr(wrong ? "The password was wrong. The password of the backup %s:"
+    callbacks.password = [this, chosen](bool again) {
+        const std::string prompt = Fill(platform::Tr(again ? "The password was wrong. The password of the backup %s:"
                                                            : "The backup %s is encrypted. Its password:"),
                                         {chosen});
-        std::optional<std::string> password = platform::AskPassword(this, prompt);
-        cancelled = !password;
-        return password;
+        return platform::AskPassword(this, prompt);
     };
-    EvidenceSource source = EvidenceSource::Open(chosen, options);
-    while (source.WrongPassword() && !cancelled) {
-        wrong = true;
-        source = EvidenceSource::Open(chosen, options);
-    }
-    unlocking.reset();
-    if (cancelled || source.Cancelled()) return std::nullopt;
-    if (source.Error().empty() && source.Users().size() > 1) {
+    callbacks.chooseUser = [this, chosen](const std::vector<int>& users) -> std::optional<int> {
         std::vector<std::string> names;
-        for (const int user : source.Users()) names.push_back(Fill(platform::Tr("User %d"), {std::to_string(user)}));
+        for (const int user : users) names.push_back(Fill(platform::Tr("User %d"), {std::to_string(user)}));
         const std::optional<int> picked = platform::ChooseOne(
             this, Fill(platform::Tr("The extraction %s holds the messages of several users. Whose messages are to be read?"), {chosen}),
             names);
         if (!picked) return std::nullopt;
-        if (const int user = source.Users()[static_cast<std::size_t>(*picked)]; user != source.User()) {
-            options.user = user;
-            source = EvidenceSource::Open(chosen, options);
-        }
-    }
-    if (!source.Error().empty()) {
-        platform::ShowMessage(source.Error(), "", this);
-        return std::nullopt;
-    }
-    return source;
+        return users[static_cast<std::size_t>(*picked)];
+    };
+    return callbacks;
 }
 
 void CKestrowDlg::OpenPath(const std::string& chosen)
 {
-    std::optional<EvidenceSource> source = OpenSourceAsking(chosen);
-    if (!source) return;
-    const std::string path = source->DatabasePath();
-    OpenResult opened;
-    LoadOnWorker([&] { opened = OpenDatabaseFile(path); });
-    if (opened.outcome == OpenOutcome::OpenedAndroid || opened.outcome == OpenOutcome::OpenedIphone) {
-        m_source = std::move(source);  // what it laid out stays while the database is open
+    // A file named "sms2" runs a recovery of the open Android database in the alternate
+    // carving mode; the chosen file itself is never read.
+    const CSms* reader = g_store.currentReader.get();
+    if (m_case && IsAlternateRecoveryPath(chosen) && ClassifyDatabasePath(chosen) == DatabaseName::Other && reader != nullptr &&
+        reader->m_deviceKind == kDeviceAndroid) {
+        RunRecovery(RecoveryMode::Alternate);
+        return;
     }
-    switch (opened.outcome) {
-    case OpenOutcome::OpenedAndroid:
-    case OpenOutcome::OpenedIphone:
-        // The files as they are now, for the reports' proof that they did not change.
-        m_evidence = TakeEvidenceFacts(path, static_cast<DeviceKind>(g_store.currentReader->m_deviceKind));
-        m_evidence.source = TakeSourceFacts(*m_source);
-        if (m_source->Type() != SourceType::Database) {
-            MarkAttachmentsPresent([this](const std::string& phonePath) { return m_source->AttachmentAtHand(phonePath); });
-        }
-        // The source's own contacts name the conversations; without them the numbers stand.
-        if (!m_source->ContactsPath().empty() && NameFromContacts(m_source->ContactsPath()).error.empty()) {
-            m_evidence.source.contacts = m_source->ContactsName();
-        }
-        FillConversationList();
-        // The previous file's conversation must not stand beside the new list.
-        m_viewMessages->Clear();
-        m_shownEntry = -1;
-        m_strDatabasePath = path;
-        ShowStatus();
-        ClearSearch();
-        if (const std::string said = OpenNoticeText(opened.problem, path, platform::WindowTranslator()); !said.empty()) {
-            platform::ShowMessage(said, "", this);
-        }
-        break;
-    case OpenOutcome::AlternateRecovery: {
-        // A file named "sms2" runs a recovery of the open Android database in the alternate
-        // carving mode; the chosen file itself is never read.
-        const AlternateCarvingScope alternate(true);
-        wxCommandEvent recover;
-        OnRecover(recover);
-        break;
+    auto opening = std::make_unique<Case>();
+    std::optional<platform::WorkProgress> unlocking;
+    const CaseResult opened = opening->Open(chosen, std::nullopt, AskingCallbacks(chosen, unlocking));
+    unlocking.reset();
+    if (opened == CaseResult::Cancelled) return;
+    if (opened != CaseResult::Done) {
+        platform::ShowMessage(opening->Error(), "", this);
+        return;
     }
-    case OpenOutcome::WrongFile: platform::ShowMessage(WrongFileText(platform::WindowTranslator()), "", this); break;
+    LoadOutcome loaded;
+    RunLongStep({platform::Tr("Opening…"), false, 400}, [&] { loaded = opening->Load(LoadPurpose::Reading, true); });
+    if (!opening->IsLoaded()) {
+        // Nothing was replaced: the open database stays. A file of another name that cannot be
+        // read cannot be told to be a database either.
+        const bool wrong = loaded.result == CaseResult::NotMessages || ClassifyDatabasePath(opening->DatabasePath()) == DatabaseName::Other;
+        platform::ShowMessage(wrong ? WrongFileText(platform::WindowTranslator()) : opening->Error(), "", this);
+        return;
+    }
+    m_case = std::move(opening);
+    // The source's own contacts name the conversations; without them the numbers stand.
+    m_case->Name("", "");
+    ShowOpened(loaded);
+}
+
+void CKestrowDlg::ShowOpened(const LoadOutcome& loaded)
+{
+    FillConversationList();
+    // The previous file's conversation must not stand beside the new list.
+    m_viewMessages->Clear();
+    m_shownEntry = -1;
+    m_strDatabasePath = m_case->DatabasePath();
+    ShowStatus();
+    ClearSearch();
+    if (const std::string said = OpenNoticeText(loaded.problem, m_strDatabasePath, platform::WindowTranslator()); !said.empty()) {
+        platform::ShowMessage(said, "", this);
     }
 }
 
@@ -267,12 +244,12 @@ void CKestrowDlg::OnLoadContacts(wxCommandEvent&)
     }
     const std::optional<std::string> path = platform::ChooseOpenFile(this, ContactsFileFilter(platform::WindowTranslator()));
     if (!path) return;
-    const NamingResult naming = NameFromContacts(*path);
-    if (!naming.error.empty()) {
-        platform::ShowMessage(naming.error, "", this);
+    const NamingOutcome named = m_case->Name(*path, "");
+    if (named.result != CaseResult::Done) {
+        platform::ShowMessage(m_case->Error(), "", this);
         return;
     }
-    m_evidence.source.contacts = *path;
+    const NamingResult& naming = named.naming;
     FillConversationList();
     ShowAgain();
     platform::ShowMessage(Fill(platform::Tr("%d of %d conversations are named from %s (%d contacts)."),
@@ -281,67 +258,35 @@ void CKestrowDlg::OnLoadContacts(wxCommandEvent&)
                             "", this);
 }
 
-void CKestrowDlg::OnRecover(wxCommandEvent&)
-{
-    RunRecoveryWithProgress([this] { RunRecoverySteps(m_strDatabasePath); });
-}
+void CKestrowDlg::OnRecover(wxCommandEvent&) { RunRecovery(RecoveryMode::Default); }
 
-void CKestrowDlg::OnDeepRecovery(wxCommandEvent&)
-{
-    RunRecoveryWithProgress([this] { RunDeepRecoverySteps(m_strDatabasePath); });
-}
+void CKestrowDlg::OnDeepRecovery(wxCommandEvent&) { RunRecovery(RecoveryMode::Deep); }
 
-void CKestrowDlg::RunRecoveryWithProgress(const std::function<void()>& steps)
+void CKestrowDlg::RunRecovery(RecoveryMode mode)
 {
-    if (m_strDatabasePath.empty()) {
+    if (!m_case) {
         platform::ShowMessage(platform::Tr(kOpenFirstText), "", this);
         return;
     }
-    if (m_progress) m_progress->Destroy();
     ClearSearch();  // the hits point into the lists the run replaces
-    m_progress = new CDlgProgress(this);
-    m_progress->Create();
-    bool cancelled = false;
-    {
-        RecoveryUndo undo;
-        // The run reports to a listener that only keeps the percentage; this thread shows it.
-        struct Relay : ProgressListener {
-            void OnProgress() override {}
-        } relay;
-        const ProgressScope scope(&relay);
-        m_recoveryRunning = true;
-        m_progress->Show();
-        m_progress->CentreOnParent();
-        {
-            const wxWindowDisabler others(m_progress.get());  // only Cancel takes clicks
-            RunOnWorker(steps);
-        }
-        cancelled = g_progress.cancel;
-        if (cancelled) undo.Restore();  // the list and the view as they were before the run
-        if (!cancelled) MarkRecoveredAttachments();
-        FillConversationList();
-        ShowAgain();
-        ShowStatus();
-    }
-    m_progress->Destroy();
-    m_progress = nullptr;
-    m_recoveryRunning = false;
-    if (cancelled) return;
+    CaseResult ran = CaseResult::Done;
+    RunLongStep({"", true, 0}, [&] { ran = m_case->Recover(mode); });
+    // A cancelled run left the list and the view as they were before it.
+    FillConversationList();
+    ShowAgain();
+    ShowStatus();
+    if (ran == CaseResult::Cancelled) return;
     const CSms& reader = *g_store.currentReader;
     m_unexportedFinds = reader.m_recoveredCount > 0;
     platform::ShowMessage(RecoverySummaryText(reader.m_recoveredCount, reader.m_lastScan, platform::WindowTranslator()),
                             "", this);
 }
 
-void CKestrowDlg::MarkRecoveredAttachments()
+void CKestrowDlg::RunLongStep(const LongStep& step, const std::function<void()>& work)
 {
-    constexpr bool kRecoveredOnly = true;
-    MarkAttachmentsPresent([this](const std::string& phonePath) { return AttachmentBesideDatabase(m_strDatabasePath, phonePath); },
-                           kRecoveredOnly);
-    if (m_source && m_source->Type() != SourceType::Database) {
-        MarkAttachmentsPresent([this](const std::string& phonePath) { return m_source->AttachmentAtHand(phonePath); },
-                               kRecoveredOnly);
-    }
+    m_working = true;
+    RunWithProgressWindow(this, step, work);
+    m_working = false;
 }
 
 void CKestrowDlg::ShowAgain()
@@ -359,79 +304,9 @@ void CKestrowDlg::ShowAgain()
     }
 }
 
-void CKestrowDlg::RunWhileTicking(const std::function<void()>& steps, const std::function<void()>& tick)
-{
-    std::atomic<bool> done{false};
-    std::exception_ptr failure;
-    std::thread worker([&] {
-        try {
-            steps();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        done = true;
-    });
-    while (!done) {
-        tick();
-        wxMilliSleep(10);
-    }
-    worker.join();
-    if (failure) std::rethrow_exception(failure);
-}
-
-void CKestrowDlg::RunOnWorker(const std::function<void()>& steps)
-{
-    // The work runs on a thread of its own; this one keeps the progress window drawn and takes
-    // its Cancel until the work is done. The store is the work's alone meanwhile: the other
-    // windows are disabled and no search result or view is drawn from it.
-    std::int32_t shown = -1;
-    std::uint32_t drawn = platform::GetTickCount();
-    RunWhileTicking(steps, [&] {
-        // A new percentage at once, the elapsed time at least every fifth of a second.
-        if (m_progress && (g_progress.percent != shown || platform::GetTickCount() - drawn >= 200)) {
-            shown = g_progress.percent;
-            drawn = platform::GetTickCount();
-            m_progress->OnProgress();
-        } else {
-            platform::YieldForInput();
-        }
-    });
-    if (m_progress) m_progress->OnProgress();
-}
-
-void CKestrowDlg::LoadOnWorker(const std::function<void()>& steps)
-{
-    constexpr std::uint32_t kQuietMilliseconds = 400;  // shorter loads show no window
-    const wxWindowDisabler others;
-    const std::uint32_t start = platform::GetTickCount();
-    wxWeakRef<CDlgProgress> progress;
-    std::uint32_t drawn = start;
-    RunWhileTicking(steps, [&] {
-        const std::uint32_t now = platform::GetTickCount();
-        if (!progress && now - start >= kQuietMilliseconds) {
-            progress = new CDlgProgress(this);
-            progress->Create();
-            progress->SetTitle(wxString::FromUTF8(platform::Tr("Opening…")));
-            if (wxWindow* cancel = progress->FindWindow(wxID_CANCEL)) cancel->Hide();
-            progress->Show();
-            progress->CentreOnParent();
-        }
-        if (progress && now - drawn >= 200) {
-            drawn = now;
-            progress->OnProgress();
-        } else {
-            platform::YieldForInput();
-        }
-    });
-    if (progress) progress->Destroy();
-}
-
 void CKestrowDlg::OnExport(wxCommandEvent&)
 {
-    CDlgExport dialog(this, m_strDatabasePath, m_strDatabasePath.empty() ? nullptr : &m_evidence);
-    if (m_source) {
-        dialog.SetAttachmentSource([this](const std::string& phonePath) { return m_source->AttachmentFile(phonePath); });
-    }
+    CDlgExport dialog(this, m_strDatabasePath, m_case.get());
     dialog.DoModal();
     if (dialog.Exported()) m_unexportedFinds = false;
 }
@@ -583,7 +458,7 @@ void CKestrowDlg::OpenAttachment(const Attachment& a)
 {
     std::optional<std::string> file = a.present && !a.at.empty() ? std::optional<std::string>(a.at) : std::nullopt;
     // An encrypted backup's file is decrypted only now, into the source's private folder.
-    if (!file && a.present && m_source) file = m_source->AttachmentFile(a.file);
+    if (!file && a.present && m_case) file = m_case->AttachmentFile(a.file);
     if (!file) {
         platform::ShowMessage(MissingAttachmentText(a, platform::WindowTranslator()), "", this);
     } else if (platform::Confirm(this, OpenAttachmentQuestion(a, platform::WindowTranslator()))) {
@@ -733,8 +608,8 @@ void CKestrowDlg::OnCharHook(wxKeyEvent& event)
 
 void CKestrowDlg::OnClose(wxCloseEvent& event)
 {
-    // A recovery run lets wx redraw while it works, which also delivers close requests.
-    if (m_recoveryRunning && event.CanVeto()) {
+    // A long step lets wx redraw while it works, which also delivers close requests.
+    if (m_working && event.CanVeto()) {
         event.Veto();
         return;
     }

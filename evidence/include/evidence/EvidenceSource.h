@@ -16,6 +16,15 @@
 
 enum class SourceType { Database, IphoneBackup, AndroidExtraction };
 
+// How the opening of a source ended.
+enum class SourceStatus {
+    Opened,         // its database can be read
+    Failed,         // it cannot be read (Error() says why)
+    Unrecognised,   // a folder or archive that holds neither kind of source
+    WrongPassword,  // an encrypted backup's password was wrong (another may be tried)
+    Cancelled,      // the unlocking was stopped through SourceOptions::unlocking
+};
+
 struct SourceOptions {
     std::optional<int> user;  // Android extraction: the user whose messages are read (default 0)
     // Encrypted iPhone backup: asked for the password when one is needed (nothing: none given).
@@ -73,12 +82,11 @@ public:
 
     // Why the source cannot be read (names the path and the reason); empty when it can.
     const std::string& Error() const { return m_error; }
-    // True when the path is a folder that holds neither kind of source.
-    bool Unrecognised() const { return m_unrecognised; }
-    // True when an encrypted backup's password was wrong (another may be tried).
-    bool WrongPassword() const { return m_wrongPassword; }
-    // True when the unlocking was stopped through SourceOptions::unlocking.
-    bool Cancelled() const { return m_cancelled; }
+    // Opened when Error() is empty; otherwise why not.
+    SourceStatus Status() const { return m_error.empty() ? SourceStatus::Opened : m_status; }
+    bool Unrecognised() const { return Status() == SourceStatus::Unrecognised; }
+    bool WrongPassword() const { return Status() == SourceStatus::WrongPassword; }
+    bool Cancelled() const { return Status() == SourceStatus::Cancelled; }
     // Whether the backup is encrypted (its files were decrypted into a private folder).
     bool Encrypted() const { return m_encrypted; }
     SourceType Type() const { return m_type; }
@@ -142,9 +150,7 @@ private:
     std::filesystem::path m_extractionData;  // an Android extraction folder's "data" folder
     std::filesystem::path m_archive;         // an Android extraction archive
     std::map<std::string, std::string> m_archiveParts;  // its attachments: phone path after "/data/" -> member
-    bool m_unrecognised = false;
-    bool m_wrongPassword = false;
-    bool m_cancelled = false;
+    SourceStatus m_status = SourceStatus::Failed;  // what an error means
     bool m_encrypted = false;
     std::vector<int> m_users;
     int m_user = 0;

@@ -1,5 +1,5 @@
 // Recognising iPhone backups and Android extractions and laying out their messages database.
-#include "sources/EvidenceSource.h"
+#include "evidence/EvidenceSource.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -20,10 +20,11 @@
 #include <system_error>
 #include <utility>
 
-#include "sources/ArchiveExtraction.h"
-#include "sources/BackupCrypto.h"
-#include "sources/BackupManifest.h"
+#include "evidence/ArchiveExtraction.h"
+#include "evidence/BackupCrypto.h"
+#include "evidence/BackupManifest.h"
 #include "store/FileDescriptor.h"
+#include "store/SqliteKit.h"
 #include "store/SqliteUri.h"
 
 namespace fs = std::filesystem;
@@ -71,30 +72,24 @@ bool IsRegularFile(const fs::path& path)
 std::vector<ManifestRow> ManifestRows(sqlite3* db, std::string& error)
 {
     std::vector<ManifestRow> rows;
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db,
-                           "SELECT relativePath, fileID, file FROM Files WHERE domain = ?1 AND relativePath IN "
-                           "(?2, ?2 || '-wal', ?3, ?3 || '-wal') AND (flags IS NULL OR flags = 1);",
-                           -1, &statement, nullptr) != SQLITE_OK) {
+    Statement files(db,
+                    "SELECT relativePath, fileID, file FROM Files WHERE domain = ?1 AND relativePath IN "
+                    "(?2, ?2 || '-wal', ?3, ?3 || '-wal') AND (flags IS NULL OR flags = 1);");
+    if (!files.Ok()) {
         error = sqlite3_errmsg(db);
         return rows;
     }
-    sqlite3_bind_text(statement, 1, kMessagesDomain, -1, SQLITE_STATIC);
-    sqlite3_bind_text(statement, 2, kMessagesPath, -1, SQLITE_STATIC);
-    sqlite3_bind_text(statement, 3, kContactsPath, -1, SQLITE_STATIC);
+    files.Bind(1, kMessagesDomain).Bind(2, kMessagesPath).Bind(3, kContactsPath);
     int rc;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-        const auto* path = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-        const auto* id = reinterpret_cast<const char*>(sqlite3_column_text(statement, 1));
-        if (path == nullptr || id == nullptr) continue;
+    while ((rc = sqlite3_step(files.handle)) == SQLITE_ROW) {
+        if (files.IsNull(0) || files.IsNull(1)) continue;
         ManifestRow& row = rows.emplace_back();
-        row.relativePath = path;
-        row.fileId = id;
-        const auto* blob = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, 2));
-        row.record.assign(blob, blob + sqlite3_column_bytes(statement, 2));
+        row.relativePath = files.Text(0);
+        row.fileId = files.Text(1);
+        const std::span<const std::uint8_t> record = files.Blob(2);
+        row.record.assign(record.begin(), record.end());
     }
     if (rc != SQLITE_DONE) error = sqlite3_errmsg(db);
-    sqlite3_finalize(statement);
     return rows;
 }
 
@@ -126,22 +121,78 @@ std::optional<std::vector<std::uint8_t>> ReadAll(const fs::path& path, std::stri
     return std::nullopt;
 }
 
-// A connection to a database whose bytes are in memory (read in place, never written).
-struct MemoryDatabase {
-    sqlite3* db = nullptr;
-    explicit MemoryDatabase(std::vector<std::uint8_t>& bytes)
-    {
-        if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK ||
-            sqlite3_deserialize(db, "main", bytes.data(), static_cast<sqlite3_int64>(bytes.size()),
-                                static_cast<sqlite3_int64>(bytes.size()), SQLITE_DESERIALIZE_READONLY) != SQLITE_OK) {
-            sqlite3_close(db);
-            db = nullptr;
-        }
+// A connection to a database whose bytes are in memory (read in place, never written); no
+// connection when they are no database.
+SqliteHandle MemoryDatabase(std::vector<std::uint8_t>& bytes)
+{
+    SqliteHandle db;
+    if (sqlite3_open_v2(":memory:", db.Out(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK ||
+        sqlite3_deserialize(db.Get(), "main", bytes.data(), static_cast<sqlite3_int64>(bytes.size()),
+                            static_cast<sqlite3_int64>(bytes.size()), SQLITE_DESERIALIZE_READONLY) != SQLITE_OK) {
+        db.Close();
     }
-    ~MemoryDatabase() { sqlite3_close(db); }
-    MemoryDatabase(const MemoryDatabase&) = delete;
-    MemoryDatabase& operator=(const MemoryDatabase&) = delete;
-};
+    return db;
+}
+
+// Unlocks an encrypted backup: the class keys from its keybag and the password, and
+// Manifest.db decrypted in place where it is encrypted itself (iOS 10.2 on). Nothing, with
+// `status` and `error` set, when there is no password, it is wrong or the unlocking stopped.
+std::optional<std::map<std::uint32_t, Key256>> UnlockBackup(const ManifestPlist& plist, std::vector<std::uint8_t>& manifest,
+                                                            const SourceOptions& options, const fs::path& root,
+                                                            SourceStatus& status, std::string& error)
+{
+    const std::string where = "the iPhone backup '" + root.string() + "'";
+    std::string problem;
+    const std::optional<Keybag> keybag = ParseKeybag(plist.keybag, problem);
+    if (!keybag) {
+        error = where + " is encrypted, but " + problem;
+        return std::nullopt;
+    }
+    const std::optional<std::string> password = options.password ? options.password() : std::nullopt;
+    if (!password) {
+        error = where + " is encrypted: its password is needed";
+        return std::nullopt;
+    }
+    const std::optional<Key256> passwordKey =
+        options.unlocking && !options.unlocking(0) ? std::nullopt : DerivePasswordKey(*keybag, *password, options.unlocking);
+    if (!passwordKey) {
+        status = SourceStatus::Cancelled;
+        error = "the unlocking of " + where + " was cancelled";
+        return std::nullopt;
+    }
+    std::map<std::uint32_t, Key256> classKeys = UnlockClassKeys(*keybag, *passwordKey);
+    if (classKeys.empty()) {
+        status = SourceStatus::WrongPassword;
+        error = "the password of the encrypted backup '" + root.string() + "' is wrong";
+        return std::nullopt;
+    }
+    if (!plist.manifestKey.empty()) {
+        const std::optional<Key256> key = UnwrapStoredKey(classKeys, plist.manifestKey, problem);
+        std::optional<std::vector<std::uint8_t>> plain = key ? DecryptFile(*key, manifest, problem) : std::nullopt;
+        if (!plain) {
+            error = where + ": its Manifest.db cannot be decrypted: " + problem;
+            return std::nullopt;
+        }
+        manifest = std::move(*plain);
+    }
+    return classKeys;
+}
+
+// The Files rows Kestrow needs from Manifest.db's bytes; `error` set when they cannot be read.
+std::vector<ManifestRow> ReadManifestRows(std::vector<std::uint8_t>& manifest, const std::string& where, std::string& error)
+{
+    if (manifest.size() < 16 || std::memcmp(manifest.data(), "SQLite format 3", 16) != 0) {
+        error = where + ": its Manifest.db is not an SQLite database, so its files cannot be found";
+        return {};
+    }
+    std::string problem;
+    std::vector<ManifestRow> rows;
+    const SqliteHandle db = MemoryDatabase(manifest);
+    if (db) rows = ManifestRows(db.Get(), problem);
+    if (!db || !problem.empty()) error = where + ": its Manifest.db cannot be read" + (problem.empty() ? "" : ": " + problem);
+    return rows;
+}
+
 
 // Writes `bytes` to a new file `path` readable by its owner alone.
 bool WritePrivateFile(const fs::path& path, std::span<const std::uint8_t> bytes)
@@ -289,52 +340,13 @@ EvidenceSource EvidenceSource::OpenIphoneBackup(const fs::path& root, const Sour
     std::map<std::uint32_t, Key256> classKeys;
     if (plist.encrypted) {
         source.m_encrypted = true;
-        const std::optional<Keybag> keybag = ParseKeybag(plist.keybag, problem);
-        if (!keybag) {
-            source.m_error = where + " is encrypted, but " + problem;
-            return source;
-        }
-        const std::optional<std::string> password = options.password ? options.password() : std::nullopt;
-        if (!password) {
-            source.m_error = where + " is encrypted: its password is needed";
-            return source;
-        }
-        const std::optional<Key256> passwordKey =
-            options.unlocking && !options.unlocking(0) ? std::nullopt : DerivePasswordKey(*keybag, *password, options.unlocking);
-        if (!passwordKey) {
-            source.m_cancelled = true;
-            source.m_error = "the unlocking of " + where + " was cancelled";
-            return source;
-        }
-        classKeys = UnlockClassKeys(*keybag, *passwordKey);
-        if (classKeys.empty()) {
-            source.m_wrongPassword = true;
-            source.m_error = "the password of the encrypted backup '" + root.string() + "' is wrong";
-            return source;
-        }
-        // Since iOS 10.2 Manifest.db itself is encrypted with a key of its own.
-        if (!plist.manifestKey.empty()) {
-            const std::optional<Key256> key = UnwrapStoredKey(classKeys, plist.manifestKey, problem);
-            manifest = key ? DecryptFile(*key, *manifest, problem) : std::nullopt;
-            if (!manifest) {
-                source.m_error = where + ": its Manifest.db cannot be decrypted: " + problem;
-                return source;
-            }
-        }
+        std::optional<std::map<std::uint32_t, Key256>> unlocked =
+            UnlockBackup(plist, *manifest, options, root, source.m_status, source.m_error);
+        if (!unlocked) return source;
+        classKeys = std::move(*unlocked);
     }
-    if (manifest->size() < 16 || std::memcmp(manifest->data(), "SQLite format 3", 16) != 0) {
-        source.m_error = where + ": its Manifest.db is not an SQLite database, so its files cannot be found";
-        return source;
-    }
-    std::vector<ManifestRow> rows;
-    {
-        const MemoryDatabase db(*manifest);
-        if (db.db != nullptr) rows = ManifestRows(db.db, problem);
-        if (db.db == nullptr || !problem.empty()) {
-            source.m_error = where + ": its Manifest.db cannot be read" + (problem.empty() ? "" : ": " + problem);
-            return source;
-        }
-    }
+    std::vector<ManifestRow> rows = ReadManifestRows(*manifest, where, source.m_error);
+    if (!source.m_error.empty()) return source;
     if (!source.m_private.Make()) {
         source.m_error = "no private temporary folder could be made to read " + where;
         return source;
@@ -416,17 +428,14 @@ std::optional<std::string> EvidenceSource::BackupAttachment(const std::string& r
     // An encrypted backup's file needs its own key, kept in its Manifest.db row.
     ManifestRow row{relative, id, {}};
     {
-        MemoryDatabase db(m_backup->manifest);
-        sqlite3_stmt* statement = nullptr;
-        if (db.db == nullptr || sqlite3_prepare_v2(db.db, "SELECT file FROM Files WHERE fileID = ?1;", -1, &statement, nullptr) != SQLITE_OK) {
-            return std::nullopt;
+        const SqliteHandle db = MemoryDatabase(m_backup->manifest);
+        Statement file(db.Get(), "SELECT file FROM Files WHERE fileID = ?1;");
+        if (!file.Ok()) return std::nullopt;
+        file.Bind(1, id);
+        if (file.Step()) {
+            const std::span<const std::uint8_t> record = file.Blob(0);
+            row.record.assign(record.begin(), record.end());
         }
-        sqlite3_bind_text(statement, 1, id.c_str(), -1, SQLITE_TRANSIENT);
-        if (sqlite3_step(statement) == SQLITE_ROW) {
-            const auto* blob = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, 0));
-            row.record.assign(blob, blob + sqlite3_column_bytes(statement, 0));
-        }
-        sqlite3_finalize(statement);
     }
     std::error_code error;
     fs::create_directories(m_private.Path() / "attachments", error);
@@ -515,7 +524,7 @@ EvidenceSource EvidenceSource::OpenAndroidExtraction(const fs::path& root, const
     }
     for (const fs::path& base : bases) FindAndroidDatabases(base, found);
     if (found.empty()) {
-        source.m_unrecognised = true;
+        source.m_status = SourceStatus::Unrecognised;
         source.m_error = "'" + root.string() + "' is a folder that holds neither an iPhone backup (Manifest.db) nor an " +
                          "Android extraction (data/user_de/N/, data/user/N/ or data/data/ with " + kTelephony + ")";
         return source;
@@ -575,7 +584,7 @@ EvidenceSource EvidenceSource::OpenAndroidArchive(const fs::path& archive, const
         databases.push_back(&file);
     }
     if (found.empty()) {
-        source.m_unrecognised = true;
+        source.m_status = SourceStatus::Unrecognised;
         source.m_error = "the archive '" + archive.string() + "' holds no Android messages database (" +
                          "data/user_de/N/, data/user/N/ or data/data/ with " + kTelephony + ")";
         return source;
