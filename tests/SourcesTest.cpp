@@ -7,6 +7,8 @@
 #include <array>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <memory>
 
 #include "StoreHelpers.h"
 #include "fixtures/Backups.h"
@@ -80,6 +82,115 @@ TEST(KeyDerivationTest, MatchesTheStandardsVectorsAndStopsWhenAsked)
         return seen.size() < 2;
     }));
     EXPECT_EQ(seen, (std::vector<int>{16, 32}));  // 65,536 and 131,072 of 2 blocks × 200,000
+}
+
+// A keybag laid out as the published description of the format has it: tag, 4-byte big-endian
+// length, value; the header's items, then one record per class key starting at its UUID.
+std::vector<std::uint8_t> KeybagItem(const std::string& tag, std::vector<std::uint8_t> value)
+{
+    std::vector<std::uint8_t> item(tag.begin(), tag.end());
+    const auto n = static_cast<std::uint32_t>(value.size());
+    item.insert(item.end(), {static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
+                             static_cast<std::uint8_t>(n)});
+    item.insert(item.end(), value.begin(), value.end());
+    return item;
+}
+std::vector<std::uint8_t> Number(std::uint32_t n)
+{
+    return {static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
+}
+std::vector<std::uint8_t> Text(const std::string& text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> Hex(const std::string& hex)
+{
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+// RFC 3394 section 4.6: 256 bits of key data wrapped with a 256-bit key.
+const std::string kWrappingKey = "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F";
+const std::string kWrappedKey = "28C9F404C4B810F4CBCCB35CFB87F8263F5786E2D80ED326CBC7F0E71A99F43BFB988B9B7A02DD21";
+const std::string kKeyData = "00112233445566778899AABBCCDDEEFF000102030405060708090A0B0C0D0E0F";
+
+std::vector<std::uint8_t> Keybag(const std::string& password, const std::string& salt, std::uint32_t iterations, bool doubled)
+{
+    std::vector<std::vector<std::uint8_t>> items = {KeybagItem("VERS", Number(doubled ? 4 : 3)), KeybagItem("TYPE", Number(1)),
+                                                    KeybagItem("UUID", std::vector<std::uint8_t>(16, 0xAB)),
+                                                    KeybagItem("HMCK", std::vector<std::uint8_t>(40, 0)), KeybagItem("WRAP", Number(0)),
+                                                    KeybagItem("SALT", Text(salt)), KeybagItem("ITER", Number(iterations))};
+    if (doubled) {
+        items.push_back(KeybagItem("DPWT", Number(1)));
+        items.push_back(KeybagItem("DPIC", Number(3)));
+        items.push_back(KeybagItem("DPSL", Text(password + "-outer")));
+    }
+    // Classes 1 and 3 wrapped with the password's key (WRAP bit 2), class 2 with the device's only.
+    for (const auto& [protectionClass, wrap] : {std::pair{1u, 2u}, std::pair{2u, 1u}, std::pair{3u, 3u}}) {
+        items.push_back(KeybagItem("UUID", std::vector<std::uint8_t>(16, static_cast<std::uint8_t>(protectionClass))));
+        items.push_back(KeybagItem("CLAS", Number(protectionClass)));
+        items.push_back(KeybagItem("WRAP", Number(wrap)));
+        items.push_back(KeybagItem("KTYP", Number(0)));
+        items.push_back(KeybagItem("WPKY", Hex(kWrappedKey)));
+    }
+    std::vector<std::uint8_t> bytes;
+    for (const auto& item : items) bytes.insert(bytes.end(), item.begin(), item.end());
+    return bytes;
+}
+
+TEST(KeybagTest, BothFormsDeriveThePublishedKeysAndUnwrapEveryClassOfThePassword)
+{
+    // Before iOS 10.2: PBKDF2-HMAC-SHA1 of the password alone; RFC 6070's 25-byte vector covers
+    // both of the output's blocks.
+    std::string error;
+    const std::optional<::Keybag> older = ParseKeybag(Keybag("passwordPASSWORDpassword", "saltSALTsaltSALTsaltSALTsaltSALTsalt", 4096, false), error);
+    ASSERT_TRUE(older) << error;
+    const std::optional<Key256> olderKey = DerivePasswordKey(*older, "passwordPASSWORDpassword");
+    ASSERT_TRUE(olderKey);
+    EXPECT_EQ(std::vector<std::uint8_t>(olderKey->begin(), olderKey->begin() + 25), Hex("3d2eec4fe41c849b80c8d83662c0e44a8b291a964cf2f07038"));
+
+    // From iOS 10.2: the password goes through PBKDF2-HMAC-SHA256 (DPSL, DPIC) first.
+    const std::optional<::Keybag> newer = ParseKeybag(Keybag("pw", "salt", 5, true), error);
+    ASSERT_TRUE(newer) << error;
+    std::array<std::uint8_t, 32> inner{}, expected{};
+    const std::string outer = "pw-outer";
+    PKCS5_PBKDF2_HMAC("pw", 2, reinterpret_cast<const unsigned char*>(outer.data()), static_cast<int>(outer.size()), 3, EVP_sha256(), 32,
+                      inner.data());
+    PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(inner.data()), 32, reinterpret_cast<const unsigned char*>("salt"), 4, 5, EVP_sha1(), 32,
+                      expected.data());
+    EXPECT_EQ(DerivePasswordKey(*newer, "pw"), expected);
+
+    // Every class wrapped with the password's key unwraps (RFC 3394's vector); a class only the
+    // device can unwrap is left out.
+    Key256 wrapping{};
+    const std::vector<std::uint8_t> kek = Hex(kWrappingKey);
+    std::copy(kek.begin(), kek.end(), wrapping.begin());
+    const std::map<std::uint32_t, Key256> keys = UnlockClassKeys(*older, wrapping);
+    ASSERT_EQ(keys.size(), 2u);
+    for (const std::uint32_t protectionClass : {1u, 3u}) {
+        ASSERT_TRUE(keys.contains(protectionClass)) << protectionClass;
+        EXPECT_EQ(std::vector<std::uint8_t>(keys.at(protectionClass).begin(), keys.at(protectionClass).end()), Hex(kKeyData));
+    }
+    EXPECT_TRUE(UnlockClassKeys(*older, Key256{}).empty());  // a wrong key unwraps nothing
+}
+
+TEST(DecryptFileTest, PaddingIsRemovedWhateverTheLengthAndKeptWhenItIsNone)
+{
+    Key256 key{};
+    for (std::size_t i = 0; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(i * 7);
+    const std::array<std::uint8_t, 16> iv{};
+    for (const std::size_t length : {0u, 1u, 15u, 16u, 17u, 4096u}) {
+        std::vector<std::uint8_t> plain(length);
+        for (std::size_t i = 0; i < length; ++i) plain[i] = static_cast<std::uint8_t>(i);
+        // OpenSSL pads as PKCS#7 says: 1 to 16 bytes, each holding the count.
+        std::vector<std::uint8_t> cipher(length + 16);
+        int written = 0, last = 0;
+        std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+        ASSERT_EQ(EVP_EncryptInit_ex(context.get(), EVP_aes_256_cbc(), nullptr, key.data(), iv.data()), 1);
+        EVP_EncryptUpdate(context.get(), cipher.data(), &written, plain.data(), static_cast<int>(plain.size()));
+        EVP_EncryptFinal_ex(context.get(), cipher.data() + written, &last);
+        cipher.resize(static_cast<std::size_t>(written + last));
+        std::string error;
+        EXPECT_EQ(DecryptFile(key, cipher, error), plain) << length;
+    }
 }
 
 }  // namespace

@@ -82,18 +82,18 @@ bool CDlgExport::OnInitDialog()
     }
     SetTitle(wxString::FromUTF8(platform::Tr("Export SMS")));
     const std::pair<int, const char*> texts[] = {
-        {res::IDC_EXPORT_TYPE_GROUP, "Export Type"},
-        {res::IDC_EXPORT_BY_NUMBER, "Export to different txt files(by number)"},
-        {res::IDC_EXPORT_ONE_FILE, "Export to a txt file"},
-        {res::IDC_SELECT_FRIENDS_GROUP, "Select Friends"},
-        {res::IDC_SELECT_ALL, "Select All"},
-        {res::IDC_SELECT_WITH_MESSAGES, "Select friends who has msg"},
-        {res::IDC_EXPORT, "Export"},
-        {wxID_CANCEL, "Cancel"},
-        {res::IDC_EXPORT_FORMAT_GROUP, "Format"},
-        {res::IDC_EXPORT_RANGE_GROUP, "Time range"},
-        {res::IDC_EXPORT_SINCE_LABEL, "From (YYYY-MM-DD)"},
-        {res::IDC_EXPORT_UNTIL_LABEL, "Until (YYYY-MM-DD)"},
+        {res::IDC_EXPORT_TYPE_GROUP, Translatable("Export Type")},
+        {res::IDC_EXPORT_BY_NUMBER, Translatable("Export to different txt files(by number)")},
+        {res::IDC_EXPORT_ONE_FILE, Translatable("Export to a txt file")},
+        {res::IDC_SELECT_FRIENDS_GROUP, Translatable("Select Friends")},
+        {res::IDC_SELECT_ALL, Translatable("Select All")},
+        {res::IDC_SELECT_WITH_MESSAGES, Translatable("Select friends who has msg")},
+        {res::IDC_EXPORT, Translatable("Export")},
+        {wxID_CANCEL, Translatable("Cancel")},
+        {res::IDC_EXPORT_FORMAT_GROUP, Translatable("Format")},
+        {res::IDC_EXPORT_RANGE_GROUP, Translatable("Time range")},
+        {res::IDC_EXPORT_SINCE_LABEL, Translatable("From (YYYY-MM-DD)")},
+        {res::IDC_EXPORT_UNTIL_LABEL, Translatable("Until (YYYY-MM-DD)")},
     };
     for (const auto& [id, text] : texts) {
         if (wxWindow* control = GetDlgItem(id)) control->SetLabel(wxString::FromUTF8(platform::Tr(text)));
@@ -158,8 +158,8 @@ void CDlgExport::NameTheFormat(std::int32_t format)
 {
     // The mode choices name the files they make: "txt" becomes the chosen format's ending.
     const std::string ending = ExportExtension(static_cast<ExportFormat>(format)).substr(1);
-    for (const auto& [id, text] : {std::pair{res::IDC_EXPORT_BY_NUMBER, "Export to different txt files(by number)"},
-                                   std::pair{res::IDC_EXPORT_ONE_FILE, "Export to a txt file"}}) {
+    for (const auto& [id, text] : {std::pair{res::IDC_EXPORT_BY_NUMBER, Translatable("Export to different txt files(by number)")},
+                                   std::pair{res::IDC_EXPORT_ONE_FILE, Translatable("Export to a txt file")}}) {
         std::string label = platform::Tr(text);
         if (const std::size_t at = label.find("txt"); at != std::string::npos) label.replace(at, 3, ending);
         if (wxWindow* control = GetDlgItem(id)) control->SetLabel(wxString::FromUTF8(label));

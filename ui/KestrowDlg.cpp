@@ -120,16 +120,31 @@ void CKestrowDlg::ApplyEnglishTexts()
     bar->SetMenuLabel(0, wxString::FromUTF8(platform::Tr("File(&F)")));
     bar->SetMenuLabel(1, wxString::FromUTF8(platform::Tr("&View")));
     bar->SetMenuLabel(2, wxString::FromUTF8(platform::Tr("Help(&H)")));
-    const char* const file[] = {"Open SMS database(&O)", "Open &backup or extraction…", "Load &contacts…", "Recover deleted SMS(&R)",
-                                "&Deep recovery", nullptr, "Export(&E)", nullptr, "&Quit\tCtrl+Q"};
-    const char* const help[] = {"About(&A)", "Home Page", "Usage"};
+    const char* const file[] = {Translatable("Open SMS database(&O)"),
+                                Translatable("Open &backup or extraction…"),
+                                Translatable("Load &contacts…"),
+                                Translatable("Recover deleted SMS(&R)"),
+                                Translatable("&Deep recovery"),
+                                nullptr,
+                                Translatable("Export(&E)"),
+                                nullptr,
+                                Translatable("&Quit\tCtrl+Q")};
+    const char* const help[] = {Translatable("About(&A)"), Translatable("Home Page"), Translatable("Usage")};
     auto rename = [](wxMenu* menu, std::size_t position, const char* text) {
         if (text != nullptr) menu->FindItemByPosition(position)->SetItemLabel(wxString::FromUTF8(platform::Tr(text)));
     };
     for (std::size_t i = 0; i < std::size(file); ++i) rename(bar->GetMenu(0), i, file[i]);
-    const char* const view[] = {"&Find…\tCtrl+F", "Time &zone…", nullptr, "Show &all messages", "Show &sent messages only",
-                                "Show &received messages only", "Show r&ecovered messages only", "Show a &time range…",
-                                "Show SMS &only", "Show &MMS only", "Show &iMessages only"};
+    const char* const view[] = {Translatable("&Find…\tCtrl+F"),
+                                Translatable("Time &zone…"),
+                                nullptr,
+                                Translatable("Show &all messages"),
+                                Translatable("Show &sent messages only"),
+                                Translatable("Show &received messages only"),
+                                Translatable("Show r&ecovered messages only"),
+                                Translatable("Show a &time range…"),
+                                Translatable("Show SMS &only"),
+                                Translatable("Show &MMS only"),
+                                Translatable("Show &iMessages only")};
     for (std::size_t i = 0; i < std::size(view); ++i) rename(bar->GetMenu(1), i, view[i]);
     for (std::size_t i = 0; i < std::size(help); ++i) rename(bar->GetMenu(2), i, help[i]);
 }
@@ -171,8 +186,8 @@ CaseCallbacks CKestrowDlg::AskingCallbacks(const std::string& chosen, std::optio
         return unlocking->Update(percent);
     };
     callbacks.password = [this, chosen](bool again) {
-        const std::string prompt = Fill(platform::Tr(again ? "The password was wrong. The password of the backup %s:"
-                                                           : "The backup %s is encrypted. Its password:"),
+        const std::string prompt = Fill(again ? platform::Tr("The password was wrong. The password of the backup %s:")
+                                              : platform::Tr("The backup %s is encrypted. Its password:"),
                                         {chosen});
         return platform::AskPassword(this, prompt);
     };
@@ -411,8 +426,8 @@ void CKestrowDlg::OnShowFilter(wxCommandEvent& event)
 bool CKestrowDlg::AskTimeRange(MessageFilter& filter)
 {
     for (const auto& [prompt, endOfDay, into] :
-         {std::tuple{"Show messages from (YYYY-MM-DD, empty: from the first):", false, &filter.since},
-          std::tuple{"Show messages until (YYYY-MM-DD, empty: to the last):", true, &filter.until}}) {
+         {std::tuple{Translatable("Show messages from (YYYY-MM-DD, empty: from the first):"), false, &filter.since},
+          std::tuple{Translatable("Show messages until (YYYY-MM-DD, empty: to the last):"), true, &filter.until}}) {
         const std::optional<std::string> text = platform::AskText(this, platform::Tr(prompt));
         if (!text) return false;
         *into = std::nullopt;

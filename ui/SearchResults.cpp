@@ -12,7 +12,8 @@ CSearchResults::CSearchResults(wxWindow* parent, std::function<void(std::size_t)
       m_open(std::move(open))
 {
     m_list = new CListCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize);
-    const char* const titles[] = {"Conversation", "Time", "Text", "Recovered"};
+    const char* const titles[] = {Translatable("Conversation"), Translatable("Time"), Translatable("Text"),
+                                  Translatable("Recovered")};
     const int widths[] = {150, 150, 260, 70};
     for (int i = 0; i < 4; ++i) m_list->InsertColumn(i, wxString::FromUTF8(platform::Tr(titles[i])), wxLIST_FORMAT_LEFT, widths[i]);
     auto* sizer = new wxBoxSizer(wxVERTICAL);

@@ -167,25 +167,14 @@ TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
     EXPECT_EQ(Utf8(bar->GetMenuLabel(0)), T("File(&F)"));
     EXPECT_EQ(Utf8(bar->GetMenuLabel(1)), T("&View"));
     EXPECT_EQ(Utf8(bar->GetMenuLabel(2)), T("Help(&H)"));
-    const std::vector<std::pair<std::string, int>> file = {{"Open SMS database(&O)", res::ID_OPEN_DATABASE},
-                                                           {"Open &backup or extraction…", res::ID_OPEN_SOURCE},
-                                                           {"Load &contacts…", res::ID_LOAD_CONTACTS},
-                                                           {"Recover deleted SMS(&R)", res::ID_RECOVER},
-                                                           {"&Deep recovery", res::ID_DEEP_RECOVERY},
-                                                           {"", 0},
-                                                           {"Export(&E)", res::ID_EXPORT},
-                                                           {"", 0},
-                                                           {"&Quit\tCtrl+Q", res::ID_QUIT}};
-    for (std::size_t i = 0; i < file.size(); ++i) {
+    // The File menu's commands in their order (their texts are the catalogue check's).
+    const int file[] = {res::ID_OPEN_DATABASE, res::ID_OPEN_SOURCE, res::ID_LOAD_CONTACTS, res::ID_RECOVER,
+                        res::ID_DEEP_RECOVERY, 0, res::ID_EXPORT, 0, res::ID_QUIT};
+    for (std::size_t i = 0; i < std::size(file); ++i) {
         wxMenuItem* item = bar->GetMenu(0)->FindItemByPosition(i);
-        if (file[i].first.empty()) {
-            EXPECT_TRUE(item->IsSeparator());
-            continue;
-        }
-        EXPECT_EQ(Utf8(item->GetItemLabel()), T(file[i].first.c_str()));
-        EXPECT_EQ(res::FromToolkitId(item->GetId()), file[i].second);
+        EXPECT_EQ(item->IsSeparator(), file[i] == 0) << i;
+        if (file[i] != 0) EXPECT_EQ(res::FromToolkitId(item->GetId()), file[i]) << i;
     }
-    EXPECT_EQ(Utf8(bar->GetMenu(2)->FindItemByPosition(2)->GetItemLabel()), T("Usage"));
 
     CListCtrl& list = *m_window->m_listConversations;
     ASSERT_EQ(list.GetColumnCount(), 4);
@@ -601,8 +590,7 @@ TEST_F(MainWindowTest, AboutBoxTexts)
 {
     wxCommandEvent event;
     m_window->OnAbout(event);
-    m_window->OnSysCommand(17);  // 16 with a low bit set is About too
-    ASSERT_EQ(m_modalTitles.size(), 2u);
+    ASSERT_EQ(m_modalTitles.size(), 1u);
     EXPECT_EQ(m_modalTitles[0], T("About Kestrow"));
     EXPECT_NE(std::find(m_modalTexts.begin(), m_modalTexts.end(), Fill(T("Kestrow %s"), {KESTROW_VERSION})), m_modalTexts.end());
     EXPECT_NE(std::find(m_modalTexts.begin(), m_modalTexts.end(), T("OK")), m_modalTexts.end());

@@ -20,6 +20,9 @@ struct ScanReport;
 using Translator = std::function<std::string(const char* english)>;
 // The English texts as they stand.
 std::string English(const char* text);
+// Marks an English text kept in a table or a constant and translated where it is shown, so
+// that the catalogue check (xgettext's keyword) finds it beside the texts passed to tr().
+constexpr const char* Translatable(const char* english) { return english; }
 
 // `pattern` with its "%s" and "%d" replaced by `values` in order (texts, numbers already
 // written out): translations may move words but keep the placeholders.

@@ -131,15 +131,16 @@ std::string LinkAddress(const std::string& linkText);
 // elapsed" in English, "耗时12.3秒" in Chinese.
 std::string ElapsedText(std::uint32_t elapsedMilliseconds, const Translator& tr = English);
 // The progress window's title.
-inline constexpr const char* kProgressTitle = "Recovering…";
+inline constexpr const char* kProgressTitle = Translatable("Recovering…");
 
 // The export dialog's rows: like the main list, but "%d (%d)" with a space.
 std::vector<ListRow> ExportRows(const Translator& tr = English);
 
-inline constexpr const char* kOpenFirstText = "Please open SMS database file at first.";
-inline constexpr const char* kSelectFriendText = "Please select at least one friend to export.";
+inline constexpr const char* kOpenFirstText = Translatable("Please open SMS database file at first.");
+inline constexpr const char* kSelectFriendText = Translatable("Please select at least one friend to export.");
 // Added to the export's summary when the evidence changed after it was opened.
 inline constexpr const char* kEvidenceChangedText =
-    "Warning: the database's files changed after it was opened. The report says which.";
+    Translatable("Warning: the database's files changed after it was opened. The report says which.");
 // The export dialog's formats, in the order of ExportFormat.
-inline constexpr const char* kExportFormatNames[] = {"Text", "HTML", "CSV", "JSON"};
+inline constexpr const char* kExportFormatNames[] = {Translatable("Text"), Translatable("HTML"), Translatable("CSV"),
+                                                    Translatable("JSON")};
