@@ -60,22 +60,16 @@ void AddDatabaseArguments(CLI::App& command, DatabaseOptions& options)
     AddUserOption(command, options);
 }
 
-}  // namespace
 
-int main(int argc, char** argv)
+// The program's description, version and closing help.
+void DescribeProgram(CLI::App& app)
 {
-    // What an earlier run that crashed left in the temporary folder goes first.
-    RemoveAbandonedPrivateFolders();
-    // Texts are UTF-8 whatever the user's locale; the locale only measures column widths.
-    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "");
-
-    CLI::App app{"Show, recover and export the messages of a phone message database copied to\n"
-                 "this computer: an Android mmssms.db or an iPhone sms.db, or the folder of an iPhone\n"
-                 "backup or an Android extraction that holds one. The name tells the kind;\n"
-                 "a file of any other name (an iPhone backup's 3d0d7e5f...) is known by its tables.\n"
-                 "A -wal log beside the database is applied in memory; damaged or truncated files\n"
-                 "are read as far as they go, with a warning. Nothing on disk is ever changed.",
-                 kProgram};
+    app.description("Show, recover and export the messages of a phone message database copied to\n"
+                    "this computer: an Android mmssms.db or an iPhone sms.db, or the folder of an iPhone\n"
+                    "backup or an Android extraction that holds one. The name tells the kind;\n"
+                    "a file of any other name (an iPhone backup's 3d0d7e5f...) is known by its tables.\n"
+                    "A -wal log beside the database is applied in memory; damaged or truncated files\n"
+                    "are read as far as they go, with a warning. Nothing on disk is ever changed.");
     app.set_version_flag("--version", std::string(kProgram) + " " KESTROW_VERSION);
     app.require_subcommand(1);
     app.footer("Examples:\n"
@@ -91,91 +85,114 @@ int main(int argc, char** argv)
                "database or gives nothing at all, 2 on a usage error or a file that is no message\n"
                "database (neither the name nor the tables of one).");
 
-    DatabaseOptions conversationOptions;
-    CLI::App* conversations = app.add_subcommand(
-        "conversations", "list the conversation partners, newest first");
-    AddDatabaseArguments(*conversations, conversationOptions);
+}
 
-    DatabaseOptions messageOptions;
-    CLI::App* messages = app.add_subcommand(
-        "messages", "print the messages in time order, or one conversation");
-    AddDatabaseArguments(*messages, messageOptions);
-    CLI::Option* conversationOption =
-        messages->add_option("-c,--conversation", messageOptions.conversation,
-                             "show only this conversation, as the window's message view does "
-                             "(ROW counts from 0, in the order 'conversations' lists them)")
-            ->option_text("ROW");
+CLI::Option* AddMessagesOptions(CLI::App& messages, DatabaseOptions& messageOptions)
+{
+    AddDatabaseArguments(messages, messageOptions);
+    return messages.add_option("-c,--conversation", messageOptions.conversation,
+                               "show only this conversation, as the window's message view does "
+                               "(ROW counts from 0, in the order 'conversations' lists them)")
+        ->option_text("ROW");
+}
 
-    DatabaseOptions recoverOptions;
-    CLI::App* recover = app.add_subcommand(
-        "recover", "find deleted messages and print them by conversation");
-    AddDatabaseArguments(*recover, recoverOptions);
-    recover->add_flag("--alternate", recoverOptions.alternate,
+void AddRecoverOptions(CLI::App& recover, DatabaseOptions& recoverOptions)
+{
+    AddDatabaseArguments(recover, recoverOptions);
+    recover.add_flag("--alternate", recoverOptions.alternate,
                       "Android only: recognise records by their header-size byte (the "
                       "window's alternate carving mode)");
-    recover->add_flag("--deep", recoverOptions.deep,
+    recover.add_flag("--deep", recoverOptions.deep,
                       "read the database, its -wal log and its -journal by their structure: "
                       "every page, every shape of record, and where each message was found");
-    recover->footer("The default recovery scans PATH-wal-undelete when it exists, else PATH-wal when it exists "
+    recover.footer("The default recovery scans PATH-wal-undelete when it exists, else PATH-wal when it exists "
                     "(Android), else PATH. --deep reads all of them. Nothing is renamed or written.");
 
-    DatabaseOptions exportOptions;
-    CLI::App* exporter = app.add_subcommand(
-        "export", "write conversations to files: text, or reports in HTML, CSV or JSON");
-    exporter->add_option("PATH", exportOptions.path,
+}
+
+void AddExportOptions(CLI::App& exporter, DatabaseOptions& exportOptions)
+{
+    exporter.add_option("PATH", exportOptions.path,
                          "the database (an Android mmssms.db or an iPhone sms.db), an iPhone backup folder or an "
                          "Android extraction folder")
         ->required();
-    AddUserOption(*exporter, exportOptions);
-    exporter->add_option("--to", exportOptions.folder, "the folder to write into (made, with its parents, if needed)")
+    AddUserOption(exporter, exportOptions);
+    exporter.add_option("--to", exportOptions.folder, "the folder to write into (made, with its parents, if needed)")
         ->option_text("DIR")
         ->required();
-    exporter->add_option("--format", exportOptions.format,
+    exporter.add_option("--format", exportOptions.format,
                          "txt (default): text as the message view shows it; html: a page to read or print; csv: "
                          "for spreadsheets; json: for scripts. html, csv and json start with the report's facts: "
                          "the files read with their SHA-256, unchanged or not since they were opened")
         ->option_text("FORMAT")
         ->check(CLI::IsMember({"txt", "html", "csv", "json"}));
-    exporter->add_flag("--single", exportOptions.single, "write all conversations into one file");
-    exporter->add_option("--since", exportOptions.since, "only messages from this date on (YYYY-MM-DD or \"YYYY-MM-DD hh:mm\")")
+    exporter.add_flag("--single", exportOptions.single, "write all conversations into one file");
+    exporter.add_option("--since", exportOptions.since, "only messages from this date on (YYYY-MM-DD or \"YYYY-MM-DD hh:mm\")")
         ->option_text("DATE");
-    exporter->add_option("--until", exportOptions.until, "only messages up to this date (the whole day when no time is given)")
+    exporter.add_option("--until", exportOptions.until, "only messages up to this date (the whole day when no time is given)")
         ->option_text("DATE");
-    exporter->add_option("--kind", exportOptions.kind, "only messages that went this way: sms, mms, imessage, rcs or other")
+    exporter.add_option("--kind", exportOptions.kind, "only messages that went this way: sms, mms, imessage, rcs or other")
         ->option_text("KIND")
         ->check(CLI::IsMember({"sms", "mms", "imessage", "rcs", "other"}));
-    auto* rowsOption = exporter->add_option("--rows", exportOptions.rows,
+    auto* rowsOption = exporter.add_option("--rows", exportOptions.rows,
                                             "the conversations to export, as rows of 'conversations' (0,3,5); with --recover, "
                                             "as rows of 'recover', whose list is sorted again after the finds")
                            ->delimiter(',')
                            ->option_text("ROWS");
-    auto* allOption = exporter->add_flag("--all", exportOptions.all, "export every conversation");
-    auto* withOption = exporter->add_flag("--with-messages", exportOptions.withMessages,
+    auto* allOption = exporter.add_flag("--all", exportOptions.all, "export every conversation");
+    auto* withOption = exporter.add_flag("--with-messages", exportOptions.withMessages,
                                           "export the conversations that have live or recovered messages");
     rowsOption->excludes(allOption)->excludes(withOption);
     allOption->excludes(withOption);
-    exporter->add_flag("--recover", exportOptions.recover, "recover deleted messages first, as 'recover' does");
-    exporter->add_flag("--alternate", exportOptions.alternate, "with --recover: the alternate carving mode (Android)");
-    exporter->add_flag("--deep", exportOptions.deep, "with --recover: the deep recovery");
-    exporter->footer("Files are UTF-8. One file per conversation is named after its number; --single writes "
+    exporter.add_flag("--recover", exportOptions.recover, "recover deleted messages first, as 'recover' does");
+    exporter.add_flag("--alternate", exportOptions.alternate, "with --recover: the alternate carving mode (Android)");
+    exporter.add_flag("--deep", exportOptions.deep, "with --recover: the deep recovery");
+    exporter.footer("Files are UTF-8. One file per conversation is named after its number; --single writes "
                      "SMS-<database>-<date>-<time>.<format>. An existing file is never overwritten: the new one gets "
                      "\" (2)\", \" (3)\", ... in its name.");
 
-    DatabaseOptions searchOptions;
-    CLI::App* search = app.add_subcommand("search", "find messages by their text, or by the number or name of their conversation");
-    AddDatabaseArguments(*search, searchOptions);
-    search->add_option("QUERY", searchOptions.query.text, "the text to find")->required();
-    search->add_flag("--regex", searchOptions.query.regex, "QUERY is a regular expression (ECMAScript)");
-    search->add_flag("-i,--ignore-case", searchOptions.query.ignoreCase, "Latin letters match in either case");
-    search->add_option("--since", searchOptions.since, "only messages from this date on (YYYY-MM-DD or \"YYYY-MM-DD hh:mm\")")
+}
+
+void AddSearchOptions(CLI::App& search, DatabaseOptions& searchOptions)
+{
+    AddDatabaseArguments(search, searchOptions);
+    search.add_option("QUERY", searchOptions.query.text, "the text to find")->required();
+    search.add_flag("--regex", searchOptions.query.regex, "QUERY is a regular expression (ECMAScript)");
+    search.add_flag("-i,--ignore-case", searchOptions.query.ignoreCase, "Latin letters match in either case");
+    search.add_option("--since", searchOptions.since, "only messages from this date on (YYYY-MM-DD or \"YYYY-MM-DD hh:mm\")")
         ->option_text("DATE");
-    search->add_option("--until", searchOptions.until, "only messages up to this date (the whole day when no time is given)")
+    search.add_option("--until", searchOptions.until, "only messages up to this date (the whole day when no time is given)")
         ->option_text("DATE");
-    search->add_flag("--recovered", searchOptions.query.recoveredOnly, "recover deleted messages first and search only them");
-    search->add_flag("--deep", searchOptions.deep, "recover with the deep recovery first and search its finds too");
-    search->footer("One line per message found: its row, time, conversation, [recovered], and the text around the hit. "
+    search.add_flag("--recovered", searchOptions.query.recoveredOnly, "recover deleted messages first and search only them");
+    search.add_flag("--deep", searchOptions.deep, "recover with the deep recovery first and search its finds too");
+    search.footer("One line per message found: its row, time, conversation, [recovered], and the text around the hit. "
                    "The count goes to stderr.");
 
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // What an earlier run that crashed left in the temporary folder goes first.
+    RemoveAbandonedPrivateFolders();
+    // Texts are UTF-8 whatever the user's locale; the locale only measures column widths.
+    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "");
+
+    CLI::App app{"", kProgram};
+    DescribeProgram(app);
+    DatabaseOptions conversationOptions, messageOptions, recoverOptions, exportOptions, searchOptions;
+    CLI::App* conversations = app.add_subcommand("conversations", "list the conversation partners, newest first");
+    AddDatabaseArguments(*conversations, conversationOptions);
+    CLI::App* messages = app.add_subcommand("messages", "print the messages in time order, or one conversation");
+    CLI::Option* conversationOption = AddMessagesOptions(*messages, messageOptions);
+    CLI::App* recover = app.add_subcommand("recover", "find deleted messages and print them by conversation");
+    AddRecoverOptions(*recover, recoverOptions);
+    CLI::App* exporter = app.add_subcommand("export", "write conversations to files: text, or reports in HTML, CSV or JSON");
+    AddExportOptions(*exporter, exportOptions);
+    CLI::App* search =
+        app.add_subcommand("search", "find messages by their text, or by the number or name of their conversation");
+    AddSearchOptions(*search, searchOptions);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -100,6 +100,66 @@ MessageKind ServiceKind(sqlite3_stmt* row, int column)
 
 CIphoneSms::CIphoneSms() : CSms(kDeviceIphone) {}
 
+void CIphoneSms::ReadMessageRows(DatabaseReading& reading)
+{
+    MessageStore& store = g_store;
+    // The row count sizes the list; a damaged table that cannot be counted gives 0 and
+    // the list grows with the rows that can still be read.
+    std::int64_t rows = 0;
+    {
+        Statement count(m_db, "SELECT count(1) FROM message;");
+        if (count.Ok() && sqlite3_step(count.handle) == SQLITE_ROW) rows = sqlite3_column_int64(count.handle, 0);
+    }
+    auto optional = [](const char* column) { return std::string(", ") + (SchemaHasColumn(column) ? column : "NULL"); };
+    const std::string query = "SELECT text, handle_id, date, is_from_me, " + std::to_string(rows) + " as c, ROWID" +
+                              optional("attributedbody") + optional("service") + optional("error") +
+                              optional("is_sent") + " FROM message;";
+    store.iphoneNanosecondDates = 0;
+    Statement messages(m_db, query.c_str());
+    ColumnKeys stored;
+    std::int64_t lastRow = INT64_MIN;
+    auto take = [&](sqlite3_stmt* row) {
+        const std::int32_t before = store.liveMessageCount;
+        OnMessageRow(row);
+        if (store.liveMessageCount > before) stored.Add(row, 2);
+        if (stored.Size() == 1) stored.Reserve(store.liveMessages.size());
+    };
+    int rc = messages.Ok() ? SQLITE_ROW : sqlite3_errcode(m_db);
+    while (messages.Ok() && (rc = StepInIdOrder(messages.handle, 5, lastRow)) == SQLITE_ROW) take(messages.handle);
+    if (messages.Ok() && rc != SQLITE_DONE) {
+        // A damaged table: the rows after the bad pages, as far as they can be reached.
+        ReadOnPastDamage(m_db, query.substr(0, query.size() - 1), "message", "ROWID", 5, lastRow, take);
+    }
+    reading.NoteReadResult(rc);
+    // Rows of a damaged table that SQLite could not reach: live all the same.
+    store.liveMessages.resize(static_cast<std::size_t>(store.liveMessageCount));
+    for (MessageRecord& m : UnreachedRows(reading, store, kDeviceIphone, store.liveMessages)) {
+        stored.Add(OrderKey{1, true, m.time, static_cast<long double>(m.time), {}});
+        store.liveMessages.push_back(std::move(m));
+        ++store.liveMessageCount;
+    }
+    // Nanosecond and second dates sort together by the instant they stand for, then by
+    // the stored value.
+    stored.Resize(static_cast<std::size_t>(store.liveMessageCount));
+    ColumnKeys instants = stored;
+    instants.Transform([](std::int64_t date) { return IphoneSecondsSince2001(date); }, ToInstant);
+    store.liveMessages.resize(stored.Size());
+    ApplyOrder(store.liveMessages, AscendingOrder(instants, &stored));
+}
+
+std::vector<std::int32_t> CIphoneSms::ReadChats()
+{
+    AddIphoneMessageDetails(m_db);
+    MessageChats messageChats(m_db);
+    const IphoneChats chats = AddIphoneGroups(m_db, messageChats);
+    m_entryOfThread = EntryOfChats(m_db);
+    std::vector<std::int32_t> fallback = ChatFallback(m_entryOfThread, messageChats);
+    for (std::size_t m = 0; m < fallback.size() && m < chats.groupEntry.size(); ++m) {
+        if (chats.groupEntry[m] > 0) fallback[m] = chats.groupEntry[m];
+    }
+    return fallback;
+}
+
 std::int32_t CIphoneSms::LoadDatabase(std::string path)
 {
     MessageStore& store = g_store;
@@ -123,56 +183,8 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
             m_partTables = ReadPartTableSchemas(m_db, kDeviceIphone);
             sqlite3_exec(m_db, "SELECT ROWID, id FROM handle;", OnHandleRow, nullptr, nullptr);
             m_regionHint = MostCommonCountry(m_db);
-            // The row count sizes the list; a damaged table that cannot be counted gives 0 and
-            // the list grows with the rows that can still be read.
-            std::int64_t rows = 0;
-            {
-                Statement count(m_db, "SELECT count(1) FROM message;");
-                if (count.Ok() && sqlite3_step(count.handle) == SQLITE_ROW) rows = sqlite3_column_int64(count.handle, 0);
-            }
-            auto optional = [](const char* column) { return std::string(", ") + (SchemaHasColumn(column) ? column : "NULL"); };
-            const std::string query = "SELECT text, handle_id, date, is_from_me, " + std::to_string(rows) + " as c, ROWID" +
-                                      optional("attributedbody") + optional("service") + optional("error") +
-                                      optional("is_sent") + " FROM message;";
-            store.iphoneNanosecondDates = 0;
-            Statement messages(m_db, query.c_str());
-            ColumnKeys stored;
-            std::int64_t lastRow = INT64_MIN;
-            auto take = [&](sqlite3_stmt* row) {
-                const std::int32_t before = store.liveMessageCount;
-                OnMessageRow(row);
-                if (store.liveMessageCount > before) stored.Add(row, 2);
-                if (stored.Size() == 1) stored.Reserve(store.liveMessages.size());
-            };
-            int rc = messages.Ok() ? SQLITE_ROW : sqlite3_errcode(m_db);
-            while (messages.Ok() && (rc = StepInIdOrder(messages.handle, 5, lastRow)) == SQLITE_ROW) take(messages.handle);
-            if (messages.Ok() && rc != SQLITE_DONE) {
-                // A damaged table: the rows after the bad pages, as far as they can be reached.
-                ReadOnPastDamage(m_db, query.substr(0, query.size() - 1), "message", "ROWID", 5, lastRow, take);
-            }
-            reading.NoteReadResult(rc);
-            // Rows of a damaged table that SQLite could not reach: live all the same.
-            store.liveMessages.resize(static_cast<std::size_t>(store.liveMessageCount));
-            for (MessageRecord& m : UnreachedRows(reading, store, kDeviceIphone, store.liveMessages)) {
-                stored.Add(OrderKey{1, true, m.time, static_cast<long double>(m.time), {}});
-                store.liveMessages.push_back(std::move(m));
-                ++store.liveMessageCount;
-            }
-            // Nanosecond and second dates sort together by the instant they stand for, then by
-            // the stored value.
-            stored.Resize(static_cast<std::size_t>(store.liveMessageCount));
-            ColumnKeys instants = stored;
-            instants.Transform([](std::int64_t date) { return IphoneSecondsSince2001(date); }, ToInstant);
-            store.liveMessages.resize(stored.Size());
-            ApplyOrder(store.liveMessages, AscendingOrder(instants, &stored));
-            AddIphoneMessageDetails(m_db);
-            MessageChats messageChats(m_db);
-            const IphoneChats chats = AddIphoneGroups(m_db, messageChats);
-            m_entryOfThread = EntryOfChats(m_db);
-            fallback = ChatFallback(m_entryOfThread, messageChats);
-            for (std::size_t m = 0; m < fallback.size() && m < chats.groupEntry.size(); ++m) {
-                if (chats.groupEntry[m] > 0) fallback[m] = chats.groupEntry[m];
-            }
+            ReadMessageRows(reading);
+            fallback = ReadChats();
         }
         m_loadWarnings = reading.Warnings();
         // A file too damaged to give its own schema is read with the newest known layout.

@@ -377,6 +377,85 @@ void ScanJournalImage(ByteView image, const std::string& file, std::uint32_t pag
     ScanJournal(image, file, pageSize, usable, maxPage, decoders, finds, nullptr);
 }
 
+namespace {
+
+// One file of the database, read whole.
+struct DatabaseFile {
+    std::string path;
+    FileRole kind;
+    FileImage image;
+};
+
+// The database at `path` (required: a failure is the report's error), then whichever of its
+// logs and its journal exist, each listed in the report with its size or why it was not read.
+std::vector<DatabaseFile> ReadDatabaseFiles(const std::string& path, ScanReport& report)
+{
+    std::vector<DatabaseFile> files;
+    auto add = [&](const std::string& file, FileRole kind, bool required) {
+        std::error_code error;
+        if (!required && !fs::exists(file, error)) return;
+        files.push_back({file, kind, FileImage(file)});
+        ScannedSource listed{file, kind, 0, 0, ""};
+        if (!files.back().image.Loaded()) {
+            listed.note = files.back().image.Error();
+            if (required) report.error = listed.note;
+        } else {
+            listed.size = static_cast<std::int64_t>(files.back().image.Size());
+        }
+        report.sources.push_back(listed);
+    };
+    add(path, FileRole::Database, true);
+    add(path + "-wal-undelete", FileRole::Log, false);
+    add(path + "-wal", FileRole::Log, false);
+    add(path + "-journal", FileRole::Journal, false);
+    return files;
+}
+
+// Every record the decoders find in the files, in file order; the report gets each file's
+// pages. The database's own page size and usable size guide the log and the journal, and the
+// column counts its pages show teach the message decoder the table's earlier forms.
+std::vector<RawFind> ScanDatabaseFiles(const std::vector<DatabaseFile>& files, DeepDecoder& decoder,
+                                       std::span<const DeepDecoder* const> decoders, ScanReport& report)
+{
+    std::uint64_t total = 0;
+    for (const DatabaseFile& file : files) total += file.image.Size();
+    ByteProgress progress(total);
+    ReportProgress(0);
+    std::uint32_t pageSize = kDefaultPageSize, usable = kDefaultPageSize, pageCount = 0;
+    if (files[0].image.Loaded()) {
+        const ByteView database(files[0].image.Data(), files[0].image.Size());
+        if (const auto header = ReadDatabaseHeader(database)) {
+            pageSize = header->pageSize;
+            usable = header->usableSize;
+            pageCount = static_cast<std::uint32_t>(database.Size() / pageSize);
+        }
+        // (The part tables keep to the forms they are known to have had: a count seen in any
+        // table of the file could read their short records two ways.)
+        decoder.AddColumnCounts(ObservedColumnCounts(database));
+    }
+    std::vector<RawFind> finds;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const DatabaseFile& file = files[i];
+        if (!file.image.Loaded()) continue;
+        const ByteView bytes(file.image.Data(), file.image.Size());
+        if (file.kind == FileRole::Database) {
+            ScanDatabase(bytes, file.path, decoders, finds, &progress);
+            report.sources[i].pages = static_cast<std::int64_t>(bytes.Size() / pageSize);
+        } else if (file.kind == FileRole::Log) {
+            report.sources[i].pages =
+                static_cast<std::int64_t>(ScanLog(bytes, file.path, pageSize, usable, decoders, finds, &progress));
+        } else {
+            // A journal may hold pages the database no longer has: allow for a shrunken file.
+            const std::uint32_t maxPage = std::max<std::uint32_t>(pageCount * 2, 1u << 20);
+            report.sources[i].pages = static_cast<std::int64_t>(
+                ScanJournal(bytes, file.path, pageSize, usable, maxPage, decoders, finds, &progress));
+        }
+    }
+    return finds;
+}
+
+}  // namespace
+
 void RunDeepRecovery(CSms& reader, const std::string& path)
 {
     const MessageStore& store = g_store;
@@ -400,69 +479,8 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
     std::vector<const DeepDecoder*> decoders{&decoder};
     for (const auto& part : partDecoders) decoders.push_back(part.get());
 
-    struct Source {
-        std::string path;
-        FileRole kind;
-        FileImage image;
-    };
-    std::vector<Source> sources;
-    auto add = [&](const std::string& file, FileRole kind, bool required) {
-        std::error_code error;
-        if (!required && !fs::exists(file, error)) return;
-        sources.push_back({file, kind, FileImage(file)});
-        ScannedSource listed{file, kind, 0, 0, ""};
-        if (!sources.back().image.Loaded()) {
-            listed.note = sources.back().image.Error();
-            if (required) report.error = listed.note;
-        } else {
-            listed.size = static_cast<std::int64_t>(sources.back().image.Size());
-        }
-        report.sources.push_back(listed);
-    };
-    add(path, FileRole::Database, true);
-    add(path + "-wal-undelete", FileRole::Log, false);
-    add(path + "-wal", FileRole::Log, false);
-    add(path + "-journal", FileRole::Journal, false);
-
-    std::uint64_t total = 0;
-    for (const Source& source : sources) total += source.image.Size();
-    ByteProgress progress(total);
-    ReportProgress(0);
-
-    // The database's own page size and usable size guide the log and the journal.
-    std::uint32_t pageSize = kDefaultPageSize, usable = kDefaultPageSize, pageCount = 0;
-    if (sources[0].image.Loaded()) {
-        const ByteView database(sources[0].image.Data(), sources[0].image.Size());
-        if (const auto header = ReadDatabaseHeader(database)) {
-            pageSize = header->pageSize;
-            usable = header->usableSize;
-            pageCount = static_cast<std::uint32_t>(database.Size() / pageSize);
-        }
-    }
-    // Rows written before the table gained columns keep their shorter form.
-    if (sources[0].image.Loaded()) {
-        // (The part tables keep to the forms they are known to have had: a count seen in any
-        // table of the file could read their short records two ways.)
-        decoder.AddColumnCounts(ObservedColumnCounts(ByteView(sources[0].image.Data(), sources[0].image.Size())));
-    }
-    std::vector<RawFind> finds;
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-        const Source& source = sources[i];
-        if (!source.image.Loaded()) continue;
-        const ByteView bytes(source.image.Data(), source.image.Size());
-        if (source.kind == FileRole::Database) {
-            ScanDatabase(bytes, source.path, decoders, finds, &progress);
-            report.sources[i].pages = static_cast<std::int64_t>(bytes.Size() / pageSize);
-        } else if (source.kind == FileRole::Log) {
-            report.sources[i].pages =
-                static_cast<std::int64_t>(ScanLog(bytes, source.path, pageSize, usable, decoders, finds, &progress));
-        } else {
-            // A journal may hold pages the database no longer has: allow for a shrunken file.
-            const std::uint32_t maxPage = std::max<std::uint32_t>(pageCount * 2, 1u << 20);
-            report.sources[i].pages = static_cast<std::int64_t>(
-                ScanJournal(bytes, source.path, pageSize, usable, maxPage, decoders, finds, &progress));
-        }
-    }
+    const std::vector<DatabaseFile> files = ReadDatabaseFiles(path, report);
+    std::vector<RawFind> finds = ScanDatabaseFiles(files, decoder, decoders, report);
     ReportProgress(90);
     // The part tables' finds are put together after the messages they may belong to.
     const auto parts = std::stable_partition(finds.begin(), finds.end(),

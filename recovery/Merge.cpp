@@ -67,22 +67,29 @@ void SortRecoveredByTime(CSms& reader)
                    [](std::int64_t a, std::int64_t b) { return a < b; });
 }
 
-std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const LiveRows& rows, const LiveCopies& live)
-{
-    auto isLive = [&](const DecodedRecord& r) {
-        if (r.rowId != 0) {
-            // A row id that a live row has now: the same row, unless both its time and its text
-            // differ (the id was given again to a newer message).
-            const std::span<const LiveRows::Row> same = rows.WithRowId(r.rowId);
-            for (const LiveRows::Row& row : same) {
-                const MessageRecord& m = live.Live(row.index);
-                if (m.time == r.time || m.body == r.body) return true;
-            }
-            if (!same.empty()) return false;
-        }
-        return live.AnyAtTime(r.time, [&](const MessageRecord& m) { return m.body == r.body && m.address == r.address; });
-    };
+namespace {
 
+// Whether a decoded record is a live row: the same row id with its time or text, or (without a
+// row id) a live message of the same time, text and address.
+bool IsLiveRow(const DecodedRecord& r, const LiveRows& rows, const LiveCopies& live)
+{
+    if (r.rowId != 0) {
+        // A row id that a live row has now: the same row, unless both its time and its text
+        // differ (the id was given again to a newer message).
+        const std::span<const LiveRows::Row> same = rows.WithRowId(r.rowId);
+        for (const LiveRows::Row& row : same) {
+            const MessageRecord& m = live.Live(row.index);
+            if (m.time == r.time || m.body == r.body) return true;
+        }
+        if (!same.empty()) return false;
+    }
+    return live.AnyAtTime(r.time, [&](const MessageRecord& m) { return m.body == r.body && m.address == r.address; });
+}
+
+// The finds that are no live row, each record once: repeats (same time, direction, address and
+// text) become one message with every place; a repeat's row id fills one that was lost.
+std::vector<MessageRecord> MergeRepeats(std::vector<RawFind>& finds, const LiveRows& rows, const LiveCopies& live)
+{
     std::vector<MessageRecord> messages;
     IndexSet byKey(finds.size());
     auto keyHash = [](const MessageRecord& m) {
@@ -90,7 +97,7 @@ std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const Live
                        static_cast<std::uint64_t>(m.fromMe != 0));
     };
     for (RawFind& find : finds) {
-        if (isLive(find.record)) continue;
+        if (IsLiveRow(find.record, rows, live)) continue;
         MessageRecord m;
         m.body = std::move(find.record.body);
         m.time = find.record.time;
@@ -124,6 +131,13 @@ std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const Live
         kept.truncated = kept.truncated != 0 && m.truncated != 0 ? 1 : 0;
     }
 
+    return messages;
+}
+
+// Marks the cut finds that are the beginning of a whole one (which gains their places) or of a
+// live message: they are no messages of their own.
+std::vector<bool> CutCopies(std::vector<MessageRecord>& messages, const LiveRows& rows, const LiveCopies& live)
+{
     // A truncated find is the beginning of a whole one found elsewhere, or of a live message:
     // it is not a message of its own. The whole finds by time, to look among those alone.
     std::vector<std::uint32_t> wholeByTime;
@@ -169,6 +183,15 @@ std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const Live
         }
         if (!drop[i]) drop[i] = live.AnyAtTime(cut.time, begins);
     }
+    return drop;
+}
+
+}  // namespace
+
+std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const LiveRows& rows, const LiveCopies& live)
+{
+    std::vector<MessageRecord> messages = MergeRepeats(finds, rows, live);
+    const std::vector<bool> drop = CutCopies(messages, rows, live);
     std::vector<MessageRecord> kept;
     kept.reserve(messages.size());
     for (std::size_t i = 0; i < messages.size(); ++i) {

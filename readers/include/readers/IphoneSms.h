@@ -4,8 +4,11 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "store/Sms.h"
+
+class DatabaseReading;
 
 struct sqlite3_stmt;
 
@@ -31,4 +34,13 @@ public:
     // key counts in entry `fallback[m]` (an entry index, when given and not negative), else in
     // the catch-all entry 0. Each message's countedIn names the first entry that counts it.
     static void CountConversationMessages(std::span<const std::int32_t> fallback = {});
+
+private:
+    // Reads the message rows of the open database into the live list, in time order (rows a
+    // damaged table hides included, as far as they can be reached).
+    void ReadMessageRows(DatabaseReading& reading);
+    // Adds what the messages carry beyond their rows (attachments, reactions, edits) and the
+    // chats (group conversations, each chat's entry); returns each message's chat entry (its
+    // group's when it is in one), the fallback of CountConversationMessages.
+    std::vector<std::int32_t> ReadChats();
 };
