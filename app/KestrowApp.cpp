@@ -4,10 +4,10 @@
 
 #include <wx/log.h>
 
-#include "ui/KestrowDlg.h"
+#include "evidence/EvidenceSource.h"
 #include "platform/Language.h"
 #include "platform/Platform.h"
-#include "evidence/EvidenceSource.h"
+#include "ui/KestrowDlg.h"
 
 bool CKestrowApp::OnInit()
 {

@@ -4,9 +4,9 @@
 #include <wx/app.h>
 #include <wx/init.h>
 
-#include "ui/KestrowDlg.h"
 #include "readers/CreateReader.h"
 #include "store/MessageStore.h"
+#include "ui/KestrowDlg.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include "recovery/Carvers.h"
 #include "recovery/FileImage.h"
 #include "recovery/Merge.h"
+#include "recovery/RecoveryRun.h"
 #include "recovery/Varint.h"
 #include "store/MessageStore.h"
 #include "store/OpenRules.h"
-#include "recovery/RecoveryRun.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <iterator>
 
 #include "BenchDatabases.h"
+#include "evidence/BackupCrypto.h"
+#include "evidence/EvidenceSource.h"
 #include "fixtures/Backups.h"
 #include "fixtures/PhoneDb.h"
 #include "readers/IphoneSms.h"
-#include "evidence/BackupCrypto.h"
-#include "evidence/EvidenceSource.h"
 #include "store/MessageStore.h"
 
 namespace {

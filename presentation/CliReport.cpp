@@ -7,10 +7,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "presentation/JsonWriter.h"
 #include "presentation/ConversationView.h"
-#include "store/MessageStore.h"
+#include "presentation/JsonWriter.h"
 #include "presentation/Texts.h"
+#include "store/MessageStore.h"
 #include "store/TimeText.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <filesystem>
 
 #include "presentation/ConversationView.h"
-#include "query/Search.h"
 #include "presentation/Texts.h"
+#include "query/Search.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 

@@ -12,14 +12,14 @@
 #include <vector>
 
 #include "readers/ColumnSchema.h"
-#include "readers/IphoneChats.h"
 #include "readers/DamagedTable.h"
+#include "readers/DatabaseOpen.h"
+#include "readers/IphoneChats.h"
+#include "readers/LiveOrder.h"
 #include "readers/UnreachedRows.h"
 #include "recovery/PhoneColumns.h"
-#include "readers/DatabaseOpen.h"
-#include "readers/LiveOrder.h"
-#include "store/Attribution.h"
 #include "store/AttributedText.h"
+#include "store/Attribution.h"
 #include "store/MessageStore.h"
 #include "store/TimeText.h"
 

@@ -10,13 +10,13 @@
 #include <set>
 
 #include "StoreHelpers.h"
+#include "presentation/ConversationView.h"
+#include "presentation/Texts.h"
 #include "readers/DatabaseOpen.h"
 #include "readers/OpenDatabase.h"
-#include "store/AttributedText.h"
-#include "presentation/ConversationView.h"
 #include "recovery/RecoveryRun.h"
+#include "store/AttributedText.h"
 #include "store/TimeText.h"
-#include "presentation/Texts.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include "readers/OpenDatabase.h"
 #include "recovery/DeepScan.h"
 #include "recovery/LiveCopies.h"
-#include "recovery/SqliteFiles.h"
 #include "recovery/RecoveryRun.h"
+#include "recovery/SqliteFiles.h"
 
 namespace {
 

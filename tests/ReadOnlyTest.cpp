@@ -14,8 +14,8 @@
 
 #include "StoreHelpers.h"
 #include "contacts/NameMatching.h"
-#include "fixtures/Backups.h"
 #include "evidence/EvidenceSource.h"
+#include "fixtures/Backups.h"
 #include "presentation/Texts.h"
 #include "readers/DatabaseOpen.h"
 #include "readers/OpenDatabase.h"

@@ -6,12 +6,12 @@
 #include <iterator>
 
 #include "StoreHelpers.h"
-#include "readers/OpenDatabase.h"
 #include "presentation/ExportWriter.h"
-#include "store/ProgressChannel.h"
-#include "recovery/RecoveryRun.h"
 #include "presentation/Texts.h"
 #include "presentation/ViewModel.h"
+#include "readers/OpenDatabase.h"
+#include "recovery/RecoveryRun.h"
+#include "store/ProgressChannel.h"
 
 namespace {
 

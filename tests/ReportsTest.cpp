@@ -10,10 +10,10 @@
 #include <memory>
 
 #include "StoreHelpers.h"
+#include "fixtures/DeepCases.h"
 #include "presentation/ExportWriter.h"
 #include "presentation/ReportFacts.h"
 #include "presentation/Reports.h"
-#include "fixtures/DeepCases.h"
 #include "readers/OpenDatabase.h"
 #include "recovery/RecoveryRun.h"
 

@@ -5,17 +5,17 @@
 #include <random>
 
 #include "LiteralCarvers.h"
+#include "RecordBytes.h"
+#include "StoreHelpers.h"
 #include "presentation/ConversationView.h"
 #include "presentation/Texts.h"
 #include "presentation/ViewModel.h"
-#include "RecordBytes.h"
-#include "StoreHelpers.h"
 #include "readers/AndroidSms.h"
 #include "readers/IphoneSms.h"
 #include "recovery/Merge.h"
+#include "recovery/RecoveryRun.h"
 #include "recovery/RecoveryScan.h"
 #include "store/ProgressChannel.h"
-#include "recovery/RecoveryRun.h"
 #include "store/SelectionOrder.h"
 
 namespace {

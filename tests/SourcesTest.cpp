@@ -11,9 +11,9 @@
 #include <memory>
 
 #include "StoreHelpers.h"
-#include "fixtures/Backups.h"
 #include "evidence/BackupCrypto.h"
 #include "evidence/EvidenceSource.h"
+#include "fixtures/Backups.h"
 
 namespace {
 

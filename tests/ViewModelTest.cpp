@@ -5,10 +5,10 @@
 #include <fstream>
 
 #include "StoreHelpers.h"
-#include "readers/OpenDatabase.h"
 #include "presentation/ConversationView.h"
-#include "query/Search.h"
 #include "presentation/ViewModel.h"
+#include "query/Search.h"
+#include "readers/OpenDatabase.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "fixtures/PhoneDb.h"
 #include "readers/CreateReader.h"
 #include "readers/OpenDatabase.h"
-#include "store/MessageStore.h"
 #include "recovery/RecoveryRun.h"
+#include "store/MessageStore.h"
 
 int main(int argc, char** argv)
 {

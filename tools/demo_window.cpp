@@ -11,11 +11,11 @@
 
 #include <cstdio>
 
-#include "ui/KestrowDlg.h"
 #include "platform/Platform.h"
 #include "store/ProgressChannel.h"
 #include "ui/DlgExport.h"
 #include "ui/DlgProgress.h"
+#include "ui/KestrowDlg.h"
 
 class DemoApp : public wxApp {
 public:

@@ -7,8 +7,8 @@
 
 #include "platform/Language.h"
 #include "platform/Platform.h"
-#include "res/Resources.h"
 #include "presentation/ViewModel.h"
+#include "res/Resources.h"
 
 // clang-format off
 wxBEGIN_EVENT_TABLE(CDlgProgress, CDialogEx)

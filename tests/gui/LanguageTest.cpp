@@ -7,7 +7,6 @@
 #include <string>
 
 #include "StoreHelpers.h"
-#include "ui/KestrowDlg.h"
 #include "platform/Language.h"
 #include "platform/Platform.h"
 #include "presentation/Texts.h"
@@ -15,6 +14,7 @@
 #include "res/Resources.h"
 #include "ui/DlgExport.h"
 #include "ui/DlgProgress.h"
+#include "ui/KestrowDlg.h"
 
 namespace {
 

@@ -14,15 +14,15 @@
 
 #include "StoreHelpers.h"
 #include "fixtures/Backups.h"
-#include "ui/KestrowDlg.h"
 #include "platform/Language.h"
 #include "platform/Platform.h"
 #include "presentation/Texts.h"
+#include "presentation/ViewModel.h"
 #include "res/Resources.h"
+#include "store/ProgressChannel.h"
 #include "ui/DlgExport.h"
 #include "ui/DlgProgress.h"
-#include "presentation/ViewModel.h"
-#include "store/ProgressChannel.h"
+#include "ui/KestrowDlg.h"
 
 #include <wx/checkbox.h>
 #include <wx/choice.h>

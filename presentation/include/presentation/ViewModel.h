@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "presentation/ConversationView.h"
-#include "query/Search.h"
 #include "presentation/Texts.h"
+#include "query/Search.h"
 #include "store/MessageRecords.h"
 
 struct Rgb {

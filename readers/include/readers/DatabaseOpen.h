@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "recovery/SqliteFiles.h"
-#include "store/SqliteUri.h"
 #include "store/Sms.h"
+#include "store/SqliteUri.h"
 
 struct sqlite3;
 
