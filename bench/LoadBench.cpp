@@ -10,6 +10,7 @@
 #include "readers/DatabaseOpen.h"
 #include "recovery/RecoveryRun.h"
 #include "store/MessageStore.h"
+#include "store/SqliteKit.h"
 
 namespace {
 
@@ -67,10 +68,9 @@ void SqliteReadEachTime(benchmark::State& state, const std::string& path, const 
     int rows = 0;
     for (auto _ : state) {
         rows = 0;
-        sqlite3* db = nullptr;
-        OpenMainFileForReading(path, &db);
-        sqlite3_exec(db, sql, CountRow, &rows, nullptr);
-        sqlite3_close(db);
+        SqliteHandle db;
+        OpenMainFileForReading(path, db.Out());
+        sqlite3_exec(db.Get(), sql, CountRow, &rows, nullptr);
         benchmark::DoNotOptimize(rows);
     }
     state.counters["rows"] = rows;

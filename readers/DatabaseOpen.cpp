@@ -20,6 +20,7 @@
 #include "recovery/FileImage.h"
 #include "recovery/SqliteFiles.h"
 #include "store/FileDescriptor.h"
+#include "store/SqliteKit.h"
 
 namespace {
 
@@ -229,29 +230,29 @@ DatabaseReading::DatabaseReading(const std::string& path, sqlite3*& db, LogPolic
         const std::uint64_t limit = policy == LogPolicy::AlwaysPrivateCopy ? 0 : memoryLimit != 0 ? memoryLimit : QuarterOfMemory();
         const bool built = BuildLogImage(path, limit, m_image, m_imageSize, m_logProblem, tooLarge);
         if (built && m_image) {
-            m_result = OpenImage(&m_db);
+            SqliteHandle attempt;  // closed unless it is kept
+            m_result = OpenImage(attempt.Out());
             if (m_result == SQLITE_OK) {
+                m_db = attempt.Release();
                 m_how = OpenedAs::InMemory;
                 return;
             }
             m_logProblem = sqlite3_errstr(m_result);
-            sqlite3_close(m_db);
-            m_db = nullptr;
             m_image.reset();
         } else if (tooLarge) {
             m_privateFolder = MakePrivateFolder();
             const std::string copy = m_privateFolder.empty() ? "" : CopyWithLog(path, m_privateFolder, m_logProblem);
             if (m_privateFolder.empty()) m_logProblem += "; no private folder could be made for a copy";
             if (!copy.empty()) {
-                m_result = OpenThroughLog(copy, &m_db);
+                SqliteHandle attempt;
+                m_result = OpenThroughLog(copy, attempt.Out());
                 if (m_result == SQLITE_OK) {
+                    m_db = attempt.Release();
                     m_logProblem.clear();
                     m_how = OpenedAs::PrivateCopy;
                     return;
                 }
                 m_logProblem = sqlite3_errstr(m_result);
-                sqlite3_close(m_db);
-                m_db = nullptr;
             }
         }
     }

@@ -42,6 +42,8 @@ public:
         sqlite3_close(m_db);
         m_db = nullptr;
     }
+    // Gives the connection up to a caller that closes it.
+    sqlite3* Release() { return std::exchange(m_db, nullptr); }
 
 private:
     sqlite3* m_db = nullptr;
