@@ -265,7 +265,7 @@ void CAndroidSms::OnSmsRow(sqlite3_stmt* row, SmsBatch& batch)
     StripChinaPrefix(message.address);
     // Integers as they are; other values read from their text (NULL and "0" both give 0).
     const bool integerDate = sqlite3_column_type(row, 1) == SQLITE_INTEGER;
-    message.time = integerDate ? sqlite3_column_int64(row, 1) : ReadDecimal64(ColumnText(row, 1));
+    message.time = AndroidMilliseconds(integerDate ? sqlite3_column_int64(row, 1) : ReadDecimal64(ColumnText(row, 1)));
     // Only the value 1 (or the text "1") marks a received message.
     if (sqlite3_column_type(row, 2) == SQLITE_INTEGER) {
         message.fromMe = sqlite3_column_int64(row, 2) == 1 ? 0 : 1;

@@ -341,7 +341,7 @@ bool DeepDecoder::LiveAsItStands(const Layout& layout, std::string_view payload,
 std::int64_t DeepDecoder::TimeOf(Field field, std::int64_t value) const
 {
     if (m_kind == kDeviceIphone) return IphoneSecondsSince2001(value);
-    return field == Field::DateSeconds ? MmsDateMilliseconds(value) : value;
+    return field == Field::DateSeconds ? MmsDateMilliseconds(value) : AndroidMilliseconds(value);
 }
 
 bool DeepDecoder::Plausible(const Column& column, std::uint64_t s, std::int64_t value) const

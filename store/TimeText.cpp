@@ -236,6 +236,12 @@ std::int64_t IphoneSecondsSince2001(std::int64_t stored)
     return stored;
 }
 
+std::int64_t AndroidMilliseconds(std::int64_t stored)
+{
+    constexpr std::int64_t kSmallestSeconds = 100'000'000;  // 1973-03-03 in seconds
+    return stored >= kSmallestSeconds && stored < kMillisecondThreshold ? stored * 1000 : stored;
+}
+
 std::int64_t MmsDateMilliseconds(std::int64_t stored)
 {
     constexpr std::int64_t kLargestSeconds = 100'000'000'000;  // year 5138: larger ones are milliseconds

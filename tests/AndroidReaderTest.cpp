@@ -6,6 +6,7 @@
 
 #include "StoreHelpers.h"
 #include "readers/AndroidSms.h"
+#include "store/TimeText.h"
 
 namespace {
 
@@ -71,6 +72,21 @@ TEST_F(AndroidReaderTest, LoadsConversationsMessagesAndTheSchema)
     EXPECT_EQ(g_store.columnNames[12], "body");
     EXPECT_EQ(g_store.columnTypes[12], "TEXT");
     EXPECT_EQ(g_store.columnTypes[4], "INTEGER");
+}
+
+TEST_F(AndroidReaderTest, DatesWrittenInSecondsAreSecondsSince1970)
+{
+    const auto path = m_dir / "mmssms.db";
+    {
+        PhoneDb db = PhoneDb::Android(path);
+        db.AddAndroidSms({.address = "5551234", .date = std::int64_t{1'357'005'600}, .body = "in seconds"});
+        db.AddAndroidSms({.address = "5551234", .date = std::int64_t{1'357'005'700'000}, .body = "in milliseconds"});
+    }
+    Load(path);
+    ASSERT_EQ(g_store.liveMessageCount, 2);
+    EXPECT_EQ(g_store.liveMessages[0].time, 1'357'005'600'000);
+    EXPECT_EQ(UnixSeconds(g_store.liveMessages[0].time), 1'357'005'600);  // 2013-01-01 02:00 UTC, not 2044
+    EXPECT_EQ(g_store.liveMessages[1].body, "in milliseconds");
 }
 
 TEST_F(AndroidReaderTest, RecentTimeIsTheLastMessageInDateOrderNotTheLargest)

@@ -94,6 +94,11 @@ TEST(IphoneSecondsSince2001, TheUnitIsDecidedPerValue)
         {std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::min() / 1'000'000'000},
     };
     for (const auto& [stored, seconds] : cases) EXPECT_EQ(IphoneSecondsSince2001(stored), seconds) << stored;
+    // Android keeps milliseconds; a date written in seconds (1e8 up to 1e11) is made so.
+    const std::pair<std::int64_t, std::int64_t> android[] = {
+        {0, 0}, {99'999'999, 99'999'999}, {1'357'005'600, 1'357'005'600'000}, {99'999'999'999, 99'999'999'999'000},
+        {100'000'000'000, 100'000'000'000}, {1'439'560'800'000, 1'439'560'800'000}, {-5, -5}};
+    for (const auto& [stored, milliseconds] : android) EXPECT_EQ(AndroidMilliseconds(stored), milliseconds) << stored;
 }
 
 TEST(Utf8ToAnsiString, ReplacesEachMaximalSubpartOfMalformedInput)

@@ -50,6 +50,10 @@ std::string FormatHeadingTime(std::int64_t t);
 // value is 1e11 or more is nanoseconds (iOS 11 and later) and is divided by 1e9, rounding
 // toward zero; smaller values are seconds already.
 std::int64_t IphoneSecondsSince2001(std::int64_t stored);
+// An Android SMS `date` as the store keeps it: milliseconds since 1970. Some phones and apps
+// wrote seconds: a value from 1e8 up to 1e11 (before 1973-03-04 as milliseconds, 1973 to 5138
+// as seconds) is seconds and multiplied by 1000; others stand as they are.
+std::int64_t AndroidMilliseconds(std::int64_t stored);
 // An Android MMS date (seconds since 1970) as milliseconds, like the SMS dates; a value already
 // too large for seconds is taken as milliseconds.
 std::int64_t MmsDateMilliseconds(std::int64_t stored);
