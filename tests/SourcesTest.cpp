@@ -224,6 +224,27 @@ TEST_P(AttachmentTest, ABackupGivesItsAttachmentsByThePhonesPaths)
     EXPECT_TRUE(fixtures::SnapshotFolder(m_dir / "backup") == before);
 }
 
+// A decrypted backup's Manifest.db often keeps its log-mode header (bytes 18 and 19 are 2)
+// without the log: it opens all the same, and stays as it is.
+TEST_F(FreshStore, AManifestWithALogModeHeaderOpens)
+{
+    {
+        fixtures::PhoneDb db = fixtures::PhoneDb::Iphone(m_dir / "sms.db");
+        db.AddIphoneHandle(1, "+15550001");
+    }
+    fixtures::WriteIphoneBackup(m_dir / "sms.db", m_dir / "backup");
+    {
+        std::fstream manifest(m_dir / "backup" / "Manifest.db", std::ios::in | std::ios::out | std::ios::binary);
+        manifest.seekp(18);
+        manifest.write("\x02\x02", 2);
+    }
+    const auto before = fixtures::SnapshotFolder(m_dir / "backup");
+    const EvidenceSource source = EvidenceSource::Open((m_dir / "backup").string());
+    EXPECT_EQ(source.Error(), "");
+    EXPECT_FALSE(source.DatabasePath().empty());
+    EXPECT_TRUE(fixtures::SnapshotFolder(m_dir / "backup") == before);
+}
+
 INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, AttachmentTest, ::testing::Values(false, true),
                          [](const auto& info) { return std::string(info.param ? "Encrypted" : "Plain"); });
 
