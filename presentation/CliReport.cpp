@@ -108,7 +108,7 @@ void WriteMessageFields(JsonWriter& json, const MessageRecord& m, const std::str
     if (iphone) json.Member("handle_id", ReadDecimal64(m.address.c_str()));
     StringOrNull(json, "sender_name", senderName);
     json.Member("kind", MessageKindText(m.kind));
-    json.Member("sender", m.fromMe != 0 ? std::string() : names.Address(m));
+    json.Member("sender", m.fromMe != 0 ? std::string() : names.StoredAddress(m));
     json.Member("subject", m.details->subject);
     json.Member("status", MessageStatusText(m.status));
     WriteAttachments(json, m.details->attachments);
@@ -180,13 +180,13 @@ void WriteConversationFields(JsonWriter& json, std::int32_t row, const ContactRe
     json.Member("recently_deleted_count", c.keptDeletedCount);
     json.Member("catch_all", c.isCatchAll != 0);
     json.Member("group", c.isGroup != 0);
-    json.Member("title", c.address);
+    json.Member("title", c.title);
     json.Key("members");
     json.BeginArray();
     if (c.isGroup != 0) {
-        for (const std::string& member : c.members) json.String(member);
+        for (const std::string& member : c.storedMembers) json.String(member);
     } else if (c.isCatchAll == 0) {
-        json.String(c.address);
+        json.String(c.storedAddress.empty() ? c.address : c.storedAddress);
     }
     json.EndArray();
     json.Key("names");

@@ -52,7 +52,7 @@ SenderAddresses::SenderAddresses()
     if (!iphone) return;
     for (std::int32_t i = 1; i < store.conversationCount; ++i) {
         const ContactRecord& c = store.conversations[i];
-        if (c.isGroup == 0) m_ofKey.try_emplace(c.key, &c.address);
+        if (c.isGroup == 0) m_ofKey.try_emplace(c.key, &c);
     }
 }
 
@@ -60,7 +60,14 @@ const std::string& SenderAddresses::Address(const MessageRecord& m) const
 {
     if (!iphone) return m.address;
     const auto found = m_ofKey.find(m.address);
-    return found != m_ofKey.end() ? *found->second : m.address;
+    return found != m_ofKey.end() ? found->second->address : m.address;
+}
+
+std::string SenderAddresses::StoredAddress(const MessageRecord& m) const
+{
+    if (!iphone) return ::StoredAddress(m.address, m.chinaPrefix != 0);
+    const auto found = m_ofKey.find(m.address);
+    return found != m_ofKey.end() ? found->second->storedAddress : m.address;
 }
 
 std::string HeadingMarks(const MessageRecord& m)

@@ -80,6 +80,7 @@ void ReadParts(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>&
 
 struct Addresses {
     std::string from;
+    bool fromChinaPrefix = false;  // as stored, the sender's address began with "+86"
     std::vector<std::string> to;
 };
 
@@ -94,10 +95,11 @@ void ReadAddresses(sqlite3* db, const std::unordered_map<std::int64_t, std::size
         const auto pdu = indexOfPdu.find(Int(rows.handle, 0));
         if (pdu == indexOfPdu.end()) continue;
         std::string address = DecodeWidenedHeader(Bytes(rows.handle, 1), Int(rows.handle, 3));
-        StripChinaPrefix(address);
+        const bool chinaPrefix = StripChinaPrefix(address);
         Addresses& those = addresses[pdu->second];
         const std::int64_t type = Int(rows.handle, 2);
         if (type == kFrom) {
+            those.fromChinaPrefix = chinaPrefix;
             those.from = address == kOwnerToken ? std::string() : std::move(address);
         } else if (type == kTo && !address.empty()) {
             those.to.push_back(std::move(address));
@@ -120,6 +122,7 @@ void Complete(MessageRecord& m, std::vector<PartRow>& parts, Addresses& addresse
     }
     if (m.fromMe == 0) {
         m.address = addresses.from;
+        m.chinaPrefix = addresses.fromChinaPrefix ? 1 : 0;
     } else {
         for (std::size_t i = 0; i < addresses.to.size(); ++i) m.address += (i == 0 ? "" : ", ") + addresses.to[i];
     }

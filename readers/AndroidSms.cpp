@@ -27,6 +27,7 @@ struct AndroidLoad {
     std::unordered_map<std::int64_t, std::int32_t> entryOfThread;     // threads._id -> entry index
     std::vector<std::int64_t> threadOfMessage;                        // per live message, 0 if NULL
     std::unordered_map<std::int64_t, std::string> addressOfId;        // canonical _id -> address
+    std::unordered_map<std::int64_t, std::string> storedOfId;         // canonical _id -> address as stored
     // Threads of several recipients: thread id and the recipients' canonical ids, in table order.
     std::vector<std::pair<std::int64_t, std::vector<std::int64_t>>> groupThreads;
 };
@@ -244,6 +245,7 @@ int CAndroidSms::OnAddressRow(void* load, int columnCount, char** values, char**
     const std::int32_t index = store.conversationCount;
     ContactRecord& entry = store.conversations[index];
     entry.address = Utf8ToAnsiString(values[0]);
+    entry.storedAddress = entry.address;
     StripChinaPrefix(entry.address);
     entry.recentTime = 0;
     entry.messageCount = 0;
@@ -252,6 +254,7 @@ int CAndroidSms::OnAddressRow(void* load, int columnCount, char** values, char**
         auto& context = *static_cast<AndroidLoad*>(load);
         context.entryOfAddressId.try_emplace(ReadDecimal64(values[1]), index);
         context.addressOfId.try_emplace(ReadDecimal64(values[1]), entry.address);
+        context.storedOfId.try_emplace(ReadDecimal64(values[1]), entry.storedAddress);
     }
     ++store.conversationCount;
     return 0;
@@ -262,7 +265,7 @@ void CAndroidSms::OnSmsRow(sqlite3_stmt* row, SmsBatch& batch)
     batch.dates.Add(row, 1);
     MessageRecord& message = batch.messages.emplace_back();
     message.address = Utf8ToAnsiString(ColumnText(row, 0));
-    StripChinaPrefix(message.address);
+    message.chinaPrefix = StripChinaPrefix(message.address) ? 1 : 0;
     // Integers as they are; other values read from their text (NULL and "0" both give 0).
     const bool integerDate = sqlite3_column_type(row, 1) == SQLITE_INTEGER;
     message.time = AndroidMilliseconds(integerDate ? sqlite3_column_int64(row, 1) : ReadDecimal64(ColumnText(row, 1)));
@@ -310,11 +313,16 @@ void CAndroidSms::AddGroupConversations(AndroidLoad& load)
         entry = ContactRecord{};
         entry.entryId = index;
         entry.isGroup = 1;
+        std::vector<std::pair<std::string, std::string>> members;  // as shown, as stored
         for (const std::int64_t id : ids) {
             const auto address = load.addressOfId.find(id);
-            if (address != load.addressOfId.end()) entry.members.push_back(address->second);
+            if (address != load.addressOfId.end()) members.emplace_back(address->second, load.storedOfId[id]);
         }
-        std::sort(entry.members.begin(), entry.members.end());
+        std::sort(members.begin(), members.end());
+        for (auto& [shown, stored] : members) {
+            entry.members.push_back(std::move(shown));
+            entry.storedMembers.push_back(std::move(stored));
+        }
         entry.memberNames.assign(entry.members.size(), std::string());
         entry.address = GroupTitle({}, entry.members);
         // Recipients whose addresses are gone are said, so that the title is never a partner's own.

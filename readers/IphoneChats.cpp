@@ -189,8 +189,7 @@ void MarkRecentlyDeleted(sqlite3* db, const RowIndex& index)
     while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
         SetAside& aside = parts[sqlite3_column_int64(rows.handle, 0)];
         const std::string part = AttributedBodyText(BlobOf(rows.handle, 1));
-        if (!aside.text.empty() && !part.empty()) aside.text += '\n';
-        aside.text += part;
+        aside.text += part;  // the parts make the text as the phone wrote it, nothing between them
         aside.chat = sqlite3_column_int64(rows.handle, 2);
         aside.deleted = std::max<std::int64_t>(aside.deleted, sqlite3_column_int64(rows.handle, 3));
     }
@@ -275,6 +274,11 @@ IphoneChats AddIphoneGroups(sqlite3* db, MessageChats& messageChats)
     if (chatColumns.empty() || !HasTable(db, "chat_handle_join")) return chats;
 
     const std::unordered_map<std::string, std::string> addressOfKey = AddressOfKeys();
+    std::unordered_map<std::string, std::string> storedOf;  // a member as shown -> as stored
+    for (std::int32_t i = 1; i < store.conversationCount; ++i) {
+        const ContactRecord& c = store.conversations[i];
+        if (c.isGroup == 0) storedOf.try_emplace(c.address, c.storedAddress);
+    }
     std::map<std::int64_t, std::set<std::string>> membersOfChat;
     {
         Statement rows(db, "SELECT chat_id, handle_id FROM chat_handle_join;");
@@ -299,9 +303,11 @@ IphoneChats AddIphoneGroups(sqlite3* db, MessageChats& messageChats)
         entry.isGroup = 1;
         entry.key = "chat:" + std::to_string(chat);
         entry.members.assign(members.begin(), members.end());
+        for (const std::string& member : entry.members) entry.storedMembers.push_back(storedOf[member]);
         entry.memberNames.assign(members.size(), std::string());
         const auto name = names.find(chat);
-        entry.address = GroupTitle(name != names.end() ? name->second : std::string(), entry.members);
+        entry.title = name != names.end() ? name->second : std::string();
+        entry.address = GroupTitle(entry.title, entry.members);
         entryOfChat.emplace(chat, index);
     }
     if (entryOfChat.empty()) return chats;

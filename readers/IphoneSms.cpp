@@ -218,6 +218,7 @@ int CIphoneSms::OnHandleRow(void* /*unused*/, int /*columnCount*/, char** values
     // byte for byte with the messages' handle_id text.
     entry.key = values[0] ? values[0] : "";
     entry.address = values[1] ? values[1] : "";
+    entry.storedAddress = entry.address;
     StripChinaPrefix(entry.address);
     entry.entryId = index;
     ++store.conversationCount;

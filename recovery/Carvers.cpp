@@ -126,7 +126,7 @@ void CarvedFields::FillRecord(MessageRecord& record) const
     if (hasBody) record.body = Utf8ToAnsiString(BodyText());
     if (hasAddress) {
         record.address = Utf8ToAnsiString(address);
-        StripChinaPrefix(record.address);
+        record.chinaPrefix = StripChinaPrefix(record.address) ? 1 : 0;
     }
     if (hasHandle) record.address = std::to_string(handle);
     if (hasTime) record.time = time;

@@ -305,8 +305,7 @@ void MergeIphoneFinds(std::vector<RawFind>& finds, const MessageStore& store, st
         std::string body;
         std::int64_t deleted = 0;
         for (const Found* text : those) {
-            if (!body.empty()) body += '\n';
-            body += text->record.body;
+            body += text->record.body;  // the parts make the text as the phone wrote it
             deleted = std::max(deleted, text->record.time);
         }
         const auto carved = carvedOfId.find(id);

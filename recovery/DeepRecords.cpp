@@ -538,7 +538,7 @@ std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t 
         if (fields.guid.empty() && !truncated) return std::nullopt;
     } else {
         record.address = Utf8ToAnsiString(fields.address);
-        StripChinaPrefix(record.address);
+        record.chinaPrefix = StripChinaPrefix(record.address);
         if (record.body.empty() && record.address.empty()) return std::nullopt;
     }
     return record;

@@ -105,6 +105,7 @@ std::vector<MessageRecord> MergeRepeats(std::vector<RawFind>& finds, const LiveR
         m.fromMe = find.record.fromMe;
         m.rowId = find.record.rowId;
         m.threadId = find.record.threadId;
+        m.chinaPrefix = find.record.chinaPrefix ? 1 : 0;
         m.truncated = find.record.truncated ? 1 : 0;
         const std::uint64_t hash = keyHash(m);
         std::uint32_t same = IndexSet::kEmpty;

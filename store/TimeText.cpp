@@ -454,7 +454,9 @@ std::string AsciiUpper(std::string_view text)
     return out;
 }
 
-void StripChinaPrefix(std::string& address)
+bool StripChinaPrefix(std::string& address)
 {
-    if (address.starts_with("+86")) address.erase(0, 3);
+    if (!address.starts_with("+86")) return false;
+    address.erase(0, 3);
+    return true;
 }

@@ -384,15 +384,15 @@ TEST_F(CliTest, ConversationsAsJsonAndAsAlignedText)
     const json expected = json::parse(R"([
       {"row": 0, "address": "Ungrouped", "key": "", "recent_time": 0, "recent_time_text": "None",
        "message_count": 0, "recovered_count": 0, "catch_all": true, "names": [],
-       "group": false, "title": "Ungrouped", "members": [], "recently_deleted_count": 0},
+       "group": false, "title": "", "members": [], "recently_deleted_count": 0},
       {"row": 1, "address": "13812345678", "key": "", "recent_time": 1439532060000,
        "recent_time_text": "2015-08-14 06:01:00", "message_count": 2, "recovered_count": 0,
        "catch_all": false, "names": [null],
-       "group": false, "title": "13812345678", "members": ["13812345678"], "recently_deleted_count": 0},
+       "group": false, "title": "", "members": ["+8613812345678"], "recently_deleted_count": 0},
       {"row": 2, "address": "10086", "key": "", "recent_time": 1439000000000,
        "recent_time_text": "2015-08-08 02:13:20", "message_count": 1, "recovered_count": 0,
        "catch_all": false, "names": [null],
-       "group": false, "title": "10086", "members": ["10086"], "recently_deleted_count": 0}])");
+       "group": false, "title": "", "members": ["10086"], "recently_deleted_count": 0}])");
     EXPECT_EQ(parsed["conversations"], expected);
 
     const CliResult text = Run({"conversations", path.string()});
@@ -441,6 +441,21 @@ TEST_F(CliTest, MessagesInListOrderAndOneConversation)
     const CliResult one = Run({"messages", "--conversation", "1", path.string()});
     EXPECT_EQ(one.out, "13812345678 2015-08-14 06:00:00\n你好\n\nMe 2015-08-14 06:01:00\nhi\nthere\n\n");
     EXPECT_EQ(Run({"messages", "-c", "3", path.string()}).status, 2);
+
+    // Reports name members and senders as the phone stored them; the display drops "+86".
+    const auto stored = m_dir / "stored" / "mmssms.db";
+    std::filesystem::create_directories(stored.parent_path());
+    {
+        PhoneDb db = PhoneDb::Android(stored);
+        db.AddAndroidAddress("+8613800138000");
+        db.AddAndroidSms({.address = "+8613800138000", .date = std::int64_t{1'439'532'000'000}, .body = "stored so"});
+    }
+    const json message = json::parse(Run({"messages", "--json", stored.string()}).out)["messages"][0];
+    EXPECT_EQ(message["address"], "13800138000");
+    EXPECT_EQ(message["sender"], "+8613800138000");
+    const json partner = json::parse(Run({"conversations", "--json", stored.string()}).out)["conversations"][1];
+    EXPECT_EQ(partner["members"], json::parse(R"(["+8613800138000"])"));
+    EXPECT_EQ(partner["title"], "");
 }
 
 TEST_F(CliTest, IphoneTextsThatAreNotUtf8AreReplacedInJson)

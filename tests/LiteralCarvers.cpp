@@ -122,7 +122,10 @@ bool Carve(Variant variant, std::int32_t& recordLength, const std::uint8_t* posi
         } else {
             if (name == "address") {
                 record->address = TextOf(c, content[k]);
-                if (record->address.rfind("+86", 0) == 0) record->address = record->address.substr(3);
+                if (record->address.rfind("+86", 0) == 0) {
+                    record->address = record->address.substr(3);
+                    record->chinaPrefix = 1;
+                }
             }
             if (name == "date" && serial[k] == 5) {
                 std::uint64_t v = 0;

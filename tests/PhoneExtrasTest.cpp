@@ -167,7 +167,9 @@ TEST_F(PhoneExtrasTest, IphoneChatsAttachmentsRecentlyDeletedEditsAndTapbacks)
                 "INSERT INTO chat_recoverable_message_join VALUES (1, 8, 700000100000000000, 0);");
         db.Run("UPDATE message SET date_edited = 1, message_summary_info = ?1 WHERE ROWID = 6",
                {fixtures::EditHistory({"before the edit", "after the edit"})});
-        db.Run("INSERT INTO recoverable_message_part VALUES (1, 8, 0, 1, ?1, 0)", {fixtures::ArchivedAttributedString("gone soon")});
+        // Its text in two parts (an attachment's mark, then words): joined as the phone wrote them.
+        db.Run("INSERT INTO recoverable_message_part VALUES (1, 8, 0, 1, ?1, 0)", {fixtures::ArchivedAttributedString("\uFFFC")});
+        db.Run("INSERT INTO recoverable_message_part VALUES (1, 8, 1, 1, ?1, 0)", {fixtures::ArchivedAttributedString("gone soon")});
         // Parts whose message row is gone: a message of their own, without a time.
         db.Run("INSERT INTO recoverable_message_part VALUES (1, 9, 0, 700000200000000000, ?1, 0)",
                {fixtures::ArchivedAttributedString("row gone")});
@@ -183,6 +185,7 @@ TEST_F(PhoneExtrasTest, IphoneChatsAttachmentsRecentlyDeletedEditsAndTapbacks)
 
     const int named = Row("Climbing");
     EXPECT_EQ(g_store.conversations[named].members, (std::vector<std::string>{"+15550001", "+15550002"}));
+    EXPECT_EQ(g_store.conversations[named].title, "Climbing");  // the group's own name; none for the unnamed one
     // The file marks its sent messages: one it left unmarked was never sent.
     EXPECT_EQ(Headings(named), (std::vector<std::string>{"+15550002 2023-03-08 20:26:42", "Me 2023-03-08 20:26:43 [not sent]",
                                                          "Me 2023-03-08 20:26:51"}));
@@ -191,6 +194,7 @@ TEST_F(PhoneExtrasTest, IphoneChatsAttachmentsRecentlyDeletedEditsAndTapbacks)
     const std::vector<SearchHit> hits = SearchMessages({.text = "+15550002"}, error);
     EXPECT_TRUE(std::any_of(hits.begin(), hits.end(), [&](const SearchHit& hit) { return hit.row == named; }));  // by a member
     const int unnamed = Row("+15550001, +15550002");
+    EXPECT_EQ(g_store.conversations[unnamed].title, "");
     ASSERT_EQ(CollectConversation(unnamed).size(), 1u);
     const MessageRecord& withFiles = *CollectConversation(unnamed)[0].message;
     ASSERT_EQ(withFiles.details->attachments.size(), 3u);
@@ -211,7 +215,7 @@ TEST_F(PhoneExtrasTest, IphoneChatsAttachmentsRecentlyDeletedEditsAndTapbacks)
     EXPECT_EQ(shown[1].heading, "+15550001 2023-03-08 20:26:46 (edited)");
     EXPECT_EQ(shown[1].details, "Before the edit: before the edit");
     EXPECT_EQ(shown[2].heading, "Me 2023-03-08 20:26:47 [failed]");
-    EXPECT_EQ(shown[3].message->body, "gone soon");
+    EXPECT_EQ(shown[3].message->body, "\uFFFCgone soon");
     EXPECT_EQ(shown[3].heading, "+15550001 2023-03-08 20:26:48 — deleted on 2023-03-08 20:28:20");
 }
 

@@ -35,6 +35,7 @@ public:
     const std::string& Of(const MessageRecord& m) const;
     // The address a message names: Android's as stored, the iPhone handle's address.
     const std::string& Address(const MessageRecord& m) const;
+    std::string StoredAddress(const MessageRecord& m) const { return m_addresses.StoredAddress(m); }
 
 private:
     SenderAddresses m_addresses;

@@ -28,10 +28,12 @@ class SenderAddresses {
 public:
     SenderAddresses();
     const std::string& Address(const MessageRecord& m) const;
+    // The address as the phone stored it ("+86" kept), for reports.
+    std::string StoredAddress(const MessageRecord& m) const;
     bool iphone = false;
 
 private:
-    std::unordered_map<std::string_view, const std::string*> m_ofKey;
+    std::unordered_map<std::string_view, const ContactRecord*> m_ofKey;
 };
 
 // What a heading says after the time: " [draft]", " [failed]", " [not sent]",

@@ -43,6 +43,7 @@ struct DecodedRecord {
     std::int64_t threadId = 0;  // Android: thread_id; 0 when unknown
     std::string body;        // checked UTF-8
     std::string address;     // Android: the number ("+86" removed); iPhone: the handle id
+    bool chinaPrefix = false;  // Android: the stored number began with "+86"
     std::int32_t fromMe = 0;
     bool truncated = false;  // the overflow chain broke: `body` is the part that was read
     std::uint32_t payloadOffset = 0;  // the record's header-size byte, from the page start

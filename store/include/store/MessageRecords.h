@@ -26,6 +26,12 @@ struct ContactRecord {
     std::vector<std::string> memberNames{};
     // Messages of the phone's "Recently Deleted" counted here (shown red with the recovered).
     std::int32_t keptDeletedCount = 0;
+    // For reports: the address as the phone stored it (`address` is as shown: "+86" removed),
+    // a group's members as stored (in the order of `members`), and the group's own name (the
+    // chat's name the user gave it; empty when it has none).
+    std::string storedAddress{};
+    std::vector<std::string> storedMembers{};
+    std::string title{};
 
     bool operator==(const ContactRecord&) const = default;
 };
@@ -157,6 +163,7 @@ struct MessageRecord {
     std::uint8_t inGroup = 0;          // counted in a group conversation: it shows there only
     std::uint8_t recentlyDeleted = 0;  // iPhone "Recently Deleted": still in the database
     std::uint8_t edited = 0, unsent = 0;
+    std::uint8_t chinaPrefix = 0;      // the stored address began with "+86" (removed in `address`)
     Boxed<MessageDetails> details{};
 
     bool operator==(const MessageRecord&) const = default;

@@ -76,5 +76,8 @@ std::int32_t ReadDecimal32(const char* text);
 std::string AsciiLower(std::string_view text);
 std::string AsciiUpper(std::string_view text);
 
-// Removes a leading "+86" (China's country code) as the readers and carvers do for addresses.
-void StripChinaPrefix(std::string& address);
+// Removes a leading "+86" (China's country code) as the readers and carvers do for the
+// addresses they show; true when there was one (the address as stored had it).
+bool StripChinaPrefix(std::string& address);
+// The address as the phone stored it: `shown` with the "+86" StripChinaPrefix removed.
+inline std::string StoredAddress(const std::string& shown, bool hadChinaPrefix) { return hadChinaPrefix ? "+86" + shown : shown; }
