@@ -89,11 +89,7 @@ MessageKind ServiceKind(sqlite3_stmt* row, int column)
     if (selected != nullptr && std::string_view(selected) == "NULL") return MessageKind::Sms;
     // Compared in place: this runs for every row of the table.
     const char* service = Text(row, column);
-    if (service == nullptr) return MessageKind::Other;
-    if (strcasecmp(service, "sms") == 0) return MessageKind::Sms;
-    if (strcasecmp(service, "imessage") == 0) return MessageKind::IMessage;
-    if (strcasecmp(service, "rcs") == 0) return MessageKind::Rcs;
-    return MessageKind::Other;
+    return service == nullptr ? MessageKind::Other : ServiceKindNamed(service);
 }
 
 }  // namespace

@@ -407,6 +407,9 @@ bool DeepDecoder::ReadColumns(const Layout& layout, std::string_view payload, bo
         case Field::Guid:
             if (isText) fields.guid = content;
             break;
+        case Field::Service:
+            if (isText) fields.service = content.substr(0, content.find('\0'));
+            break;
         case Field::Date:
         case Field::DateSeconds:
             record.time = TimeOf(column.field, value);
@@ -536,6 +539,7 @@ std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t 
     if (m_kind == kDeviceIphone) {
         // Every row has its globally unique id; a record without one is not a row.
         if (fields.guid.empty() && !truncated) return std::nullopt;
+        if (!fields.service.empty()) record.kind = ServiceKindNamed(fields.service);
     } else {
         record.address = Utf8ToAnsiString(fields.address);
         record.chinaPrefix = StripChinaPrefix(record.address);

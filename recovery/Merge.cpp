@@ -106,6 +106,7 @@ std::vector<MessageRecord> MergeRepeats(std::vector<RawFind>& finds, const LiveR
         m.rowId = find.record.rowId;
         m.threadId = find.record.threadId;
         m.chinaPrefix = find.record.chinaPrefix ? 1 : 0;
+        m.kind = find.record.kind;
         m.truncated = find.record.truncated ? 1 : 0;
         const std::uint64_t hash = keyHash(m);
         std::uint32_t same = IndexSet::kEmpty;
@@ -125,6 +126,8 @@ std::vector<MessageRecord> MergeRepeats(std::vector<RawFind>& finds, const LiveR
             continue;
         }
         MessageRecord& kept = messages[same];
+        // The log's frames come after the database's pages and are newer; a journal's are older.
+        if (find.place.where != PlaceKind::JournalPage) kept.kind = m.kind;
         if (std::find(kept.places.begin(), kept.places.end(), find.place) == kept.places.end()) {
             kept.places.push_back(std::move(find.place));
         }

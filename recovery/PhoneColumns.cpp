@@ -48,9 +48,10 @@ constexpr PhoneColumn kIphone[] = {
     {"subject", "TEXT"},
     {"country", "TEXT"},
     {"attributedbody", "BLOB", ColumnField::AttributedBody, false},
-    {"version", "INTEGER", ColumnField::None, false, ColumnRule::Version, Types({1, 2, 3, 4})},
+    // The default carver keys on its usual values; a record is no less one for another value.
+    {"version", "INTEGER", ColumnField::None, false, ColumnRule::Version},
     {"type", "INTEGER"},
-    {"service", "TEXT"},
+    {"service", "TEXT", ColumnField::Service},
     {"account", "TEXT"},
     {"account_guid", "TEXT"},
     {"error", "INTEGER"},

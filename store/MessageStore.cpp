@@ -1,6 +1,7 @@
 // The message store, the reset between files and the shared operations of the reader base.
 #include "store/MessageStore.h"
 
+#include <algorithm>
 #include <span>
 #include <string_view>
 #include <unordered_map>
@@ -71,6 +72,20 @@ const char* MessageKindText(MessageKind kind)
     case MessageKind::Other: return "other";
     }
     return "";
+}
+
+MessageKind ServiceKindNamed(std::string_view service)
+{
+    auto is = [service](std::string_view name) {
+        return service.size() == name.size() &&
+               std::equal(service.begin(), service.end(), name.begin(), [](char a, char b) {
+                   return (a >= 'A' && a <= 'Z' ? static_cast<char>(a + 32) : a) == b;
+               });
+    };
+    if (is("sms")) return MessageKind::Sms;
+    if (is("imessage")) return MessageKind::IMessage;
+    if (is("rcs")) return MessageKind::Rcs;
+    return MessageKind::Other;
 }
 
 const char* MessageStatusText(MessageStatus status)

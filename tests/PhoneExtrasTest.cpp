@@ -254,7 +254,8 @@ TEST_F(PhoneExtrasTest, IphoneDeepRecoveryOfFilesAndPurgedSetAsideTexts)
             db.Run("INSERT INTO recoverable_message_part VALUES (1, ?1, 0, ?2, ?3, 0)",
                    {id, (t + 100 + id) * kNano, fixtures::ArchivedAttributedString(id == 3 ? "purged for good" : "still set aside")});
         }
-        db.Exec("DELETE FROM message WHERE ROWID = 2; DELETE FROM message_attachment_join WHERE message_id = 2;"
+        db.Exec("UPDATE message SET service = 'iMessage', version = 0 WHERE ROWID = 2;"  // any version: still a row
+                "DELETE FROM message WHERE ROWID = 2; DELETE FROM message_attachment_join WHERE message_id = 2;"
                 "DELETE FROM attachment WHERE ROWID = 2; DELETE FROM chat_recoverable_message_join WHERE message_id = 3;"
                 "DELETE FROM recoverable_message_part WHERE message_id = 3;");
         db.CloseKeepingLog();  // every version of the rows in the log
@@ -268,7 +269,7 @@ TEST_F(PhoneExtrasTest, IphoneDeepRecoveryOfFilesAndPurgedSetAsideTexts)
                            true);
     const std::vector<MessageRecord>& found = g_store.currentReader->m_recovered;
     auto with = [&](auto test) { return std::count_if(found.begin(), found.end(), test); };
-    EXPECT_EQ(with([](const MessageRecord& m) { return m.body == "picture \xEF\xBF\xBC"; }), 1);
+    EXPECT_EQ(with([](const MessageRecord& m) { return m.body == "picture \xEF\xBF\xBC" && m.kind == MessageKind::IMessage; }), 1);
     EXPECT_EQ(with([](const MessageRecord& m) {
                   const auto& files = m.details->attachments;
                   return files.size() == 1 && files[0].name == "IMG_2.jpeg" && files[0].mime == "image/jpeg" &&

@@ -173,7 +173,9 @@ TEST_F(MainWindowTest, StartsWithItsMenuColumnsAndIntroduction)
     for (std::size_t i = 0; i < std::size(file); ++i) {
         wxMenuItem* item = bar->GetMenu(0)->FindItemByPosition(i);
         EXPECT_EQ(item->IsSeparator(), file[i] == 0) << i;
-        if (file[i] != 0) EXPECT_EQ(res::FromToolkitId(item->GetId()), file[i]) << i;
+        if (file[i] != 0) {
+            EXPECT_EQ(res::FromToolkitId(item->GetId()), file[i]) << i;
+        }
     }
 
     CListCtrl& list = *m_window->m_listConversations;

@@ -44,6 +44,7 @@ struct DecodedRecord {
     std::string body;        // checked UTF-8
     std::string address;     // Android: the number ("+86" removed); iPhone: the handle id
     bool chinaPrefix = false;  // Android: the stored number began with "+86"
+    MessageKind kind = MessageKind::Sms;  // iPhone: by its service
     std::int32_t fromMe = 0;
     bool truncated = false;  // the overflow chain broke: `body` is the part that was read
     std::uint32_t payloadOffset = 0;  // the record's header-size byte, from the page start
@@ -158,7 +159,7 @@ private:
     };
     // The texts a record's columns gave, as views into its payload.
     struct Fields {
-        std::string_view body, address, archived, guid, mime, name, fallbackName, file, subject;
+        std::string_view body, address, archived, guid, mime, name, fallbackName, file, subject, service;
         std::int64_t subjectCharset = 106;
         bool hasDate = false;
     };

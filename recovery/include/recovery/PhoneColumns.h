@@ -39,6 +39,7 @@ enum class ColumnField : std::uint8_t {
     Subject,       // MMS: the subject as stored (widened bytes)
     SubjectCharset,
     Size,          // a file's size in bytes
+    Service,       // iPhone: the service a message went by ("SMS", "iMessage", "RCS")
 };
 
 // The tables whose deleted records the deep recovery carves: the message table, and the

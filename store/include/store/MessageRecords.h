@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // One conversation (conversation partner). Entry 0 of the table is the catch-all entry.
@@ -67,6 +68,9 @@ struct FindPlace {
 enum class MessageKind : std::uint8_t { Sms, Mms, IMessage, Rcs, Other };
 // "sms", "mms", "imessage", "rcs", "other".
 const char* MessageKindText(MessageKind kind);
+// The kind an iPhone message's `service` names ("SMS", "iMessage", "RCS", any letter case);
+// Other for another name.
+MessageKind ServiceKindNamed(std::string_view service);
 
 // Whether a message went as it should. Received and sent messages are Ok.
 enum class MessageStatus : std::uint8_t { Ok, Draft, Outbox, Failed, Queued, NotSent, NotDownloaded };
