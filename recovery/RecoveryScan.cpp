@@ -1,12 +1,15 @@
 // The page walk shared by the Android and iPhone scans.
 #include "recovery/RecoveryScan.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <optional>
 #include <vector>
 
 #include "recovery/LiveCopies.h"
 #include "recovery/Merge.h"
+#include "recovery/SqliteFiles.h"
 #include "store/MessageStore.h"
 #include "store/ProgressChannel.h"
 
@@ -30,6 +33,50 @@ PageSizeChoice ChoosePageSize(const FileImage& image)
             "the header's page size field holds " + std::to_string(field) +
                 ", which is not a page size, so 4096-byte pages were used",
             field};
+}
+
+std::uint64_t LiveCellKey(std::int64_t time, std::string_view body)
+{
+    return std::hash<std::string_view>{}(body) ^ (static_cast<std::uint64_t>(time) * 0x9E3779B97F4A7C15ull);
+}
+
+LiveCells::LiveCells(const FileImage& image, std::int32_t pageSize)
+{
+    const ByteView file(image.Data(), image.Size());
+    std::uint32_t usable = static_cast<std::uint32_t>(pageSize);
+    std::vector<bool> freePage;
+    if (const std::optional<DatabaseHeader> header = ReadDatabaseHeader(file); header && header->pageSize == static_cast<std::uint32_t>(pageSize)) {
+        usable = header->usableSize;
+        std::vector<std::uint32_t> trunks;
+        for (const std::uint32_t page : FreelistPages(file, *header, trunks)) {
+            if (page >= freePage.size()) freePage.resize(page + 1, false);
+            freePage[page] = true;
+        }
+    }
+    const std::uint64_t pages = image.Size() / static_cast<std::uint64_t>(pageSize);
+    for (std::uint64_t p = 0; p < pages; ++p) {
+        const auto number = static_cast<std::uint32_t>(p + 1);
+        if (number < freePage.size() && freePage[number]) continue;
+        const std::int64_t start = static_cast<std::int64_t>(p) * pageSize;
+        const std::optional<BtreePage> page = ReadBtreePage(file.Sub(static_cast<std::uint64_t>(start), static_cast<std::uint64_t>(pageSize)), number, usable);
+        if (!page || page->type != kLeafTablePage) continue;
+        // Every boundary a cell stops at: the other cells, the freeblocks, the usable end.
+        std::vector<std::uint32_t> stops(page->cells.begin(), page->cells.end());
+        for (const BtreePage::Range& block : page->freeblocks) stops.push_back(block.begin);
+        stops.push_back(usable);
+        std::sort(stops.begin(), stops.end());
+        for (const std::uint32_t cell : page->cells) {
+            const auto next = std::upper_bound(stops.begin(), stops.end(), cell);
+            if (next != stops.end()) m_ranges.emplace_back(start + cell, start + *next);
+        }
+    }
+    std::sort(m_ranges.begin(), m_ranges.end());
+}
+
+bool LiveCells::Contains(std::int64_t offset) const
+{
+    auto after = std::upper_bound(m_ranges.begin(), m_ranges.end(), std::pair{offset, INT64_MAX});
+    return after != m_ranges.begin() && offset < std::prev(after)->second;
 }
 
 std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const RecordCarver& carver, FindSink* sink)
@@ -86,8 +133,12 @@ std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const R
                     const int spill = length > layout.pageSize - kSpillAllowance ? 1 : 0;
                     // A copy of a live row is what the merge drops first: not storing it saves
                     // copying its texts. Bytes equal to a live body are valid UTF-8 already.
-                    const bool liveCopy = live != nullptr && live->Contains(spill != 0, fields.hasTime ? fields.time : 0,
-                                                                            fields.BodyText());
+                    const std::int64_t time = fields.hasTime ? fields.time : 0;
+                    const bool inLiveCell = sink->cells != nullptr && sink->cells->Contains(position - data);
+                    // A live row as the file stands: its copies elsewhere (an old root page
+                    // split into children keeps them) are live too.
+                    if (inLiveCell) sink->liveCellKeys.insert(LiveCellKey(time, fields.BodyText()));
+                    const bool liveCopy = inLiveCell || (live != nullptr && live->Contains(spill != 0, time, fields.BodyText()));
                     if (!liveCopy) {
                         MessageRecord& out = sink->records.emplace_back();
                         fields.FillRecord(out);
@@ -153,10 +204,14 @@ void RunRecoveryPass(CSms& reader, const RecoveryPassPlan& plan, std::int32_t& c
             const RecordCarver carver(plan.carverKind, g_store);
             if (wanted > 0) {
                 copies.emplace(g_store);
+                // A database's cells in use are its live rows; a log's pages are versions of them.
+                std::optional<LiveCells> cells;
+                if (!plan.logMode) cells.emplace(image, pageSize.pageSize);
                 FindSink sink{records, static_cast<std::size_t>(wanted), &*copies,
-                              plan.carverKind == RecordCarver::Kind::Iphone};
+                              cells ? &*cells : nullptr, plan.carverKind == RecordCarver::Kind::Iphone};
                 found = WalkPages(image, layout, carver, &sink);
                 report.discarded = sink.discarded;
+                std::erase_if(records, [&sink](const MessageRecord& m) { return sink.liveCellKeys.contains(LiveCellKey(m.time, m.body)); });
             } else {
                 found = WalkPages(image, layout, carver, nullptr);
             }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <algorithm>
+#include <fstream>
 #include <set>
 
 #include "StoreHelpers.h"
@@ -43,6 +45,51 @@ const MessageRecord* Recovered(const std::string& body)
 }
 
 using RecoveryEndToEnd = FreshStore;
+
+// Sixty messages to four partners, five of them deleted again.
+void WriteSixtyWithFiveDeleted(const std::filesystem::path& path)
+{
+    PhoneDb db = PhoneDb::Android(path);
+    db.Exec("BEGIN");
+    for (int p = 0; p < 4; ++p) db.AddAndroidAddress("+86138000000" + std::to_string(10 + p));
+    for (int i = 0; i < 60; ++i) {
+        db.AddAndroidSms({.address = "138000000" + std::to_string(10 + i % 4), .date = kAndroidBase + i * 1000,
+                          .type = std::int64_t{i % 3 == 0 ? 2 : 1}, .body = BodyOf(i),
+                          .threadId = 1 + i % 4, .id = std::int64_t{1000 + i}});
+    }
+    db.Exec("COMMIT");
+    db.Exec("DELETE FROM sms WHERE _id IN (1003, 1010, 1021, 1034, 1047);");
+}
+
+// A file whose live rows no reader can read (its table lacks a column the reader asks for, or
+// its header's page size is damaged) still has them in cells in use: they are never finds.
+TEST_F(RecoveryEndToEnd, LiveRowsThatCannotBeReadAreNoFinds)
+{
+    const std::set<std::string> deleted{BodyOf(3), BodyOf(10), BodyOf(21), BodyOf(34), BodyOf(47)};
+    const auto renamed = m_dir / "renamed" / "mmssms.db";
+    std::filesystem::create_directories(renamed.parent_path());
+    WriteSixtyWithFiveDeleted(renamed);
+    {
+        PhoneDb db = PhoneDb::Android(renamed);
+        db.Exec("ALTER TABLE sms RENAME COLUMN type TO kind;");
+    }
+    const auto damaged = m_dir / "damaged" / "mmssms.db";
+    std::filesystem::create_directories(damaged.parent_path());
+    WriteSixtyWithFiveDeleted(damaged);
+    {
+        std::fstream header(damaged, std::ios::in | std::ios::out | std::ios::binary);
+        header.seekp(16);
+        header.write("\0\0", 2);  // a page size of 0
+    }
+    for (const auto& path : {renamed, damaged}) {
+        Load(path);
+        EXPECT_EQ(g_store.liveMessageCount, 0) << path;
+        RunRecoverySteps(path.string());
+        const std::set<std::string> found = RecoveredBodies();
+        EXPECT_TRUE(std::includes(deleted.begin(), deleted.end(), found.begin(), found.end())) << path << ": " << found.size();
+        g_store.RestoreProgramStart();
+    }
+}
 
 TEST_F(RecoveryEndToEnd, AndroidMessagesDeletedFromTheMainFile)
 {

@@ -6,6 +6,8 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "recovery/Carvers.h"
@@ -34,6 +36,26 @@ PageSizeChoice ChoosePageSize(const FileImage& image);
 
 class LiveCopies;
 
+// What identifies a carved record for comparison with the records of the cells in use: its
+// time and its text.
+std::uint64_t LiveCellKey(std::int64_t time, std::string_view body);
+
+// The bytes of a database image that the cells in use of its table leaf pages occupy: rows
+// that are live as the file stands, whatever a reader could make of them (a table without the
+// expected columns, a file SQLite cannot open). A cell's bytes run from its offset to the next
+// cell, freeblock or the end of the usable area; the freelist's pages are left out, whose old
+// cells are deleted ones.
+class LiveCells {
+public:
+    LiveCells(const FileImage& image, std::int32_t pageSize);
+    // Whether the byte at `offset` of the image lies in a cell in use.
+    bool Contains(std::int64_t offset) const;
+    std::size_t Count() const { return m_ranges.size(); }
+
+private:
+    std::vector<std::pair<std::int64_t, std::int64_t>> m_ranges;  // [begin, end), ascending
+};
+
 // Where a filling pass puts its finds: appended to `records`, at most `limit` of them. With
 // `live`, a find that equals a live message as the merge compares them is counted but not
 // stored (the merge would drop it first).
@@ -41,9 +63,11 @@ struct FindSink {
     std::vector<MessageRecord>& records;
     std::size_t limit = 0;
     const LiveCopies* live = nullptr;
+    const LiveCells* cells = nullptr;  // a database image: candidates in a cell in use are live
     bool iphone = false;          // which phone's years a find's time must lie in
     bool leaveOutFragments = true;  // false: store every find, as the carvers give them
     std::int32_t discarded = 0;   // finds left out as fragments no phone wrote (CarvedFields::Plausible)
+    std::unordered_set<std::uint64_t> liveCellKeys{};  // LiveCellKey of each candidate in a cell in use
 };
 
 // Walks the whole pages of `image`. Offsets 0 to pageSize - margin - 1 of each page are offered
