@@ -206,19 +206,46 @@ void WriteConversationFields(JsonWriter& json, std::int32_t row, const ContactRe
     json.EndArray();
 }
 
+namespace {
+
+void WritePlace(JsonWriter& json, const FindPlace& place)
+{
+    json.BeginObject();
+    json.Member("file", place.file);
+    json.Member("offset", place.offset);
+    json.Member("page", place.page);
+    json.Member("where", PlaceText(place.where));
+    json.EndObject();
+}
+
+// The row's other versions: each with its place and the columns in which it differs from
+// what the message shows.
+void WriteVersions(JsonWriter& json, const MessageRecord& m)
+{
+    json.Key("versions");
+    json.BeginArray();
+    for (const RowVersion& version : m.details->versions) {
+        json.BeginObject();
+        json.Key("place");
+        WritePlace(json, version.place);
+        if (version.time != m.time) json.Member("time", version.time);
+        if (version.address != m.address) json.Member("address", version.address);
+        if (version.body != m.body) json.Member("body", version.body);
+        if ((version.fromMe != 0) != (m.fromMe != 0)) json.Member("from_me", version.fromMe != 0);
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
+}  // namespace
+
 void WriteDeepFindFields(JsonWriter& json, const MessageRecord& m)
 {
     json.Key("places");
     json.BeginArray();
-    for (const FindPlace& place : m.places) {
-        json.BeginObject();
-        json.Member("file", place.file);
-        json.Member("offset", place.offset);
-        json.Member("page", place.page);
-        json.Member("where", PlaceText(place.where));
-        json.EndObject();
-    }
+    for (const FindPlace& place : m.places) WritePlace(json, place);
     json.EndArray();
+    WriteVersions(json, m);
     json.Key("row_id");
     if (m.rowId != 0) {
         json.Int(m.rowId);

@@ -2,6 +2,7 @@
 #include "recovery/Merge.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -86,12 +87,76 @@ bool IsLiveRow(const DecodedRecord& r, const LiveRows& rows, const LiveCopies& l
     return live.AnyAtTime(r.time, [&](const MessageRecord& m) { return m.body == r.body && m.address == r.address; });
 }
 
-// The finds that are no live row, each record once: repeats (same time, direction, address and
-// text) become one message with every place; a repeat's row id fills one that was lost.
+// Adds another find of the row `kept` shows: its place, and where its columns differ, its
+// values as a version. The log's frames come after the database's pages and are newer, a
+// journal's older: a newer version's values become the shown ones.
+void AddVersion(MessageRecord& kept, MessageRecord& found, FindPlace place)
+{
+    const bool differs = found.time != kept.time || found.address != kept.address || found.body != kept.body ||
+                         (found.fromMe != 0) != (kept.fromMe != 0);
+    const bool newer = place.where != PlaceKind::JournalPage;
+    if (differs) {
+        MessageRecord& older = newer ? kept : found;
+        RowVersion version{newer ? kept.places.front() : place, older.time, older.address, older.body, older.fromMe};
+        if (newer) {
+            kept.time = found.time;
+            kept.address = std::move(found.address);
+            kept.body = std::move(found.body);
+            kept.fromMe = found.fromMe;
+            kept.threadId = found.threadId != 0 ? found.threadId : kept.threadId;
+            kept.chinaPrefix = found.chinaPrefix;
+            kept.truncated = found.truncated;
+        }
+        kept.details.Edit().versions.push_back(std::move(version));
+    } else {
+        kept.truncated = kept.truncated != 0 && found.truncated != 0 ? 1 : 0;
+    }
+    if (newer) kept.kind = found.kind;
+    if (std::find(kept.places.begin(), kept.places.end(), place) == kept.places.end()) kept.places.push_back(std::move(place));
+    if (kept.rowId == 0) kept.rowId = found.rowId;
+}
+
+// Finds without a row id (a freed cell lost it) whose text and time are those of a find with
+// one are that row: their places join it.
+void FoldRowlessCopies(std::vector<MessageRecord>& messages)
+{
+    std::unordered_multimap<std::uint64_t, std::uint32_t> withRowId;
+    for (std::uint32_t i = 0; i < messages.size(); ++i) {
+        if (messages[i].rowId != 0) withRowId.emplace(TimeBodyHash(TextHash(messages[i].body), messages[i].time), i);
+    }
+    std::vector<bool> folded(messages.size(), false);
+    for (std::uint32_t i = 0; i < messages.size(); ++i) {
+        MessageRecord& copy = messages[i];
+        if (copy.rowId != 0) continue;
+        const auto [from, to] = withRowId.equal_range(TimeBodyHash(TextHash(copy.body), copy.time));
+        for (auto at = from; at != to; ++at) {
+            MessageRecord& row = messages[at->second];
+            if (row.body != copy.body || row.time != copy.time) continue;
+            for (FindPlace& place : copy.places) {
+                if (std::find(row.places.begin(), row.places.end(), place) == row.places.end()) row.places.push_back(std::move(place));
+            }
+            folded[i] = true;
+            break;
+        }
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        if (folded[i]) continue;
+        if (kept != i) messages[kept] = std::move(messages[i]);
+        ++kept;
+    }
+    messages.resize(kept);
+}
+
+// The finds that are no live row, each deleted row once: versions of one row (its id is never
+// given again) and repeats (same time, direction, address and text) become one message with
+// every place, the versions whose columns differ listed; finds that lost their row id join the
+// row whose text and time they have.
 std::vector<MessageRecord> MergeRepeats(std::vector<RawFind>& finds, const LiveRows& rows, const LiveCopies& live)
 {
     std::vector<MessageRecord> messages;
     IndexSet byKey(finds.size());
+    std::unordered_map<std::int64_t, std::uint32_t> byRowId;
     auto keyHash = [](const MessageRecord& m) {
         return MixHash(MixHash(TimeBodyHash(TextHash(m.body), m.time), TextHash(m.address)),
                        static_cast<std::uint64_t>(m.fromMe != 0));
@@ -108,33 +173,38 @@ std::vector<MessageRecord> MergeRepeats(std::vector<RawFind>& finds, const LiveR
         m.chinaPrefix = find.record.chinaPrefix ? 1 : 0;
         m.kind = find.record.kind;
         m.truncated = find.record.truncated ? 1 : 0;
-        const std::uint64_t hash = keyHash(m);
         std::uint32_t same = IndexSet::kEmpty;
-        byKey.Contains(hash, [&](std::uint32_t k) {
-            const MessageRecord& other = messages[k];
-            if (other.time != m.time || (other.fromMe != 0) != (m.fromMe != 0) || other.address != m.address ||
-                other.body != m.body) {
-                return false;
-            }
-            same = k;
-            return true;
-        });
+        // Another version of a row: its time or its text is still the row's (an edit keeps the
+        // time, a filled-in handle both).
+        if (const auto row = m.rowId != 0 ? byRowId.find(m.rowId) : byRowId.end(); row != byRowId.end()) {
+            const MessageRecord& other = messages[row->second];
+            if (other.time == m.time || other.body == m.body) same = row->second;
+        }
+        const std::uint64_t hash = keyHash(m);
+        if (same == IndexSet::kEmpty) {
+            byKey.Contains(hash, [&](std::uint32_t k) {
+                const MessageRecord& other = messages[k];
+                if (other.time != m.time || (other.fromMe != 0) != (m.fromMe != 0) || other.address != m.address ||
+                    other.body != m.body) {
+                    return false;
+                }
+                same = k;
+                return true;
+            });
+        }
         if (same == IndexSet::kEmpty) {
             byKey.Insert(hash, static_cast<std::uint32_t>(messages.size()));
+            if (m.rowId != 0) byRowId.try_emplace(m.rowId, static_cast<std::uint32_t>(messages.size()));
             m.places.push_back(std::move(find.place));
             messages.push_back(std::move(m));
             continue;
         }
-        MessageRecord& kept = messages[same];
-        // The log's frames come after the database's pages and are newer; a journal's are older.
-        if (find.place.where != PlaceKind::JournalPage) kept.kind = m.kind;
-        if (std::find(kept.places.begin(), kept.places.end(), find.place) == kept.places.end()) {
-            kept.places.push_back(std::move(find.place));
-        }
-        if (kept.rowId == 0) kept.rowId = m.rowId;
-        kept.truncated = kept.truncated != 0 && m.truncated != 0 ? 1 : 0;
+        const std::int64_t rowId = m.rowId;
+        AddVersion(messages[same], m, std::move(find.place));
+        if (rowId != 0) byRowId.try_emplace(rowId, same);
+        byKey.Insert(keyHash(messages[same]), same);
     }
-
+    FoldRowlessCopies(messages);
     return messages;
 }
 

@@ -254,7 +254,9 @@ TEST_F(PhoneExtrasTest, IphoneDeepRecoveryOfFilesAndPurgedSetAsideTexts)
             db.Run("INSERT INTO recoverable_message_part VALUES (1, ?1, 0, ?2, ?3, 0)",
                    {id, (t + 100 + id) * kNano, fixtures::ArchivedAttributedString(id == 3 ? "purged for good" : "still set aside")});
         }
-        db.Exec("UPDATE message SET service = 'iMessage', version = 0 WHERE ROWID = 2;"  // any version: still a row
+        // Versions of the row in the log's commits: its handle not yet known, then known again.
+        db.Exec("UPDATE message SET handle_id = 0 WHERE ROWID = 2;");
+        db.Exec("UPDATE message SET handle_id = 1, service = 'iMessage', version = 0 WHERE ROWID = 2;"  // any version: still a row
                 "DELETE FROM message WHERE ROWID = 2; DELETE FROM message_attachment_join WHERE message_id = 2;"
                 "DELETE FROM attachment WHERE ROWID = 2; DELETE FROM chat_recoverable_message_join WHERE message_id = 3;"
                 "DELETE FROM recoverable_message_part WHERE message_id = 3;");
@@ -269,7 +271,14 @@ TEST_F(PhoneExtrasTest, IphoneDeepRecoveryOfFilesAndPurgedSetAsideTexts)
                            true);
     const std::vector<MessageRecord>& found = g_store.currentReader->m_recovered;
     auto with = [&](auto test) { return std::count_if(found.begin(), found.end(), test); };
-    EXPECT_EQ(with([](const MessageRecord& m) { return m.body == "picture \xEF\xBF\xBC" && m.kind == MessageKind::IMessage; }), 1);
+    // One find for the row, with its newest values and its other version listed.
+    EXPECT_EQ(with([](const MessageRecord& m) { return m.body == "picture \xEF\xBF\xBC"; }), 1);
+    EXPECT_EQ(with([](const MessageRecord& m) {
+                  const auto& versions = m.details->versions;
+                  return m.body == "picture \xEF\xBF\xBC" && m.kind == MessageKind::IMessage && m.address == "1" &&
+                         std::any_of(versions.begin(), versions.end(), [](const RowVersion& v) { return v.address == "0"; });
+              }),
+              1);
     EXPECT_EQ(with([](const MessageRecord& m) {
                   const auto& files = m.details->attachments;
                   return files.size() == 1 && files[0].name == "IMG_2.jpeg" && files[0].mime == "image/jpeg" &&

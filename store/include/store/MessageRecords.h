@@ -100,12 +100,23 @@ struct Reaction {
 
 // What few messages have (a subject, files, tapbacks, edits, a delete time), kept apart so
 // that the many plain messages stay small.
+// Another version of a recovered row (an older page version, a journal's copy) whose columns
+// differ from those the message shows: where it was found and its values.
+struct RowVersion {
+    FindPlace place;
+    std::int64_t time = 0;
+    std::string address, body;
+    std::int32_t fromMe = 0;
+    bool operator==(const RowVersion&) const = default;
+};
+
 struct MessageDetails {
     std::string subject;
     std::vector<Attachment> attachments;
     std::vector<Reaction> reactions;
     std::vector<std::string> earlierVersions;  // texts before the edits, oldest first
     std::int64_t deletedTime = 0;              // "Recently Deleted": when (s since 2001)
+    std::vector<RowVersion> versions;          // a recovered row's other versions
     bool operator==(const MessageDetails&) const = default;
 };
 
