@@ -177,6 +177,7 @@ int RecoverCase(Case& kase, const DatabaseOptions& options, RecoveryRunCounts& c
     const ScanReport& scan = g_store.currentReader->m_lastScan;
     if (const std::string failure = ScanFailureSentence(scan); !failure.empty()) Fail(failure);
     if (const std::string note = PageSizeSentence(scan); !note.empty()) Fail("note: " + note);
+    if (const std::string note = NoCandidatesSentence(scan); !note.empty()) Fail("note: " + note);
     return kGoOn;
 }
 

@@ -67,11 +67,18 @@ std::string PageSizeSentence(const ScanReport& scan, const Translator& tr)
                 {std::to_string(scan.pageSizeField)});
 }
 
+std::string NoCandidatesSentence(const ScanReport& scan, const Translator& tr)
+{
+    return scan.noCandidates && !scan.deep ? tr("No record of the expected form was found; try the deep recovery.") : "";
+}
+
 std::string ScanProblemSentences(const ScanReport& scan, const Translator& tr)
 {
-    const std::string failure = ScanFailureSentence(scan, tr);
-    const std::string pageSize = PageSizeSentence(scan, tr);
-    return failure.empty() || pageSize.empty() ? failure + pageSize : failure + " " + pageSize;
+    std::string sentences;
+    for (const std::string& sentence : {ScanFailureSentence(scan, tr), PageSizeSentence(scan, tr), NoCandidatesSentence(scan, tr)}) {
+        if (!sentence.empty()) sentences += (sentences.empty() ? "" : " ") + sentence;
+    }
+    return sentences;
 }
 
 std::string DeepSourcesSentence(const ScanReport& scan, const Translator& tr)

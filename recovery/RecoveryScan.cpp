@@ -226,4 +226,5 @@ void RunRecoveryPass(CSms& reader, const RecoveryPassPlan& plan, std::int32_t& c
         SortRecoveredByTime(reader);
     }
     count = found;
+    report.noCandidates = found == 0 && !report.noSchema && report.error.empty();
 }

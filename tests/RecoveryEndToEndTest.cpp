@@ -8,6 +8,7 @@
 #include <set>
 
 #include "StoreHelpers.h"
+#include "presentation/Texts.h"
 #include "readers/AndroidSms.h"
 #include "recovery/RecoveryRun.h"
 
@@ -157,6 +158,32 @@ TEST_F(RecoveryEndToEnd, AndroidMessagesThatLivedOnlyInTheLog)
     EXPECT_EQ(RecoveredBodies(), (std::set<std::string>{BodyOf(10), BodyOf(11), BodyOf(12), BodyOf(13)}));
     EXPECT_EQ(g_store.conversations[1].recoveredCount, 4);
     EXPECT_EQ(g_store.conversations[1].recentTime, kAndroidBase + 13);  // raised by a recovered message
+}
+
+// The default carver keys on the iPhone version column's usual values (1 to 4 bytes, not 0);
+// a file whose rows hold 0 gives it no candidate at all, and the summary says to go deeper.
+// The deep recovery recognises the rows by their structure.
+TEST_F(RecoveryEndToEnd, IphoneRowsOfAnUnusualVersionAreFoundByTheDeepRecovery)
+{
+    const auto path = m_dir / "sms.db";
+    {
+        PhoneDb db = PhoneDb::Iphone(path);
+        db.Exec("BEGIN");
+        db.AddIphoneHandle(1, "+15550001");
+        for (int i = 0; i < 20; ++i) {
+            db.AddIphoneMessage({.text = BodyOf(i), .handleId = 1, .date = kIphoneBase + i, .id = std::int64_t{1000 + i}});
+        }
+        db.Exec("UPDATE message SET version = 0; COMMIT;");
+        db.Exec("DELETE FROM message WHERE ROWID IN (1005, 1016);");
+    }
+    Load(path);
+    RunRecoverySteps(path.string());
+    EXPECT_EQ(g_store.currentReader->m_recoveredCount, 0);
+    EXPECT_NE(RecoverySummaryText(0, g_store.currentReader->m_lastScan).find(NoCandidatesSentence(g_store.currentReader->m_lastScan)),
+              std::string::npos);
+    EXPECT_FALSE(NoCandidatesSentence(g_store.currentReader->m_lastScan).empty());
+    RunDeepRecoverySteps(path.string());
+    EXPECT_EQ(RecoveredBodies(), (std::set<std::string>{BodyOf(5), BodyOf(16)}));
 }
 
 TEST_F(RecoveryEndToEnd, IphoneMessagesDeletedFromTheMainFile)

@@ -41,7 +41,10 @@ bool HasMessages(const ContactRecord& conversation);
 std::string ScanFailureSentence(const ScanReport& scan, const Translator& tr = English);
 // Why the scan used 4096-byte pages instead of the header's page size; empty when it did not.
 std::string PageSizeSentence(const ScanReport& scan, const Translator& tr = English);
-// Both of the above that apply, for the summary after a recovery run.
+// "No record of the expected form was found; try the deep recovery." when the default
+// recovery found no candidate at all; empty otherwise.
+std::string NoCandidatesSentence(const ScanReport& scan, const Translator& tr = English);
+// All of the above that apply, for the summary after a recovery run.
 std::string ScanProblemSentences(const ScanReport& scan, const Translator& tr = English);
 // After a deep recovery: "The deep recovery read mmssms.db, mmssms.db-wal." (the files read).
 std::string DeepSourcesSentence(const ScanReport& scan, const Translator& tr = English);

@@ -41,6 +41,9 @@ struct ScanReport {
     std::int32_t pageSizeField = 0;  // with a note: the field's value, or -1 for a file too short
     std::string error;         // why the file could not be scanned; empty when it was
     bool noSchema = false;     // no column schema: records cannot be recognised
+    // The default recovery found no record of the form it keys on in the whole file, not even
+    // the live rows: its column rules do not fit this file (the deep recovery may).
+    bool noCandidates = false;
     std::int32_t filled = 0;   // records stored by a filling pass
     std::int32_t discarded = 0;  // finds of a filling pass left out as fragments no phone wrote
     bool deep = false;         // a deep recovery: `sources` lists what it read
