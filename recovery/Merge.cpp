@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -22,6 +23,38 @@ std::uint64_t RecordHash(std::uint64_t timeBodyHash, const MessageRecord& m)
                           static_cast<std::uint64_t>(m.unassignedFlag));
 }
 
+// The live messages by partner, time and text, to tell a cut-off copy of one: a find of the
+// same partner and time whose text begins a live text (the rest of the copy was overwritten or
+// lay past the carved end).
+class LiveTexts {
+public:
+    explicit LiveTexts(const MessageStore& store)
+    {
+        m_texts.reserve(static_cast<std::size_t>(store.liveMessageCount));
+        for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
+            const MessageRecord& m = store.liveMessages[i];
+            m_texts.push_back({m.address, m.time, m.body});
+        }
+        std::sort(m_texts.begin(), m_texts.end());
+    }
+    bool BeginsOne(const MessageRecord& find) const
+    {
+        if (find.body.empty()) return false;
+        const auto next = std::lower_bound(m_texts.begin(), m_texts.end(), Text{find.address, find.time, find.body});
+        return next != m_texts.end() && next->address == find.address && next->time == find.time &&
+               next->body.starts_with(find.body);
+    }
+
+private:
+    struct Text {
+        std::string_view address;
+        std::int64_t time;
+        std::string_view body;
+        auto operator<=>(const Text&) const = default;
+    };
+    std::vector<Text> m_texts;
+};
+
 }  // namespace
 
 void MergeRecovered(CSms& reader, std::span<const MessageRecord> finds)
@@ -38,12 +71,16 @@ void MergeRecovered(CSms& reader, std::span<const MessageRecord> finds, const Li
     std::vector<Kept> notLive;
     notLive.reserve(finds.size());
     const double n = static_cast<double>(finds.size());
+    std::optional<LiveTexts> liveTexts;
     for (std::size_t i = 0; i < finds.size(); ++i) {
         const MessageRecord& find = finds[i];
         // A spilled record's carved end is not its own, so only its text is compared.
-        if (!copies.Contains(find.spillFlag != 0, find.time, find.body)) {
-            notLive.push_back({&find, TimeBodyHash(TextHash(find.body), find.time)});
+        bool live = copies.Contains(find.spillFlag != 0, find.time, find.body);
+        if (!live) {
+            if (!liveTexts) liveTexts.emplace(g_store);
+            live = liveTexts->BeginsOne(find);
         }
+        if (!live) notLive.push_back({&find, TimeBodyHash(TextHash(find.body), find.time)});
         if (i % 10 == 5) ReportProgress(static_cast<double>(i) / n * 10 + 90);
     }
 

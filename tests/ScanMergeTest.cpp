@@ -334,16 +334,19 @@ TEST_F(ScanTest, MergeDropsLiveCopiesAndRepeatsInScanOrder)
         Find("new", 100, 1),            // differs in fromMe: kept
         Find("new", 100, 0, "b"),       // differs in address: kept
         Find("live", 101),              // repeat of the second: dropped
+        Find("liv", 100, 0, "x"),       // the beginning of a live text, same partner and time: a cut copy
+        Find("liv", 100, 0, "b"),       // another partner's: kept
+        Find("liv", 99, 0, "x"),        // another time: kept
     };
     {
         ProgressRecorder recorder;
         MergeRecovered(reader, finds);
-        EXPECT_EQ(recorder.seen, (std::vector<std::int32_t>{96}));  // index 5 of 8
+        EXPECT_EQ(recorder.seen, (std::vector<std::int32_t>{94}));  // index 5 of 11
     }
-    const std::vector<MessageRecord> expected = {Find("live", 101), Find("new", 100), Find("new", 100, 1),
-                                                 Find("new", 100, 0, "b")};
+    const std::vector<MessageRecord> expected = {Find("live", 101),         Find("new", 100),      Find("new", 100, 1),
+                                                 Find("new", 100, 0, "b"), Find("liv", 100, 0, "b"), Find("liv", 99, 0, "x")};
     EXPECT_EQ(reader.m_recovered, expected);
-    EXPECT_EQ(reader.m_recoveredCount, 4);
+    EXPECT_EQ(reader.m_recoveredCount, 6);
 
     std::vector<MessageRecord> ten(10, Find("z", 1));
     ProgressRecorder recorder;
