@@ -132,9 +132,13 @@ void MoveReactions(sqlite3* db, const RowIndex& index,
         taken[self->second] = true;
     }
     if (std::find(taken.begin(), taken.end(), true) == taken.end()) return;
+    std::vector<MessageRecord>& folded = store.currentReader->m_foldedRows;
     std::size_t kept = 0;
     for (std::size_t m = 0; m < taken.size(); ++m) {
-        if (taken[m]) continue;
+        if (taken[m]) {
+            folded.push_back(std::move(store.liveMessages[m]));
+            continue;
+        }
         if (kept != m) store.liveMessages[kept] = std::move(store.liveMessages[m]);
         ++kept;
     }

@@ -170,6 +170,7 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
 
     m_partTables.clear();
     m_entryOfThread.clear();
+    m_foldedRows.clear();
     std::vector<std::int32_t> fallback;
     {
         DatabaseReading reading(path, m_db);

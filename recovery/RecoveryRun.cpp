@@ -25,6 +25,20 @@ PageLayout IphoneLayout(std::int32_t pageSize, bool /*logMode*/, std::int32_t /*
     return {pageSize, 48, 69, 52};
 }
 
+// Leaves out the finds that are live rows a reader folded into other messages (tapbacks): the
+// same row id, or the same time and text.
+void DropFoldedRows(CSms& reader)
+{
+    if (reader.m_foldedRows.empty()) return;
+    auto folded = [&reader](const MessageRecord& find) {
+        return std::any_of(reader.m_foldedRows.begin(), reader.m_foldedRows.end(), [&find](const MessageRecord& row) {
+            return (find.rowId != 0 && find.rowId == row.rowId) || (find.time == row.time && find.body == row.body);
+        });
+    };
+    std::erase_if(reader.m_recovered, folded);
+    reader.m_recoveredCount = static_cast<std::int32_t>(reader.m_recovered.size());
+}
+
 bool Exists(const std::string& path)
 {
     std::error_code error;
@@ -68,6 +82,7 @@ RecoveryRunCounts RunRecoverySteps(const std::string& path)
     counts.countingFound = n;
     RecoverDeletedPass(reader, path, n);
     counts.fillingFound = n;
+    DropFoldedRows(reader);
     reader.AssignRecovered();
     reader.SortConversations();
     reader.m_lastRecovery = g_store.alternateCarving != 0 ? RecoveryMode::Alternate : RecoveryMode::Default;
@@ -79,6 +94,7 @@ void RunDeepRecoverySteps(const std::string& path)
     CSms& reader = *g_store.currentReader;
     reader.m_recoveredCount = 0;
     RunDeepRecovery(reader, path);
+    DropFoldedRows(reader);
     reader.AssignRecovered();
     reader.SortConversations();
     reader.m_lastRecovery = RecoveryMode::Deep;

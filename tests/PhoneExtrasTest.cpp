@@ -217,6 +217,14 @@ TEST_F(PhoneExtrasTest, IphoneChatsAttachmentsRecentlyDeletedEditsAndTapbacks)
     EXPECT_EQ(shown[2].heading, "Me 2023-03-08 20:26:47 [failed]");
     EXPECT_EQ(shown[3].message->body, "\uFFFCgone soon");
     EXPECT_EQ(shown[3].heading, "+15550001 2023-03-08 20:26:48 — deleted on 2023-03-08 20:28:20");
+
+    // The tapback folded into its message is a live row: neither recovery reports it.
+    for (const bool deep : {false, true}) {
+        deep ? RunDeepRecoverySteps(path.string()) : static_cast<void>(RunRecoverySteps(path.string()));
+        const std::vector<MessageRecord>& found = g_store.currentReader->m_recovered;
+        EXPECT_TRUE(std::none_of(found.begin(), found.end(), [](const MessageRecord& m) { return m.body.starts_with("Loved"); }))
+            << (deep ? "deep" : "default");
+    }
 }
 
 }  // namespace

@@ -78,6 +78,9 @@ public:
     sqlite3* m_db = nullptr;  // open only while LoadDatabase runs
     const std::int32_t m_deviceKind;
     std::vector<MessageRecord> m_recovered;  // the recovered list (empty = none)
+    // Live rows the reader shows inside other messages rather than as messages (the iPhone's
+    // tapbacks): still live rows, never recovered ones. Filled by each load.
+    std::vector<MessageRecord> m_foldedRows;
     std::int32_t m_recoveredCount = 0;
     ScanReport m_lastScan;  // written by each recovery pass
     RecoveryMode m_lastRecovery = RecoveryMode::None;  // set by the recovery run
