@@ -136,6 +136,9 @@ std::string LoadWarningSentence(const LoadWarning& warning, const Translator& tr
         return Fill(tr("The file %s is damaged: the messages before the damage are shown and recovery reads every "
                        "byte there is."),
                     {warning.file});
+    case LoadWarning::Kind::HeaderMended:
+        return Fill(tr("The header of %s is damaged (%s): it was mended in memory to read the file, which is unchanged."),
+                    {warning.file, warning.reason});
     }
     return "";
 }

@@ -221,10 +221,59 @@ std::string CopyWithLog(const std::string& path, const fs::path& folder, std::st
 
 }  // namespace
 
+namespace {
+
+// The page size a database file's own pages tell when its header's page size field is none (0,
+// or not a power of two from 512 to 65536): the one whose multiple by the header's page count
+// is the file's size. Nothing when the field is sound or nothing tells.
+std::optional<std::uint32_t> PageSizeThePagesTell(const FileStart& start)
+{
+    const ByteView header(start.bytes.data(), start.bytes.size());
+    if (start.bytes.size() < 100 || std::memcmp(start.bytes.data(), "SQLite format 3", 16) != 0) return std::nullopt;
+    if (ReadDatabaseHeader(header)) return std::nullopt;
+    const std::uint32_t pageCount = header.U32(28);
+    for (std::uint32_t size = 512; size <= 65536 && pageCount != 0; size *= 2) {
+        if (std::uint64_t{pageCount} * size == start.size) return size;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool DatabaseReading::OpenMended(const std::string& path)
+{
+    const std::optional<FileStart> start = ReadFileStart(path, 100);
+    const std::optional<std::uint32_t> pageSize = start ? PageSizeThePagesTell(*start) : std::nullopt;
+    if (!pageSize || start->size > QuarterOfMemory()) return false;
+    const std::optional<FileStart> whole = ReadFileStart(path, start->size);
+    if (!whole) return false;
+    m_imageSize = whole->bytes.size();
+    m_image = std::make_unique_for_overwrite<std::uint8_t[]>(m_imageSize);
+    std::memcpy(m_image.get(), whole->bytes.data(), m_imageSize);
+    const std::uint32_t field = (std::uint32_t{m_image[16]} << 8) | m_image[17];
+    // The page size (65536 is written as 1), and a rollback header: no log is laid over it.
+    m_image[16] = static_cast<std::uint8_t>(*pageSize == 65536 ? 0 : *pageSize >> 8);
+    m_image[17] = static_cast<std::uint8_t>(*pageSize == 65536 ? 1 : *pageSize & 0xFF);
+    m_image[18] = m_image[19] = 1;
+    SqliteHandle attempt;
+    m_result = OpenImage(attempt.Out());
+    if (m_result != SQLITE_OK) {
+        m_image.reset();
+        m_imageSize = 0;
+        return false;
+    }
+    m_db = attempt.Release();
+    m_how = OpenedAs::InMemory;
+    m_mended = "its page size field holds " + std::to_string(field) + "; its " + std::to_string(start->size / *pageSize) +
+               " pages are of " + std::to_string(*pageSize) + " bytes";
+    return true;
+}
+
 DatabaseReading::DatabaseReading(const std::string& path, sqlite3*& db, LogPolicy policy, std::uint64_t memoryLimit)
     : m_path(path), m_db(db)
 {
     m_db = nullptr;
+    if (OpenMended(path)) return;
     if (HasCommittedLog(path)) {
         bool tooLarge = false;
         const std::uint64_t limit = policy == LogPolicy::AlwaysPrivateCopy ? 0 : memoryLimit != 0 ? memoryLimit : QuarterOfMemory();
@@ -310,6 +359,7 @@ void DatabaseReading::NoteReadResult(int resultCode)
 std::vector<LoadWarning> DatabaseReading::Warnings() const
 {
     std::vector<LoadWarning> warnings;
+    if (!m_mended.empty()) warnings.push_back({LoadWarning::Kind::HeaderMended, m_path, m_mended});
     if (!m_logProblem.empty()) {
         warnings.push_back({LoadWarning::Kind::LogNotApplied, m_path + "-wal", m_logProblem});
     }

@@ -62,8 +62,9 @@ void WriteSixtyWithFiveDeleted(const std::filesystem::path& path)
     db.Exec("DELETE FROM sms WHERE _id IN (1003, 1010, 1021, 1034, 1047);");
 }
 
-// A file whose live rows no reader can read (its table lacks a column the reader asks for, or
-// its header's page size is damaged) still has them in cells in use: they are never finds.
+// A file whose live rows no reader can read (its table lacks a column the reader asks for) still
+// has them in cells in use: they are never finds. A header whose page size field is damaged is
+// mended in memory from the page count, with a warning, and the live rows read as live.
 TEST_F(RecoveryEndToEnd, LiveRowsThatCannotBeReadAreNoFinds)
 {
     const std::set<std::string> deleted{BodyOf(3), BodyOf(10), BodyOf(21), BodyOf(34), BodyOf(47)};
@@ -82,14 +83,24 @@ TEST_F(RecoveryEndToEnd, LiveRowsThatCannotBeReadAreNoFinds)
         header.seekp(16);
         header.write("\0\0", 2);  // a page size of 0
     }
+    const auto before = fixtures::SnapshotFolder(damaged.parent_path());
     for (const auto& path : {renamed, damaged}) {
         Load(path);
-        EXPECT_EQ(g_store.liveMessageCount, 0) << path;
+        const std::vector<LoadWarning>& warnings = g_store.currentReader->m_loadWarnings;
+        if (path == damaged) {
+            EXPECT_EQ(g_store.liveMessageCount, 55);
+            ASSERT_EQ(warnings.size(), 1u);
+            EXPECT_EQ(warnings[0].kind, LoadWarning::Kind::HeaderMended);
+            EXPECT_EQ(warnings[0].reason, "its page size field holds 0; its 7 pages are of 4096 bytes");
+        } else {
+            EXPECT_EQ(g_store.liveMessageCount, 0);
+        }
         RunRecoverySteps(path.string());
         const std::set<std::string> found = RecoveredBodies();
         EXPECT_TRUE(std::includes(deleted.begin(), deleted.end(), found.begin(), found.end())) << path << ": " << found.size();
         g_store.RestoreProgramStart();
     }
+    EXPECT_TRUE(fixtures::SnapshotFolder(damaged.parent_path()) == before) << "the damaged file changed";
 }
 
 TEST_F(RecoveryEndToEnd, AndroidMessagesDeletedFromTheMainFile)

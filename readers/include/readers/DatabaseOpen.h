@@ -82,6 +82,9 @@ public:
 
 private:
     int OpenImage(sqlite3** db) const;
+    // Reads a file whose header's page size field is damaged, while its page count tells the
+    // page size, from an image with the field mended; false when there is no such damage.
+    bool OpenMended(const std::string& path);
     // What the file's own first pages say: pages missing, or a schema page that is no b-tree
     // page. Read once, on first use (the readers ask several times).
     struct FileDamageFacts {
@@ -100,5 +103,6 @@ private:
     std::unique_ptr<std::uint8_t[]> m_image;  // the in-memory image, when read so
     std::size_t m_imageSize = 0;
     std::string m_logProblem;  // why the log was not applied
+    std::string m_mended;      // what of the header was mended in the image; empty: nothing
     bool m_damaged = false;
 };

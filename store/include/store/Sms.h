@@ -52,9 +52,9 @@ struct ScanReport {
 
 // Something a load could not read as it should.
 struct LoadWarning {
-    enum class Kind { LogNotApplied, Truncated, Damaged } kind = Kind::Damaged;
+    enum class Kind { LogNotApplied, Truncated, Damaged, HeaderMended } kind = Kind::Damaged;
     std::string file;    // the file concerned
-    std::string reason;  // LogNotApplied: why
+    std::string reason;  // LogNotApplied: why; HeaderMended: what was mended
     std::uint64_t pagesPresent = 0, pagesExpected = 0;  // Truncated
     bool operator==(const LoadWarning&) const = default;
 };
