@@ -106,18 +106,7 @@ TEST_F(RecoveryEndToEnd, LiveRowsThatCannotBeReadAreNoFinds)
 TEST_F(RecoveryEndToEnd, AndroidMessagesDeletedFromTheMainFile)
 {
     const auto path = m_dir / "mmssms.db";
-    {
-        PhoneDb db = PhoneDb::Android(path);
-        db.Exec("BEGIN");
-        for (int p = 0; p < 4; ++p) db.AddAndroidAddress("+86138000000" + std::to_string(10 + p));
-        for (int i = 0; i < 60; ++i) {
-            db.AddAndroidSms({.address = "138000000" + std::to_string(10 + i % 4), .date = kAndroidBase + i * 1000,
-                              .type = std::int64_t{i % 3 == 0 ? 2 : 1}, .body = BodyOf(i),
-                              .threadId = 1 + i % 4, .id = std::int64_t{1000 + i}});
-        }
-        db.Exec("COMMIT");
-        db.Exec("DELETE FROM sms WHERE _id IN (1003, 1010, 1021, 1034, 1047);");
-    }
+    WriteSixtyWithFiveDeleted(path);
     Load(path);
     ASSERT_EQ(g_store.liveMessageCount, 55);
     const RecoveryRunCounts counts = RunRecoverySteps(path.string());
