@@ -55,6 +55,38 @@ private:
     std::vector<Text> m_texts;
 };
 
+// Android finds of one partner, direction and millisecond are versions of one row (the log
+// keeps a page before and after an edit): the one found last, in the later frame, is its
+// newest, and stands for the row. Finds without a time or a partner are left as they are.
+void KeepNewestVersions(std::vector<MessageRecord>& finds)
+{
+    std::unordered_map<std::uint64_t, std::vector<std::size_t>> ofInstant;
+    for (std::size_t i = 0; i < finds.size(); ++i) {
+        const MessageRecord& m = finds[i];
+        if (m.time != 0 && !m.address.empty()) ofInstant[MixHash(TextHash(m.address), static_cast<std::uint64_t>(m.time) * 2 + (m.fromMe != 0))].push_back(i);
+    }
+    std::vector<bool> older(finds.size(), false);
+    for (const auto& [instant, those] : ofInstant) {
+        for (std::size_t a = 0; a < those.size(); ++a) {
+            const MessageRecord& m = finds[those[a]];
+            for (std::size_t b = a + 1; b < those.size(); ++b) {
+                const MessageRecord& later = finds[those[b]];
+                if (later.time == m.time && later.address == m.address && (later.fromMe != 0) == (m.fromMe != 0)) {
+                    older[those[a]] = true;
+                    break;
+                }
+            }
+        }
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < finds.size(); ++i) {
+        if (older[i]) continue;
+        if (kept != i) finds[kept] = std::move(finds[i]);
+        ++kept;
+    }
+    finds.resize(kept);
+}
+
 }  // namespace
 
 void MergeRecovered(CSms& reader, std::span<const MessageRecord> finds)
@@ -94,6 +126,7 @@ void MergeRecovered(CSms& reader, std::span<const MessageRecord> finds, const Li
         kept.Insert(hash, static_cast<std::uint32_t>(recovered.size()));
         recovered.push_back(find);
     }
+    if (reader.m_deviceKind == kDeviceAndroid) KeepNewestVersions(recovered);
     reader.m_recovered = std::move(recovered);
     reader.m_recoveredCount = static_cast<std::int32_t>(reader.m_recovered.size());
 }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
+#include <unordered_set>
 
 #include "recovery/DeepScan.h"
 #include "recovery/RecoveryScan.h"
@@ -30,10 +32,17 @@ PageLayout IphoneLayout(std::int32_t pageSize, bool /*logMode*/, std::int32_t /*
 void DropFoldedRows(CSms& reader)
 {
     if (reader.m_foldedRows.empty()) return;
-    auto folded = [&reader](const MessageRecord& find) {
-        return std::any_of(reader.m_foldedRows.begin(), reader.m_foldedRows.end(), [&find](const MessageRecord& row) {
-            return (find.rowId != 0 && find.rowId == row.rowId) || (find.time == row.time && find.body == row.body);
-        });
+    std::unordered_set<std::int64_t> rowIds;
+    std::unordered_set<std::string_view> texts;
+    for (const MessageRecord& row : reader.m_foldedRows) {
+        rowIds.insert(row.rowId);
+        texts.insert(row.body);
+    }
+    auto folded = [&](const MessageRecord& find) {
+        if (find.rowId != 0 && rowIds.contains(find.rowId)) return true;
+        if (!texts.contains(find.body)) return false;
+        return std::any_of(reader.m_foldedRows.begin(), reader.m_foldedRows.end(),
+                           [&find](const MessageRecord& row) { return find.time == row.time && find.body == row.body; });
     };
     std::erase_if(reader.m_recovered, folded);
     reader.m_recoveredCount = static_cast<std::int32_t>(reader.m_recovered.size());

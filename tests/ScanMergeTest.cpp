@@ -335,18 +335,19 @@ TEST_F(ScanTest, MergeDropsLiveCopiesAndRepeatsInScanOrder)
         Find("new", 100, 0, "b"),       // differs in address: kept
         Find("live", 101),              // repeat of the second: dropped
         Find("liv", 100, 0, "x"),       // the beginning of a live text, same partner and time: a cut copy
-        Find("liv", 100, 0, "b"),       // another partner's: kept
+        Find("liv", 100, 0, "b"),       // another partner's: kept, and a newer version of the one before
         Find("liv", 99, 0, "x"),        // another time: kept
+        Find("edited", 101),            // same partner, direction and time as the second: its newer version
     };
     {
         ProgressRecorder recorder;
         MergeRecovered(reader, finds);
-        EXPECT_EQ(recorder.seen, (std::vector<std::int32_t>{94}));  // index 5 of 11
+        EXPECT_EQ(recorder.seen, (std::vector<std::int32_t>{94}));  // index 5 of 12
     }
-    const std::vector<MessageRecord> expected = {Find("live", 101),         Find("new", 100),      Find("new", 100, 1),
-                                                 Find("new", 100, 0, "b"), Find("liv", 100, 0, "b"), Find("liv", 99, 0, "x")};
+    const std::vector<MessageRecord> expected = {Find("new", 100), Find("new", 100, 1), Find("liv", 100, 0, "b"), Find("liv", 99, 0, "x"),
+                                                 Find("edited", 101)};
     EXPECT_EQ(reader.m_recovered, expected);
-    EXPECT_EQ(reader.m_recoveredCount, 6);
+    EXPECT_EQ(reader.m_recoveredCount, 5);
 
     std::vector<MessageRecord> ten(10, Find("z", 1));
     ProgressRecorder recorder;
