@@ -15,6 +15,7 @@
 #include "readers/DamagedTable.h"
 #include "readers/DatabaseOpen.h"
 #include "readers/IphoneChats.h"
+#include "readers/IphoneLegacy.h"
 #include "readers/LiveOrder.h"
 #include "readers/UnreachedRows.h"
 #include "recovery/PhoneColumns.h"
@@ -178,10 +179,15 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
             store.columnCount = 0;
             sqlite3_exec(m_db, "PRAGMA table_info(message)", OnColumnRow, nullptr, nullptr);
             m_partTables = ReadPartTableSchemas(m_db, kDeviceIphone);
-            sqlite3_exec(m_db, "SELECT ROWID, id FROM handle;", OnHandleRow, nullptr, nullptr);
-            m_regionHint = MostCommonCountry(m_db);
-            ReadMessageRows(reading);
-            fallback = ReadChats();
+            if (HasLegacyIphoneTables(m_db)) {
+                store.iphoneNanosecondDates = 0;
+                fallback = ReadLegacyIphone(m_db, m_entryOfThread);
+            } else {
+                sqlite3_exec(m_db, "SELECT ROWID, id FROM handle;", OnHandleRow, nullptr, nullptr);
+                m_regionHint = MostCommonCountry(m_db);
+                ReadMessageRows(reading);
+                fallback = ReadChats();
+            }
         }
         m_loadWarnings = reading.Warnings();
         // A file too damaged to give its own schema is read with the newest known layout.

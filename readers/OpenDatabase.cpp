@@ -69,7 +69,8 @@ bool HasAndroidTables(const std::set<std::string>& tables)
 
 bool HasIphoneTables(const std::set<std::string>& tables)
 {
-    return tables.contains("message") && tables.contains("handle");
+    // iOS 5 and earlier keep their conversations in msg_group instead of handle.
+    return tables.contains("message") && (tables.contains("handle") || tables.contains("msg_group"));
 }
 
 }  // namespace

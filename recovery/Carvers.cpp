@@ -51,6 +51,16 @@ std::string_view ContentText(const std::uint8_t* content, std::int32_t length)
     return text.substr(0, text.find('\0'));
 }
 
+// An integer column's value (NULL, texts and blobs read as 0).
+std::int64_t ContentInteger(const std::uint8_t* content, std::int32_t serialType, std::int32_t length)
+{
+    if (serialType == 9) return 1;
+    if (serialType < 1 || serialType > 6) return 0;
+    std::uint64_t value = (content[0] & 0x80) != 0 ? ~std::uint64_t{0} : 0;
+    for (std::int32_t b = 0; b < length; ++b) value = (value << 8) | content[b];
+    return static_cast<std::int64_t>(value);
+}
+
 }  // namespace
 
 RecordCarver::RecordCarver(Kind kind, const MessageStore& store) : m_kind(kind)
@@ -58,8 +68,11 @@ RecordCarver::RecordCarver(Kind kind, const MessageStore& store) : m_kind(kind)
     m_columnCount = std::min(store.columnCount, kColumnCapacity);
     const bool iphone = kind == Kind::Iphone;
     const DeviceKind device = iphone ? kDeviceIphone : kDeviceAndroid;
+    const CarvedTable table = iphone ? MessageTableOf(kDeviceIphone, std::span(store.columnNames).first(static_cast<std::size_t>(m_columnCount)))
+                                     : CarvedTable::Messages;
+    m_legacy = table == CarvedTable::LegacyMessages;
     for (std::int32_t i = 0; i < m_columnCount; ++i) {
-        const PhoneColumn* meaning = PhoneColumnNamed(device, store.columnNames[i]);
+        const PhoneColumn* meaning = PhoneColumnNamed(device, store.columnNames[i], table);
         m_rules[i] = RuleOf(store.columnTypes[i], meaning, iphone, store.iphoneNanosecondDates != 0);
         m_fields[i] = meaning != nullptr ? meaning->field : ColumnField::None;
         for (std::int32_t serialType = 0; serialType < 64; ++serialType) {
@@ -126,8 +139,9 @@ void CarvedFields::FillRecord(MessageRecord& record) const
     if (hasBody) record.body = Utf8ToAnsiString(BodyText());
     if (hasAddress) {
         record.address = Utf8ToAnsiString(address);
-        record.chinaPrefix = StripChinaPrefix(record.address) ? 1 : 0;
+        if (!legacy) record.chinaPrefix = StripChinaPrefix(record.address) ? 1 : 0;
     }
+    if (legacy) record.kind = madrid ? MessageKind::IMessage : MessageKind::Sms;
     if (hasHandle) record.address = std::to_string(handle);
     if (hasTime) record.time = time;
     if (hasFromMe) record.fromMe = fromMe;
@@ -294,10 +308,25 @@ void RecordCarver::Extract(const std::uint8_t* body, const std::int32_t* serialT
                 record.hasBody = true;
             }
             break;
+        case ColumnField::MadridHandle: record.madridHandle = ContentText(content, length); break;
+        case ColumnField::LegacyFlags: record.flags = ContentInteger(content, serialType, length); break;
+        case ColumnField::MadridFlags: record.madridFlags = ContentInteger(content, serialType, length); break;
+        case ColumnField::IsMadrid: record.madrid = ContentInteger(content, serialType, length) == 1; break;
         default: break;  // the fields of the part tables, which these carvers do not read
         }
         offset += static_cast<std::size_t>(length);
     }
+    if (m_legacy) CompleteLegacy(record);
+}
+
+void RecordCarver::CompleteLegacy(CarvedFields& record)
+{
+    record.legacy = true;
+    if (record.madrid) record.address = record.madridHandle;
+    record.hasAddress = !record.address.empty();
+    record.fromMe = record.madrid ? ((record.madridFlags & 4) != 0 ? 1 : 0) : ((record.flags & 1) != 0 ? 1 : 0);
+    record.hasFromMe = true;
+    if (!record.madrid && record.hasTime) record.time = LegacySmsSecondsSince2001(record.time);
 }
 
 bool CarveAndroidRecord(std::int32_t& recordLength, const std::uint8_t* position,

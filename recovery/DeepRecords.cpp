@@ -116,6 +116,7 @@ DeepDecoder::DeepDecoder(DeviceKind kind, CarvedTable table, std::span<const std
 void DeepDecoder::Plan(std::span<const std::string> names, std::span<const std::string> types)
 {
     m_columns = static_cast<std::int32_t>(std::min(names.size(), types.size()));
+    m_layout = m_table == CarvedTable::Messages ? MessageTableOf(m_kind, names) : m_table;
     m_plan.assign(static_cast<std::size_t>(m_columns), Column{});
     std::int32_t lastEssential = 0;
     for (std::int32_t i = 0; i < m_columns; ++i) {
@@ -134,7 +135,7 @@ void DeepDecoder::Plan(std::span<const std::string> names, std::span<const std::
             for (int s = 0; s <= 9; ++s) c.accepts |= std::uint64_t{1} << s;
             c.largeText = c.largeBlob = true;
         }
-        const PhoneColumn* meaning = PhoneColumnNamed(m_kind, names[static_cast<std::size_t>(i)], m_table);
+        const PhoneColumn* meaning = PhoneColumnNamed(m_kind, names[static_cast<std::size_t>(i)], m_layout);
         if (meaning == nullptr) continue;
         const bool integer = type == "INTEGER";
         // Integer meanings hold only for a column declared INTEGER; texts by their name alone.
@@ -143,7 +144,8 @@ void DeepDecoder::Plan(std::span<const std::string> names, std::span<const std::
                                   f == Field::HandleId || f == Field::ThreadId || f == Field::DateSeconds ||
                                   f == Field::MessageId || f == Field::ChatId || f == Field::Sequence ||
                                   f == Field::Box || f == Field::MmsType || f == Field::SubjectCharset ||
-                                  f == Field::Size;
+                                  f == Field::Size || f == Field::LegacyFlags || f == Field::MadridFlags ||
+                                  f == Field::IsMadrid;
         if (!integerField || integer) {
             c.field = f;
             if (meaning->essential) lastEssential = std::max(lastEssential, i);
@@ -161,7 +163,7 @@ void DeepDecoder::Plan(std::span<const std::string> names, std::span<const std::
     for (int b = 0; b < 256; ++b) {
         m_headerStart[b] = b >= 0x80 || (b >= m_minColumns + 1 && b <= m_columns * 9 + 1);
     }
-    const std::span<const std::int32_t> known = KnownColumnCounts(m_kind, m_table);
+    const std::span<const std::int32_t> known = KnownColumnCounts(m_kind, m_layout);
     m_counts.clear();
     AddColumnCounts(known);
     if (m_columns > 0) AddColumnCounts(std::span<const std::int32_t>(&m_columns, 1));
@@ -335,7 +337,10 @@ bool DeepDecoder::LiveAsItStands(const Layout& layout, std::string_view payload,
     const std::uint64_t s = layout.types[static_cast<std::size_t>(m_dateColumn)];
     if (at + ContentLength(s) > payload.size() || s < 1 || s > 6) return false;
     const std::int64_t value = IntegerValue(s, reinterpret_cast<const std::uint8_t*>(payload.data() + at));
-    return m_live->Same(rowId, TimeOf(m_plan[static_cast<std::size_t>(m_dateColumn)].field, value));
+    const std::int64_t time = TimeOf(m_plan[static_cast<std::size_t>(m_dateColumn)].field, value);
+    // The oldest iPhones keep an SMS's date since 1970.
+    if (m_layout == CarvedTable::LegacyMessages && m_live->Same(rowId, LegacySmsSecondsSince2001(time))) return true;
+    return m_live->Same(rowId, time);
 }
 
 std::int64_t DeepDecoder::TimeOf(Field field, std::int64_t value) const
@@ -419,6 +424,12 @@ bool DeepDecoder::ReadColumns(const Layout& layout, std::string_view payload, bo
         case Field::ThreadId: record.threadId = value; break;
         case Field::IsFromMe: record.fromMe = value != 0 ? 1 : 0; break;
         case Field::HandleId: record.address = s == 0 ? "" : std::to_string(value); break;
+        case Field::MadridHandle:
+            if (isText) fields.madridHandle = content.substr(0, content.find('\0'));
+            break;
+        case Field::LegacyFlags: fields.flags = value; break;
+        case Field::MadridFlags: fields.madridFlags = value; break;
+        case Field::IsMadrid: fields.madrid = value == 1; break;
         default: ReadPartField(column.field, s, isText ? content : std::string_view{}, value, fields, record); break;
         }
     }
@@ -468,7 +479,8 @@ bool DeepDecoder::CompletePart(const Fields& fields, bool truncated, DecodedReco
     record.name = Utf8ToAnsiString(fields.name.empty() ? fields.fallbackName : fields.name);
     record.file = Utf8ToAnsiString(fields.file);
     switch (m_table) {
-    case CarvedTable::Messages: break;
+    case CarvedTable::Messages:
+    case CarvedTable::LegacyMessages: break;
     case CarvedTable::MmsMessages:
         // Sent, received and not yet downloaded messages; reports are no messages.
         if (!fields.hasDate || (record.mmsType != 128 && record.mmsType != 130 && record.mmsType != 132)) return false;
@@ -499,6 +511,15 @@ bool DeepDecoder::CompletePart(const Fields& fields, bool truncated, DecodedReco
     }
     }
     return false;
+}
+
+bool DeepDecoder::CompleteLegacy(const Fields& fields, DecodedRecord& record)
+{
+    record.kind = fields.madrid ? MessageKind::IMessage : MessageKind::Sms;
+    record.address = Utf8ToAnsiString(fields.madrid ? fields.madridHandle : fields.address);
+    record.fromMe = fields.madrid ? ((fields.madridFlags & 4) != 0 ? 1 : 0) : ((fields.flags & 1) != 0 ? 1 : 0);
+    if (!fields.madrid && fields.hasDate) record.time = LegacySmsSecondsSince2001(record.time);
+    return !record.body.empty() || !record.address.empty();
 }
 
 std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t payloadStart, std::uint64_t typesStart,
@@ -536,7 +557,9 @@ std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t 
     }
     if (truncated && !body.empty()) BadTextBytes(body, true);  // trims a character cut in half
     record.body = Utf8ToAnsiString(body);
-    if (m_kind == kDeviceIphone) {
+    if (m_layout == CarvedTable::LegacyMessages) {
+        if (!CompleteLegacy(fields, record)) return std::nullopt;
+    } else if (m_kind == kDeviceIphone) {
         // Every row has its globally unique id; a record without one is not a row.
         if (fields.guid.empty() && !truncated) return std::nullopt;
         if (!fields.service.empty()) record.kind = ServiceKindNamed(fields.service);

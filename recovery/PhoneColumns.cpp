@@ -1,7 +1,9 @@
 // The message tables of the two phones, column by column.
 #include "recovery/PhoneColumns.h"
 
+#include <algorithm>
 #include <array>
+#include <string>
 
 namespace {
 
@@ -126,6 +128,44 @@ constexpr PhoneColumn kIphone[] = {
     {"is_kt_verified", "INTEGER"},
 };
 
+// The message table of iOS 5 (33 columns); iOS 4 and earlier have its first 17, without the
+// madrid_* columns of iMessage. SMS dates are seconds since 1970, iMessage dates since 2001.
+constexpr PhoneColumn kIphoneLegacy[] = {
+    {"rowid", "INTEGER"},
+    {"address", "TEXT", ColumnField::Address},
+    {"date", "INTEGER", ColumnField::Date, true, ColumnRule::IphoneDate, Types({4}), ValueCheck::DateRequired},
+    {"text", "TEXT", ColumnField::Body, true},
+    {"flags", "INTEGER", ColumnField::LegacyFlags, true, ColumnRule::AnyInteger, Types({1, 2, 8, 9}), ValueCheck::NonNegative},
+    {"replace", "INTEGER"},
+    {"svc_center", "TEXT"},
+    {"group_id", "INTEGER", ColumnField::ThreadId, false, ColumnRule::AnyInteger, Types({0, 1, 2, 3, 8, 9}), ValueCheck::NonNegative},
+    {"association_id", "INTEGER"},
+    {"height", "INTEGER"},
+    {"uiflags", "INTEGER"},
+    {"version", "INTEGER"},
+    {"subject", "TEXT"},
+    {"country", "TEXT"},
+    {"headers", "BLOB"},
+    {"recipients", "BLOB"},
+    {"read", "INTEGER"},
+    {"madrid_attributedbody", "BLOB", ColumnField::AttributedBody},
+    {"madrid_handle", "TEXT", ColumnField::MadridHandle},
+    {"madrid_version", "INTEGER"},
+    {"madrid_guid", "TEXT"},
+    {"madrid_type", "INTEGER"},
+    {"madrid_roomname", "TEXT"},
+    {"madrid_service", "TEXT", ColumnField::Service},
+    {"madrid_account", "TEXT"},
+    {"madrid_account_guid", "TEXT"},
+    {"madrid_flags", "INTEGER", ColumnField::MadridFlags, false, ColumnRule::AnyInteger, 0, ValueCheck::NonNegative},
+    {"madrid_attachmentinfo", "BLOB"},
+    {"madrid_url", "TEXT"},
+    {"madrid_error", "INTEGER"},
+    {"is_madrid", "INTEGER", ColumnField::IsMadrid, false, ColumnRule::AnyInteger, 0, ValueCheck::ZeroOrOne},
+    {"madrid_date_read", "INTEGER", ColumnField::None, false, ColumnRule::AnyInteger, 0, ValueCheck::DateOrZero},
+    {"madrid_date_delivered", "INTEGER", ColumnField::None, false, ColumnRule::AnyInteger, 0, ValueCheck::DateOrZero},
+};
+
 // Android's pdu table (35 columns since Android 5; 4.4 had 33, without sub_id and creator).
 constexpr PhoneColumn kAndroidPdu[] = {
     {"_id", "INTEGER"},
@@ -215,6 +255,7 @@ constexpr PhoneColumn kIphoneRecoverable[] = {
 // Column counts of the layouts phones are known to have had.
 constexpr std::int32_t kAndroidCounts[] = {16, 17, 19};
 constexpr std::int32_t kIphoneCounts[] = {51, 84};
+constexpr std::int32_t kIphoneLegacyCounts[] = {17, 33};
 constexpr std::int32_t kPduCounts[] = {33, 35};
 constexpr std::int32_t kPartCounts[] = {14, 15};
 constexpr std::int32_t kRecoverableCounts[] = {6};
@@ -232,6 +273,7 @@ std::string_view CarvedTableName(CarvedTable table)
     case CarvedTable::MmsParts: return "part";
     case CarvedTable::Attachments: return "attachment";
     case CarvedTable::RecoverableParts: return "recoverable_message_part";
+    case CarvedTable::LegacyMessages: return "message";
     }
     return "";
 }
@@ -245,6 +287,7 @@ std::span<const PhoneColumn> PhoneLayout(DeviceKind kind, CarvedTable table)
     case CarvedTable::MmsParts: return iphone ? std::span<const PhoneColumn>() : kAndroidPart;
     case CarvedTable::Attachments: return iphone ? std::span<const PhoneColumn>(kIphoneAttachment) : std::span<const PhoneColumn>();
     case CarvedTable::RecoverableParts: return iphone ? std::span<const PhoneColumn>(kIphoneRecoverable) : std::span<const PhoneColumn>();
+    case CarvedTable::LegacyMessages: return iphone ? std::span<const PhoneColumn>(kIphoneLegacy) : std::span<const PhoneColumn>();
     }
     return {};
 }
@@ -264,6 +307,7 @@ std::span<const std::int32_t> KnownColumnCounts(DeviceKind kind, CarvedTable tab
     case CarvedTable::MmsMessages: return kPduCounts;
     case CarvedTable::MmsParts: return kPartCounts;
     case CarvedTable::RecoverableParts: return kRecoverableCounts;
+    case CarvedTable::LegacyMessages: return kIphoneLegacyCounts;
     case CarvedTable::Attachments: break;  // many releases: the file's own count
     }
     return {};
@@ -273,6 +317,20 @@ std::span<const CarvedTable> PartTables(DeviceKind kind)
 {
     if (kind == kDeviceIphone) return kIphoneParts;
     return kAndroidParts;
+}
+
+CarvedTable MessageTableOf(DeviceKind kind, std::span<const std::string> names)
+{
+    if (kind != kDeviceIphone) return CarvedTable::Messages;
+    const bool flags = std::find(names.begin(), names.end(), "flags") != names.end();
+    const bool handle = std::find(names.begin(), names.end(), "handle_id") != names.end();
+    return flags && !handle ? CarvedTable::LegacyMessages : CarvedTable::Messages;
+}
+
+CarvedTable MessageTableOf(const MessageStore& store)
+{
+    const DeviceKind kind = store.currentReader != nullptr ? static_cast<DeviceKind>(store.currentReader->m_deviceKind) : kDeviceAndroid;
+    return MessageTableOf(kind, std::span(store.columnNames).first(static_cast<std::size_t>(std::clamp(store.columnCount, 0, kColumnCapacity))));
 }
 
 void UsePhoneLayout(MessageStore& store, DeviceKind kind)

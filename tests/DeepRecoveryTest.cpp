@@ -224,6 +224,29 @@ TEST_F(DeepRecoveryTest, IphoneOfBothErasWithTwoByteHeaders)
     EXPECT_TRUE(kinds.contains(PlaceKind::OlderLogVersion) || kinds.contains(PlaceKind::CellInUse));
 }
 
+// iOS 5: rows carry their partner's address; SMS dates are since 1970, iMessage dates since
+// 2001, and both recoveries give each find its partner's conversation, kind and direction.
+TEST_F(DeepRecoveryTest, OldestIphonesRowsWithTheirOwnAddress)
+{
+    const fixtures::DeepCase truth = Run(DeepCaseKind::IphoneLegacy, 900);
+    ExpectScore(truth);
+    auto expectPlaced = [&](const char* run) {
+        std::set<MessageKind> kinds;
+        for (const MessageRecord& m : Recovered()) {
+            EXPECT_EQ(m.unassignedFlag, 0) << run << ": " << m.body;
+            kinds.insert(m.kind);
+        }
+        EXPECT_EQ(kinds, (std::set<MessageKind>{MessageKind::Sms, MessageKind::IMessage})) << run;
+    };
+    expectPlaced("deep");
+    RunRecoverySteps(truth.database.string());
+    const fixtures::DeepScore score = fixtures::ScoreDeepRecovery(truth, Recovered());
+    EXPECT_GT(score.found, score.complete / 2) << "default: " << score.found << " of " << score.complete;
+    EXPECT_EQ(score.live, 0);
+    EXPECT_EQ(score.real, score.finds);
+    expectPlaced("default");
+}
+
 // The record shapes on one hand-made page: a whole cell, a record whose cell header a
 // freeblock overwrote, and serial types whose header size is gone; each found once, at the
 // offset of its header-size byte, and the same bytes behind a shift give the same finds.

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 
 #include "StoreHelpers.h"
 #include "readers/IphoneSms.h"
+#include "readers/OpenDatabase.h"
 
 namespace {
 
@@ -178,6 +180,60 @@ TEST_F(IphoneReaderTest, CountingEqualsTheLiteralLoopsWithRepeatedKeys)
     }
     CIphoneSms::CountConversationMessages();
     for (int i = 0; i < 60; ++i) EXPECT_EQ(g_store.conversations[i], expected[i]) << "entry " << i;
+}
+
+}  // namespace
+
+namespace {
+
+// iOS 5 and earlier: no handle table; each row names its partner, SMS dates are since 1970,
+// iMessage dates since 2001; conversations are msg_group rows (a group of two members is a
+// group conversation), MMS texts and files are pieces, iMessage files madrid attachments.
+TEST_F(IphoneReaderTest, OldestIphonesWithoutHandleTable)
+{
+    const auto path = m_dir / "3d0d7e5fb2ce288813306e4d4636395e047a3d28";  // a backup's name for it
+    {
+        PhoneDb db = PhoneDb::IphoneLegacy(path);
+        db.AddIphoneLegacyGroup(1, {"+8613812345678"});
+        db.AddIphoneLegacyGroup(2, {"+15550001111", "+15550002222"});
+        const std::int64_t unix = kAug14 + 978'307'200;
+        db.AddIphoneLegacyMessage({.id = std::int64_t{1}, .address = "+8613812345678", .date = unix, .text = "sms in", .flags = 2, .groupId = 1});
+        db.AddIphoneLegacyMessage({.id = std::int64_t{2}, .address = "+8613812345678", .date = unix + 60, .text = "sms out", .flags = 3, .groupId = 1});
+        db.AddIphoneLegacyMessage({.id = std::int64_t{3}, .date = kAug14 + 120, .text = "imessage out", .flags = 0, .groupId = 1,
+                                   .isMadrid = 1, .madridHandle = "+8613812345678", .madridFlags = 36869});
+        db.AddIphoneLegacyMessage({.id = std::int64_t{4}, .address = "+15550002222", .date = unix + 180, .flags = 2, .groupId = 2});
+        db.Run("INSERT INTO msg_pieces (message_id, data, part_id, content_type, content_loc) VALUES "
+               "(4, 'a picture', 0, 'image/jpeg', 'IMG_0001.jpg'), (4, CAST('slide text' AS BLOB), 1, 'text/plain', 'text_0.txt')", {});
+        db.Run("INSERT INTO madrid_attachment (attachment_guid, filename, mime_type, message_id) "
+               "VALUES ('G1', '~/Library/SMS/Attachments/ab/01/G1/photo.png', 'image/png', 3)", {});
+    }
+    ASSERT_EQ(OpenDatabaseFile(path.string()).outcome, OpenOutcome::OpenedIphone);
+
+    ASSERT_EQ(g_store.liveMessageCount, 4);
+    const MessageRecord* m = g_store.liveMessages.data();
+    EXPECT_EQ(m[0].body, "sms in");
+    EXPECT_EQ(m[0].time, kAug14);
+    EXPECT_EQ(m[0].fromMe, 0);
+    EXPECT_EQ(m[1].fromMe, 1);
+    EXPECT_EQ(m[2].body, "imessage out");
+    EXPECT_EQ(m[2].time, kAug14 + 120);
+    EXPECT_EQ(m[2].kind, MessageKind::IMessage);
+    EXPECT_EQ(m[2].fromMe, 1);
+    ASSERT_EQ(m[2].details->attachments.size(), 1u);
+    EXPECT_EQ(m[2].details->attachments[0].name, "photo.png");
+    EXPECT_EQ(m[3].kind, MessageKind::Mms);
+    EXPECT_EQ(m[3].body, "slide text");
+    ASSERT_EQ(m[3].details->attachments.size(), 1u);
+    EXPECT_EQ(m[3].details->attachments[0].name, "IMG_0001.jpg");
+    EXPECT_EQ(m[3].inGroup, 1);
+
+    // One conversation for the person whatever the service, one for the group, and the
+    // second member's own row (counted nothing: the message is the group's).
+    std::map<std::string, std::int32_t> counts;
+    for (std::int32_t i = 1; i < g_store.conversationCount; ++i) counts[g_store.conversations[i].address] = g_store.conversations[i].messageCount;
+    EXPECT_EQ(counts, (std::map<std::string, std::int32_t>{
+                          {"13812345678", 3}, {"+15550001111, +15550002222", 1}, {"+15550002222", 0}}));
+    EXPECT_EQ(g_store.conversations[0].messageCount, 0);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 // The kind of database at `path`: by its name where the name decides (a separator, then
 // "mmssms.db" or "sms.db", any case); otherwise by its tables: sms and canonical_addresses
-// make it Android, message and handle make it iPhone. Other files, including files that are
+// make it Android, message with handle (or msg_group, iOS 5 and earlier) make it iPhone. Other files, including files that are
 // not SQLite databases, give DatabaseName::Other.
 DatabaseName DetectDatabaseKind(const std::string& path);
 

@@ -41,6 +41,11 @@ struct CarvedFields {
     std::int32_t handle = 0;  // iPhone: handle_id (its low 32 bits)
     std::int64_t thread = 0;  // Android: thread_id
     bool hasBody = false, hasAddress = false, hasTime = false, hasFromMe = false, hasHandle = false;
+    // The oldest iPhones' table: an iMessage's partner and the flags that tell direction and
+    // kind; `address` is then kept as stored (it is the conversation's key).
+    std::string_view madridHandle;
+    std::int64_t flags = 0, madridFlags = 0;
+    bool madrid = false, legacy = false;
 
     // The message text as the record gets it: the body, or when that is empty the text
     // archived in attributedBody (bytes as stored up to the first zero byte, not yet checked
@@ -91,6 +96,8 @@ private:
     void Extract(const std::uint8_t* body, const std::int32_t* serialTypes,
                  const std::int32_t* contentLengths, std::size_t available,
                  CarvedFields& record) const;
+    // The oldest iPhones' record: partner, direction and time by whether it is an iMessage.
+    static void CompleteLegacy(CarvedFields& record);
 
     Kind m_kind;
     std::int32_t m_columnCount = 0;
@@ -102,6 +109,7 @@ private:
     std::array<ColumnField, kColumnCapacity> m_fields{};
     std::array<bool, 256> m_canStart{};
     std::size_t m_zeroRunRejected = 0;
+    bool m_legacy = false;  // the message table of iOS 5 and earlier
 };
 
 // The carvers as single calls on the store's current schema (planned on every call: for

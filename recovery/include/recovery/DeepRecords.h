@@ -162,6 +162,10 @@ private:
         std::string_view body, address, archived, guid, mime, name, fallbackName, file, subject, service;
         std::int64_t subjectCharset = 106;
         bool hasDate = false;
+        // The oldest iPhones' table: an iMessage's partner, the SMS and iMessage flags.
+        std::string_view madridHandle;
+        std::int64_t flags = 0, madridFlags = 0;
+        bool madrid = false;
     };
     // Reads the serial types (every one accepted by its column) into `layout` and places the
     // payload, whose local part must lie within the area; false when the bytes are no such
@@ -180,6 +184,9 @@ private:
     // Keeps the numbers and texts of an integer or text column that the message does not take.
     static void ReadPartField(Field field, std::uint64_t serialType, std::string_view content, std::int64_t value,
                               Fields& fields, DecodedRecord& record);
+    // A record of the oldest iPhones' table: its partner, direction, kind and time by whether
+    // it is an iMessage; false when it names neither a text nor a partner.
+    static bool CompleteLegacy(const Fields& fields, DecodedRecord& record);
     // The checks on a whole record of a part table, and its texts; false when it is none.
     bool CompletePart(const Fields& fields, bool truncated, DecodedRecord& record) const;
     // Checks every column and fills the record's numbers and the texts' views; false when a
@@ -195,6 +202,7 @@ private:
     const LiveRows* m_live = nullptr;
     DeviceKind m_kind = kDeviceAndroid;
     CarvedTable m_table = CarvedTable::Messages;
+    CarvedTable m_layout = CarvedTable::Messages;  // whose column meanings apply (the oldest iPhones' for theirs)
     bool m_rowIdAlias = true;
     std::int32_t m_columns = 0;
     std::int32_t m_minColumns = 1;

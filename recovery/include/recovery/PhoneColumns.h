@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "store/MessageStore.h"
@@ -40,6 +41,12 @@ enum class ColumnField : std::uint8_t {
     SubjectCharset,
     Size,          // a file's size in bytes
     Service,       // iPhone: the service a message went by ("SMS", "iMessage", "RCS")
+    // The message table of iPhones up to iOS 5, where a row carries its own address and an
+    // iMessage its madrid_* columns.
+    LegacyFlags,   // flags: bit 0 set on a sent SMS (2 received, 3 sent)
+    MadridFlags,   // madrid_flags: bit 2 set on a sent iMessage
+    IsMadrid,      // is_madrid: 1 for an iMessage (date in s since 2001, address in madrid_handle)
+    MadridHandle,  // madrid_handle: an iMessage's partner
 };
 
 // The tables whose deleted records the deep recovery carves: the message table, and the
@@ -50,6 +57,7 @@ enum class CarvedTable : std::uint8_t {
     MmsParts,          // Android part
     Attachments,       // iPhone attachment
     RecoverableParts,  // iPhone recoverable_message_part ("Recently Deleted" texts)
+    LegacyMessages,    // iPhone message of iOS 5 and earlier (no handle table)
 };
 // The table's name in the phone's database.
 std::string_view CarvedTableName(CarvedTable table);
@@ -93,6 +101,16 @@ constexpr bool WithinPhoneYears(DeviceKind kind, std::int64_t time)
     if (kind == kDeviceIphone) return time >= 189'302'400 && time <= 3'124'137'600;
     return time >= 631'152'000'000 && time <= 4'102'444'800'000;
 }
+
+// Which layout a message table of these column names (lower-case) has: LegacyMessages for an
+// iPhone table whose rows carry their own address (a flags column and no handle_id), else
+// Messages. The second form reads the store's schema and its reader's kind.
+CarvedTable MessageTableOf(DeviceKind kind, std::span<const std::string> names);
+CarvedTable MessageTableOf(const MessageStore& store);
+
+// An iOS 5 SMS row's date (seconds since 1970) as seconds since 2001, the unit iPhone times
+// are kept in; an iMessage row's date is in that unit already.
+constexpr std::int64_t LegacySmsSecondsSince2001(std::int64_t unixSeconds) { return unixSeconds - 978'307'200; }
 
 // Makes the store's column schema the newest layout, for a file whose own schema cannot be read.
 void UsePhoneLayout(MessageStore& store, DeviceKind kind);
