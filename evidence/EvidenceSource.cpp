@@ -313,8 +313,10 @@ EvidenceSource EvidenceSource::Open(const std::string& path, const SourceOptions
         source.m_database = path;
         return source;
     }
-    EvidenceSource source = fs::exists(fs::path(path) / "Manifest.db", error) ? OpenIphoneBackup(path, options)
-                                                                              : OpenAndroidExtraction(path, options);
+    const bool oldBackup = !fs::exists(fs::path(path) / "Manifest.db", error) && fs::exists(fs::path(path) / "Manifest.mbdb", error);
+    EvidenceSource source = oldBackup                                              ? OpenOldIphoneBackup(path)
+                            : fs::exists(fs::path(path) / "Manifest.db", error) ? OpenIphoneBackup(path, options)
+                                                                                : OpenAndroidExtraction(path, options);
     source.m_path = path;
     return source;
 }
@@ -361,6 +363,43 @@ EvidenceSource EvidenceSource::OpenIphoneBackup(const fs::path& root, const Sour
     const bool laid = source.LayOutFiles(root, rows, plist.encrypted ? &classKeys : nullptr);
     if (laid) source.m_database = (source.m_private.Path() / "sms.db").string();
     source.m_backup = std::make_shared<BackupIndex>(BackupIndex{root, std::move(*manifest), std::move(classKeys), {}});
+    return source;
+}
+
+EvidenceSource EvidenceSource::OpenOldIphoneBackup(const fs::path& root)
+{
+    EvidenceSource source;
+    source.m_type = SourceType::IphoneBackup;
+    source.m_inside = std::string(kMessagesDomain) + "/" + kMessagesPath;
+    const std::string where = "the iPhone backup '" + root.string() + "'";
+    std::string problem;
+    if (fs::exists(root / "Manifest.plist")) {
+        const auto bytes = ReadAll(root / "Manifest.plist", problem);
+        const auto parsed = bytes ? ParseManifestPlist(*bytes, problem) : std::nullopt;
+        if (!parsed) {
+            source.m_error = where + ": " + problem;
+            return source;
+        }
+        if (parsed->encrypted) {
+            source.m_error = where + " is encrypted in the form of iOS 9 and earlier (Manifest.mbdb), which Kestrow cannot unlock";
+            return source;
+        }
+    }
+    for (const char* name : {"Manifest.plist", "Manifest.mbdb"}) {
+        if (IsRegularFile(root / name)) source.m_files.push_back({(root / name).string(), name});
+    }
+    // Every file's name is the SHA-1 of its domain and path: the ones wanted are looked up by
+    // that name, without reading the manifest's records.
+    std::vector<ManifestRow> rows;
+    for (const std::string path : {std::string(kMessagesPath), std::string(kMessagesPath) + "-wal", std::string(kContactsPath)}) {
+        rows.push_back({path, FileIdOf(std::string(kMessagesDomain) + "-" + path), {}});
+    }
+    if (!source.m_private.Make()) {
+        source.m_error = "no private temporary folder could be made to read " + where;
+        return source;
+    }
+    if (source.LayOutFiles(root, rows, nullptr)) source.m_database = (source.m_private.Path() / "sms.db").string();
+    source.m_backup = std::make_shared<BackupIndex>(BackupIndex{root, {}, {}, {}});
     return source;
 }
 

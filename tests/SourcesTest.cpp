@@ -245,6 +245,26 @@ TEST_F(FreshStore, AManifestWithALogModeHeaderOpens)
     EXPECT_TRUE(fixtures::SnapshotFolder(m_dir / "backup") == before);
 }
 
+// A backup of iOS 5 (Manifest.mbdb, every file in the top folder under its SHA-1 name) gives
+// its sms.db of the old layout, read in full; the backup stays as it is.
+TEST_F(FreshStore, AnOldBackupWithManifestMbdbOpens)
+{
+    const auto backup = m_dir / "backup";
+    std::filesystem::create_directories(backup);
+    {
+        fixtures::PhoneDb db = fixtures::PhoneDb::IphoneLegacy(backup / "3d0d7e5fb2ce288813306e4d4636395e047a3d28");
+        db.AddIphoneLegacyMessage({.address = "+15550001", .date = std::int64_t{1'300'000'000}, .text = "from 2011"});
+    }
+    std::ofstream(backup / "Manifest.mbdb", std::ios::binary) << "mbdb\x05\x00";
+    const auto before = fixtures::SnapshotFolder(backup);
+    EvidenceSource source = EvidenceSource::Open(backup.string());
+    ASSERT_EQ(source.Error(), "");
+    ReplaceReaderAndLoad(CreateReader(DatabaseName::Iphone), source.DatabasePath());
+    ASSERT_EQ(g_store.liveMessageCount, 1);
+    EXPECT_EQ(g_store.liveMessages[0].time, 1'300'000'000 - 978'307'200);
+    EXPECT_TRUE(fixtures::SnapshotFolder(backup) == before);
+}
+
 INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, AttachmentTest, ::testing::Values(false, true),
                          [](const auto& info) { return std::string(info.param ? "Encrypted" : "Plain"); });
 

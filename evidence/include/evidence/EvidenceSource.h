@@ -121,6 +121,9 @@ public:
 
 private:
     static EvidenceSource OpenIphoneBackup(const std::filesystem::path& root, const SourceOptions& options);
+    // A backup of iOS 9 and earlier: Manifest.mbdb instead of Manifest.db, every file in the
+    // backup's top folder under its SHA-1 name.
+    static EvidenceSource OpenOldIphoneBackup(const std::filesystem::path& root);
     // Lays the backup's database and log out in the private folder as "sms.db" and "sms.db-wal":
     // links to a plain backup's files, or an encrypted one's decrypted with `classKeys`. False
     // with m_error set.
