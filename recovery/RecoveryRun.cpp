@@ -3,6 +3,7 @@
 #include "recovery/RecoveryRun.h"
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <string_view>
 #include <unordered_set>
@@ -45,6 +46,39 @@ void DropFoldedRows(CSms& reader)
                            [&find](const MessageRecord& row) { return find.time == row.time && find.body == row.body; });
     };
     std::erase_if(reader.m_recovered, folded);
+    reader.m_recoveredCount = static_cast<std::int32_t>(reader.m_recovered.size());
+}
+
+// Leaves out the finds dated outside the file's own span: after the newest time the file holds
+// plus a day, or before the first phones of its kind (2008 for Android, 2007 for the iPhone)
+// unless its live rows go back further (a history restored from an older phone). No phone wrote
+// them: a field read from another column gives such dates. The newest time is its live rows'
+// and, after a deep recovery, that of the records found in its log and journal, which the deep
+// decoder read by their whole structure. Finds without a time stay.
+void DropFindsPastTheFile(CSms& reader, bool deep)
+{
+    const MessageStore& store = g_store;
+    const bool iphone = reader.m_deviceKind == kDeviceIphone;
+    const std::int64_t day = iphone ? 86'400 : 86'400'000;
+    std::int64_t newest = INT64_MIN, oldest = iphone ? 189'302'400 : 1'199'145'600'000;
+    for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
+        const std::int64_t time = store.liveMessages[m].time;
+        if (time == 0) continue;
+        newest = std::max(newest, time);
+        oldest = std::min(oldest, time - day);
+    }
+    for (const MessageRecord& find : reader.m_recovered) {
+        const bool logged = std::any_of(find.places.begin(), find.places.end(), [](const FindPlace& p) {
+            return p.where == PlaceKind::OlderLogVersion || p.where == PlaceKind::JournalPage;
+        });
+        if (deep && logged && find.time != 0) newest = std::max(newest, find.time);
+    }
+    // With nothing dated, only the first phones bound the times.
+    const std::int64_t latest = newest == INT64_MIN ? INT64_MAX : newest + day;
+    const std::size_t before = reader.m_recovered.size();
+    std::erase_if(reader.m_recovered,
+                  [&](const MessageRecord& find) { return find.time != 0 && (find.time > latest || find.time < oldest); });
+    reader.m_lastScan.discarded += static_cast<std::int32_t>(before - reader.m_recovered.size());
     reader.m_recoveredCount = static_cast<std::int32_t>(reader.m_recovered.size());
 }
 
@@ -92,6 +126,7 @@ RecoveryRunCounts RunRecoverySteps(const std::string& path)
     RecoverDeletedPass(reader, path, n);
     counts.fillingFound = n;
     DropFoldedRows(reader);
+    DropFindsPastTheFile(reader, false);
     reader.AssignRecovered();
     reader.SortConversations();
     reader.m_lastRecovery = g_store.alternateCarving != 0 ? RecoveryMode::Alternate : RecoveryMode::Default;
@@ -104,6 +139,7 @@ void RunDeepRecoverySteps(const std::string& path)
     reader.m_recoveredCount = 0;
     RunDeepRecovery(reader, path);
     DropFoldedRows(reader);
+    DropFindsPastTheFile(reader, true);
     reader.AssignRecovered();
     reader.SortConversations();
     reader.m_lastRecovery = RecoveryMode::Deep;

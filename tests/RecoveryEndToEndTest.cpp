@@ -186,6 +186,33 @@ TEST_F(RecoveryEndToEnd, IphoneRowsOfAnUnusualVersionAreFoundByTheDeepRecovery)
     EXPECT_EQ(RecoveredBodies(), (std::set<std::string>{BodyOf(5), BodyOf(16)}));
 }
 
+// A find dated after the file's newest time plus a day is no message a phone wrote (a date
+// read from another column); one an hour after the newest live row is. Both runs drop the
+// first and count it as discarded.
+TEST_F(RecoveryEndToEnd, FindsPastTheFilesNewestTimeAreDiscarded)
+{
+    const auto path = m_dir / "sms.db";
+    constexpr std::int64_t kYears40 = 40LL * 365 * 86'400;  // still a 4-byte date
+    {
+        PhoneDb db = PhoneDb::Iphone(path);
+        db.Exec("BEGIN");
+        db.AddIphoneHandle(1, "+15550001");
+        for (int i = 0; i < 20; ++i) {
+            db.AddIphoneMessage({.text = BodyOf(i), .handleId = 1, .date = kIphoneBase + i, .id = std::int64_t{1000 + i}});
+        }
+        db.AddIphoneMessage({.text = BodyOf(20), .handleId = 1, .date = kIphoneBase + 3600, .id = std::int64_t{1020}});
+        db.AddIphoneMessage({.text = BodyOf(21), .handleId = 1, .date = kIphoneBase + kYears40, .id = std::int64_t{1021}});
+        db.Exec("COMMIT");
+        db.Exec("DELETE FROM message WHERE ROWID IN (1020, 1021);");
+    }
+    Load(path);
+    RunRecoverySteps(path.string());
+    EXPECT_EQ(RecoveredBodies(), (std::set<std::string>{BodyOf(20)}));
+    EXPECT_GE(g_store.currentReader->m_lastScan.discarded, 1);
+    RunDeepRecoverySteps(path.string());
+    EXPECT_EQ(RecoveredBodies(), (std::set<std::string>{BodyOf(20)}));
+}
+
 TEST_F(RecoveryEndToEnd, IphoneMessagesDeletedFromTheMainFile)
 {
     const auto path = m_dir / "sms.db";
