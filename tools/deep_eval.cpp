@@ -1,8 +1,10 @@
 // Measures the deep recovery on generated databases of every kind: how many of the deleted
 // messages whose text is still in the files it finds, how many of its finds are real
 // messages, whether it reports live ones, whether every place holds the message, and how long
-// it takes per 100 MB of files.
+// it takes per 100 MB of files. Then the default recovery of the same file: its finds, how many
+// are live messages and how many lie past the file's newest time (both must be none).
 //   kestrow-deep-eval [MESSAGES]   (default 5000 per database)
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,8 +25,8 @@ int main(int argc, char** argv)
         return 2;
     }
     fixtures::TempDir folder;
-    std::printf("%-18s %8s %8s %8s %7s %7s %7s %7s %5s %6s %9s\n", "case", "deleted", "complete", "found", "recall",
-                "whole", "finds", "precis.", "live", "places", "s/100MB");
+    std::printf("%-18s %8s %8s %8s %7s %7s %7s %7s %5s %6s %9s | %7s %5s %5s\n", "case", "deleted", "complete", "found",
+                "recall", "whole", "finds", "precis.", "live", "places", "s/100MB", "default", "live", "late");
     int failures = 0;
     for (const fixtures::DeepCaseKind kind : fixtures::kAllDeepCases) {
         const fixtures::DeepCase truth =
@@ -42,13 +44,21 @@ int main(int argc, char** argv)
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const CSms& reader = *g_store.currentReader;
         const fixtures::DeepScore s = fixtures::ScoreDeepRecovery(truth, reader.m_recovered);
-        std::printf("%-18s %8d %8d %8d %6.1f%% %7d %7d %6.1f%% %5d %6d %9.3f\n", truth.name.c_str(), s.deleted,
+        const std::vector<MessageRecord> deep = reader.m_recovered;
+        RunRecoverySteps(truth.database.string());
+        const fixtures::DeepScore d = fixtures::ScoreDeepRecovery(truth, reader.m_recovered);
+        std::int64_t newest = 0;
+        for (const auto& w : truth.messages) newest = std::max(newest, w.time);
+        const auto late = std::count_if(reader.m_recovered.begin(), reader.m_recovered.end(),
+                                         [&](const MessageRecord& r) { return r.time > newest; });
+        std::printf("%-18s %8d %8d %8d %6.1f%% %7d %7d %6.1f%% %5d %6d %9.3f | %7d %5d %5ld\n", truth.name.c_str(), s.deleted,
                     s.complete, s.found, s.Recall() * 100, s.foundWhole, s.finds, s.Precision() * 100, s.live,
-                    s.badPlaces, seconds * 1e8 / static_cast<double>(bytes));
+                    s.badPlaces, seconds * 1e8 / static_cast<double>(bytes), d.finds, d.live, static_cast<long>(late));
+        if (d.live != 0 || late != 0) ++failures;
         if (s.mmsComplete > 0) std::printf("  MMS with their texts joined: %d of %d\n", s.mmsJoined, s.mmsComplete);
         if (s.Recall() < 0.99 || s.Precision() < 0.98 || s.live != 0 || s.badPlaces != 0) ++failures;
         if (std::getenv("KESTROW_EVAL_LIVE") != nullptr) {
-            for (const MessageRecord& r : reader.m_recovered) {
+            for (const MessageRecord& r : deep) {
                 for (const auto& w : truth.messages) {
                     if (w.deleted || w.time != r.time || w.body != r.body) continue;
                     std::printf("  live: %.30s truncated %d places %zu first %s page %lld %s\n", r.body.c_str(), r.truncated,
