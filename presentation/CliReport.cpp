@@ -181,6 +181,12 @@ void WriteConversationFields(JsonWriter& json, std::int32_t row, const ContactRe
     json.Member("catch_all", c.isCatchAll != 0);
     json.Member("group", c.isGroup != 0);
     json.Member("title", c.title);
+    if (!c.keys.empty()) {  // an iPhone person: every handle key, one per service
+        json.Key("handles");
+        json.BeginArray();
+        for (const std::string& key : c.keys) json.String(key);
+        json.EndArray();
+    }
     json.Key("members");
     json.BeginArray();
     if (c.isGroup != 0) {

@@ -168,7 +168,10 @@ std::string OnlyHandleOfChat(sqlite3* db, std::int64_t chat)
     if (!handles.Ok()) return "";
     sqlite3_bind_int64(handles.handle, 1, chat);
     if (sqlite3_step(handles.handle) != SQLITE_ROW || sqlite3_column_int64(handles.handle, 0) != 1) return "";
-    return std::to_string(sqlite3_column_int64(handles.handle, 1));
+    const std::string key = std::to_string(sqlite3_column_int64(handles.handle, 1));
+    const auto& alias = g_store.currentReader->m_keyAlias;
+    const auto merged = alias.find(key);
+    return merged != alias.end() ? merged->second : key;
 }
 
 // Messages in "Recently Deleted": marked, their delete time kept, their text taken from the
@@ -257,13 +260,17 @@ std::unordered_map<std::int64_t, std::int32_t> EntryOfChats(sqlite3* db)
     std::unordered_map<std::string, std::int32_t> entryOfKey;
     for (std::int32_t i = 1; i < store.conversationCount; ++i) entryOfKey.try_emplace(store.conversations[i].key, i);
     std::unordered_map<std::int64_t, std::int32_t> entries;
+    const auto& alias = store.currentReader->m_keyAlias;
     Statement rows(db, "SELECT chat_id, count(*), min(handle_id) FROM chat_handle_join GROUP BY chat_id;");
     while (rows.Ok() && sqlite3_step(rows.handle) == SQLITE_ROW) {
         const std::int64_t chat = sqlite3_column_int64(rows.handle, 0);
         const char* handle = ColumnText(rows.handle, 2);
-        const std::string key = sqlite3_column_int64(rows.handle, 1) > 1 ? "chat:" + std::to_string(chat)
-                                                                         : std::string(handle != nullptr ? handle : "");
-        const auto entry = entryOfKey.find(key);
+        std::string key = handle != nullptr ? handle : "";
+        if (const auto merged = alias.find(key); merged != alias.end()) key = merged->second;
+        // A chat of several handles is a group, unless they are one person's (then no group
+        // entry was made: the chat is that person's).
+        auto entry = sqlite3_column_int64(rows.handle, 1) > 1 ? entryOfKey.find("chat:" + std::to_string(chat)) : entryOfKey.end();
+        if (entry == entryOfKey.end()) entry = entryOfKey.find(key);
         if (entry != entryOfKey.end()) entries.emplace(chat, store.conversations[entry->second].entryId);
     }
     return entries;

@@ -93,6 +93,35 @@ MessageKind ServiceKind(sqlite3_stmt* row, int column)
     return service == nullptr ? MessageKind::Other : ServiceKindNamed(service);
 }
 
+// One conversation per person: a handle whose address an earlier handle has already (the same
+// number or e-mail address used with SMS and with iMessage) is merged into that handle's entry,
+// which lists both keys. Returns each merged key → the key it was merged into. Runs right after
+// the handles are read, before anything refers to the entries.
+std::unordered_map<std::string, std::string> MergeHandlesOfOneAddress()
+{
+    MessageStore& store = g_store;
+    std::unordered_map<std::string, std::string> alias;
+    std::unordered_map<std::string, std::int32_t> first;  // stored address → kept entry
+    std::int32_t kept = 1;
+    for (std::int32_t i = 1; i < store.conversationCount; ++i) {
+        ContactRecord& entry = store.conversations[i];
+        const auto [at, added] = first.try_emplace(entry.storedAddress, kept);
+        if (!added) {
+            ContactRecord& into = store.conversations[at->second];
+            alias.emplace(entry.key, into.key);
+            into.keys.push_back(entry.key);
+            continue;
+        }
+        entry.keys = {entry.key};
+        entry.entryId = kept;
+        if (kept != i) store.conversations[kept] = std::move(entry);
+        ++kept;
+    }
+    for (std::int32_t i = kept; i < store.conversationCount; ++i) store.conversations[i] = ContactRecord{};
+    store.conversationCount = kept;
+    return alias;
+}
+
 }  // namespace
 
 CIphoneSms::CIphoneSms() : CSms(kDeviceIphone) {}
@@ -172,6 +201,7 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
     m_partTables.clear();
     m_entryOfThread.clear();
     m_foldedRows.clear();
+    m_keyAlias.clear();
     std::vector<std::int32_t> fallback;
     {
         DatabaseReading reading(path, m_db);
@@ -184,8 +214,13 @@ std::int32_t CIphoneSms::LoadDatabase(std::string path)
                 fallback = ReadLegacyIphone(m_db, m_entryOfThread);
             } else {
                 sqlite3_exec(m_db, "SELECT ROWID, id FROM handle;", OnHandleRow, nullptr, nullptr);
+                m_keyAlias = MergeHandlesOfOneAddress();
                 m_regionHint = MostCommonCountry(m_db);
                 ReadMessageRows(reading);
+                for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
+                    MessageRecord& message = store.liveMessages[m];
+                    if (const auto alias = m_keyAlias.find(message.address); alias != m_keyAlias.end()) message.address = alias->second;
+                }
                 fallback = ReadChats();
             }
         }

@@ -157,6 +157,7 @@ void CSms::AssignRecovered()
     }
     for (std::int32_t r = 0; r < m_recoveredCount; ++r) {
         MessageRecord& message = m_recovered[r];
+        if (const auto alias = m_keyAlias.find(message.address); alias != m_keyAlias.end()) message.address = alias->second;
         const auto found = firstMatch.find(message.address);
         std::int32_t ofThread = -1, threadEntry = -1;
         if (const auto thread = message.threadId != 0 ? m_entryOfThread.find(message.threadId) : m_entryOfThread.end();

@@ -8,6 +8,7 @@
 #include "StoreHelpers.h"
 #include "readers/IphoneSms.h"
 #include "readers/OpenDatabase.h"
+#include "recovery/RecoveryRun.h"
 
 namespace {
 
@@ -234,6 +235,39 @@ TEST_F(IphoneReaderTest, OldestIphonesWithoutHandleTable)
     EXPECT_EQ(counts, (std::map<std::string, std::int32_t>{
                           {"13812345678", 3}, {"+15550001111, +15550002222", 1}, {"+15550002222", 0}}));
     EXPECT_EQ(g_store.conversations[0].messageCount, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// One person, two handles (the number used with SMS and with iMessage), one chat of both: one
+// conversation listing both keys, never a group; a deleted message of either handle joins it.
+TEST_F(IphoneReaderTest, OneConversationPerPersonWhateverTheService)
+{
+    const auto path = m_dir / "sms.db";
+    {
+        PhoneDb db = PhoneDb::Iphone(path);
+        db.AddIphoneHandle(1, "+15550001");
+        db.Run("INSERT INTO handle (ROWID, id, country, service) VALUES (2, '+15550001', 'us', 'iMessage')", {});
+        db.AddIphoneHandle(3, "+15550003");
+        db.Exec("INSERT INTO chat (ROWID, guid) VALUES (1, 'iMessage;-;+15550001');"
+                "INSERT INTO chat_handle_join VALUES (1, 1), (1, 2);");
+        db.AddIphoneMessage({.text = "by sms", .handleId = 1, .date = kAug14, .id = std::int64_t{1}});
+        db.AddIphoneMessage({.text = "by imessage", .handleId = 2, .date = kAug14 + 1, .id = std::int64_t{2}});
+        db.AddIphoneMessage({.text = "someone else", .handleId = 3, .date = kAug14 + 2, .id = std::int64_t{3}});
+        db.AddIphoneMessage({.text = "deleted imessage 晚上一起吃饭吗", .handleId = 2, .date = kAug14 + 3, .id = std::int64_t{4}});
+        db.Exec("INSERT INTO chat_message_join VALUES (1, 1), (1, 2), (1, 4); DELETE FROM message WHERE ROWID = 4;");
+    }
+    Load(path);
+    ASSERT_EQ(g_store.conversationCount, 3);
+    const ContactRecord& person = g_store.conversations[FindConversation("+15550001")];
+    EXPECT_EQ(person.isGroup, 0);
+    EXPECT_EQ(person.keys, (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(person.messageCount, 2);
+    RunDeepRecoverySteps(path.string());
+    ASSERT_EQ(g_store.currentReader->m_recoveredCount, 1);
+    EXPECT_EQ(g_store.conversations[FindConversation("+15550001")].recoveredCount, 1);
 }
 
 }  // namespace

@@ -33,6 +33,9 @@ struct ContactRecord {
     std::string storedAddress{};
     std::vector<std::string> storedMembers{};
     std::string title{};
+    // iPhone: every handle key of the person (one per service the address was used with; the
+    // first is `key`); empty for groups, the catch-all entry and Android.
+    std::vector<std::string> keys{};
 
     bool operator==(const ContactRecord&) const = default;
 };

@@ -90,6 +90,10 @@ public:
     // Android: the conversation entry (entryId) of each thread; iPhone: of each chat. For finds
     // whose address matches no conversation (or that have none). Filled by each load.
     std::unordered_map<std::int64_t, std::int32_t> m_entryOfThread;
+    // iPhone: the handle keys merged into another handle's conversation (same address, another
+    // service) → that handle's key; messages and finds naming them are counted there. Filled by
+    // each load.
+    std::unordered_map<std::string, std::string> m_keyAlias;
     // The two-letter region the phone's numbers are written in, where the database says it
     // (iPhone: the country most handles name, lower case as stored); empty otherwise.
     std::string m_regionHint;
