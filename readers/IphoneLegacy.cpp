@@ -190,7 +190,6 @@ std::vector<std::int32_t> PlaceRows(std::vector<LegacyRow>& rows, const std::map
     std::vector<std::int32_t> fallback(rows.size(), -1);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         LegacyRow& r = rows[i];
-        if (!r.message.address.empty()) entries.Person(r.message.address);
         const auto room = roomMembers.find(r.room);
         if (!r.room.empty() && room != roomMembers.end() && room->second.size() > 1) {
             fallback[i] = entries.Group("room:" + r.room, room->second);
@@ -198,7 +197,10 @@ std::vector<std::int32_t> PlaceRows(std::vector<LegacyRow>& rows, const std::map
             continue;
         }
         const auto group = members.find(r.group);
-        if (group == members.end()) continue;
+        if (group == members.end()) {
+            if (!r.message.address.empty()) entries.Person(r.message.address);
+            continue;
+        }
         fallback[i] = entryOfGroup[r.group];
         if (group->second.size() > 1) r.message.inGroup = 1;
     }

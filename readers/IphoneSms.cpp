@@ -57,29 +57,23 @@ bool SchemaHasColumn(std::string_view name)
     return false;
 }
 
-// Entry indexes for messages that no handle key matches, found through their chat (as
-// `messageChats` gives it) and that chat's entry (`entryOfChat`, as EntryOfChats gives it,
-// before the entries are sorted). Others get -1 (the catch-all entry).
-std::vector<std::int32_t> ChatFallback(const std::unordered_map<std::int64_t, std::int32_t>& entryOfChat,
-                                       MessageChats& messageChats)
+// The entry index of each live message's chat (as `messageChats` gives it) by that chat's
+// entry (`entryOfChat`, as EntryOfChats gives it, before the entries are sorted); -1 for a
+// message without a chat that has one.
+std::vector<std::int32_t> ChatEntries(const std::unordered_map<std::int64_t, std::int32_t>& entryOfChat,
+                                      MessageChats& messageChats)
 {
     const MessageStore& store = g_store;
-    std::unordered_set<std::string_view> keys;
-    for (std::int32_t i = 0; i < store.conversationCount; ++i) keys.insert(store.conversations[i].key);
-    std::vector<std::int32_t> fallback(static_cast<std::size_t>(store.liveMessageCount), -1);
-    const auto begin = store.liveMessages.begin(), end = begin + store.liveMessageCount;
-    const bool anyUnmatched = std::any_of(begin, end, [&](const MessageRecord& m) { return !keys.contains(m.address); });
-    if (!anyUnmatched || entryOfChat.empty()) return fallback;
+    std::vector<std::int32_t> entries(static_cast<std::size_t>(store.liveMessageCount), -1);
+    if (entryOfChat.empty()) return entries;
     const auto& chatOfMessage = messageChats.Get();
     for (std::int32_t m = 0; m < store.liveMessageCount; ++m) {
-        const MessageRecord& message = store.liveMessages[m];
-        if (keys.contains(message.address)) continue;
-        const auto chat = chatOfMessage.find(message.rowId);
+        const auto chat = chatOfMessage.find(store.liveMessages[m].rowId);
         if (chat == chatOfMessage.end()) continue;
         const auto entry = entryOfChat.find(chat->second);
-        if (entry != entryOfChat.end()) fallback[static_cast<std::size_t>(m)] = entry->second;
+        if (entry != entryOfChat.end()) entries[static_cast<std::size_t>(m)] = entry->second;
     }
-    return fallback;
+    return entries;
 }
 
 // The service a message went by: "SMS", "iMessage", "RCS"; a file without the column is of
@@ -179,7 +173,7 @@ std::vector<std::int32_t> CIphoneSms::ReadChats()
     MessageChats messageChats(m_db);
     const IphoneChats chats = AddIphoneGroups(m_db, messageChats);
     m_entryOfThread = EntryOfChats(m_db);
-    std::vector<std::int32_t> fallback = ChatFallback(m_entryOfThread, messageChats);
+    std::vector<std::int32_t> fallback = ChatEntries(m_entryOfThread, messageChats);
     for (std::size_t m = 0; m < fallback.size() && m < chats.groupEntry.size(); ++m) {
         if (chats.groupEntry[m] > 0) fallback[m] = chats.groupEntry[m];
     }
@@ -314,8 +308,18 @@ void CIphoneSms::CountConversationMessages(std::span<const std::int32_t> fallbac
         MessageRecord& message = store.liveMessages[m];
         const auto found = firstEntryOfKey.find(message.address);
         const bool chatKnown = static_cast<std::size_t>(m) < fallback.size() && fallback[m] < store.conversationCount;
-        const std::int32_t byKey = found == firstEntryOfKey.end() ? -1 : found->second;
+        std::int32_t byKey = found == firstEntryOfKey.end() ? -1 : found->second;
         const std::int32_t chat = chatKnown ? fallback[m] : -1;
+        // A message is its chat's: a one-to-one chat places it even where its handle names
+        // someone else. A sent message's handle is then the chat's partner, as the phone shows.
+        if (message.inGroup == 0 && chat > 0 && chat != byKey && store.conversations[chat].isGroup == 0) {
+            if (message.fromMe != 0) {
+                message.address = store.conversations[chat].key;
+                byKey = chat;
+            } else {
+                byKey = -1;
+            }
+        }
         const std::int32_t target = LiveConversationIndex(message.inGroup != 0, byKey, chat);
         // Messages counted by their key are tallied per key: entries of one handle share them.
         const bool inItsGroup = message.inGroup != 0 && chat > 0;

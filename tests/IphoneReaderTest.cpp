@@ -228,12 +228,10 @@ TEST_F(IphoneReaderTest, OldestIphonesWithoutHandleTable)
     EXPECT_EQ(m[3].details->attachments[0].name, "IMG_0001.jpg");
     EXPECT_EQ(m[3].inGroup, 1);
 
-    // One conversation for the person whatever the service, one for the group, and the
-    // second member's own row (counted nothing: the message is the group's).
+    // One conversation for the person whatever the service, one for the group.
     std::map<std::string, std::int32_t> counts;
     for (std::int32_t i = 1; i < g_store.conversationCount; ++i) counts[g_store.conversations[i].address] = g_store.conversations[i].messageCount;
-    EXPECT_EQ(counts, (std::map<std::string, std::int32_t>{
-                          {"13812345678", 3}, {"+15550001111, +15550002222", 1}, {"+15550002222", 0}}));
+    EXPECT_EQ(counts, (std::map<std::string, std::int32_t>{{"13812345678", 3}, {"+15550001111, +15550002222", 1}}));
     EXPECT_EQ(g_store.conversations[0].messageCount, 0);
 }
 
@@ -257,14 +255,17 @@ TEST_F(IphoneReaderTest, OneConversationPerPersonWhateverTheService)
         db.AddIphoneMessage({.text = "by imessage", .handleId = 2, .date = kAug14 + 1, .id = std::int64_t{2}});
         db.AddIphoneMessage({.text = "someone else", .handleId = 3, .date = kAug14 + 2, .id = std::int64_t{3}});
         db.AddIphoneMessage({.text = "deleted imessage 晚上一起吃饭吗", .handleId = 2, .date = kAug14 + 3, .id = std::int64_t{4}});
-        db.Exec("INSERT INTO chat_message_join VALUES (1, 1), (1, 2), (1, 4); DELETE FROM message WHERE ROWID = 4;");
+        // Sent in the person's chat, its handle naming someone else: the chat's.
+        db.AddIphoneMessage({.text = "sent in the chat", .handleId = 3, .date = kAug14 + 4, .isFromMe = 1, .id = std::int64_t{5}});
+        db.Exec("INSERT INTO chat_message_join VALUES (1, 1), (1, 2), (1, 4), (1, 5); DELETE FROM message WHERE ROWID = 4;");
     }
     Load(path);
     ASSERT_EQ(g_store.conversationCount, 3);
     const ContactRecord& person = g_store.conversations[FindConversation("+15550001")];
     EXPECT_EQ(person.isGroup, 0);
     EXPECT_EQ(person.keys, (std::vector<std::string>{"1", "2"}));
-    EXPECT_EQ(person.messageCount, 2);
+    EXPECT_EQ(person.messageCount, 3);
+    EXPECT_EQ(g_store.conversations[FindConversation("+15550003")].messageCount, 1);
     RunDeepRecoverySteps(path.string());
     ASSERT_EQ(g_store.currentReader->m_recoveredCount, 1);
     EXPECT_EQ(g_store.conversations[FindConversation("+15550001")].recoveredCount, 1);

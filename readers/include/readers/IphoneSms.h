@@ -30,9 +30,11 @@ public:
     static void OnMessageRow(sqlite3_stmt* row);
 
     // For every conversation: the number of live messages whose address equals its key, and
-    // the largest of their times (starting from 0) as recentTime. A message that equals no
-    // key counts in entry `fallback[m]` (an entry index, when given and not negative), else in
-    // the catch-all entry 0. Each message's countedIn names the first entry that counts it.
+    // the largest of their times (starting from 0) as recentTime. `fallback[m]` (an entry
+    // index, when given and not negative) is the message's chat or group: a group counts it;
+    // a one-to-one chat counts it before its key does (a sent message then takes the chat's
+    // key as its address); a message that equals no key and has none counts in the catch-all
+    // entry 0. Each message's countedIn names the first entry that counts it.
     static void CountConversationMessages(std::span<const std::int32_t> fallback = {});
 
 private:
