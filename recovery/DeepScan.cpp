@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "recovery/DeepParts.h"
+#include "recovery/EarlierJoins.h"
 #include "recovery/FileImage.h"
 #include "recovery/LiveCopies.h"
 #include "store/MessageStore.h"
@@ -454,6 +455,19 @@ std::vector<RawFind> ScanDatabaseFiles(const std::vector<DatabaseFile>& files, D
     return finds;
 }
 
+// iPhone finds that name no conversation take the chat an earlier join row ties them to.
+void PlaceByJoinsOfEveryVersion(const std::vector<DatabaseFile>& files, CSms& reader)
+{
+    if (files.empty() || !files[0].image.Loaded()) return;
+    const auto header = ReadDatabaseHeader(ByteView(files[0].image.Data(), files[0].image.Size()));
+    if (!header) return;
+    std::vector<JoinSource> sources;
+    for (const DatabaseFile& file : files) {
+        if (file.image.Loaded()) sources.push_back({ByteView(file.image.Data(), file.image.Size()), file.kind});
+    }
+    PlaceByEarlierJoins(sources, header->pageSize, header->usableSize, reader);
+}
+
 }  // namespace
 
 void RunDeepRecovery(CSms& reader, const std::string& path)
@@ -489,6 +503,7 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
     finds.erase(parts, finds.end());
     reader.m_recovered = MergeDeepFinds(std::move(finds), liveRows, liveCopies);
     MergePartFinds(std::move(partFinds), store, reader.m_recovered);
+    if (reader.m_deviceKind == kDeviceIphone) PlaceByJoinsOfEveryVersion(files, reader);
     reader.m_recoveredCount = static_cast<std::int32_t>(reader.m_recovered.size());
     report.filled = reader.m_recoveredCount;
     ReportProgress(100);

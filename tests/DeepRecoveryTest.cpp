@@ -224,6 +224,40 @@ TEST_F(DeepRecoveryTest, IphoneOfBothErasWithTwoByteHeaders)
     EXPECT_TRUE(kinds.contains(PlaceKind::OlderLogVersion) || kinds.contains(PlaceKind::CellInUse));
 }
 
+// Deleted messages whose handle says nothing (0) are placed by the join rows that older page
+// versions keep: the main file's page from before the deletion, committed in the log since.
+TEST_F(DeepRecoveryTest, DeletedMessagesFindTheirChatInEarlierJoinRows)
+{
+    const auto path = m_dir / "sms.db";
+    {
+        PhoneDb db = PhoneDb::Iphone(path, {.writeAheadLog = true});
+        db.Exec("BEGIN");
+        for (int h = 1; h <= 2; ++h) {
+            db.AddIphoneHandle(h, "+1555000" + std::to_string(h));
+            db.Exec("INSERT INTO chat (ROWID, guid) VALUES (" + std::to_string(h) + ", 'SMS;-;" + std::to_string(h) + "');"
+                    "INSERT INTO chat_handle_join VALUES (" + std::to_string(h) + ", " + std::to_string(h) + ");");
+        }
+        for (int i = 0; i < 40; ++i) {
+            const int chat = 1 + i % 2;
+            db.AddIphoneMessage({.text = "message " + std::to_string(i) + " of chat " + std::to_string(chat),
+                                 .handleId = i >= 30 ? 0 : chat, .date = std::int64_t{461'000'000 + i}, .id = std::int64_t{1000 + i}});
+            db.Exec("INSERT INTO chat_message_join VALUES (" + std::to_string(chat) + ", " + std::to_string(1000 + i) + ");");
+        }
+        db.Exec("COMMIT");
+        db.Checkpoint();
+        db.Exec("DELETE FROM message WHERE ROWID >= 1030; DELETE FROM chat_message_join WHERE message_id >= 1030;");
+        db.CloseKeepingLog();
+    }
+    ASSERT_EQ(OpenDatabaseFile(path.string()).outcome, OpenOutcome::OpenedIphone);
+    RunDeepRecoverySteps(path.string());
+    ASSERT_EQ(Recovered().size(), 10u);
+    for (const MessageRecord& m : Recovered()) {
+        EXPECT_EQ(m.unassignedFlag, 0) << m.body;
+        const std::string chat = m.body.substr(m.body.size() - 1);
+        EXPECT_EQ(m.countedIn, g_store.conversations[FindConversation("+1555000" + chat)].entryId) << m.body;
+    }
+}
+
 // iOS 5: rows carry their partner's address; SMS dates are since 1970, iMessage dates since
 // 2001, and both recoveries give each find its partner's conversation, kind and direction.
 TEST_F(DeepRecoveryTest, OldestIphonesRowsWithTheirOwnAddress)

@@ -203,6 +203,8 @@ TEST_F(IphoneReaderTest, OldestIphonesWithoutHandleTable)
         db.AddIphoneLegacyMessage({.id = std::int64_t{3}, .date = kAug14 + 120, .text = "imessage out", .flags = 0, .groupId = 1,
                                    .isMadrid = 1, .madridHandle = "+8613812345678", .madridFlags = 36869});
         db.AddIphoneLegacyMessage({.id = std::int64_t{4}, .address = "+15550002222", .date = unix + 180, .flags = 2, .groupId = 2});
+        db.AddIphoneLegacyMessage({.id = std::int64_t{5}, .date = kAug14 + 240, .text = "imessage in", .flags = 0, .groupId = 1,
+                                   .isMadrid = 1, .madridHandle = "+8613812345678", .madridFlags = 12289});
         db.Run("INSERT INTO msg_pieces (message_id, data, part_id, content_type, content_loc) VALUES "
                "(4, 'a picture', 0, 'image/jpeg', 'IMG_0001.jpg'), (4, CAST('slide text' AS BLOB), 1, 'text/plain', 'text_0.txt')", {});
         db.Run("INSERT INTO madrid_attachment (attachment_guid, filename, mime_type, message_id) "
@@ -210,8 +212,9 @@ TEST_F(IphoneReaderTest, OldestIphonesWithoutHandleTable)
     }
     ASSERT_EQ(OpenDatabaseFile(path.string()).outcome, OpenOutcome::OpenedIphone);
 
-    ASSERT_EQ(g_store.liveMessageCount, 4);
+    ASSERT_EQ(g_store.liveMessageCount, 5);
     const MessageRecord* m = g_store.liveMessages.data();
+    EXPECT_EQ(m[4].fromMe, 0);
     EXPECT_EQ(m[0].body, "sms in");
     EXPECT_EQ(m[0].time, kAug14);
     EXPECT_EQ(m[0].fromMe, 0);
@@ -231,7 +234,7 @@ TEST_F(IphoneReaderTest, OldestIphonesWithoutHandleTable)
     // One conversation for the person whatever the service, one for the group.
     std::map<std::string, std::int32_t> counts;
     for (std::int32_t i = 1; i < g_store.conversationCount; ++i) counts[g_store.conversations[i].address] = g_store.conversations[i].messageCount;
-    EXPECT_EQ(counts, (std::map<std::string, std::int32_t>{{"13812345678", 3}, {"+15550001111, +15550002222", 1}}));
+    EXPECT_EQ(counts, (std::map<std::string, std::int32_t>{{"13812345678", 4}, {"+15550001111, +15550002222", 1}}));
     EXPECT_EQ(g_store.conversations[0].messageCount, 0);
 }
 
