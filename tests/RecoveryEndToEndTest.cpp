@@ -83,15 +83,25 @@ TEST_F(RecoveryEndToEnd, LiveRowsThatCannotBeReadAreNoFinds)
         header.seekp(16);
         header.write("\0\0", 2);  // a page size of 0
     }
+    const auto reserved = m_dir / "reserved" / "mmssms.db";  // 32 bytes reserved that the pages use
+    std::filesystem::create_directories(reserved.parent_path());
+    WriteSixtyWithFiveDeleted(reserved);
+    {
+        std::fstream header(reserved, std::ios::in | std::ios::out | std::ios::binary);
+        header.seekp(20);
+        header.write("\x20", 1);
+    }
     const auto before = fixtures::SnapshotFolder(damaged.parent_path());
-    for (const auto& path : {renamed, damaged}) {
+    for (const auto& path : {renamed, damaged, reserved}) {
         Load(path);
         const std::vector<LoadWarning>& warnings = g_store.currentReader->m_loadWarnings;
-        if (path == damaged) {
+        if (path != renamed) {
             EXPECT_EQ(g_store.liveMessageCount, 55);
             ASSERT_EQ(warnings.size(), 1u);
             EXPECT_EQ(warnings[0].kind, LoadWarning::Kind::HeaderMended);
-            EXPECT_EQ(warnings[0].reason, "its page size field holds 0; its 7 pages are of 4096 bytes");
+            EXPECT_EQ(warnings[0].reason, path == damaged ? "its page size field holds 0; its 7 pages are of 4096 bytes"
+                                                          : "its reserved space field holds 32; its first page has cells in "
+                                                            "that space, so none is reserved");
         } else {
             EXPECT_EQ(g_store.liveMessageCount, 0);
         }
