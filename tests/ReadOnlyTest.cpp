@@ -249,6 +249,35 @@ protected:
     fs::path m_writable, m_locked;
 };
 
+// A header whose page size field is damaged is mended in memory for an ordinary user reading a
+// write-protected copy too: the same live rows, warning and finds as the owner's, nothing written.
+TEST_P(ReadOnlyCopyTest, ADamagedHeaderIsMendedForAnOrdinaryUser)
+{
+    const fs::path checkpointed = m_dir / "whole" / m_writable.filename();
+    fs::create_directories(checkpointed.parent_path());
+    {
+        PhoneDb db = GetParam() ? PhoneDb::Android(checkpointed) : PhoneDb::Iphone(checkpointed);
+        db.Exec("ATTACH '" + m_writable.string() + "' AS old;");
+        for (const char* table : {"sms", "canonical_addresses", "message", "handle"}) {
+            try {
+                db.Exec(std::string("INSERT INTO main.") + table + " SELECT * FROM old." + table + ";");
+            } catch (const std::runtime_error&) {  // a table of the other phone
+            }
+        }
+    }
+    std::fstream(checkpointed, std::ios::in | std::ios::out | std::ios::binary).seekp(16).write("\x03\x00", 2);  // 768
+    fs::permissions(checkpointed, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(checkpointed.parent_path(), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                                    fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    const auto before = fixtures::SnapshotFolder(checkpointed.parent_path());
+    const std::string expected = LoadAndRecover(checkpointed);
+    EXPECT_NE(expected.find("message 124"), std::string::npos) << expected;
+    EXPECT_NE(expected.find("page size field holds 768"), std::string::npos) << expected;
+    EXPECT_EQ(AsOrdinaryUser([&] { return LoadAndRecover(checkpointed); }), expected);
+    EXPECT_TRUE(fixtures::SnapshotFolder(checkpointed.parent_path()) == before);
+    fs::permissions(checkpointed.parent_path(), fs::perms::owner_all);
+}
+
 // An ordinary user reading a write-protected copy sees what the owner of a writable one sees:
 // the log's newest messages, no message deleted since the checkpoint, the same finds.
 TEST_P(ReadOnlyCopyTest, AnOrdinaryUserSeesTheLogApplied)
