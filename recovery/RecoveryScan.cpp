@@ -19,6 +19,31 @@ constexpr std::int32_t kDefaultPageSize = 4096;
 constexpr std::int32_t kSpillAllowance = 35;  // a leaf page holds records up to pageSize - 35
 constexpr std::size_t kPageSizeOffset = 16;   // big-endian 16-bit field of the database header
 
+// The find at `offset` of the page read as a whole record by the table's structure, where its
+// bytes form one: the header-size byte before the carver's first serial type (the form with a
+// header starts at it). Nothing without a decoder or where the bytes form no whole record.
+std::optional<DecodedRecord> WholeRecordAt(const DeepDecoder* structure, const RecordCarver& carver, const std::uint8_t* page,
+                                           std::int64_t pageSize, std::int64_t offset)
+{
+    const bool headerFirst = carver.GetKind() == RecordCarver::Kind::AndroidWithHeader;
+    if (structure == nullptr || (!headerFirst && offset == 0)) return std::nullopt;
+    const auto size = static_cast<std::uint32_t>(pageSize);
+    const DeepDecoder::Area area{ByteView(page, size), size, size, nullptr};
+    return structure->TryRecord(area, static_cast<std::uint32_t>(headerFirst ? offset : offset - 1));
+}
+
+// A whole record's columns instead of the carver's fixed readings (the text stays the carver's
+// where the record's continuation is not at hand).
+void TakeWholeRecord(const DecodedRecord& whole, MessageRecord& out)
+{
+    out.time = whole.time;
+    out.fromMe = whole.fromMe;
+    out.address = whole.address;
+    out.chinaPrefix = whole.chinaPrefix ? 1 : 0;
+    out.kind = whole.kind;
+    if (!whole.truncated) out.body = whole.body;
+}
+
 }  // namespace
 
 PageSizeChoice ChoosePageSize(const FileImage& image)
@@ -127,21 +152,25 @@ std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const R
             std::int32_t length = 0;
             CarvedFields fields;
             if (carver.CarveFields(length, position, storing ? &fields : nullptr, end)) {
+                const std::optional<DecodedRecord> whole =
+                    storing ? WholeRecordAt(sink->structure, carver, page, pageSize, offset) : std::nullopt;
                 if (storing && sink->leaveOutFragments && !fields.Plausible(sink->iphone)) {
                     ++sink->discarded;
                 } else if (storing) {
                     const int spill = length > layout.pageSize - kSpillAllowance ? 1 : 0;
                     // A copy of a live row is what the merge drops first: not storing it saves
                     // copying its texts. Bytes equal to a live body are valid UTF-8 already.
-                    const std::int64_t time = fields.hasTime ? fields.time : 0;
+                    const std::int64_t time = whole ? whole->time : fields.hasTime ? fields.time : 0;
+                    const std::string_view body = whole && !whole->truncated ? std::string_view(whole->body) : fields.BodyText();
                     const bool inLiveCell = sink->cells != nullptr && sink->cells->Contains(position - data);
                     // A live row as the file stands: its copies elsewhere (an old root page
                     // split into children keeps them) are live too.
-                    if (inLiveCell) sink->liveCellKeys.insert(LiveCellKey(time, fields.BodyText()));
-                    const bool liveCopy = inLiveCell || (live != nullptr && live->Contains(spill != 0, time, fields.BodyText()));
+                    if (inLiveCell) sink->liveCellKeys.insert(LiveCellKey(time, body));
+                    const bool liveCopy = inLiveCell || (live != nullptr && live->Contains(spill != 0, time, body));
                     if (!liveCopy) {
                         MessageRecord& out = sink->records.emplace_back();
                         fields.FillRecord(out);
+                        if (whole) TakeWholeRecord(*whole, out);
                         out.spillFlag = spill;
                         out.truncated = spill;  // its carved end is not its own: the text may be cut
                     }
@@ -207,8 +236,10 @@ void RunRecoveryPass(CSms& reader, const RecoveryPassPlan& plan, std::int32_t& c
                 // A database's cells in use are its live rows; a log's pages are versions of them.
                 std::optional<LiveCells> cells;
                 if (!plan.logMode) cells.emplace(image, pageSize.pageSize);
+                const DeepDecoder structure(g_store);
                 FindSink sink{records, static_cast<std::size_t>(wanted), &*copies,
                               cells ? &*cells : nullptr, plan.carverKind == RecordCarver::Kind::Iphone};
+                sink.structure = &structure;
                 found = WalkPages(image, layout, carver, &sink);
                 report.discarded = sink.discarded;
                 std::erase_if(records, [&sink](const MessageRecord& m) { return sink.liveCellKeys.contains(LiveCellKey(m.time, m.body)); });

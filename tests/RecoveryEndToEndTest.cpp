@@ -15,6 +15,7 @@
 namespace {
 
 using fixtures::PhoneDb;
+using fixtures::Value;
 
 constexpr std::int64_t kAndroidBase = 1'439'532'000'000;
 constexpr std::int64_t kIphoneBase = 461'000'000;
@@ -231,8 +232,10 @@ TEST_F(RecoveryEndToEnd, IphoneMessagesDeletedFromTheMainFile)
         db.Exec("BEGIN");
         for (int h = 1; h <= 3; ++h) db.AddIphoneHandle(h, "+861390000000" + std::to_string(h));
         for (int i = 0; i < 60; ++i) {
+            // Row 41's is_from_me is NULL: the carver's reading (any value but 0 is "sent") and the
+            // record's (NULL is no) differ, and the record's stands.
             db.AddIphoneMessage({.text = BodyOf(i), .handleId = 1 + i % 3, .date = kIphoneBase + i,
-                                 .isFromMe = i % 2, .id = std::int64_t{1000 + i}});
+                                 .isFromMe = i == 41 ? Value(nullptr) : Value(std::int64_t{i % 2}), .id = std::int64_t{1000 + i}});
         }
         db.Exec("COMMIT");
         db.Exec("DELETE FROM message WHERE ROWID IN (1005, 1016, 1030, 1041);");
@@ -250,6 +253,7 @@ TEST_F(RecoveryEndToEnd, IphoneMessagesDeletedFromTheMainFile)
     EXPECT_EQ(m->time, kIphoneBase + 16);
     EXPECT_EQ(m->address, "2");  // the handle key, matched to the conversation by key
     EXPECT_EQ(m->fromMe, 0);
+    EXPECT_EQ(Recovered(BodyOf(41))->fromMe, 0);
     EXPECT_EQ(Recovered(BodyOf(5))->fromMe, 1);
     EXPECT_EQ(m->unassignedFlag, 0);
     const int second = FindConversation("13900000002");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "recovery/Carvers.h"
+#include "recovery/DeepRecords.h"
 #include "recovery/FileImage.h"
 #include "store/MessageRecords.h"
 #include "store/Sms.h"
@@ -68,6 +69,9 @@ struct FindSink {
     bool leaveOutFragments = true;  // false: store every find, as the carvers give them
     std::int32_t discarded = 0;   // finds left out as fragments no phone wrote (CarvedFields::Plausible)
     std::unordered_set<std::uint64_t> liveCellKeys{};  // LiveCellKey of each candidate in a cell in use
+    // Reads a find's bytes as a whole record of the table where they form one: its columns
+    // (time, partner, direction, kind) then stand instead of the carver's fixed readings.
+    const DeepDecoder* structure = nullptr;
 };
 
 // Walks the whole pages of `image`. Offsets 0 to pageSize - margin - 1 of each page are offered
