@@ -37,19 +37,12 @@ void WriteConversationList(JsonWriter& json)
     json.EndArray();
 }
 
-// The sender shown for a received live message outside any conversation: Android stores the
-// number itself; an iPhone message holds a handle key, shown as that handle's number.
-std::string SenderName(const MessageRecord& m)
+// The sender shown for a message outside any conversation: Android stores the number itself;
+// an iPhone message holds a handle key, shown as that handle's number (a key that names no
+// handle is no number: the catch-all's name).
+std::string SenderName(const MessageRecord& m, const SenderNames& names)
 {
-    if (m.fromMe != 0) return "Me";
-    const MessageStore& store = g_store;
-    if (!store.currentReader || store.currentReader->m_deviceKind != kDeviceIphone) {
-        return m.address;
-    }
-    for (std::int32_t i = 1; i < store.conversationCount; ++i) {
-        if (store.conversations[i].key == m.address) return store.conversations[i].address;
-    }
-    return m.address;
+    return m.fromMe != 0 ? std::string("Me") : names.Address(m);
 }
 
 void AppendMessage(std::string& out, const std::string& heading, const std::string& body)
@@ -338,7 +331,7 @@ std::string MessagesText()
     std::string out;
     for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
         const MessageRecord& m = store.liveMessages[i];
-        AppendMessage(out, JsonText(PartnerTitle(names.Of(m), SenderName(m))) + " " + FormatHeadingTime(m.time) + HeadingMarks(m),
+        AppendMessage(out, JsonText(PartnerTitle(names.Of(m), SenderName(m, names))) + " " + FormatHeadingTime(m.time) + HeadingMarks(m),
                       ShownBody({&m, false, {}, {}, {}, DetailLines(m, ContactRecord{})}));
     }
     return out;

@@ -52,22 +52,28 @@ SenderAddresses::SenderAddresses()
     if (!iphone) return;
     for (std::int32_t i = 1; i < store.conversationCount; ++i) {
         const ContactRecord& c = store.conversations[i];
-        if (c.isGroup == 0) m_ofKey.try_emplace(c.key, &c);
+        if (c.isGroup != 0) continue;
+        m_ofKey.try_emplace(c.key, &c);
+        for (const std::string& key : c.keys) m_ofKey.try_emplace(key, &c);
+        m_handleKeys = m_handleKeys || c.key != c.storedAddress;
     }
+    if (store.conversationCount > 0) m_unknown = store.conversations[0].address;
 }
 
 const std::string& SenderAddresses::Address(const MessageRecord& m) const
 {
     if (!iphone) return m.address;
     const auto found = m_ofKey.find(m.address);
-    return found != m_ofKey.end() ? found->second->address : m.address;
+    if (found != m_ofKey.end()) return found->second->address;
+    return m_handleKeys && !m.address.empty() ? m_unknown : m.address;
 }
 
 std::string SenderAddresses::StoredAddress(const MessageRecord& m) const
 {
     if (!iphone) return ::StoredAddress(m.address, m.chinaPrefix != 0);
     const auto found = m_ofKey.find(m.address);
-    return found != m_ofKey.end() ? found->second->storedAddress : m.address;
+    if (found != m_ofKey.end()) return found->second->storedAddress;
+    return m_handleKeys ? std::string() : m.address;
 }
 
 std::string HeadingMarks(const MessageRecord& m)

@@ -76,6 +76,11 @@ TEST_F(ViewModelTest, IphoneMessagesBelongByKeyAndAreHeadedWithTheConversationsA
     ASSERT_EQ(catchAll.size(), 4u);
     EXPECT_EQ(catchAll[0].text, "Me 2001-01-01 00:00:30\n");  // no arrow for the iPhone
     EXPECT_EQ(catchAll[2].text, "Unknown 2001-01-01 00:00:35\n");
+    // A key that names no handle ("77", read from a damaged record) is never shown as a number.
+    const SenderAddresses senders;
+    const MessageRecord& nobody = g_store.currentReader->m_recovered[1];
+    EXPECT_EQ(senders.Address(nobody), "Unknown");
+    EXPECT_EQ(senders.StoredAddress(nobody), "");
 }
 
 TEST_F(ViewModelTest, RightToLeftTextsAreIsolatedAndFindsSayWhereTheyWere)

@@ -27,13 +27,19 @@ struct ShownMessage {
 class SenderAddresses {
 public:
     SenderAddresses();
+    // A message's partner as shown. An iPhone handle key that names no handle of the file (a
+    // row that is gone, a value read from a damaged record) is no address: the catch-all's name.
     const std::string& Address(const MessageRecord& m) const;
-    // The address as the phone stored it ("+86" kept), for reports.
+    // The address as the phone stored it ("+86" kept), for reports; empty for such a key.
     std::string StoredAddress(const MessageRecord& m) const;
     bool iphone = false;
 
 private:
     std::unordered_map<std::string_view, const ContactRecord*> m_ofKey;
+    // The messages name handles by their row ids (today's iPhones), not by their addresses
+    // (the oldest ones, whose keys are the addresses).
+    bool m_handleKeys = false;
+    std::string m_unknown;
 };
 
 // What a heading says after the time: " [draft]", " [failed]", " [not sent]",
