@@ -373,7 +373,7 @@ bool DeepDecoder::Plausible(const Column& column, std::uint64_t s, std::int64_t 
     return true;
 }
 
-bool DeepDecoder::ReadColumns(const Layout& layout, std::string_view payload, bool truncated, Fields& fields,
+bool DeepDecoder::ReadColumns(const Layout& layout, std::string_view payload, bool truncated, int badAllowed, Fields& fields,
                               DecodedRecord& record) const
 {
     std::uint64_t offset = layout.headerSize;
@@ -388,7 +388,7 @@ bool DeepDecoder::ReadColumns(const Layout& layout, std::string_view payload, bo
         const bool isText = s >= 13 && (s & 1) != 0;
         if (isText && column.text) {
             std::string_view text = content;
-            if (BadTextBytes(text, !whole) > kBadTextBytes) return false;
+            if (BadTextBytes(text, !whole) > badAllowed) return false;
         }
         if (!whole) {
             // The rest of the record was on the lost pages: keep what the body has.
@@ -543,7 +543,10 @@ std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t 
     record.localLength = static_cast<std::uint32_t>(layout.local + (layout.local != layout.payloadSize ? 4 : 0));
     record.table = m_table;
     Fields fields;
-    if (!ReadColumns(layout, payload, truncated, fields, record)) return std::nullopt;
+    // Bytes whose record header is lost are a record only when every text is whole text: the
+    // bytes of a cell partly written over may pass every column's rule otherwise.
+    const int badAllowed = headerless.count != 0 ? 0 : kBadTextBytes;
+    if (!ReadColumns(layout, payload, truncated, badAllowed, fields, record)) return std::nullopt;
     if (m_table != CarvedTable::Messages) {
         if (!CompletePart(fields, truncated, record)) return std::nullopt;
         return record;

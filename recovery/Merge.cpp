@@ -2,9 +2,9 @@
 #include "recovery/Merge.h"
 
 #include <algorithm>
-#include <unordered_map>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -141,7 +141,8 @@ void SortRecoveredByTime(CSms& reader)
 namespace {
 
 // Whether a decoded record is a live row: the same row id with its time or text, or (without a
-// row id) a live message of the same time, text and address.
+// row id) a live message of the same time and text whose partner is the record's or which the
+// record does not name (an earlier version of the row, written before its handle was known).
 bool IsLiveRow(const DecodedRecord& r, const LiveRows& rows, const LiveCopies& live)
 {
     if (r.rowId != 0) {
@@ -154,7 +155,8 @@ bool IsLiveRow(const DecodedRecord& r, const LiveRows& rows, const LiveCopies& l
         }
         if (!same.empty()) return false;
     }
-    return live.AnyAtTime(r.time, [&](const MessageRecord& m) { return m.body == r.body && m.address == r.address; });
+    const bool noPartner = r.address.empty() || r.address == "0";
+    return live.AnyAtTime(r.time, [&](const MessageRecord& m) { return m.body == r.body && (noPartner || m.address == r.address); });
 }
 
 // Adds another find of the row `kept` shows: its place, and where its columns differ, its
@@ -278,6 +280,27 @@ std::vector<MessageRecord> MergeRepeats(std::vector<RawFind>& finds, const LiveR
     return messages;
 }
 
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD: bytes that were no text
+
+// Whether `find` is a version of a row that lost both its row id and its partner (a row the
+// phone wrote before it knew the handle, in a freed cell whose other columns may be read
+// wrong): its whole text is a live message's, or a find's with its row id (which gains its
+// places).
+template <typename BeginsLive>
+bool PartnerlessVersion(const MessageRecord& find, std::vector<MessageRecord>& messages,
+                        const std::unordered_map<std::string_view, std::uint32_t>& rowedByText, BeginsLive beginsALiveText)
+{
+    if (find.rowId != 0 || find.truncated != 0 || find.body.empty() || !(find.address.empty() || find.address == "0")) return false;
+    if (const auto rowed = rowedByText.find(find.body); rowed != rowedByText.end()) {
+        MessageRecord& row = messages[rowed->second];
+        for (const FindPlace& place : find.places) {
+            if (std::find(row.places.begin(), row.places.end(), place) == row.places.end()) row.places.push_back(place);
+        }
+        return true;
+    }
+    return beginsALiveText(find.body, true);
+}
+
 // Marks the cut finds that are the beginning of a whole one (which gains their places) or of a
 // live message: they are no messages of their own.
 std::vector<bool> CutCopies(std::vector<MessageRecord>& messages, const LiveRows& rows, const LiveCopies& live)
@@ -293,16 +316,45 @@ std::vector<bool> CutCopies(std::vector<MessageRecord>& messages, const LiveRows
     std::vector<bool> drop(messages.size(), false);
     // The live texts in order, to tell whether a cut text begins one of them.
     std::vector<std::string_view> liveTexts;
-    auto beginsALiveText = [&](const std::string& cut) {
+    auto beginsALiveText = [&](const std::string& cut, bool whole = false) {
         if (liveTexts.empty()) {
             for (std::uint32_t k = 0; k < live.Count(); ++k) liveTexts.push_back(live.Live(k).body);
             std::sort(liveTexts.begin(), liveTexts.end());
         }
         const auto next = std::lower_bound(liveTexts.begin(), liveTexts.end(), std::string_view(cut));
-        return next != liveTexts.end() && next->starts_with(cut);
+        return next != liveTexts.end() && (whole ? *next == cut : next->starts_with(cut));
+    };
+    // The finds with their row id by text, for the versions below that lost it.
+    std::unordered_map<std::string_view, std::uint32_t> rowedByText;
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        if (messages[i].rowId != 0 && !messages[i].body.empty()) rowedByText.try_emplace(messages[i].body, static_cast<std::uint32_t>(i));
+    }
+    // The texts of the sound finds in order, for the damaged ones below.
+    std::vector<std::string_view> soundTexts;
+    for (const MessageRecord& m : messages) {
+        if (m.body.find(kReplacement) == std::string::npos) soundTexts.push_back(m.body);
+    }
+    std::sort(soundTexts.begin(), soundTexts.end());
+    auto beginsASoundFind = [&](std::string_view clean) {
+        const auto next = std::lower_bound(soundTexts.begin(), soundTexts.end(), clean);
+        return next != soundTexts.end() && next->starts_with(clean);
     };
     for (std::size_t i = 0; i < messages.size(); ++i) {
         const MessageRecord& cut = messages[i];
+        // A record without its row id whose text was partly written over (bytes no text has)
+        // while its beginning is a live message's, or a sound find's, is a damaged copy of that
+        // message: its other columns cannot be trusted either.
+        if (PartnerlessVersion(cut, messages, rowedByText, beginsALiveText)) {
+            drop[i] = true;
+            continue;
+        }
+        if (const std::size_t bad = cut.rowId == 0 ? cut.body.find(kReplacement) : std::string::npos; bad != std::string::npos) {
+            const std::string clean = cut.body.substr(0, bad);
+            if (!clean.empty() && (beginsALiveText(clean) || beginsASoundFind(clean))) {
+                drop[i] = true;
+                continue;
+            }
+        }
         if (cut.truncated == 0) continue;
         // A record cut short by a lost overflow chain that begins a live message (its row,
         // or its text) is that live message, whatever of its time was lost.

@@ -100,7 +100,7 @@ TEST_F(RecoveryEndToEnd, LiveRowsThatCannotBeReadAreNoFinds)
             EXPECT_EQ(g_store.liveMessageCount, 55);
             ASSERT_EQ(warnings.size(), 1u);
             EXPECT_EQ(warnings[0].kind, LoadWarning::Kind::HeaderMended);
-            EXPECT_EQ(warnings[0].reason, path == damaged ? "its page size field holds 0; its 7 pages are of 4096 bytes"
+            EXPECT_EQ(warnings[0].reason, path == damaged ? "its page size field holds 0; its 8 pages are of 4096 bytes"
                                                           : "its reserved space field holds 32; its first page has cells in "
                                                             "that space, so none is reserved");
         } else {

@@ -56,15 +56,38 @@ int main(int argc, char** argv)
                     s.badPlaces, seconds * 1e8 / static_cast<double>(bytes), d.finds, d.live, static_cast<long>(late));
         if (d.live != 0 || late != 0) ++failures;
         if (s.mmsComplete > 0) std::printf("  MMS with their texts joined: %d of %d\n", s.mmsJoined, s.mmsComplete);
-        if (s.Recall() < 0.99 || s.Precision() < 0.98 || s.live != 0 || s.badPlaces != 0) ++failures;
+        if (s.duplicates != 0) std::printf("  found twice: %d\n", s.duplicates);
+        if (s.Recall() < 0.99 || s.Precision() < 0.98 || s.live != 0 || s.badPlaces != 0 || s.duplicates != 0) ++failures;
         if (std::getenv("KESTROW_EVAL_LIVE") != nullptr) {
             for (const MessageRecord& r : deep) {
+                const bool written = std::any_of(truth.messages.begin(), truth.messages.end(), [&](const auto& w) {
+                    return w.time == r.time && (w.body == r.body || w.body.starts_with(r.body));
+                });
+                if (!written) {
+                    std::printf("  not written: [%s] time %lld address %s truncated %d rowid %lld %s\n", r.body.c_str(),
+                                static_cast<long long>(r.time), r.address.c_str(), r.truncated, static_cast<long long>(r.rowId),
+                                r.places.empty() ? "" : PlaceText(r.places[0].where));
+                    const std::string tag = r.body.substr(0, r.body.find(' ') + 1);
+                    for (const auto& w : truth.messages) {
+                        if (!tag.empty() && w.body.starts_with(tag)) {
+                            std::printf("    written: [%s] time %lld address %s deleted %d\n", w.body.c_str(),
+                                        static_cast<long long>(w.time), w.address.c_str(), w.deleted ? 1 : 0);
+                        }
+                    }
+                }
                 for (const auto& w : truth.messages) {
                     if (w.deleted || w.time != r.time || w.body != r.body) continue;
                     std::printf("  live: %.30s truncated %d places %zu first %s page %lld %s\n", r.body.c_str(), r.truncated,
                                 r.places.size(), r.places.empty() ? "" : r.places[0].file.c_str(),
                                 r.places.empty() ? 0LL : static_cast<long long>(r.places[0].page),
                                 r.places.empty() ? "" : PlaceText(r.places[0].where));
+                    const std::string tag = r.body.substr(0, r.body.find(' ') + 1);
+                    for (const auto& w : truth.messages) {
+                        if (!tag.empty() && w.body.starts_with(tag)) {
+                            std::printf("    written: [%s] time %lld address %s deleted %d\n", w.body.c_str(),
+                                        static_cast<long long>(w.time), w.address.c_str(), w.deleted ? 1 : 0);
+                        }
+                    }
                 }
             }
         }

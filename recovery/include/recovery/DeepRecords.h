@@ -190,8 +190,8 @@ private:
     // The checks on a whole record of a part table, and its texts; false when it is none.
     bool CompletePart(const Fields& fields, bool truncated, DecodedRecord& record) const;
     // Checks every column and fills the record's numbers and the texts' views; false when a
-    // column holds what it cannot.
-    bool ReadColumns(const Layout& layout, std::string_view payload, bool truncated, Fields& fields,
+    // column holds what it cannot, or a text more than `badAllowed` bytes no text has.
+    bool ReadColumns(const Layout& layout, std::string_view payload, bool truncated, int badAllowed, Fields& fields,
                      DecodedRecord& record) const;
     // The header-less shapes at `offset`: the one column count that gives a record.
     // With `firstLost`, column 0's serial type is taken as `firstType`.
