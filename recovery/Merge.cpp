@@ -282,23 +282,33 @@ std::vector<MessageRecord> MergeRepeats(std::vector<RawFind>& finds, const LiveR
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD: bytes that were no text
 
-// Whether `find` is a version of a row that lost both its row id and its partner (a row the
-// phone wrote before it knew the handle, in a freed cell whose other columns may be read
-// wrong): its whole text is a live message's, or a find's with its row id (which gains its
-// places).
-template <typename BeginsLive>
-bool PartnerlessVersion(const MessageRecord& find, std::vector<MessageRecord>& messages,
-                        const std::unordered_map<std::string_view, std::uint32_t>& rowedByText, BeginsLive beginsALiveText)
+// Whether `find` is a version of a row that lost its row id (a freed cell that later writes
+// partly covered, so that its time may read wrong): its whole text is a live message's or a
+// find's with its row id (which gains its places), and it names the same partner or none (a
+// row the phone wrote before it knew the handle). A short text that names a partner is left
+// alone: such texts repeat.
+bool RowlessVersion(const MessageRecord& find, std::vector<MessageRecord>& messages,
+                    const std::unordered_multimap<std::string_view, std::uint32_t>& rowedByText,
+                    const std::unordered_multimap<std::string_view, const MessageRecord*>& liveByText)
 {
-    if (find.rowId != 0 || find.truncated != 0 || find.body.empty() || !(find.address.empty() || find.address == "0")) return false;
-    if (const auto rowed = rowedByText.find(find.body); rowed != rowedByText.end()) {
-        MessageRecord& row = messages[rowed->second];
+    constexpr std::size_t kRepeatingText = 16;
+    if (find.rowId != 0 || find.truncated != 0 || find.body.empty()) return false;
+    const bool partnerless = find.address.empty() || find.address == "0";
+    if (!partnerless && find.body.size() < kRepeatingText) return false;
+    const auto [liveFirst, liveLast] = liveByText.equal_range(find.body);
+    for (auto it = liveFirst; it != liveLast; ++it) {
+        if (partnerless || it->second->address == find.address) return true;
+    }
+    const auto [first, last] = rowedByText.equal_range(find.body);
+    for (auto it = first; it != last; ++it) {
+        MessageRecord& row = messages[it->second];
+        if (!partnerless && row.address != find.address) continue;
         for (const FindPlace& place : find.places) {
             if (std::find(row.places.begin(), row.places.end(), place) == row.places.end()) row.places.push_back(place);
         }
         return true;
     }
-    return beginsALiveText(find.body, true);
+    return false;
 }
 
 // Marks the cut finds that are the beginning of a whole one (which gains their places) or of a
@@ -324,10 +334,15 @@ std::vector<bool> CutCopies(std::vector<MessageRecord>& messages, const LiveRows
         const auto next = std::lower_bound(liveTexts.begin(), liveTexts.end(), std::string_view(cut));
         return next != liveTexts.end() && (whole ? *next == cut : next->starts_with(cut));
     };
-    // The finds with their row id by text, for the versions below that lost it.
-    std::unordered_map<std::string_view, std::uint32_t> rowedByText;
+    // The finds with their row id and the live messages by text, for the versions below that
+    // lost their row id.
+    std::unordered_multimap<std::string_view, std::uint32_t> rowedByText;
     for (std::size_t i = 0; i < messages.size(); ++i) {
-        if (messages[i].rowId != 0 && !messages[i].body.empty()) rowedByText.try_emplace(messages[i].body, static_cast<std::uint32_t>(i));
+        if (messages[i].rowId != 0 && !messages[i].body.empty()) rowedByText.emplace(messages[i].body, static_cast<std::uint32_t>(i));
+    }
+    std::unordered_multimap<std::string_view, const MessageRecord*> liveByText;
+    if (std::any_of(messages.begin(), messages.end(), [](const MessageRecord& m) { return m.rowId == 0; })) {
+        for (std::uint32_t k = 0; k < live.Count(); ++k) liveByText.emplace(live.Live(k).body, &live.Live(k));
     }
     // The texts of the sound finds in order, for the damaged ones below.
     std::vector<std::string_view> soundTexts;
@@ -344,7 +359,7 @@ std::vector<bool> CutCopies(std::vector<MessageRecord>& messages, const LiveRows
         // A record without its row id whose text was partly written over (bytes no text has)
         // while its beginning is a live message's, or a sound find's, is a damaged copy of that
         // message: its other columns cannot be trusted either.
-        if (PartnerlessVersion(cut, messages, rowedByText, beginsALiveText)) {
+        if (RowlessVersion(cut, messages, rowedByText, liveByText)) {
             drop[i] = true;
             continue;
         }
