@@ -321,6 +321,22 @@ EvidenceSource EvidenceSource::Open(const std::string& path, const SourceOptions
     return source;
 }
 
+namespace {
+
+// The backup's Manifest.plist (an empty one when the backup has none); nothing, with `error`
+// naming the backup (`where`) and the reason, when it cannot be read.
+std::optional<ManifestPlist> ReadManifestPlist(const fs::path& root, const std::string& where, std::string& error)
+{
+    if (!fs::exists(root / "Manifest.plist")) return ManifestPlist{};
+    std::string problem;
+    const auto bytes = ReadAll(root / "Manifest.plist", problem);
+    std::optional<ManifestPlist> parsed = bytes ? ParseManifestPlist(*bytes, problem) : std::nullopt;
+    if (!parsed) error = where + ": " + problem;
+    return parsed;
+}
+
+}  // namespace
+
 EvidenceSource EvidenceSource::OpenIphoneBackup(const fs::path& root, const SourceOptions& options)
 {
     EvidenceSource source;
@@ -328,16 +344,9 @@ EvidenceSource EvidenceSource::OpenIphoneBackup(const fs::path& root, const Sour
     source.m_inside = std::string(kMessagesDomain) + "/" + kMessagesPath;
     const std::string where = "the iPhone backup '" + root.string() + "'";
     std::string problem;
-    ManifestPlist plist;
-    if (fs::exists(root / "Manifest.plist")) {
-        const auto bytes = ReadAll(root / "Manifest.plist", problem);
-        const auto parsed = bytes ? ParseManifestPlist(*bytes, problem) : std::nullopt;
-        if (!parsed) {
-            source.m_error = where + ": " + problem;
-            return source;
-        }
-        plist = *parsed;
-    }
+    const std::optional<ManifestPlist> read = ReadManifestPlist(root, where, source.m_error);
+    if (!read) return source;
+    const ManifestPlist& plist = *read;
     std::optional<std::vector<std::uint8_t>> manifest = ReadAll(root / "Manifest.db", problem);
     if (!manifest) {
         source.m_error = where + ": " + problem;
@@ -372,18 +381,11 @@ EvidenceSource EvidenceSource::OpenOldIphoneBackup(const fs::path& root)
     source.m_type = SourceType::IphoneBackup;
     source.m_inside = std::string(kMessagesDomain) + "/" + kMessagesPath;
     const std::string where = "the iPhone backup '" + root.string() + "'";
-    std::string problem;
-    if (fs::exists(root / "Manifest.plist")) {
-        const auto bytes = ReadAll(root / "Manifest.plist", problem);
-        const auto parsed = bytes ? ParseManifestPlist(*bytes, problem) : std::nullopt;
-        if (!parsed) {
-            source.m_error = where + ": " + problem;
-            return source;
-        }
-        if (parsed->encrypted) {
-            source.m_error = where + " is encrypted in the form of iOS 9 and earlier (Manifest.mbdb), which Kestrow cannot unlock";
-            return source;
-        }
+    const std::optional<ManifestPlist> plist = ReadManifestPlist(root, where, source.m_error);
+    if (!plist) return source;
+    if (plist->encrypted) {
+        source.m_error = where + " is encrypted in the form of iOS 9 and earlier (Manifest.mbdb), which Kestrow cannot unlock";
+        return source;
     }
     for (const char* name : {"Manifest.plist", "Manifest.mbdb"}) {
         if (IsRegularFile(root / name)) source.m_files.push_back({(root / name).string(), name});

@@ -3,6 +3,7 @@
 // messages, whether it reports live ones, whether every place holds the message, and how long
 // it takes per 100 MB of files. Then the default recovery of the same file: its finds, how many
 // are live messages and how many lie past the file's newest time (both must be none).
+// KESTROW_EVAL_LIVE=1 lists the deep finds that are live or were never written.
 //   kestrow-deep-eval [MESSAGES]   (default 5000 per database)
 #include <algorithm>
 #include <chrono>
@@ -16,6 +17,38 @@
 #include "readers/OpenDatabase.h"
 #include "recovery/RecoveryRun.h"
 #include "store/MessageStore.h"
+
+namespace {
+
+// The messages written with the tag ("#index ") a find's text starts with.
+void PrintWritten(const fixtures::DeepCase& truth, const MessageRecord& r)
+{
+    const std::string tag = r.body.substr(0, r.body.find(' ') + 1);
+    for (const auto& w : truth.messages) {
+        if (tag.empty() || !w.body.starts_with(tag)) continue;
+        std::printf("    written: [%s] time %lld address %s deleted %d\n", w.body.c_str(), static_cast<long long>(w.time),
+                    w.address.c_str(), w.deleted ? 1 : 0);
+    }
+}
+
+// The finds that carry a live message's text, and those no message written was.
+void PrintSuspectFinds(const fixtures::DeepCase& truth, const std::vector<MessageRecord>& finds)
+{
+    for (const MessageRecord& r : finds) {
+        const bool written = std::any_of(truth.messages.begin(), truth.messages.end(), [&](const auto& w) {
+            return w.time == r.time && (w.body == r.body || w.body.starts_with(r.body));
+        });
+        const bool live = std::any_of(truth.messages.begin(), truth.messages.end(),
+                                      [&](const auto& w) { return !w.deleted && !r.body.empty() && w.body == r.body; });
+        if (written && !live) continue;
+        std::printf("  %s: [%s] time %lld address %s truncated %d rowid %lld %s\n", live ? "live" : "not written",
+                    r.body.c_str(), static_cast<long long>(r.time), r.address.c_str(), r.truncated,
+                    static_cast<long long>(r.rowId), r.places.empty() ? "" : PlaceText(r.places[0].where));
+        PrintWritten(truth, r);
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -58,39 +91,7 @@ int main(int argc, char** argv)
         if (s.mmsComplete > 0) std::printf("  MMS with their texts joined: %d of %d\n", s.mmsJoined, s.mmsComplete);
         if (s.duplicates != 0) std::printf("  found twice: %d\n", s.duplicates);
         if (s.Recall() < 0.99 || s.Precision() < 0.98 || s.live != 0 || s.badPlaces != 0 || s.duplicates != 0) ++failures;
-        if (std::getenv("KESTROW_EVAL_LIVE") != nullptr) {
-            for (const MessageRecord& r : deep) {
-                const bool written = std::any_of(truth.messages.begin(), truth.messages.end(), [&](const auto& w) {
-                    return w.time == r.time && (w.body == r.body || w.body.starts_with(r.body));
-                });
-                if (!written) {
-                    std::printf("  not written: [%s] time %lld address %s truncated %d rowid %lld %s\n", r.body.c_str(),
-                                static_cast<long long>(r.time), r.address.c_str(), r.truncated, static_cast<long long>(r.rowId),
-                                r.places.empty() ? "" : PlaceText(r.places[0].where));
-                    const std::string tag = r.body.substr(0, r.body.find(' ') + 1);
-                    for (const auto& w : truth.messages) {
-                        if (!tag.empty() && w.body.starts_with(tag)) {
-                            std::printf("    written: [%s] time %lld address %s deleted %d\n", w.body.c_str(),
-                                        static_cast<long long>(w.time), w.address.c_str(), w.deleted ? 1 : 0);
-                        }
-                    }
-                }
-                for (const auto& w : truth.messages) {
-                    if (w.deleted || w.time != r.time || w.body != r.body) continue;
-                    std::printf("  live: %.30s truncated %d places %zu first %s page %lld %s\n", r.body.c_str(), r.truncated,
-                                r.places.size(), r.places.empty() ? "" : r.places[0].file.c_str(),
-                                r.places.empty() ? 0LL : static_cast<long long>(r.places[0].page),
-                                r.places.empty() ? "" : PlaceText(r.places[0].where));
-                    const std::string tag = r.body.substr(0, r.body.find(' ') + 1);
-                    for (const auto& w : truth.messages) {
-                        if (!tag.empty() && w.body.starts_with(tag)) {
-                            std::printf("    written: [%s] time %lld address %s deleted %d\n", w.body.c_str(),
-                                        static_cast<long long>(w.time), w.address.c_str(), w.deleted ? 1 : 0);
-                        }
-                    }
-                }
-            }
-        }
+        if (std::getenv("KESTROW_EVAL_LIVE") != nullptr) PrintSuspectFinds(truth, deep);
     }
     return failures == 0 ? 0 : 1;
 }
