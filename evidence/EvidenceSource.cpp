@@ -24,6 +24,7 @@
 #include "evidence/BackupCrypto.h"
 #include "evidence/BackupManifest.h"
 #include "store/FileDescriptor.h"
+#include "store/SqliteHeader.h"
 #include "store/SqliteKit.h"
 #include "store/SqliteUri.h"
 
@@ -122,16 +123,13 @@ std::optional<std::vector<std::uint8_t>> ReadAll(const fs::path& path, std::stri
 }
 
 // A connection to a database whose bytes are in memory (read in place, never written); no
-// connection when they are no database. A header in log mode (bytes 18 and 19, the read and
-// write versions, are 2) is made a rollback-journal header in the image: SQLite would look
-// for a log beside an in-memory image and refuse it, and what a log held is not in a backup's
-// copy anyway.
+// connection when they are no database. The header is mended as every database's is: a page
+// size or reserved space its pages contradict, and a header in log mode made a rollback one
+// (SQLite would look for a log beside an in-memory image and refuse it, and what a log held is
+// not in a backup's copy anyway).
 SqliteHandle MemoryDatabase(std::vector<std::uint8_t>& bytes)
 {
-    constexpr std::size_t kReadVersion = 18, kWriteVersion = 19;
-    if (bytes.size() > kWriteVersion && bytes[kReadVersion] == 2 && bytes[kWriteVersion] == 2) {
-        bytes[kReadVersion] = bytes[kWriteVersion] = 1;
-    }
+    ApplyHeaderMends(bytes, FindHeaderMends(std::span(bytes).first(std::min<std::size_t>(bytes.size(), 65536)), bytes.size()));
     SqliteHandle db;
     if (sqlite3_open_v2(":memory:", db.Out(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK ||
         sqlite3_deserialize(db.Get(), "main", bytes.data(), static_cast<sqlite3_int64>(bytes.size()),

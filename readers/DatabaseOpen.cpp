@@ -20,6 +20,7 @@
 #include "recovery/FileImage.h"
 #include "recovery/SqliteFiles.h"
 #include "store/FileDescriptor.h"
+#include "store/SqliteHeader.h"
 #include "store/SqliteKit.h"
 
 namespace {
@@ -221,79 +222,20 @@ std::string CopyWithLog(const std::string& path, const fs::path& folder, std::st
 
 }  // namespace
 
-namespace {
-
-// The page size a database file's own pages tell when its header's page size field is none (0,
-// or not a power of two from 512 to 65536): the one whose multiple by the header's page count
-// is the file's size. Nothing when the field is sound or nothing tells.
-std::optional<std::uint32_t> PageSizeThePagesTell(const FileStart& start)
-{
-    const ByteView header(start.bytes.data(), start.bytes.size());
-    if (start.bytes.size() < 100 || std::memcmp(start.bytes.data(), "SQLite format 3", 16) != 0) return std::nullopt;
-    if (ReadDatabaseHeader(header)) return std::nullopt;
-    const std::uint32_t pageCount = header.U32(28);
-    for (std::uint32_t size = 512; size <= 65536 && pageCount != 0; size *= 2) {
-        if (std::uint64_t{pageCount} * size == start.size) return size;
-    }
-    return std::nullopt;
-}
-
-}  // namespace
-
-namespace {
-
-// Whether the reserved-space field (byte 20) contradicts page 1 of `pageSize` bytes: a cell of
-// the schema's page lies in the space the field says no page uses. Real files reserve nothing,
-// or space their own pages leave free.
-bool ReservedFieldContradicted(ByteView file, std::uint32_t pageSize)
-{
-    const std::uint8_t reserved = file.U8(20);
-    if (reserved == 0 || !file.Has(0, pageSize)) return false;
-    const std::uint8_t type = file.U8(100);
-    if (type != 0x0D && type != 0x05) return false;
-    const std::uint32_t pointers = 100 + (type == 0x05 ? 12 : 8);
-    const std::uint32_t cells = file.U16(103);
-    for (std::uint32_t i = 0; i < cells && pointers + 2 * i + 2 <= pageSize; ++i) {
-        const std::uint32_t cell = file.U16(pointers + 2 * i);
-        if (type == 0x05) {
-            if (cell + 4 > pageSize - reserved && cell < pageSize) return true;
-            continue;
-        }
-        // A leaf cell: payload size, row id, then the payload (whole when it is this small).
-        const ByteView::Varint payload = file.VarintAt(cell);
-        const ByteView::Varint rowId = file.VarintAt(cell + payload.length);
-        if (payload.length == 0 || rowId.length == 0 || payload.value > pageSize - 35) continue;
-        const std::uint64_t end = std::uint64_t{cell} + payload.length + rowId.length + payload.value;
-        if (end > pageSize - reserved && end <= pageSize) return true;
-    }
-    return false;
-}
-
-}  // namespace
 
 bool DatabaseReading::OpenMended(const std::string& path)
 {
     const std::optional<FileStart> start = ReadFileStart(path, 65536);
-    if (!start || start->size > QuarterOfMemory() || start->bytes.size() < 100) return false;
-    const ByteView head(start->bytes.data(), start->bytes.size());
-    const std::optional<std::uint32_t> told = PageSizeThePagesTell(*start);
-    const std::optional<DatabaseHeader> header = ReadDatabaseHeader(head);
-    const std::uint32_t pageSize = told ? *told : header ? header->pageSize : 0;
-    const bool reserved = pageSize != 0 && ReservedFieldContradicted(head, pageSize);
-    if (!told && !reserved) return false;
+    if (!start || start->size > QuarterOfMemory()) return false;
+    const HeaderMends mends = FindHeaderMends(start->bytes, start->size);
+    if (!mends.Any()) return false;
     const std::optional<FileStart> whole = ReadFileStart(path, start->size);
     if (!whole) return false;
     m_imageSize = whole->bytes.size();
     m_image = std::make_unique_for_overwrite<std::uint8_t[]>(m_imageSize);
     std::memcpy(m_image.get(), whole->bytes.data(), m_imageSize);
-    const std::uint32_t field = (std::uint32_t{m_image[16]} << 8) | m_image[17];
-    const std::uint32_t reservedField = m_image[20];
-    // The page size (65536 is written as 1), no reserved space where the pages use it, and a
-    // rollback header: no log is laid over it.
-    m_image[16] = static_cast<std::uint8_t>(pageSize == 65536 ? 0 : pageSize >> 8);
-    m_image[17] = static_cast<std::uint8_t>(pageSize == 65536 ? 1 : pageSize & 0xFF);
-    if (reserved) m_image[20] = 0;
-    m_image[18] = m_image[19] = 1;
+    // A rollback header too: no log is laid over it.
+    ApplyHeaderMends(std::span(m_image.get(), m_imageSize), mends);
     SqliteHandle attempt;
     m_result = OpenImage(attempt.Out());
     if (m_result != SQLITE_OK) {
@@ -303,16 +245,7 @@ bool DatabaseReading::OpenMended(const std::string& path)
     }
     m_db = attempt.Release();
     m_how = OpenedAs::InMemory;
-    std::vector<std::string> notes;
-    if (told) {
-        notes.push_back("its page size field holds " + std::to_string(field) + "; its " + std::to_string(start->size / pageSize) +
-                        " pages are of " + std::to_string(pageSize) + " bytes");
-    }
-    if (reserved) {
-        notes.push_back("its reserved space field holds " + std::to_string(reservedField) +
-                        "; its first page has cells in that space, so none is reserved");
-    }
-    m_mended = notes.size() == 1 ? notes[0] : notes[0] + "; " + notes[1];
+    m_mended = mends.Note(start->size);
     return true;
 }
 

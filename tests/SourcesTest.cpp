@@ -225,7 +225,8 @@ TEST_P(AttachmentTest, ABackupGivesItsAttachmentsByThePhonesPaths)
 }
 
 // A decrypted backup's Manifest.db often keeps its log-mode header (bytes 18 and 19 are 2)
-// without the log: it opens all the same, and stays as it is.
+// without the log: it opens all the same, and stays as it is; so does one whose page size field
+// is damaged, mended as every database's header is.
 TEST_F(FreshStore, AManifestWithALogModeHeaderOpens)
 {
     {
@@ -235,8 +236,8 @@ TEST_F(FreshStore, AManifestWithALogModeHeaderOpens)
     fixtures::WriteIphoneBackup(m_dir / "sms.db", m_dir / "backup");
     {
         std::fstream manifest(m_dir / "backup" / "Manifest.db", std::ios::in | std::ios::out | std::ios::binary);
-        manifest.seekp(18);
-        manifest.write("\x02\x02", 2);
+        manifest.seekp(16);
+        manifest.write("\x00\x00\x02\x02", 4);
     }
     const auto before = fixtures::SnapshotFolder(m_dir / "backup");
     const EvidenceSource source = EvidenceSource::Open((m_dir / "backup").string());
