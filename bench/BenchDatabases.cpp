@@ -131,4 +131,179 @@ fs::path ExportDatabase()
     });
 }
 
+namespace {
+
+constexpr int kShapePartners = 400;
+
+std::string Number(int partner) { return "+86139" + std::to_string(10'000'000 + partner); }
+
+std::size_t Characters(const std::string& text)
+{
+    std::size_t count = 0;
+    for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    return count;
+}
+
+// A text of at least `characters` characters (not bytes) of the mixed phrases.
+std::string TextOf(std::mt19937& random, int i, std::size_t characters)
+{
+    std::string text = Body(random, i);
+    while (Characters(text) < characters) text += " " + Body(random, i);
+    return text;
+}
+
+// The threads and canonical addresses of the partners, as the provider keeps them.
+void AndroidPartners(fixtures::PhoneDb& db)
+{
+    for (int p = 1; p <= kShapePartners; ++p) {
+        db.AddAndroidAddress(Number(p));
+        db.Run("INSERT INTO threads (_id, recipient_ids) VALUES (?1, ?2)", {std::int64_t{p}, std::to_string(p)});
+    }
+}
+
+void AddSms(fixtures::PhoneDb& db, std::mt19937& random, std::int64_t id, std::string body)
+{
+    const int partner = 1 + static_cast<int>(random() % kShapePartners);
+    db.AddAndroidSms({.address = Number(partner), .date = std::int64_t{1'500'000'000'000} + id * 60'000,
+                      .type = static_cast<std::int64_t>(1 + random() % 2), .body = std::move(body), .threadId = partner,
+                      .id = id});
+}
+
+void AndroidShort(fixtures::PhoneDb& db, int messages)
+{
+    std::mt19937 random(146);
+    AndroidPartners(db);
+    db.Exec("BEGIN");
+    for (int i = 1; i <= messages; ++i) AddSms(db, random, i, TextOf(random, i, 20 + random() % 253));
+    db.Exec("COMMIT");
+    // A quarter of the messages deleted in one run frees whole pages; one in ten of the rest
+    // leaves freed cells on pages still in use.
+    db.Exec("DELETE FROM sms WHERE _id > " + std::to_string(messages / 4) + " AND _id <= " + std::to_string(messages / 2));
+    db.Exec("DELETE FROM sms WHERE _id % 10 = 3");
+}
+
+void AndroidLong(fixtures::PhoneDb& db, int messages)
+{
+    std::mt19937 random(3500);
+    AndroidPartners(db);
+    db.Exec("BEGIN");
+    for (int i = 1; i <= messages; ++i) AddSms(db, random, i, TextOf(random, i, 500 + random() % 3000));
+    db.Exec("COMMIT");
+    db.Exec("DELETE FROM sms WHERE _id % 10 = 3");
+}
+
+void AndroidMms(fixtures::PhoneDb& db, int messages)
+{
+    std::mt19937 random(3);
+    db.Exec(fixtures::kAndroidMmsSchema);
+    AndroidPartners(db);
+    db.Exec("BEGIN");
+    for (int i = 1; i <= messages; ++i) {
+        if (i % 3 != 0) {
+            AddSms(db, random, i, TextOf(random, i, 20 + random() % 140));
+            continue;
+        }
+        const int partner = 1 + static_cast<int>(random() % kShapePartners);
+        const bool sent = random() % 2 == 0;
+        const std::int64_t date = 1'500'000'000 + std::int64_t{i} * 60;
+        db.AddAndroidMms({.id = i, .threadId = partner, .date = date, .box = sent ? 2 : 1, .type = sent ? 128 : 132,
+                          .from = sent ? "insert-address-token" : Number(partner), .to = {sent ? Number(partner) : "+8613900000000"},
+                          .texts = {TextOf(random, i, 20 + random() % 140)},
+                          .files = {{"image/jpeg", "IMG_" + std::to_string(i) + ".jpg",
+                                     "/data/user_de/0/com.android.providers.telephony/app_parts/PART_" +
+                                         std::to_string(date) + ".jpg"}}});
+    }
+    db.Exec("COMMIT");
+    db.Exec("DELETE FROM sms WHERE _id % 10 = 3; DELETE FROM part WHERE mid % 10 = 6; DELETE FROM addr WHERE msg_id % 10 = 6;"
+            "DELETE FROM pdu WHERE _id % 10 = 6;");
+}
+
+void AddIphone(fixtures::PhoneDb& db, std::mt19937& random, std::int64_t id)
+{
+    const std::string text = TextOf(random, static_cast<int>(id), 20 + random() % 160);
+    const std::int64_t seconds = 500'000'000 + id * 47;
+    const std::int64_t handle = 1 + static_cast<std::int64_t>(random() % kShapePartners);
+    db.AddIphoneMessage({.text = random() % 2 ? fixtures::Value(text) : fixtures::Value(nullptr),
+                         .handleId = handle,
+                         .date = seconds * 1'000'000'000 + static_cast<std::int64_t>(random() % 1'000'000'000),
+                         .isFromMe = static_cast<std::int64_t>(random() % 2), .id = id,
+                         .attributedBody = fixtures::ArchivedAttributedString(text)});
+    db.Run("INSERT INTO chat_message_join VALUES (?1, ?2)", {handle, id});
+}
+
+void IphoneCurrent(fixtures::PhoneDb& db, int messages, bool log)
+{
+    std::mt19937 random(84);
+    db.Exec(fixtures::kIphoneExtrasSchema);
+    for (int h = 1; h <= kShapePartners; ++h) {
+        db.AddIphoneHandle(h, Number(h));
+        db.Run("INSERT INTO chat (ROWID, guid, style, chat_identifier, service_name) VALUES (?1, ?2, 45, ?3, 'SMS')",
+               {std::int64_t{h}, "SMS;-;" + Number(h), Number(h)});
+        db.Run("INSERT INTO chat_handle_join VALUES (?1, ?1)", {std::int64_t{h}});
+    }
+    const int first = log ? messages - 6'000 : messages;  // six commits of a thousand: about 30 MB of log
+    db.Exec("BEGIN");
+    for (int i = 1; i <= first; ++i) AddIphone(db, random, i);
+    db.Exec("COMMIT");
+    db.Exec("DELETE FROM message WHERE ROWID % 10 = 3");
+    if (!log) return;
+    db.Checkpoint();
+    // The rest arrive in commits of a thousand, each its own page images in the log, and one
+    // in ten of them is deleted again before the log is checkpointed.
+    for (int from = first + 1; from <= messages; from += 1000) {
+        db.Exec("BEGIN");
+        for (int i = from; i < from + 1000 && i <= messages; ++i) AddIphone(db, random, i);
+        db.Exec("COMMIT");
+    }
+    db.Exec("DELETE FROM message WHERE ROWID > " + std::to_string(first) + " AND ROWID % 10 = 7");
+}
+
+}  // namespace
+
+const char* ShapeName(Shape shape)
+{
+    switch (shape) {
+    case Shape::AndroidShort: return "android-short";
+    case Shape::AndroidLong: return "android-long";
+    case Shape::AndroidMms: return "android-mms";
+    case Shape::IphoneCurrent: return "iphone-current";
+    case Shape::IphoneLog: return "iphone-log";
+    }
+    return "";
+}
+
+bool ShapeIsIphone(Shape shape) { return shape == Shape::IphoneCurrent || shape == Shape::IphoneLog; }
+
+fs::path ShapeDatabase(Shape shape, int scale)
+{
+    // Built in a folder of its own and renamed when whole, so that an interrupted build (and a
+    // log beside the file) is never reused.
+    const std::string name = std::string("shape-") + ShapeName(shape) + "-x" + std::to_string(scale);
+    const fs::path folder = CacheFolder() / name;
+    const fs::path file = folder / (ShapeIsIphone(shape) ? "sms.db" : "mmssms.db");
+    if (fs::exists(file)) return file;
+    const fs::path partial = CacheFolder() / (name + ".building");
+    fs::remove_all(partial);
+    fs::create_directories(partial);
+    {
+        const fs::path path = partial / file.filename();
+        const bool log = shape == Shape::IphoneLog;
+        fixtures::PhoneDb db = ShapeIsIphone(shape) ? fixtures::PhoneDb::IphoneCurrent(path, {.writeAheadLog = log})
+                                                    : fixtures::PhoneDb::Android(path);
+        if (!log) db.Exec("PRAGMA journal_mode=DELETE");
+        switch (shape) {
+        case Shape::AndroidShort: AndroidShort(db, 200'000 * scale); break;
+        case Shape::AndroidLong: AndroidLong(db, 25'000 * scale); break;
+        case Shape::AndroidMms: AndroidMms(db, 200'000 * scale); break;
+        case Shape::IphoneCurrent: IphoneCurrent(db, 200'000 * scale, false); break;
+        case Shape::IphoneLog: IphoneCurrent(db, 200'000 * scale, true); break;
+        }
+        if (log) db.CloseKeepingLog();
+    }
+    fs::remove(partial / (file.filename().string() + "-shm"));
+    fs::remove_all(folder);
+    fs::rename(partial, folder);
+    return file;
+}
+
 }  // namespace bench

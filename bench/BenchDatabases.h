@@ -27,4 +27,21 @@ std::filesystem::path LiveRowsDatabase(int megabytes);
 // and the deleted ones for a recovery to find, as an export of 20,000 messages and more.
 std::filesystem::path ExportDatabase();
 
+// The shapes of file the benchmark matrix measures, each as a phone writes it (indexes,
+// triggers, the phone's own tables), with one message in ten deleted:
+//   AndroidShort   200,000 SMS of 146 characters on average; a quarter of the pages free
+//   AndroidLong    25,000 SMS of 500 to 3,500 characters, many on overflow pages
+//   AndroidMms     200,000 messages, a third of them MMS (pdu, part and addr rows)
+//   IphoneCurrent  200,000 messages in the 84-column table, dates in nanoseconds, every text
+//                  also archived in attributedBody and half of them only there
+//   IphoneLog      the same kind of file, 194,000 messages checkpointed and the last 6,000 in
+//                  about 30 MB of log, in six commits and one that deletes
+// `scale` multiplies the number of messages (the 10x file of the growth measurement).
+enum class Shape { AndroidShort, AndroidLong, AndroidMms, IphoneCurrent, IphoneLog };
+inline constexpr Shape kAllShapes[] = {Shape::AndroidShort, Shape::AndroidLong, Shape::AndroidMms, Shape::IphoneCurrent,
+                                       Shape::IphoneLog};
+const char* ShapeName(Shape shape);
+bool ShapeIsIphone(Shape shape);
+std::filesystem::path ShapeDatabase(Shape shape, int scale = 1);
+
 }  // namespace bench

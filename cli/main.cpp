@@ -11,6 +11,7 @@
 #include "Companion.h"
 #include "contacts/NameMatching.h"
 #include "evidence/EvidenceSource.h"
+#include "store/HugePageHeap.h"
 #include "store/TimeText.h"
 
 namespace {
@@ -174,6 +175,7 @@ void AddSearchOptions(CLI::App& search, DatabaseOptions& searchOptions)
 
 int main(int argc, char** argv)
 {
+    RestartWithHugePageHeap(argv);
     // What an earlier run that crashed left in the temporary folder goes first.
     RemoveAbandonedPrivateFolders();
     // Texts are UTF-8 whatever the user's locale; the locale only measures column widths.

@@ -126,12 +126,7 @@ std::string_view CarvedFields::BodyText() const
 bool CarvedFields::Plausible(bool iphone) const
 {
     if (!hasTime || !WithinPhoneYears(iphone ? kDeviceIphone : kDeviceAndroid, time)) return false;
-    const std::string_view text = BodyText();
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 0x7F) return false;
-    }
-    return IsValidUtf8(text);
+    return IsPlainUtf8Text(BodyText());
 }
 
 void CarvedFields::FillRecord(MessageRecord& record) const

@@ -50,6 +50,7 @@ int BadTextBytes(std::string_view& text, bool cut)
             if (back + 1 < need) text = text.substr(0, end - 1);
         }
     }
+    if (IsPlainUtf8Text(text)) return 0;  // nearly every text: one pass
     int bad = 0;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
@@ -388,7 +389,9 @@ bool DeepDecoder::ReadColumns(const Layout& layout, std::string_view payload, bo
         const bool isText = s >= 13 && (s & 1) != 0;
         if (isText && column.text) {
             std::string_view text = content;
-            if (BadTextBytes(text, !whole) > badAllowed) return false;
+            const int bad = BadTextBytes(text, !whole);
+            if (bad > badAllowed) return false;
+            if (column.field == Field::Body) fields.bodyPlain = bad == 0 && whole && text.size() == content.size();
         }
         if (!whole) {
             // The rest of the record was on the lost pages: keep what the body has.
@@ -559,7 +562,8 @@ std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t 
         body = AttributedBodyView({reinterpret_cast<const std::uint8_t*>(fields.archived.data()), fields.archived.size()});
     }
     if (truncated && !body.empty()) BadTextBytes(body, true);  // trims a character cut in half
-    record.body = Utf8ToAnsiString(body);
+    const bool checked = fields.bodyPlain && body.data() == fields.body.data() && body.size() == fields.body.size();
+    record.body = checked ? std::string(body) : Utf8ToAnsiString(body);
     if (m_layout == CarvedTable::LegacyMessages) {
         if (!CompleteLegacy(fields, record)) return std::nullopt;
     } else if (m_kind == kDeviceIphone) {

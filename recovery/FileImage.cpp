@@ -64,7 +64,7 @@ bool FileImage::Allocate(std::size_t length)
     void* base = ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED) return false;
 #ifdef MADV_HUGEPAGE
-    if (length >= kHuge && false) ::madvise(base, total, MADV_HUGEPAGE);
+    if (length >= kHuge) ::madvise(base, total, MADV_HUGEPAGE);
 #endif
     m_mapping = base;
     m_mappedLength = total;

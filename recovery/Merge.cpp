@@ -33,22 +33,23 @@ public:
         m_texts.reserve(static_cast<std::size_t>(store.liveMessageCount));
         for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
             const MessageRecord& m = store.liveMessages[i];
-            m_texts.push_back({m.address, m.time, m.body});
+            m_texts.push_back({m.time, m.address, m.body});
         }
         std::sort(m_texts.begin(), m_texts.end());
     }
     bool BeginsOne(const MessageRecord& find) const
     {
         if (find.body.empty()) return false;
-        const auto next = std::lower_bound(m_texts.begin(), m_texts.end(), Text{find.address, find.time, find.body});
+        const auto next = std::lower_bound(m_texts.begin(), m_texts.end(), Text{find.time, find.address, find.body});
         return next != m_texts.end() && next->address == find.address && next->time == find.time &&
                next->body.starts_with(find.body);
     }
 
 private:
+    // Time first: most comparisons end at an integer, not in the texts.
     struct Text {
-        std::string_view address;
         std::int64_t time;
+        std::string_view address;
         std::string_view body;
         auto operator<=>(const Text&) const = default;
     };
@@ -91,13 +92,13 @@ void KeepNewestVersions(std::vector<MessageRecord>& finds)
 
 void MergeRecovered(CSms& reader, std::span<const MessageRecord> finds)
 {
-    MergeRecovered(reader, finds, LiveCopies(g_store));
+    MergeRecovered(reader, std::vector<MessageRecord>(finds.begin(), finds.end()), LiveCopies(g_store));
 }
 
-void MergeRecovered(CSms& reader, std::span<const MessageRecord> finds, const LiveCopies& copies)
+void MergeRecovered(CSms& reader, std::vector<MessageRecord>&& finds, const LiveCopies& copies)
 {
     struct Kept {
-        const MessageRecord* find;
+        MessageRecord* find;
         std::uint64_t timeBodyHash;
     };
     std::vector<Kept> notLive;
@@ -105,7 +106,7 @@ void MergeRecovered(CSms& reader, std::span<const MessageRecord> finds, const Li
     const double n = static_cast<double>(finds.size());
     std::optional<LiveTexts> liveTexts;
     for (std::size_t i = 0; i < finds.size(); ++i) {
-        const MessageRecord& find = finds[i];
+        MessageRecord& find = finds[i];
         // A spilled record's carved end is not its own, so only its text is compared.
         bool live = copies.Contains(find.spillFlag != 0, find.time, find.body);
         if (!live) {
@@ -120,11 +121,11 @@ void MergeRecovered(CSms& reader, std::span<const MessageRecord> finds, const Li
     recovered.reserve(notLive.size());
     IndexSet kept(notLive.size());
     for (const Kept& candidate : notLive) {
-        const MessageRecord& find = *candidate.find;
+        MessageRecord& find = *candidate.find;
         const std::uint64_t hash = RecordHash(candidate.timeBodyHash, find);
         if (kept.Contains(hash, [&](std::uint32_t k) { return recovered[k] == find; })) continue;
         kept.Insert(hash, static_cast<std::uint32_t>(recovered.size()));
-        recovered.push_back(find);
+        recovered.push_back(std::move(find));  // the finds are the merge's to consume
     }
     if (reader.m_deviceKind == kDeviceAndroid) KeepNewestVersions(recovered);
     reader.m_recovered = std::move(recovered);

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "recovery/LiveCopies.h"
@@ -34,14 +35,14 @@ std::optional<DecodedRecord> WholeRecordAt(const DeepDecoder* structure, const R
 
 // A whole record's columns instead of the carver's fixed readings (the text stays the carver's
 // where the record's continuation is not at hand).
-void TakeWholeRecord(const DecodedRecord& whole, MessageRecord& out)
+void TakeWholeRecord(DecodedRecord&& whole, MessageRecord& out)
 {
     out.time = whole.time;
     out.fromMe = whole.fromMe;
-    out.address = whole.address;
+    out.address = std::move(whole.address);
     out.chinaPrefix = whole.chinaPrefix ? 1 : 0;
     out.kind = whole.kind;
-    if (!whole.truncated) out.body = whole.body;
+    if (!whole.truncated) out.body = std::move(whole.body);
 }
 
 }  // namespace
@@ -106,6 +107,13 @@ bool LiveCells::Contains(std::int64_t offset) const
 
 std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const RecordCarver& carver, FindSink* sink)
 {
+    const auto pageCount = static_cast<std::int32_t>(image.Size() / static_cast<std::size_t>(layout.pageSize));
+    return WalkPageRange(image, layout, carver, sink, {0, pageCount, true});
+}
+
+std::int32_t WalkPageRange(const FileImage& image, const PageLayout& layout, const RecordCarver& carver, FindSink* sink,
+                           PageRange range)
+{
     const std::uint8_t* const data = image.Data();
     const std::uint8_t* const end = image.End();
     const std::int64_t pageSize = layout.pageSize;
@@ -114,10 +122,11 @@ std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const R
     const LiveCopies* live = sink != nullptr ? sink->live : nullptr;
     const bool zeroFirst = carver.GetKind() != RecordCarver::Kind::AndroidWithHeader;
     const std::size_t zeroRun = carver.ZeroRunRejected();
-    const std::uint8_t* zeroRunEnd = data;  // bytes from some earlier candidate up to here are 0
+    const std::uint8_t* zeroRunEnd = data + range.first * pageSize;  // bytes from an earlier candidate up to here are 0
     std::int32_t found = 0;
+    const double share = std::max(1, range.end - range.first);
 
-    for (std::int32_t p = 0; p < pageCount && !RecoveryCancelled(); ++p) {
+    for (std::int32_t p = range.first; p < range.end && p < pageCount && !RecoveryCancelled(); ++p) {
         const std::int64_t margin = p == pageCount - 1 ? layout.marginLast : layout.marginOther;
         const std::int64_t limit = pageSize - margin;
         const std::uint8_t* const page = data + p * pageSize;
@@ -152,11 +161,10 @@ std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const R
             std::int32_t length = 0;
             CarvedFields fields;
             if (carver.CarveFields(length, position, storing ? &fields : nullptr, end)) {
-                const std::optional<DecodedRecord> whole =
-                    storing ? WholeRecordAt(sink->structure, carver, page, pageSize, offset) : std::nullopt;
                 if (storing && sink->leaveOutFragments && !fields.Plausible(sink->iphone)) {
                     ++sink->discarded;
                 } else if (storing) {
+                    std::optional<DecodedRecord> whole = WholeRecordAt(sink->structure, carver, page, pageSize, offset);
                     const int spill = length > layout.pageSize - kSpillAllowance ? 1 : 0;
                     // A copy of a live row is what the merge drops first: not storing it saves
                     // copying its texts. Bytes equal to a live body are valid UTF-8 already.
@@ -165,12 +173,14 @@ std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const R
                     const bool inLiveCell = sink->cells != nullptr && sink->cells->Contains(position - data);
                     // A live row as the file stands: its copies elsewhere (an old root page
                     // split into children keeps them) are live too.
-                    if (inLiveCell) sink->liveCellKeys.insert(LiveCellKey(time, body));
+                    if (inLiveCell) sink->liveCellKeys.push_back(LiveCellKey(time, body));
                     const bool liveCopy = inLiveCell || (live != nullptr && live->Contains(spill != 0, time, body));
                     if (!liveCopy) {
                         MessageRecord& out = sink->records.emplace_back();
+                        // A whole record's text replaces the carver's: it is not copied twice.
+                        if (whole && !whole->truncated) fields.hasBody = false, fields.archived = {};
                         fields.FillRecord(out);
-                        if (whole) TakeWholeRecord(*whole, out);
+                        if (whole) TakeWholeRecord(std::move(*whole), out);
                         out.spillFlag = spill;
                         out.truncated = spill;  // its carved end is not its own: the text may be cut
                     }
@@ -181,13 +191,48 @@ std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const R
                 ++offset;
             }
         }
-        if (p % 10 == 5) {
-            if (filling) {
-                ReportProgress(static_cast<double>(found) / static_cast<double>(sink->limit) * 50 + 40);
-            } else {
-                ReportProgress(static_cast<double>(p) / static_cast<double>(pageCount) * 40);
-            }
+        if (p % 10 == 5 && range.reports) {
+            const double done = (p - range.first) / share;
+            ReportProgress(filling ? done * 50 + 40 : done * 40);
         }
+    }
+    return found;
+}
+
+std::int32_t WalkPagesOnEveryCore(const FileImage& image, const PageLayout& layout, const RecordCarver& carver,
+                                  FindSink& sink)
+{
+    const auto pages = static_cast<std::int32_t>(image.Size() / static_cast<std::size_t>(layout.pageSize));
+    const auto workers = static_cast<std::int32_t>(pages >= 256 ? std::clamp(std::thread::hardware_concurrency(), 1u, 8u) : 1u);
+    const std::int32_t share = (pages + workers - 1) / workers;
+    // Each run of pages has its own finds and its own live index (whose lookups remember where
+    // the last one matched); the finds are joined in page order.
+    struct Part {
+        std::vector<MessageRecord> records;
+        std::optional<LiveCopies> live;
+        std::optional<FindSink> sink;
+        std::int32_t found = 0;
+    };
+    std::vector<Part> parts(static_cast<std::size_t>(workers));
+    std::vector<std::thread> threads;
+    for (std::int32_t w = 1; w < workers; ++w) {
+        Part& part = parts[static_cast<std::size_t>(w)];
+        part.live.emplace(g_store);
+        part.sink.emplace(FindSink{part.records, sink.limit, &*part.live, sink.cells, sink.iphone, sink.leaveOutFragments});
+        part.sink->structure = sink.structure;
+        threads.emplace_back([&, w, range = PageRange{w * share, std::min(pages, (w + 1) * share), false}] {
+            part.found = WalkPageRange(image, layout, carver, &*part.sink, range);
+        });
+    }
+    std::int32_t found = WalkPageRange(image, layout, carver, &sink, {0, std::min(pages, share), true});
+    for (std::thread& thread : threads) thread.join();
+    for (Part& part : parts) {
+        if (!part.sink) continue;
+        found += part.found;
+        sink.discarded += part.sink->discarded;
+        sink.records.insert(sink.records.end(), std::make_move_iterator(part.records.begin()),
+                            std::make_move_iterator(part.records.end()));
+        sink.liveCellKeys.insert(sink.liveCellKeys.end(), part.sink->liveCellKeys.begin(), part.sink->liveCellKeys.end());
     }
     return found;
 }
@@ -240,9 +285,13 @@ void RunRecoveryPass(CSms& reader, const RecoveryPassPlan& plan, std::int32_t& c
                 FindSink sink{records, static_cast<std::size_t>(wanted), &*copies,
                               cells ? &*cells : nullptr, plan.carverKind == RecordCarver::Kind::Iphone};
                 sink.structure = &structure;
-                found = WalkPages(image, layout, carver, &sink);
+                found = WalkPagesOnEveryCore(image, layout, carver, sink);
                 report.discarded = sink.discarded;
-                std::erase_if(records, [&sink](const MessageRecord& m) { return sink.liveCellKeys.contains(LiveCellKey(m.time, m.body)); });
+                std::vector<std::uint64_t>& keys = sink.liveCellKeys;
+                std::sort(keys.begin(), keys.end());
+                std::erase_if(records, [&keys](const MessageRecord& m) {
+                    return std::binary_search(keys.begin(), keys.end(), LiveCellKey(m.time, m.body));
+                });
             } else {
                 found = WalkPages(image, layout, carver, nullptr);
             }
@@ -253,7 +302,7 @@ void RunRecoveryPass(CSms& reader, const RecoveryPassPlan& plan, std::int32_t& c
         // a file that changed since the counting pass may give fewer.
         report.filled = static_cast<std::int32_t>(records.size());
         if (!copies) copies.emplace(g_store);
-        MergeRecovered(reader, records, *copies);
+        MergeRecovered(reader, std::move(records), *copies);
         SortRecoveredByTime(reader);
     }
     count = found;

@@ -256,83 +256,72 @@ std::string Utf8ToAnsiString(const char* text)
 
 namespace {
 
-// UTF-8 validation as a state machine whose transitions for one input byte are packed into one
-// 64-bit word: six bits per state hold the next state's shift (state x 6), so a step is one
-// table load and one shift. States: 0 accept; 1, 2, 3 continuation bytes still needed; 4
-// after E0 (next A0..BF), 5 after ED (next 80..9F), 6 after F0 (next 90..BF), 7 after F4
-// (next 80..8F); 8 error, which never leaves.
-constexpr int kAccept = 0, kError = 8;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
 
-constexpr std::uint64_t Row(std::initializer_list<std::pair<int, int>> moves)
+bool Continues(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// The length of the well-formed character at `p` (Unicode table 3-7), 0 when malformed. The
+// checks of one character do not wait on the previous one's, unlike a state machine's steps.
+std::size_t CharacterLength(const unsigned char* p, std::size_t left)
 {
-    std::uint64_t row = 0;
-    for (int state = 0; state < 9; ++state) row |= std::uint64_t{kError * 6} << (state * 6);
-    for (const auto& [from, to] : moves) {
-        row &= ~(std::uint64_t{63} << (from * 6));
-        row |= std::uint64_t(to * 6) << (from * 6);
+    const unsigned lead = p[0];
+    if (lead < 0x80) return 1;
+    if (lead < 0xC2) return 0;
+    if (lead < 0xE0) return left >= 2 && Continues(p[1]) ? 2 : 0;
+    if (lead < 0xF0) {
+        if (left < 3 || !Continues(p[1]) || !Continues(p[2])) return 0;
+        if ((lead == 0xE0 && p[1] < 0xA0) || (lead == 0xED && p[1] > 0x9F)) return 0;
+        return 3;
     }
-    return row;
+    if (lead > 0xF4 || left < 4 || !Continues(p[1]) || !Continues(p[2]) || !Continues(p[3])) return 0;
+    if ((lead == 0xF0 && p[1] < 0x90) || (lead == 0xF4 && p[1] > 0x8F)) return 0;
+    return 4;
 }
 
-constexpr std::array<std::uint64_t, 256> MakeTransitions()
+// Whether eight ASCII bytes hold a control byte other than tab, line feed and carriage return,
+// or DEL: those the plain-text check looks at one by one.
+bool HasControlByte(std::uint64_t word)
 {
-    std::array<std::uint64_t, 256> rows{};
-    for (int b = 0; b < 256; ++b) {
-        if (b < 0x80) {
-            rows[b] = Row({{0, 0}});
-        } else if (b < 0x90) {
-            rows[b] = Row({{1, 0}, {2, 1}, {3, 2}, {5, 1}, {7, 2}});
-        } else if (b < 0xA0) {
-            rows[b] = Row({{1, 0}, {2, 1}, {3, 2}, {5, 1}, {6, 2}});
-        } else if (b < 0xC0) {
-            rows[b] = Row({{1, 0}, {2, 1}, {3, 2}, {4, 1}, {6, 2}});
-        } else if (b >= 0xC2 && b <= 0xDF) {
-            rows[b] = Row({{0, 1}});
-        } else if (b == 0xE0) {
-            rows[b] = Row({{0, 4}});
-        } else if (b == 0xED) {
-            rows[b] = Row({{0, 5}});
-        } else if (b >= 0xE1 && b <= 0xEF) {
-            rows[b] = Row({{0, 2}});
-        } else if (b == 0xF0) {
-            rows[b] = Row({{0, 6}});
-        } else if (b >= 0xF1 && b <= 0xF3) {
-            rows[b] = Row({{0, 3}});
-        } else if (b == 0xF4) {
-            rows[b] = Row({{0, 7}});
-        } else {
-            rows[b] = Row({});
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    const std::uint64_t below = (word - kOnes * 0x20) & ~word & kHighBits;  // a byte < 0x20
+    const std::uint64_t del = word ^ (kOnes * 0x7F);
+    return below != 0 || ((del - kOnes) & ~del & kHighBits) != 0;
+}
+
+bool PlainByte(unsigned char byte) { return (byte >= 0x20 && byte != 0x7F) || byte == '\t' || byte == '\n' || byte == '\r'; }
+
+// Walks `text` a character at a time, eight ASCII bytes at a time between characters; with
+// `plain`, control bytes other than tab, line feed and carriage return (and DEL) fail it too.
+bool CheckText(std::string_view text, bool plain)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* const end = p + text.size();
+    while (p < end) {
+        if (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            if ((word & kHighBits) == 0 && (!plain || !HasControlByte(word))) {
+                p += 8;
+                continue;
+            }
         }
+        if (*p < 0x80) {
+            if (plain && !PlainByte(*p)) return false;
+            ++p;
+            continue;
+        }
+        const std::size_t length = CharacterLength(p, static_cast<std::size_t>(end - p));
+        if (length == 0) return false;
+        p += length;
     }
-    return rows;
+    return true;
 }
-
-constexpr std::array<std::uint64_t, 256> kTransitions = MakeTransitions();
 
 }  // namespace
 
-bool IsValidUtf8(std::string_view text)
-{
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t size = text.size();
-    std::uint64_t state = kAccept;
-    std::size_t i = 0;
-    while (i < size) {
-        // Between characters, eight ASCII bytes at a time.
-        if (state == kAccept) {
-            while (i + 8 <= size) {
-                std::uint64_t word;
-                std::memcpy(&word, bytes + i, 8);
-                if ((word & 0x8080808080808080ULL) != 0) break;
-                i += 8;
-            }
-        }
-        const std::size_t stop = std::min(size, i + 16);
-        for (; i < stop; ++i) state = (kTransitions[bytes[i]] >> state) & 63;
-        if (state == kError * 6) return false;
-    }
-    return state == kAccept;
-}
+bool IsValidUtf8(std::string_view text) { return CheckText(text, false); }
+
+bool IsPlainUtf8Text(std::string_view text) { return CheckText(text, true); }
 
 std::string Utf8ToAnsiString(std::string_view text)
 {

@@ -160,6 +160,7 @@ private:
     // The texts a record's columns gave, as views into its payload.
     struct Fields {
         std::string_view body, address, archived, guid, mime, name, fallbackName, file, subject, service;
+        bool bodyPlain = false;  // the body column checked as plain UTF-8 text whole: copied as it is
         std::int64_t subjectCharset = 106;
         bool hasDate = false;
         // The oldest iPhones' table: an iMessage's partner, the SMS and iMessage flags.

@@ -15,7 +15,7 @@
 // 90 to 100 after each find whose index ends in 5. No finds: the list becomes empty.
 void MergeRecovered(CSms& reader, std::span<const MessageRecord> finds);
 // The same with the live list's index already built.
-void MergeRecovered(CSms& reader, std::span<const MessageRecord> finds, const LiveCopies& copies);
+void MergeRecovered(CSms& reader, std::vector<MessageRecord>&& finds, const LiveCopies& copies);
 
 // Orders the recovered list by time, oldest first, exactly as a selection sort does (equal
 // times may change places).

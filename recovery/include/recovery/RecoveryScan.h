@@ -68,19 +68,32 @@ struct FindSink {
     bool iphone = false;          // which phone's years a find's time must lie in
     bool leaveOutFragments = true;  // false: store every find, as the carvers give them
     std::int32_t discarded = 0;   // finds left out as fragments no phone wrote (CarvedFields::Plausible)
-    std::unordered_set<std::uint64_t> liveCellKeys{};  // LiveCellKey of each candidate in a cell in use
+    std::vector<std::uint64_t> liveCellKeys{};  // LiveCellKey of each candidate in a cell in use
     // Reads a find's bytes as a whole record of the table where they form one: its columns
     // (time, partner, direction, kind) then stand instead of the carver's fixed readings.
     const DeepDecoder* structure = nullptr;
+};
+
+// Pages [first, end) of an image; the run that reports progress reports its own share.
+struct PageRange {
+    std::int32_t first = 0, end = 0;
+    bool reports = true;
 };
 
 // Walks the whole pages of `image`. Offsets 0 to pageSize - margin - 1 of each page are offered
 // to `carver`; after an accepted candidate the offset advances by layout.skip, otherwise by 1.
 // A counting pass has no sink; a filling pass stores its finds in the sink, in order, with
 // their spill flag set when the record is longer than pageSize - 35. After each page whose
-// index ends in 5 the progress is reported: p / pages x 40 in a counting pass, found /
-// sink->limit x 50 + 40 in a filling pass. Returns the number of accepted candidates.
+// index ends in 5 the progress is reported: the share of the pages walked x 40 in a counting
+// pass, x 50 + 40 in a filling pass. Returns the number of accepted candidates.
 std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const RecordCarver& carver, FindSink* sink);
+std::int32_t WalkPageRange(const FileImage& image, const PageLayout& layout, const RecordCarver& carver, FindSink* sink,
+                           PageRange range);
+// The filling walk over the whole image in as many runs of pages as there are cores (one for
+// a small file), each with its own live index: the same finds, in the same order, as
+// WalkPages with `sink`.
+std::int32_t WalkPagesOnEveryCore(const FileImage& image, const PageLayout& layout, const RecordCarver& carver,
+                                  FindSink& sink);
 
 // A file image kept for a later pass, with what identifies the file's state when it was read.
 struct ScanCache {

@@ -66,6 +66,9 @@ std::string Utf8ToAnsiString(std::string_view text);
 
 // Whether `text` is well-formed UTF-8 throughout.
 bool IsValidUtf8(std::string_view text);
+// Whether `text` is well-formed UTF-8 with no control byte but tab, line feed and carriage
+// return (and no DEL): what a message's text holds. One pass checks both.
+bool IsPlainUtf8Text(std::string_view text);
 
 // Reads a decimal integer as the C library's strtol family does: leading white space and a
 // sign accepted, digits up to the first other character; no digits give 0; values beyond the
