@@ -187,8 +187,8 @@ std::optional<std::string> Case::AttachmentFile(const std::string& phonePath)
 
 void Case::MarkAttachments(bool recoveredOnly)
 {
-    MarkAttachmentsPresent([this](const std::string& phonePath) { return AttachmentBesideDatabase(m_database, phonePath); },
-                           recoveredOnly);
+    AttachmentsBeside beside(m_database);
+    MarkAttachmentsPresent([&beside](const std::string& phonePath) { return beside.Find(phonePath); }, recoveredOnly);
     if (m_source->Type() != SourceType::Database) {
         MarkAttachmentsPresent([this](const std::string& phonePath) { return m_source->AttachmentAtHand(phonePath); },
                                recoveredOnly);

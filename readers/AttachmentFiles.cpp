@@ -36,19 +36,39 @@ void ForEachWithAttachments(bool recoveredOnly, Visit visit)
 
 std::optional<std::string> AttachmentBesideDatabase(const std::string& databasePath, const std::string& phonePath)
 {
+    return AttachmentsBeside(databasePath).Find(phonePath);
+}
+
+AttachmentsBeside::AttachmentsBeside(const std::string& databasePath) : m_folder(fs::path(databasePath).parent_path()) {}
+
+bool AttachmentsBeside::FolderThere(const fs::path& folder)
+{
+    const auto [known, added] = m_folders.try_emplace(folder, false);
+    if (added) {
+        std::error_code error;
+        known->second = fs::is_directory(folder, error);
+    }
+    return known->second;
+}
+
+std::optional<std::string> AttachmentsBeside::Find(const std::string& phonePath)
+{
     if (phonePath.empty() || phonePath.find("..") != std::string::npos) return std::nullopt;
-    const fs::path folder = fs::path(databasePath).parent_path();
     static constexpr std::string_view kSmsFolder = "Library/SMS/";
     if (const auto at = phonePath.find(kSmsFolder); at != std::string::npos && (phonePath.starts_with("~/") || phonePath.starts_with("/"))) {
-        const fs::path file = folder / phonePath.substr(at + kSmsFolder.size());
+        const std::string inside = phonePath.substr(at + kSmsFolder.size());
+        const fs::path file = m_folder / inside;
+        // The first folder of the path ("Attachments") is looked for once.
+        const std::size_t slash = inside.find('/');
+        if (slash != std::string::npos && !FolderThere(m_folder / inside.substr(0, slash))) return std::nullopt;
         if (IsFile(file)) return file.string();
         return std::nullopt;
     }
     static constexpr std::string_view kParts = "/app_parts/";
     if (const auto at = phonePath.find(kParts); at != std::string::npos) {
         const std::string name = phonePath.substr(at + kParts.size());
-        for (const fs::path& file : {folder / "app_parts" / name, folder.parent_path() / "app_parts" / name}) {
-            if (IsFile(file)) return file.string();
+        for (const fs::path& parts : {m_folder / "app_parts", m_folder.parent_path() / "app_parts"}) {
+            if (FolderThere(parts) && IsFile(parts / name)) return (parts / name).string();
         }
     }
     return std::nullopt;

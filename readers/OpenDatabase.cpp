@@ -111,7 +111,8 @@ OpenResult OpenDatabaseFile(const std::string& path)
         if (kind == DatabaseName::Other) return {OpenOutcome::WrongFile};
     }
     ReplaceReaderAndLoad(CreateReader(kind), path);
-    MarkAttachmentsPresent([&path](const std::string& phonePath) { return AttachmentBesideDatabase(path, phonePath); });
+    AttachmentsBeside beside(path);
+    MarkAttachmentsPresent([&beside](const std::string& phonePath) { return beside.Find(phonePath); });
     OpenResult result{kind == DatabaseName::Android ? OpenOutcome::OpenedAndroid : OpenOutcome::OpenedIphone};
     // Only a load that found nothing at all needs a reason.
     if (g_store.liveMessageCount == 0 && g_store.conversationCount == 1) result.problem = DiagnoseDatabase(path, kind);

@@ -104,12 +104,31 @@ void NoteOverflowUse(ByteView page, std::uint32_t number, std::uint32_t usable, 
     }
 }
 
+constexpr std::uint32_t kZeroSpan = 1024;  // far more zeros than any decoder reads from a start among them
+
+// kZeroSpan when no decoder finds a record at a start with zeros all around it (every serial
+// type NULL, no freeblock header), so that a run of zeros need not be tried byte by byte; 0
+// when one does.
+std::uint32_t BarrenZeroSpan(Decoders decoders)
+{
+    const std::vector<std::uint8_t> zeros(3 * kZeroSpan, 0);
+    const DeepDecoder::Area area{ByteView(zeros.data(), zeros.size()), static_cast<std::uint32_t>(zeros.size()), 4096, nullptr};
+    for (const DeepDecoder* decoder : decoders) {
+        if (decoder->TryCell(area, kZeroSpan) || decoder->TryRecord(area, kZeroSpan) || decoder->TryTypes(area, kZeroSpan) ||
+            decoder->TryFreedCell(area, kZeroSpan)) {
+            return 0;
+        }
+    }
+    return kZeroSpan;
+}
+
 // Collects finds of one file, with their places.
 struct Carving {
     Decoders decoders;
     const std::string& file;
     std::vector<RawFind>& finds;
     const OverflowUse* overflowUse = nullptr;
+    std::uint32_t zeroSpan = BarrenZeroSpan(decoders);
 
     void Add(const DecodedRecord& record, std::uint64_t areaOffset, std::uint32_t page, PlaceKind where)
     {
@@ -122,7 +141,20 @@ struct Carving {
                std::uint32_t page, PlaceKind where)
     {
         end = std::min<std::uint32_t>(end, area.limit);
+        std::uint32_t zeroStart = begin, zeroEnd = begin;  // the run of zeros last measured
         for (std::uint32_t offset = begin; offset < end;) {
+            if (zeroSpan != 0 && area.bytes.U8(offset) == 0) {
+                if (offset >= zeroEnd) {
+                    zeroStart = offset;
+                    for (zeroEnd = offset; zeroEnd < end && area.bytes.U8(zeroEnd) == 0;) ++zeroEnd;
+                }
+                // With zeros four bytes behind and a span ahead, the start reads as the
+                // decoders' test of zeros did: nothing. The run's last span is tried.
+                if (offset >= zeroStart + 4 && zeroEnd - offset >= zeroSpan && area.limit - offset >= zeroSpan) {
+                    offset = zeroEnd - zeroSpan + 1;
+                    continue;
+                }
+            }
             std::optional<DecodedRecord> record;
             for (const DeepDecoder* decoder : decoders) {
                 record = decoder->TryCell(area, offset);
