@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <future>
 #include <memory>
 
 #include "presentation/Texts.h"
@@ -13,7 +12,6 @@
 #include "readers/AttachmentFiles.h"
 #include "readers/CreateReader.h"
 #include "readers/OpenDatabase.h"
-#include "recovery/RecoveryScan.h"
 #include "store/MessageStore.h"
 #include "store/ProgressChannel.h"
 
@@ -79,7 +77,7 @@ CaseResult Case::Open(const std::string& path, std::optional<int> user, const Ca
     return CaseResult::Done;
 }
 
-LoadOutcome Case::Load(LoadPurpose purpose, bool takeEvidence)
+LoadOutcome Case::Load(LoadPurpose /*purpose*/, bool takeEvidence)
 {
     LoadOutcome outcome;
     const std::string& path = m_database;
@@ -96,14 +94,8 @@ LoadOutcome Case::Load(LoadPurpose purpose, bool takeEvidence)
                                   "tables of one (sms and canonical_addresses for Android, message and handle for the iPhone)");
         return outcome;
     }
-    // A default recovery scans a file whole: it is read on a second thread while SQLite reads
-    // the live rows.
-    std::future<std::shared_ptr<ScanCache>> prefetch;
-    if (purpose == LoadPurpose::DefaultRecovery) {
-        bool logMode = false;
-        const std::string target = outcome.kind == DatabaseName::Android ? DefaultScanTarget(path, logMode) : path;
-        prefetch = std::async(std::launch::async, ReadScanImage, target);
-    }
+    // A recovery reads the file it scans after the load, not beside it: the reading takes
+    // little time in huge pages, and the file's bytes and the load's memory never add up.
     const DeviceKind device = outcome.kind == DatabaseName::Iphone ? kDeviceIphone : kDeviceAndroid;
     if (takeEvidence) {
         m_evidence = TakeEvidenceFacts(path, device);
@@ -112,7 +104,6 @@ LoadOutcome Case::Load(LoadPurpose purpose, bool takeEvidence)
     ReplaceReaderAndLoad(CreateReader(outcome.kind), path);
     m_loaded = true;
     MarkAttachments(false);
-    if (prefetch.valid()) g_store.currentReader->m_scanCache = prefetch.get();
     if (g_store.liveMessageCount == 0 && g_store.conversationCount == 1) {
         outcome.problem = DiagnoseDatabase(path, outcome.kind);
         outcome.nothingRead = outcome.problem != OpenProblem::None || !g_store.currentReader->m_loadWarnings.empty();

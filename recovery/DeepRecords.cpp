@@ -249,13 +249,31 @@ std::optional<DecodedRecord> DeepDecoder::TryCounts(const Area& area, std::uint3
 {
     // A record that two counts read alike is not one this table can vouch for.
     std::optional<DecodedRecord> found;
+    const std::int32_t reach = AcceptedTypes(area, offset, firstLost);
     for (const std::int32_t count : m_counts) {
+        if (std::min(count, m_columns) > reach) break;  // the counts are ascending
         std::optional<DecodedRecord> record = Decode(area, -1, offset, 0, 0, 0, {count, firstLost, firstType});
         if (!record) continue;
         if (found) return std::nullopt;
         found = std::move(record);
     }
     return found;
+}
+
+std::int32_t DeepDecoder::AcceptedTypes(const Area& area, std::uint32_t offset, bool firstLost) const
+{
+    // The headerless reading of ReadLayout, once for every count: each reads a prefix of these.
+    const ByteView page = area.bytes;
+    const std::uint32_t limit = std::min<std::uint32_t>(area.limit, static_cast<std::uint32_t>(page.Size()));
+    std::int32_t count = firstLost ? 1 : 0;
+    for (std::uint64_t cursor = offset; count < m_columns; ++count) {
+        const ByteView::Varint v = page.VarintAt(cursor);
+        if (v.length == 0 || cursor + v.length > limit) break;
+        const bool rowIdNull = count == 0 && m_rowIdAlias;
+        if (rowIdNull ? v.value != 0 : !Accepts(m_plan[static_cast<std::size_t>(count)], v.value)) break;
+        cursor += v.length;
+    }
+    return count;
 }
 
 bool DeepDecoder::ReadLayout(const Area& area, std::int64_t payloadStart, std::uint64_t typesStart,

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -70,6 +71,13 @@ bool FileImage::Allocate(std::size_t length)
     m_mappedLength = total;
     m_writable = static_cast<std::uint8_t*>(base);
     return true;
+}
+
+void FileImage::HandBackBefore(std::size_t length)
+{
+    constexpr std::size_t kHuge = std::size_t{2} << 20;
+    const std::size_t whole = std::min(length, m_size) / kHuge * kHuge;
+    if (m_mapping != nullptr && whole > 0) ::madvise(m_mapping, whole, MADV_DONTNEED);
 }
 
 void FileImage::Release()

@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstring>
 #include <optional>
+#include <atomic>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -199,40 +201,60 @@ std::int32_t WalkPageRange(const FileImage& image, const PageLayout& layout, con
     return found;
 }
 
-std::int32_t WalkPagesOnEveryCore(const FileImage& image, const PageLayout& layout, const RecordCarver& carver,
-                                  FindSink& sink)
+std::int32_t WalkPagesOnEveryCore(FileImage& image, const PageLayout& layout, const RecordCarver& carver, FindSink& sink,
+                                  bool handBack)
 {
     const auto pages = static_cast<std::int32_t>(image.Size() / static_cast<std::size_t>(layout.pageSize));
     const auto workers = static_cast<std::int32_t>(pages >= 256 ? std::clamp(std::thread::hardware_concurrency(), 1u, 8u) : 1u);
-    const std::int32_t share = (pages + workers - 1) / workers;
-    // Each run of pages has its own finds and its own live index (whose lookups remember where
-    // the last one matched); the finds are joined in page order.
-    struct Part {
+    // Runs of 2 MiB taken in file order by whichever worker is free, each with its own finds,
+    // joined in page order at the end.
+    const std::int32_t chunk = std::max<std::int32_t>(1, (2 << 20) / layout.pageSize);
+    const std::int32_t chunks = (pages + chunk - 1) / chunk;
+    struct Chunk {
         std::vector<MessageRecord> records;
-        std::optional<LiveCopies> live;
-        std::optional<FindSink> sink;
-        std::int32_t found = 0;
+        std::vector<std::uint64_t> liveCellKeys;
+        std::int32_t found = 0, discarded = 0;
     };
-    std::vector<Part> parts(static_cast<std::size_t>(workers));
+    std::vector<Chunk> results(static_cast<std::size_t>(chunks));
+    std::atomic<std::int32_t> next{0};
+    // The run each worker is on; every run below the lowest is done, and as the carvers only
+    // read forward from where they are, the image before it is never read again.
+    std::vector<std::atomic<std::int32_t>> current(static_cast<std::size_t>(workers));
+    for (auto& c : current) c = 0;
+    std::mutex handing;
+    std::size_t handedBack = 0;
+    auto work = [&](std::int32_t w) {
+        LiveCopies live(g_store);  // its lookups remember where the last one matched: one per worker
+        for (std::int32_t c; (c = next.fetch_add(1)) < chunks && !RecoveryCancelled();) {
+            current[static_cast<std::size_t>(w)] = c;
+            Chunk& result = results[static_cast<std::size_t>(c)];
+            FindSink part{result.records, sink.limit, &live, sink.cells, sink.iphone, sink.leaveOutFragments};
+            part.structure = sink.structure;
+            result.found = WalkPageRange(image, layout, carver, &part, {c * chunk, std::min(pages, (c + 1) * chunk), false});
+            result.discarded = part.discarded;
+            result.liveCellKeys = std::move(part.liveCellKeys);
+            if (w == 0) ReportProgress(static_cast<double>(c + 1) / chunks * 50 + 40);
+            if (!handBack) continue;
+            std::int32_t lowest = INT32_MAX;
+            for (const auto& at : current) lowest = std::min(lowest, at.load());
+            const std::lock_guard<std::mutex> lock(handing);
+            const std::size_t before = static_cast<std::size_t>(lowest) * static_cast<std::size_t>(chunk) *
+                                       static_cast<std::size_t>(layout.pageSize);
+            if (before > handedBack) image.HandBackBefore(handedBack = before);
+        }
+        current[static_cast<std::size_t>(w)] = INT32_MAX;
+    };
     std::vector<std::thread> threads;
-    for (std::int32_t w = 1; w < workers; ++w) {
-        Part& part = parts[static_cast<std::size_t>(w)];
-        part.live.emplace(g_store);
-        part.sink.emplace(FindSink{part.records, sink.limit, &*part.live, sink.cells, sink.iphone, sink.leaveOutFragments});
-        part.sink->structure = sink.structure;
-        threads.emplace_back([&, w, range = PageRange{w * share, std::min(pages, (w + 1) * share), false}] {
-            part.found = WalkPageRange(image, layout, carver, &*part.sink, range);
-        });
-    }
-    std::int32_t found = WalkPageRange(image, layout, carver, &sink, {0, std::min(pages, share), true});
+    for (std::int32_t w = 1; w < workers; ++w) threads.emplace_back(work, w);
+    work(0);
     for (std::thread& thread : threads) thread.join();
-    for (Part& part : parts) {
-        if (!part.sink) continue;
-        found += part.found;
-        sink.discarded += part.sink->discarded;
-        sink.records.insert(sink.records.end(), std::make_move_iterator(part.records.begin()),
-                            std::make_move_iterator(part.records.end()));
-        sink.liveCellKeys.insert(sink.liveCellKeys.end(), part.sink->liveCellKeys.begin(), part.sink->liveCellKeys.end());
+    std::int32_t found = 0;
+    for (Chunk& result : results) {
+        found += result.found;
+        sink.discarded += result.discarded;
+        sink.records.insert(sink.records.end(), std::make_move_iterator(result.records.begin()),
+                            std::make_move_iterator(result.records.end()));
+        sink.liveCellKeys.insert(sink.liveCellKeys.end(), result.liveCellKeys.begin(), result.liveCellKeys.end());
     }
     return found;
 }
@@ -264,7 +286,7 @@ void RunRecoveryPass(CSms& reader, const RecoveryPassPlan& plan, std::int32_t& c
         if (!cache || cache->path != plan.file || !identity.known || !(cache->identity == identity)) {
             cache = ReadScanImage(plan.file);
         }
-        const FileImage& image = cache->image;
+        FileImage& image = cache->image;
         if (wanted == 0 && image.Loaded() && identity.known) reader.m_scanCache = cache;
         if (!image.Loaded()) {
             report.error = image.Error();
@@ -285,7 +307,8 @@ void RunRecoveryPass(CSms& reader, const RecoveryPassPlan& plan, std::int32_t& c
                 FindSink sink{records, static_cast<std::size_t>(wanted), &*copies,
                               cells ? &*cells : nullptr, plan.carverKind == RecordCarver::Kind::Iphone};
                 sink.structure = &structure;
-                found = WalkPagesOnEveryCore(image, layout, carver, sink);
+                // The filling pass is the image's last reader when nothing else holds it.
+                found = WalkPagesOnEveryCore(image, layout, carver, sink, cache.use_count() == 1);
                 report.discarded = sink.discarded;
                 std::vector<std::uint64_t>& keys = sink.liveCellKeys;
                 std::sort(keys.begin(), keys.end());

@@ -80,7 +80,8 @@ public:
     // else by its tables; its files' facts are taken first when `takeEvidence` (before anything
     // is read: the hashes are of what was opened); then the live rows; attachments whose files
     // are at hand are marked. Unreadable when the file cannot be read or is no SQLite database;
-    // NotMessages when it is no message database (the store is then left as it was).
+    // NotMessages when it is no message database (the store is then left as it was). Every
+    // purpose loads alike; the faces name theirs for what they do after.
     LoadOutcome Load(LoadPurpose purpose, bool takeEvidence);
 
     // Names the conversations from `contactsFile` when given (Unreadable when it cannot be

@@ -24,6 +24,10 @@ public:
     std::size_t Size() const { return m_size; }  // the file's length, without the added zero
     const std::uint8_t* End() const { return m_data + m_size; }  // the added zero byte
 
+    // Hands the memory of the image's first `length` bytes (whole huge pages of it) back to the
+    // system: they read as zeros afterwards. For a scan that never reads them again.
+    void HandBackBefore(std::size_t length);
+
     // Builds an image from bytes already in memory (tests, fuzzing).
     static FileImage FromBytes(const std::uint8_t* data, std::size_t size);
 

@@ -89,11 +89,11 @@ struct PageRange {
 std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const RecordCarver& carver, FindSink* sink);
 std::int32_t WalkPageRange(const FileImage& image, const PageLayout& layout, const RecordCarver& carver, FindSink* sink,
                            PageRange range);
-// The filling walk over the whole image in as many runs of pages as there are cores (one for
-// a small file), each with its own live index: the same finds, in the same order, as
-// WalkPages with `sink`.
-std::int32_t WalkPagesOnEveryCore(const FileImage& image, const PageLayout& layout, const RecordCarver& carver,
-                                  FindSink& sink);
+// The filling walk over the whole image on every core (one for a small file): the same finds,
+// in the same order, as WalkPages with `sink`. With `handBack`, the memory of the pages every
+// worker has passed is handed back as the walk goes (the image is not read again).
+std::int32_t WalkPagesOnEveryCore(FileImage& image, const PageLayout& layout, const RecordCarver& carver, FindSink& sink,
+                                  bool handBack);
 
 // A file image kept for a later pass, with what identifies the file's state when it was read.
 struct ScanCache {
