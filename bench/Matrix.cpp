@@ -5,10 +5,10 @@
 // floors are measured inside this process on the same file: reading it into memory, one pass
 // over its bytes there, loading the live rows, and writing the recovery's JSON. The memory
 // target is 1.5 times the file's size (with its log or journal) plus the live messages' own
-// size: what the loaded live messages hold in the program (measured by the allocator).
+// size: what the loaded live messages hold in the program (each record, its texts and its
+// attachments' names and paths).
 // Run: build/main/bench/kestrow-bench-matrix [--runs N] [--shape NAME]... [--no-growth]
 #include <fcntl.h>
-#include <malloc.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -142,6 +142,9 @@ void MeasureCommands(ShapeResult& result, bench::Shape shape, const fs::path& da
     }
 }
 
+// The bytes a text keeps on the heap (none when it fits in the string itself).
+std::size_t HeapBytes(const std::string& text) { return text.capacity() > 15 ? text.capacity() + 1 : 0; }
+
 // The floors, in this process: the file into memory, one pass over its bytes, the live rows
 // loaded, and the default recovery's JSON written to /dev/null.
 void MeasureFloors(ShapeResult& result, bench::Shape shape, const fs::path& database, int runs)
@@ -164,9 +167,7 @@ void MeasureFloors(ShapeResult& result, bench::Shape shape, const fs::path& data
         if (sum == 42) std::fprintf(stderr, " ");
         result.read.seconds.back() -= result.pass.seconds.back();
         g_store.RestoreProgramStart();
-        const std::size_t before = mallinfo2().uordblks;
         result.load.seconds.push_back(Timed([&] { ReplaceReaderAndLoad(CreateReader(kind), path); }));
-        result.liveHeld = static_cast<double>(mallinfo2().uordblks - before) / 1e6;
         RecoveryRunCounts counts;
         result.scan.seconds.push_back(Timed([&] { counts = RunRecoverySteps(path); }));
         result.json.seconds.push_back(Timed([&] {
@@ -175,11 +176,19 @@ void MeasureFloors(ShapeResult& result, bench::Shape shape, const fs::path& data
         }));
         result.deep.seconds.push_back(Timed([&] { RunDeepRecoverySteps(path); }));
     }
-    double live = 0;
+    double live = 0, held = 0;
     for (std::int32_t i = 0; i < g_store.liveMessageCount; ++i) {
-        live += static_cast<double>(g_store.liveMessages[i].body.size() + g_store.liveMessages[i].address.size());
+        const MessageRecord& m = g_store.liveMessages[i];
+        live += static_cast<double>(m.body.size() + m.address.size());
+        held += static_cast<double>(sizeof m + HeapBytes(m.body) + HeapBytes(m.address));
+        if (m.details->attachments.empty() && m.details->subject.empty()) continue;
+        held += sizeof(MessageDetails) + static_cast<double>(HeapBytes(m.details->subject));
+        for (const Attachment& a : m.details->attachments) {
+            held += static_cast<double>(sizeof a + HeapBytes(a.name) + HeapBytes(a.mime) + HeapBytes(a.file) + HeapBytes(a.at));
+        }
     }
     result.liveMegabytes = live / 1e6;
+    result.liveHeld = held / 1e6;
     std::fclose(null);
 }
 

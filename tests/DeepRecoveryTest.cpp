@@ -282,8 +282,9 @@ TEST_F(DeepRecoveryTest, OldestIphonesRowsWithTheirOwnAddress)
 }
 
 // The record shapes on one hand-made page: a whole cell, a record whose cell header a
-// freeblock overwrote, and serial types whose header size is gone; each found once, at the
-// offset of its header-size byte, and the same bytes behind a shift give the same finds.
+// freeblock overwrote, and serial types whose header size is gone (also after a long run of
+// zeros); each found once, at the offset of its header-size byte, and the same bytes behind a
+// shift give the same finds.
 TEST_F(FreshStore, EveryShapeAtItsOffsetWhereverThePageLies)
 {
     records::SetSchema({{"_id", "INTEGER"}, {"thread_id", "INTEGER"}, {"address", "TEXT"}, {"date", "INTEGER"},
@@ -314,6 +315,11 @@ TEST_F(FreshStore, EveryShapeAtItsOffsetWhereverThePageLies)
     const records::Bytes freeblock = {0x00, 0x00, 0x00, static_cast<std::uint8_t>(fourth.size() + 2)};
     std::copy(freeblock.begin(), freeblock.end(), page.begin() + 2500);
     std::copy(fourth.begin() + 2, fourth.end(), page.begin() + 2504);
+    // Serial types whose header-size byte was zeroed, at the end of a long run of zeros (which
+    // the scan passes over but for its last stretch).
+    records::Bytes fifth = row("after zeros", 1'600'000'004'000);
+    fifth[0] = 0x00;
+    std::copy(fifth.begin(), fifth.end(), page.begin() + 3900);
 
     const DeepDecoder decoder(g_store);
     for (const std::size_t shift : {0u, 1u, 37u}) {
@@ -322,7 +328,7 @@ TEST_F(FreshStore, EveryShapeAtItsOffsetWhereverThePageLies)
         std::vector<RawFind> finds;
         // Not a database: every byte is carved as it stands.
         ScanDatabaseImage(ByteView(image.data(), image.size()), "image", decoder, finds);
-        ASSERT_EQ(finds.size(), 4u) << shift;
+        ASSERT_EQ(finds.size(), 5u) << shift;
         EXPECT_EQ(finds[0].record.body, "whole cell");
         EXPECT_EQ(finds[0].record.rowId, 777);
         EXPECT_EQ(finds[0].place.offset, static_cast<std::int64_t>(shift + 100 + cell.size() - first.size()));
@@ -335,6 +341,8 @@ TEST_F(FreshStore, EveryShapeAtItsOffsetWhereverThePageLies)
         EXPECT_EQ(finds[2].place.where, PlaceKind::Unstructured);
         EXPECT_EQ(finds[3].record.body, "freed small cell");
         EXPECT_EQ(finds[3].place.offset, static_cast<std::int64_t>(shift + 2502));
+        EXPECT_EQ(finds[4].record.body, "after zeros");
+        EXPECT_EQ(finds[4].place.offset, static_cast<std::int64_t>(shift + 3900));
     }
 }
 

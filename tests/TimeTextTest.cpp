@@ -127,6 +127,14 @@ TEST(Utf8ToAnsiString, ReplacesEachMaximalSubpartOfMalformedInput)
         EXPECT_EQ(IsValidUtf8(c.input), c.input == c.expected) << c.expected;
     }
     EXPECT_EQ(Utf8ToAnsiString(static_cast<const char*>(nullptr)), "");
+    // A message's text: also no control byte but tab, line feed and carriage return, nor DEL,
+    // whether it falls in a run of eight ASCII bytes or among other characters.
+    const std::pair<std::string, bool> texts[] = {
+        {"tab\tline\nreturn\r and more", true}, {"中文 😀 café", true},   {"eight ok\x07 then", false},
+        {"abcdefg\x7f", false},                    {"中\x01", false},          {"\x1f", false},
+        {"0123456789abcdef\xE4\xB8", false},     {"", true},
+    };
+    for (const auto& [text, plain] : texts) EXPECT_EQ(IsPlainUtf8Text(text), plain) << text;
 }
 
 TEST(ReadDecimal, AcceptsSpaceAndSignStopsAtTheFirstNonDigitAndSaturates)
