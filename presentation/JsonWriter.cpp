@@ -1,6 +1,9 @@
 // The streaming JSON writer.
 #include "presentation/JsonWriter.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "store/TimeText.h"
 
 namespace {
@@ -59,6 +62,21 @@ void JsonWriter::String(std::string_view text)
     if (m_buffer.size() >= kFlushAt) Flush();
 }
 
+namespace {
+
+// Whether any of the eight bytes at `p` is a control byte, a quote or a backslash (the tests
+// of one bit per byte are exact for "any").
+bool NeedsEscapeIn(const char* p)
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    const auto zeroIn = [](std::uint64_t w) { return ((w - kOnes) & ~w & kHigh) != 0; };
+    return ((word - kOnes * 0x20) & ~word & kHigh) != 0 || zeroIn(word ^ (kOnes * '"')) || zeroIn(word ^ (kOnes * '\\'));
+}
+
+}  // namespace
+
 void JsonWriter::WriteQuoted(std::string_view text)
 {
     if (!IsValidUtf8(text)) {
@@ -69,6 +87,9 @@ void JsonWriter::WriteQuoted(std::string_view text)
     m_buffer += '"';
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
+        // Eight bytes at a time while none of them needs an escape.
+        while (i + 8 <= text.size() && !NeedsEscapeIn(text.data() + i)) i += 8;
+        if (i >= text.size()) break;
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x20 && c != '"' && c != '\\') continue;
         m_buffer.append(text.substr(start, i - start));

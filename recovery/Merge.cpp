@@ -61,19 +61,26 @@ private:
 // newest, and stands for the row. Finds without a time or a partner are left as they are.
 void KeepNewestVersions(std::vector<MessageRecord>& finds)
 {
-    std::unordered_map<std::uint64_t, std::vector<std::size_t>> ofInstant;
+    // The finds by the hash of their instant, each group in scan order: one sort, no table of
+    // lists (a million finds would make a million small allocations).
+    std::vector<std::pair<std::uint64_t, std::size_t>> ofInstant;
+    ofInstant.reserve(finds.size());
     for (std::size_t i = 0; i < finds.size(); ++i) {
         const MessageRecord& m = finds[i];
-        if (m.time != 0 && !m.address.empty()) ofInstant[MixHash(TextHash(m.address), static_cast<std::uint64_t>(m.time) * 2 + (m.fromMe != 0))].push_back(i);
+        if (m.time != 0 && !m.address.empty()) {
+            ofInstant.emplace_back(MixHash(TextHash(m.address), static_cast<std::uint64_t>(m.time) * 2 + (m.fromMe != 0)), i);
+        }
     }
+    std::sort(ofInstant.begin(), ofInstant.end());
     std::vector<bool> older(finds.size(), false);
-    for (const auto& [instant, those] : ofInstant) {
-        for (std::size_t a = 0; a < those.size(); ++a) {
-            const MessageRecord& m = finds[those[a]];
-            for (std::size_t b = a + 1; b < those.size(); ++b) {
-                const MessageRecord& later = finds[those[b]];
+    for (std::size_t first = 0, last = 0; first < ofInstant.size(); first = last) {
+        while (last < ofInstant.size() && ofInstant[last].first == ofInstant[first].first) ++last;
+        for (std::size_t a = first; a < last; ++a) {
+            const MessageRecord& m = finds[ofInstant[a].second];
+            for (std::size_t b = a + 1; b < last; ++b) {
+                const MessageRecord& later = finds[ofInstant[b].second];
                 if (later.time == m.time && later.address == m.address && (later.fromMe != 0) == (m.fromMe != 0)) {
-                    older[those[a]] = true;
+                    older[ofInstant[a].second] = true;
                     break;
                 }
             }
