@@ -173,9 +173,19 @@ void AddSearchOptions(CLI::App& search, DatabaseOptions& searchOptions)
 
 }  // namespace
 
-int main(int argc, char** argv)
+namespace {
+
+// The restart runs before the program's own static objects are built (glibc hands a startup
+// function the program's arguments), so that the first run costs only the loader's work.
+__attribute__((constructor(101))) void RestartEarly(int /*argc*/, char** argv, char** /*environment*/)
 {
     RestartWithHugePageHeap(argv);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
     // What an earlier run that crashed left in the temporary folder goes first.
     RemoveAbandonedPrivateFolders();
     // Texts are UTF-8 whatever the user's locale; the locale only measures column widths.
