@@ -1,11 +1,19 @@
 // Generated databases for the benchmarks.
 #include "BenchDatabases.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <random>
 #include <string>
 
 #include "fixtures/PhoneDb.h"
+
+extern char** environ;
 
 namespace bench {
 
@@ -52,6 +60,30 @@ void FillAndroid(fixtures::PhoneDb& db, int messages, int partners, std::size_t 
 }
 
 }  // namespace
+
+Run RunProgram(std::string program, const std::vector<std::string>& args)
+{
+    std::vector<std::string> copies = args;
+    std::vector<char*> argv{program.data()};
+    for (std::string& arg : copies) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t child = 0;
+    Run run;
+    if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        rusage usage{};
+        wait4(child, &status, 0, &usage);
+        run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        run.peakMegabytes = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return run;
+}
 
 fs::path CacheFolder()
 {

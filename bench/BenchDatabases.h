@@ -1,12 +1,20 @@
-// Generated databases for the benchmarks, built once into a cache folder outside the
+// Generated databases for the benchmarks (and the running of programs on them), built once into a cache folder outside the
 // repository (KESTROW_BENCH_CACHE, default /tmp/kestrow-bench-cache) and reused.
 #pragma once
 
 #include <filesystem>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace bench {
+
+// A program run with its output thrown away: its wall time and its peak resident size.
+struct Run {
+    double seconds = 0;
+    double peakMegabytes = 0;
+};
+Run RunProgram(std::string program, const std::vector<std::string>& args);
 
 std::filesystem::path CacheFolder();
 

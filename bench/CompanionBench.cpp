@@ -7,11 +7,7 @@
 //   20 MB, 200,000 live rows over 2,000 partners, for the text report and the export.
 // Run: build/main/bench/kestrow_bench --benchmark_filter=Companion
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
@@ -20,32 +16,13 @@
 
 #include "BenchDatabases.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
 
-// Runs a program with its output thrown away; returns the wall time in seconds.
-double RunProgram(std::string program, const std::vector<std::string>& args)
+double RunProgram(const std::string& program, const std::vector<std::string>& args)
 {
-    std::vector<char*> argv;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = args;
-    for (std::string& arg : copies) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t child = 0;
-    if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    waitpid(child, &status, 0);
-    const auto stop = std::chrono::steady_clock::now();
-    posix_spawn_file_actions_destroy(&actions);
-    return std::chrono::duration<double>(stop - start).count();
+    return bench::RunProgram(program, args).seconds;
 }
 
 double RunCompanion(const std::vector<std::string>& args) { return RunProgram(KESTROW_CLI_PATH, args); }

@@ -8,9 +8,6 @@
 // size: what the loaded live messages hold in the program (each record, its texts and its
 // attachments' names and paths).
 // Run: build/main/bench/kestrow-bench-matrix [--runs N] [--shape NAME]... [--no-growth]
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,47 +31,14 @@
 #include "store/MessageStore.h"
 #include "store/OpenRules.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-struct Run {
-    double seconds = 0;
-    double peakMegabytes = 0;
-};
-
-// Runs a program with its output thrown away: its wall time and its peak resident size.
-Run RunProgram(std::string program, const std::vector<std::string>& args)
-{
-    std::vector<std::string> copies = args;
-    std::vector<char*> argv{program.data()};
-    for (std::string& arg : copies) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const auto start = Clock::now();
-    pid_t child = 0;
-    Run run;
-    if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        rusage usage{};
-        wait4(child, &status, 0, &usage);
-        run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        run.peakMegabytes = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return run;
-}
-
 struct Figures {
     std::vector<double> seconds;
     double peakMegabytes = 0;
-    void Add(const Run& run)
+    void Add(const bench::Run& run)
     {
         seconds.push_back(run.seconds);
         peakMegabytes = std::max(peakMegabytes, run.peakMegabytes);
@@ -134,10 +98,10 @@ void MeasureCommands(ShapeResult& result, bench::Shape shape, const fs::path& da
 {
     const std::string path = database.string();
     for (int r = 0; r < runs; ++r) {
-        result.commands["shell"].Add(RunProgram("/usr/bin/sqlite3", {"-readonly", path, ShellQuery(shape)}));
-        result.commands["conversations"].Add(RunProgram(KESTROW_CLI_PATH, {"conversations", "--json", path}));
-        result.commands["recover"].Add(RunProgram(KESTROW_CLI_PATH, {"recover", "--json", path}));
-        result.commands["deep"].Add(RunProgram(KESTROW_CLI_PATH, {"recover", "--deep", "--json", path}));
+        result.commands["shell"].Add(bench::RunProgram("/usr/bin/sqlite3", {"-readonly", path, ShellQuery(shape)}));
+        result.commands["conversations"].Add(bench::RunProgram(KESTROW_CLI_PATH, {"conversations", "--json", path}));
+        result.commands["recover"].Add(bench::RunProgram(KESTROW_CLI_PATH, {"recover", "--json", path}));
+        result.commands["deep"].Add(bench::RunProgram(KESTROW_CLI_PATH, {"recover", "--deep", "--json", path}));
         std::fprintf(stderr, ".");
     }
 }
@@ -259,18 +223,16 @@ void PrintShape(const ShapeResult& r)
             std::printf("|\n");
         }
     }
-    std::printf("\nFloors in one process (median, low–high, s): read into memory ");
-    PrintSpread(r.read);
-    std::printf("; one pass over the bytes ");
-    PrintSpread(r.pass);
-    std::printf("; load of the live rows ");
-    PrintSpread(r.load);
-    std::printf("; JSON of the recovery ");
-    PrintSpread(r.json);
-    std::printf(". Steps after the load: default recovery ");
-    PrintSpread(r.scan);
-    std::printf("; deep recovery ");
-    PrintSpread(r.deep);
+    const std::pair<const char*, const Figures*> floors[] = {
+        {"read into memory", &r.read},   {"one pass over the bytes", &r.pass}, {"load of the live rows", &r.load},
+        {"JSON of the recovery", &r.json}, {"default recovery after the load", &r.scan},
+        {"deep recovery after the load", &r.deep}};
+    std::printf("\nFloors in one process (median, low–high, s):");
+    for (const auto& [label, figures] : floors) {
+        std::printf(" %s ", label);
+        PrintSpread(*figures);
+        std::printf(";");
+    }
     std::printf("\n");
 }
 
