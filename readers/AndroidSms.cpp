@@ -150,6 +150,7 @@ void ReadMessages(sqlite3* db, DatabaseReading& reading, AndroidLoad& load)
     }
     std::vector<MmsMessage> mms = ReadMmsMessages(db);
     if (!mms.empty()) {
+        batch.messages.reserve(batch.messages.size() + mms.size());
         batch.threads.resize(batch.messages.size(), 0);  // a table without thread ids: none known
         for (MmsMessage& m : mms) {
             batch.dates.Add(OrderKey{1, true, m.record.time, static_cast<long double>(m.record.time), {}});

@@ -2,6 +2,7 @@
 #include "recovery/DeepScan.h"
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -317,18 +318,26 @@ void ScanDatabase(ByteView image, const std::string& file, Decoders decoders, st
             if (report) report->Advance(std::uint64_t{header->pageSize} * workers);
         }
     };
-    // The pages in as many runs as there are cores; the finds kept in page order.
-    std::vector<std::vector<RawFind>> parts(workers);
+    // Runs of pages taken in file order by whichever worker is free (free pages gather in
+    // places, so halves would leave one core idle); the finds kept in page order.
+    const std::uint64_t run = std::max<std::uint64_t>(1, (std::uint64_t{2} << 20) / header->pageSize);
+    std::vector<std::vector<RawFind>> parts((pages + run - 1) / run);
+    std::atomic<std::size_t> next{0};
+    auto work = [&](ByteProgress* report) {
+        for (std::size_t r; (r = next.fetch_add(1)) < parts.size() && !RecoveryCancelled();) {
+            carvePages(1 + r * run, std::min(pages, (r + 1) * run), parts[r], report);
+        }
+    };
     std::vector<std::thread> threads;
-    const std::uint64_t share = (pages + workers - 1) / workers;
-    for (unsigned w = 1; w < workers; ++w) {
-        const std::uint64_t first = 1 + w * share, last = std::min(pages, (w + 1) * share);
-        if (first <= last) threads.emplace_back(carvePages, first, last, std::ref(parts[w]), nullptr);
-    }
-    carvePages(1, std::min(pages, share), finds, progress);
+    for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work, nullptr);
+    work(progress);
     for (std::thread& thread : threads) thread.join();
-    for (unsigned w = 1; w < workers; ++w) {
-        finds.insert(finds.end(), std::make_move_iterator(parts[w].begin()), std::make_move_iterator(parts[w].end()));
+    std::size_t total = finds.size();
+    for (const std::vector<RawFind>& part : parts) total += part.size();
+    finds.reserve(total);
+    for (std::vector<RawFind>& part : parts) {
+        finds.insert(finds.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
+        std::vector<RawFind>().swap(part);  // each run's memory goes as soon as it is moved
     }
     carving.Stretch(image, pages * header->pageSize, image.Size(), header->usableSize, PlaceKind::Unstructured);
     if (progress) progress->Advance(image.Size() - pages * header->pageSize);
@@ -525,9 +534,11 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
     std::vector<const DeepDecoder*> decoders{&decoder};
     for (const auto& part : partDecoders) decoders.push_back(part.get());
 
-    const std::vector<DatabaseFile> files = ReadDatabaseFiles(path, report);
+    std::vector<DatabaseFile> files = ReadDatabaseFiles(path, report);
     std::vector<RawFind> finds = ScanDatabaseFiles(files, decoder, decoders, report);
     ReportProgress(90);
+    // The finds hold copies of what they need: only the iPhone's placement reads the files again.
+    if (reader.m_deviceKind != kDeviceIphone) std::vector<DatabaseFile>().swap(files);
     // The part tables' finds are put together after the messages they may belong to.
     const auto parts = std::stable_partition(finds.begin(), finds.end(),
                                              [](const RawFind& f) { return f.record.table == CarvedTable::Messages; });

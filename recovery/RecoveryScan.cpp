@@ -249,12 +249,16 @@ std::int32_t WalkPagesOnEveryCore(FileImage& image, const PageLayout& layout, co
     work(0);
     for (std::thread& thread : threads) thread.join();
     std::int32_t found = 0;
+    std::size_t records = sink.records.size();
+    for (const Chunk& result : results) records += result.records.size();
+    sink.records.reserve(records);
     for (Chunk& result : results) {
         found += result.found;
         sink.discarded += result.discarded;
         sink.records.insert(sink.records.end(), std::make_move_iterator(result.records.begin()),
                             std::make_move_iterator(result.records.end()));
         sink.liveCellKeys.insert(sink.liveCellKeys.end(), result.liveCellKeys.begin(), result.liveCellKeys.end());
+        result = Chunk{};  // each run's memory goes as soon as it is moved
     }
     return found;
 }
