@@ -201,13 +201,20 @@ void AddSms(fixtures::PhoneDb& db, std::mt19937& random, std::int64_t id, std::s
                       .id = id});
 }
 
-void AndroidShort(fixtures::PhoneDb& db, int messages)
+// The partners and `messages` SMS of `shortest` to `shortest + spread - 1` characters, in one
+// commit.
+void WriteSms(fixtures::PhoneDb& db, int messages, unsigned seed, std::size_t shortest, unsigned spread)
 {
-    std::mt19937 random(146);
+    std::mt19937 random(seed);
     AndroidPartners(db);
     db.Exec("BEGIN");
-    for (int i = 1; i <= messages; ++i) AddSms(db, random, i, TextOf(random, i, 20 + random() % 253));
+    for (int i = 1; i <= messages; ++i) AddSms(db, random, i, TextOf(random, i, shortest + random() % spread));
     db.Exec("COMMIT");
+}
+
+void AndroidShort(fixtures::PhoneDb& db, int messages)
+{
+    WriteSms(db, messages, 146, 20, 253);
     // A quarter of the messages deleted in one run frees whole pages; one in ten of the rest
     // leaves freed cells on pages still in use.
     db.Exec("DELETE FROM sms WHERE _id > " + std::to_string(messages / 4) + " AND _id <= " + std::to_string(messages / 2));
@@ -216,11 +223,7 @@ void AndroidShort(fixtures::PhoneDb& db, int messages)
 
 void AndroidLong(fixtures::PhoneDb& db, int messages)
 {
-    std::mt19937 random(3500);
-    AndroidPartners(db);
-    db.Exec("BEGIN");
-    for (int i = 1; i <= messages; ++i) AddSms(db, random, i, TextOf(random, i, 500 + random() % 3000));
-    db.Exec("COMMIT");
+    WriteSms(db, messages, 3500, 500, 3000);
     db.Exec("DELETE FROM sms WHERE _id % 10 = 3");
 }
 

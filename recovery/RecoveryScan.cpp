@@ -2,11 +2,11 @@
 #include "recovery/RecoveryScan.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
-#include <optional>
-#include <atomic>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -65,7 +65,7 @@ PageSizeChoice ChoosePageSize(const FileImage& image)
 
 std::uint64_t LiveCellKey(std::int64_t time, std::string_view body)
 {
-    return std::hash<std::string_view>{}(body) ^ (static_cast<std::uint64_t>(time) * 0x9E3779B97F4A7C15ull);
+    return TimeBodyHash(TextHash(body), time);
 }
 
 LiveCells::LiveCells(const FileImage& image, std::int32_t pageSize)
@@ -224,11 +224,13 @@ std::int32_t WalkPagesOnEveryCore(FileImage& image, const PageLayout& layout, co
     std::mutex handing;
     std::size_t handedBack = 0;
     auto work = [&](std::int32_t w) {
-        LiveCopies live(g_store);  // its lookups remember where the last one matched: one per worker
+        // The sink's live index, copied: its lookups remember where the last one matched.
+        std::optional<LiveCopies> live;
+        if (sink.live != nullptr) live.emplace(*sink.live);
         for (std::int32_t c; (c = next.fetch_add(1)) < chunks && !RecoveryCancelled();) {
             current[static_cast<std::size_t>(w)] = c;
             Chunk& result = results[static_cast<std::size_t>(c)];
-            FindSink part{result.records, sink.limit, &live, sink.cells, sink.iphone, sink.leaveOutFragments};
+            FindSink part{result.records, sink.limit, live ? &*live : nullptr, sink.cells, sink.iphone, sink.leaveOutFragments};
             part.structure = sink.structure;
             result.found = WalkPageRange(image, layout, carver, &part, {c * chunk, std::min(pages, (c + 1) * chunk), false});
             result.discarded = part.discarded;

@@ -20,14 +20,18 @@ bool KernelGivesHugePages()
 
 }  // namespace
 
+std::optional<std::string> TunablesWithHugePages(const char* current)
+{
+    const std::string tunables = current != nullptr ? current : "";
+    if (tunables.find("glibc.malloc.hugetlb") != std::string::npos) return std::nullopt;
+    return tunables + (tunables.empty() ? "" : ":") + "glibc.malloc.hugetlb=1";
+}
+
 void RestartWithHugePageHeap(char** argv)
 {
-    const char* current = std::getenv("GLIBC_TUNABLES");
-    std::string tunables = current != nullptr ? current : "";
-    // Set already (by this restart, or by the user, whose choice stands).
-    if (tunables.find("glibc.malloc.hugetlb") != std::string::npos || !KernelGivesHugePages()) return;
-    tunables += (tunables.empty() ? "" : ":") + std::string("glibc.malloc.hugetlb=1");
-    if (::setenv("GLIBC_TUNABLES", tunables.c_str(), 1) != 0) return;
+    const std::optional<std::string> tunables = TunablesWithHugePages(std::getenv("GLIBC_TUNABLES"));
+    if (!tunables || !KernelGivesHugePages()) return;
+    if (::setenv("GLIBC_TUNABLES", tunables->c_str(), 1) != 0) return;
     ::execv("/proc/self/exe", argv);
     // The program could not be run again: it goes on with ordinary pages.
 }

@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 
+#include "store/HugePageHeap.h"
 #include "store/OpenRules.h"
 #include "store/TimeText.h"
 
@@ -179,3 +180,14 @@ TEST(ClassifyDatabasePath, TheNameAfterASeparatorDecidesTheKind)
 }
 
 }  // namespace
+
+// The restart with huge pages adds its tunable once, after the user's, and never overrides a
+// choice already made (nor restarts again).
+TEST(HugePageHeap, TheTunableIsAddedOnceAfterTheUsersOwn)
+{
+    EXPECT_EQ(TunablesWithHugePages(nullptr), "glibc.malloc.hugetlb=1");
+    EXPECT_EQ(TunablesWithHugePages(""), "glibc.malloc.hugetlb=1");
+    EXPECT_EQ(TunablesWithHugePages("glibc.malloc.check=3"), "glibc.malloc.check=3:glibc.malloc.hugetlb=1");
+    EXPECT_EQ(TunablesWithHugePages("glibc.malloc.hugetlb=0"), std::nullopt);
+    EXPECT_EQ(TunablesWithHugePages("glibc.malloc.check=3:glibc.malloc.hugetlb=1"), std::nullopt);
+}
