@@ -163,8 +163,15 @@ std::int32_t WalkPageRange(const FileImage& image, const PageLayout& layout, con
             std::int32_t length = 0;
             CarvedFields fields;
             if (carver.CarveFields(length, position, storing ? &fields : nullptr, end)) {
-                if (storing && sink->leaveOutFragments && !fields.Plausible(sink->iphone)) {
+                // A live row's own cell is never a find, whatever its text holds: only its key
+                // is taken, so its text is not checked as a fragment's would be.
+                const bool inLiveCell = storing && sink->cells != nullptr && sink->cells->Contains(position - data);
+                if (storing && !inLiveCell && sink->leaveOutFragments && !fields.Plausible(sink->iphone)) {
                     ++sink->discarded;
+                } else if (storing && inLiveCell && live != nullptr && fields.hasTime &&
+                           live->Contains(length > layout.pageSize - kSpillAllowance, fields.time, fields.BodyText())) {
+                    // A live row's cell holding a loaded live message's time and text: its
+                    // copies elsewhere are that message's copies, which the live index drops.
                 } else if (storing) {
                     std::optional<DecodedRecord> whole = WholeRecordAt(sink->structure, carver, page, pageSize, offset);
                     const int spill = length > layout.pageSize - kSpillAllowance ? 1 : 0;
@@ -172,7 +179,6 @@ std::int32_t WalkPageRange(const FileImage& image, const PageLayout& layout, con
                     // copying its texts. Bytes equal to a live body are valid UTF-8 already.
                     const std::int64_t time = whole ? whole->time : fields.hasTime ? fields.time : 0;
                     const std::string_view body = whole && !whole->truncated ? std::string_view(whole->body) : fields.BodyText();
-                    const bool inLiveCell = sink->cells != nullptr && sink->cells->Contains(position - data);
                     // A live row as the file stands: its copies elsewhere (an old root page
                     // split into children keeps them) are live too.
                     if (inLiveCell) sink->liveCellKeys.push_back(LiveCellKey(time, body));

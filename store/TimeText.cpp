@@ -3,6 +3,10 @@
 
 #include <unistd.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -317,11 +321,145 @@ bool CheckText(std::string_view text, bool plain)
     return true;
 }
 
+#if defined(__x86_64__)
+
+// Sixteen bytes at a time, after the three-table method of Keiser and Lemire ("Validating UTF-8
+// in less than one instruction per byte", 2021): each byte's error flags come from looking up
+// the high and low half of the byte before it and the high half of its own; a flag survives
+// the AND of the three only where that pair of bytes is malformed. The one case the pairs
+// cannot see, a third or fourth byte of a character that is not a continuation (or one that
+// should not be there), is told by whether the byte two or three back leads a long character.
+namespace simd {
+
+constexpr std::uint8_t kTooShort = 1 << 0;   // a lead byte, or ASCII, after a lead byte
+constexpr std::uint8_t kTooLong = 1 << 1;    // a continuation after ASCII
+constexpr std::uint8_t kOverlong3 = 1 << 2;  // E0 followed by 80..9F
+constexpr std::uint8_t kTooLarge = 1 << 3;   // above U+10FFFF
+constexpr std::uint8_t kSurrogate = 1 << 4;  // ED followed by A0..BF
+constexpr std::uint8_t kOverlong2 = 1 << 5;  // C0 or C1
+constexpr std::uint8_t kTooLarge1000 = 1 << 6;
+constexpr std::uint8_t kOverlong4 = 1 << 6;  // F0 followed by 80..8F
+constexpr std::uint8_t kTwoConts = 1 << 7;   // a continuation after a continuation
+constexpr std::uint8_t kCarry = kTooShort | kTooLong | kTwoConts;
+
+__attribute__((target("ssse3"))) inline __m128i Table(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d,
+                                                      std::uint8_t e, std::uint8_t f, std::uint8_t g, std::uint8_t h,
+                                                      std::uint8_t i, std::uint8_t j, std::uint8_t k, std::uint8_t l,
+                                                      std::uint8_t m, std::uint8_t n, std::uint8_t o, std::uint8_t p)
+{
+    return _mm_setr_epi8(static_cast<char>(a), static_cast<char>(b), static_cast<char>(c), static_cast<char>(d),
+                         static_cast<char>(e), static_cast<char>(f), static_cast<char>(g), static_cast<char>(h),
+                         static_cast<char>(i), static_cast<char>(j), static_cast<char>(k), static_cast<char>(l),
+                         static_cast<char>(m), static_cast<char>(n), static_cast<char>(o), static_cast<char>(p));
+}
+
+struct State {
+    __m128i previous = _mm_setzero_si128();
+    __m128i error = _mm_setzero_si128();
+    __m128i incomplete = _mm_setzero_si128();  // the previous block ended inside a character
+};
+
+// The error flags of one block whose bytes are not all ASCII.
+__attribute__((target("ssse3"))) inline __m128i BlockErrors(__m128i input, __m128i previous)
+{
+    const __m128i lowNibble = _mm_set1_epi8(0x0F);
+    const __m128i prev1 = _mm_alignr_epi8(input, previous, 15);
+    const __m128i firstHigh = Table(kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong,
+                                    kTwoConts, kTwoConts, kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort,
+                                    kTooShort | kOverlong3 | kSurrogate, kTooShort | kTooLarge | kTooLarge1000 | kOverlong4);
+    constexpr std::uint8_t kLarge = kCarry | kTooLarge | kTooLarge1000;
+    const __m128i firstLow = Table(kCarry | kOverlong3 | kOverlong2 | kOverlong4, kCarry | kOverlong2, kCarry, kCarry,
+                                   kCarry | kTooLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge,
+                                   kLarge | kSurrogate, kLarge, kLarge);
+    constexpr std::uint8_t kCont8 = kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4;
+    constexpr std::uint8_t kCont9 = kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge;
+    constexpr std::uint8_t kContAB = kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge;
+    const __m128i secondHigh = Table(kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
+                                     kCont8, kCont9, kContAB, kContAB, kTooShort, kTooShort, kTooShort, kTooShort);
+    const __m128i special =
+        _mm_and_si128(_mm_and_si128(_mm_shuffle_epi8(firstHigh, _mm_and_si128(_mm_srli_epi16(prev1, 4), lowNibble)),
+                                    _mm_shuffle_epi8(firstLow, _mm_and_si128(prev1, lowNibble))),
+                      _mm_shuffle_epi8(secondHigh, _mm_and_si128(_mm_srli_epi16(input, 4), lowNibble)));
+    // Bytes two back from E0..FF or three back from F0..FF must be continuations: their pair
+    // flags show kTwoConts there, and must not elsewhere.
+    const __m128i prev2 = _mm_alignr_epi8(input, previous, 14);
+    const __m128i prev3 = _mm_alignr_epi8(input, previous, 13);
+    const __m128i third = _mm_subs_epu8(prev2, _mm_set1_epi8(static_cast<char>(0xE0 - 1)));
+    const __m128i fourth = _mm_subs_epu8(prev3, _mm_set1_epi8(static_cast<char>(0xF0 - 1)));
+    const __m128i must = _mm_and_si128(_mm_cmpgt_epi8(_mm_or_si128(third, fourth), _mm_setzero_si128()),
+                                       _mm_set1_epi8(static_cast<char>(0x80)));
+    return _mm_xor_si128(must, special);
+}
+
+// Whether the block ends inside a character: a lead byte too near its end.
+__attribute__((target("ssse3"))) inline __m128i EndsInside(__m128i input)
+{
+    const __m128i limits = Table(0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0 - 1,
+                                 0xE0 - 1, 0xC0 - 1);
+    return _mm_subs_epu8(input, limits);
+}
+
+// The bytes a message's text must not hold: controls other than tab, line feed and carriage
+// return, and DEL.
+__attribute__((target("ssse3"))) inline int ControlMask(__m128i input)
+{
+    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(input, _mm_set1_epi8(0x1F)), input);
+    const __m128i allowed = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(input, _mm_set1_epi8('\t')),
+                                                      _mm_cmpeq_epi8(input, _mm_set1_epi8('\n'))),
+                                         _mm_cmpeq_epi8(input, _mm_set1_epi8('\r')));
+    const __m128i bad = _mm_or_si128(_mm_andnot_si128(allowed, control), _mm_cmpeq_epi8(input, _mm_set1_epi8(0x7F)));
+    return _mm_movemask_epi8(bad);
+}
+
+__attribute__((target("ssse3"))) inline void Step(State& state, __m128i input)
+{
+    if (_mm_movemask_epi8(input) == 0) {
+        state.error = _mm_or_si128(state.error, state.incomplete);
+    } else {
+        state.error = _mm_or_si128(state.error, BlockErrors(input, state.previous));
+    }
+    state.incomplete = EndsInside(input);
+    state.previous = input;
+}
+
+__attribute__((target("ssse3"))) bool Check(std::string_view text, bool plain)
+{
+    const char* p = text.data();
+    std::size_t left = text.size();
+    State state;
+    for (; left >= 16; p += 16, left -= 16) {
+        const __m128i input = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        if (plain && ControlMask(input) != 0) return false;
+        Step(state, input);
+    }
+    // The last bytes padded with zeros: ASCII, so a character cut at the end shows as too short.
+    alignas(16) char last[16] = {};
+    if (left > 0) std::memcpy(last, p, left);
+    const __m128i input = _mm_load_si128(reinterpret_cast<const __m128i*>(last));
+    if (plain && (ControlMask(input) & ((1 << left) - 1)) != 0) return false;
+    Step(state, input);
+    state.error = _mm_or_si128(state.error, state.incomplete);
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(state.error, _mm_setzero_si128())) == 0xFFFF;
+}
+
+}  // namespace simd
+
+#endif
+
+bool Checked(std::string_view text, bool plain)
+{
+#if defined(__x86_64__)
+    static const bool blocks = __builtin_cpu_supports("ssse3") != 0;
+    if (blocks && text.size() >= 16) return simd::Check(text, plain);
+#endif
+    return CheckText(text, plain);
+}
+
 }  // namespace
 
-bool IsValidUtf8(std::string_view text) { return CheckText(text, false); }
+bool IsValidUtf8(std::string_view text) { return Checked(text, false); }
 
-bool IsPlainUtf8Text(std::string_view text) { return CheckText(text, true); }
+bool IsPlainUtf8Text(std::string_view text) { return Checked(text, true); }
 
 std::string Utf8ToAnsiString(std::string_view text)
 {

@@ -138,6 +138,47 @@ TEST(Utf8ToAnsiString, ReplacesEachMaximalSubpartOfMalformedInput)
     for (const auto& [text, plain] : texts) EXPECT_EQ(IsPlainUtf8Text(text), plain) << text;
 }
 
+// A check of UTF-8 by code points, unlike the byte tables of the program's own.
+bool ValidByCodePoints(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const int length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        std::uint32_t point = length == 1 ? lead : lead & (0x7F >> length);
+        for (int k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            point = point << 6 | (next & 0x3F);
+        }
+        const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (point < smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
+        i += static_cast<std::size_t>(length);
+    }
+    return true;
+}
+
+TEST(Utf8Check, AgreesWithACheckByCodePointsAcrossEveryBlockBoundary)
+{
+    const std::string pieces[] = {"a", "abcdefgh", "\t\r\n", std::string(1, '\0'), "\x01", "\x7f", "\xC3\xA9", "\xE4\xB8\xAD",
+                                  "\xF0\x9F\x98\x80", "\xEF\xBF\xBF", "\xF4\x8F\xBF\xBF", "\x80", "\xBF", "\xC0\x80", "\xC1",
+                                  "\xC2", "\xE0", "\xE0\x80\x80", "\xE0\xA0", "\xED\xA0\x80", "\xED\x9F\xBF", "\xF0",
+                                  "\xF0\x80\x80\x80", "\xF0\x90\x80", "\xF4\x90\x80\x80", "\xF5\x80", "\xFF"};
+    std::srand(27);
+    for (int round = 0; round < 40000; ++round) {
+        std::string text;
+        const int count = std::rand() % 24;
+        for (int k = 0; k < count; ++k) text += pieces[static_cast<std::size_t>(std::rand()) % std::size(pieces)];
+        const bool valid = ValidByCodePoints(text);
+        const bool controls = std::any_of(text.begin(), text.end(), [](char c) {
+            const auto byte = static_cast<unsigned char>(c);
+            return (byte < 0x20 && c != '\t' && c != '\n' && c != '\r') || byte == 0x7F;
+        });
+        ASSERT_EQ(IsValidUtf8(text), valid) << ::testing::PrintToString(text);
+        ASSERT_EQ(IsPlainUtf8Text(text), valid && !controls) << ::testing::PrintToString(text);
+    }
+}
+
 TEST(ReadDecimal, AcceptsSpaceAndSignStopsAtTheFirstNonDigitAndSaturates)
 {
     EXPECT_EQ(ReadDecimal64(nullptr), 0);
