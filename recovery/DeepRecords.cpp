@@ -247,9 +247,18 @@ std::optional<DecodedRecord> DeepDecoder::TryFreedCell(const Area& area, std::ui
 std::optional<DecodedRecord> DeepDecoder::TryCounts(const Area& area, std::uint32_t offset, bool firstLost,
                                                     std::uint8_t firstType) const
 {
+    const std::int32_t reach = AcceptedTypes(area, offset, firstLost);
+    // Nearly every start: no count's serial types are all accepted. Said before any room for
+    // a record is made, which costs more than the reading.
+    if (m_counts.empty() || std::min(m_counts.front(), m_columns) > reach) return std::nullopt;
+    return TryCountsWithin(area, offset, firstLost, firstType, reach);
+}
+
+std::optional<DecodedRecord> DeepDecoder::TryCountsWithin(const Area& area, std::uint32_t offset, bool firstLost,
+                                                          std::uint8_t firstType, std::int32_t reach) const
+{
     // A record that two counts read alike is not one this table can vouch for.
     std::optional<DecodedRecord> found;
-    const std::int32_t reach = AcceptedTypes(area, offset, firstLost);
     for (const std::int32_t count : m_counts) {
         if (std::min(count, m_columns) > reach) break;  // the counts are ascending
         std::optional<DecodedRecord> record = Decode(area, -1, offset, 0, 0, 0, {count, firstLost, firstType});

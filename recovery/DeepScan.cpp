@@ -156,14 +156,7 @@ struct Carving {
                     continue;
                 }
             }
-            std::optional<DecodedRecord> record;
-            for (const DeepDecoder* decoder : decoders) {
-                record = decoder->TryCell(area, offset);
-                if (!record) record = decoder->TryRecord(area, offset);
-                if (!record) record = decoder->TryTypes(area, offset);
-                if (!record) record = decoder->TryFreedCell(area, offset);
-                if (record) break;
-            }
+            const std::optional<DecodedRecord> record = TryEveryShape(area, offset);
             if (!record) {
                 ++offset;
                 continue;
@@ -171,6 +164,20 @@ struct Carving {
             Add(*record, areaOffset, page, where);
             offset = std::max(offset + 1, record->payloadOffset + record->localLength);
         }
+    }
+
+    // A record of any table in any shape at `offset`. Apart from the loop above, so that the
+    // loop does not prepare room for a record at every byte.
+    __attribute__((noinline)) std::optional<DecodedRecord> TryEveryShape(const DeepDecoder::Area& area,
+                                                                          std::uint32_t offset) const
+    {
+        for (const DeepDecoder* decoder : decoders) {
+            if (auto record = decoder->TryCell(area, offset)) return record;
+            if (auto record = decoder->TryRecord(area, offset)) return record;
+            if (auto record = decoder->TryTypes(area, offset)) return record;
+            if (auto record = decoder->TryFreedCell(area, offset)) return record;
+        }
+        return std::nullopt;
     }
 
     // One page (one version of it): its cells in use, then its free space; a page that is not

@@ -198,6 +198,9 @@ private:
     // With `firstLost`, column 0's serial type is taken as `firstType`.
     std::optional<DecodedRecord> TryCounts(const Area& area, std::uint32_t offset, bool firstLost,
                                            std::uint8_t firstType = 0) const;
+    // The same, once `reach` (AcceptedTypes) leaves a count that may fit.
+    std::optional<DecodedRecord> TryCountsWithin(const Area& area, std::uint32_t offset, bool firstLost,
+                                                 std::uint8_t firstType, std::int32_t reach) const;
     // How many serial types from `offset` on (after a lost first one) the columns accept in a
     // row, up to the widest count: a layout of more columns cannot be read there.
     std::int32_t AcceptedTypes(const Area& area, std::uint32_t offset, bool firstLost) const;
