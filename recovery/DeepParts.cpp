@@ -335,7 +335,23 @@ void MergeIphoneFinds(std::vector<RawFind>& finds, const MessageStore& store, st
 
 }  // namespace
 
-std::vector<std::unique_ptr<DeepDecoder>> PartTableDecoders(const CSms& reader, const LiveRows& liveMms)
+LiveMmsParts::LiveMmsParts(const MessageStore& store)
+{
+    for (std::int32_t i = 0; i < store.liveMessageCount; ++i) {
+        const MessageRecord& m = store.liveMessages[i];
+        if (m.kind == MessageKind::Mms) m_mms.emplace(m.rowId, &m);
+    }
+}
+
+bool LiveMmsParts::Holds(const DecodedRecord& part) const
+{
+    if (part.table != CarvedTable::MmsParts) return false;
+    const auto live = m_mms.find(part.messageId);
+    return live != m_mms.end() && LiveMmsHolds(*live->second, part);
+}
+
+std::vector<std::unique_ptr<DeepDecoder>> PartTableDecoders(const CSms& reader, const LiveRows& liveMms,
+                                                            const HeldByLive* heldParts)
 {
     const auto kind = static_cast<DeviceKind>(reader.m_deviceKind);
     std::vector<std::unique_ptr<DeepDecoder>> decoders;
@@ -344,6 +360,7 @@ std::vector<std::unique_ptr<DeepDecoder>> PartTableDecoders(const CSms& reader, 
             if (CarvedTableName(table) != schema.table) continue;
             auto decoder = std::make_unique<DeepDecoder>(kind, table, schema.names, schema.types, schema.rowIdAlias,
                                                          table == CarvedTable::MmsMessages ? &liveMms : nullptr);
+            if (table == CarvedTable::MmsParts) decoder->LeaveOutHeld(heldParts);
             if (decoder->Usable()) decoders.push_back(std::move(decoder));
         }
     }

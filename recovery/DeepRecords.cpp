@@ -328,33 +328,33 @@ bool DeepDecoder::ReadLayout(const Area& area, std::int64_t payloadStart, std::u
 
 std::string_view DeepDecoder::JoinPayload(const Area& area, const Layout& layout, std::string& joined, bool& truncated)
 {
-    const ByteView page = area.bytes;
-    std::string_view payload = page.Text(layout.start, layout.local);
+    const std::string_view payload = area.bytes.Text(layout.start, layout.local);
     truncated = false;
     if (layout.local == layout.payloadSize) return payload;
     joined.assign(payload);
-    std::uint32_t next = page.U32(layout.start + layout.local);
+    truncated = !FollowOverflow(area, layout, &joined);
+    return joined;
+}
+
+bool DeepDecoder::FollowOverflow(const Area& area, const Layout& layout, std::string* joined)
+{
+    std::uint32_t next = area.bytes.U32(layout.start + layout.local);
     std::uint64_t remaining = layout.payloadSize - layout.local;
     std::set<std::uint32_t> visited;
+    std::vector<std::uint8_t> scratch;
     while (remaining > 0) {
-        const ByteView overflowPage = area.overflow != nullptr && next != 0 ? area.overflow->Page(next) : ByteView{};
-        if (overflowPage.Size() < 8 || !visited.insert(next).second) {
-            truncated = true;
-            break;
-        }
+        const ByteView overflowPage = area.overflow != nullptr && next != 0 ? area.overflow->Page(next, scratch) : ByteView{};
+        if (overflowPage.Size() < 8 || !visited.insert(next).second) return false;
         const std::uint64_t take =
             std::min<std::uint64_t>(remaining, std::min<std::uint64_t>(area.usable, overflowPage.Size()) - 4);
         const std::uint32_t following = overflowPage.U32(0);
-        joined.append(overflowPage.Text(4, take));
+        if (joined != nullptr) joined->append(overflowPage.Text(4, take));
         // A page with more to come must name the next one; the last names none.
-        if (remaining > take && following == 0) {
-            truncated = true;
-            break;
-        }
+        if (remaining > take && following == 0) return false;
         remaining -= take;
         next = following;
     }
-    return joined;
+    return true;
 }
 
 bool DeepDecoder::LiveAsItStands(const Layout& layout, std::string_view payload, std::int64_t rowId) const
@@ -560,6 +560,12 @@ std::optional<DecodedRecord> DeepDecoder::Decode(const Area& area, std::int64_t 
     Layout layout;
     if (!ReadLayout(area, payloadStart, typesStart, headerSize, headerless, layout)) return std::nullopt;
     if (expectedPayload != 0 && layout.payloadSize != expectedPayload) return std::nullopt;
+    // A live row as it stands is nearly always told by its local bytes: its overflow pages
+    // are then followed, to know the chain whole, but not copied.
+    if (layout.local != layout.payloadSize && LiveAsItStands(layout, area.bytes.Text(layout.start, layout.local), rowId) &&
+        FollowOverflow(area, layout, nullptr)) {
+        return std::nullopt;
+    }
     std::string joined;  // the payload, when overflow pages continue it
     bool truncated = false;
     const std::string_view payload = JoinPayload(area, layout, joined, truncated);

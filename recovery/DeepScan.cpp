@@ -4,8 +4,12 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <cstring>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <set>
+#include <shared_mutex>
 #include <span>
 #include <string_view>
 #include <thread>
@@ -15,6 +19,7 @@
 #include "recovery/EarlierJoins.h"
 #include "recovery/FileImage.h"
 #include "recovery/LiveCopies.h"
+#include "store/FileDescriptor.h"
 #include "store/MessageStore.h"
 #include "store/ProgressChannel.h"
 
@@ -24,6 +29,23 @@ namespace fs = std::filesystem;
 
 constexpr std::uint32_t kDefaultPageSize = 4096;
 
+// Memory of a database image that the scan hands back to the system behind its slowest
+// worker. Overflow chains may lead back there: those pages are then read from the file.
+struct HandBack {
+    FileImage& image;
+    FileDescriptor file;
+    std::shared_mutex lock;  // shared while a page is copied out, exclusive while memory goes
+    std::atomic<std::uint64_t> line{0};  // bytes before it are gone
+
+    void Before(std::uint64_t bytes)
+    {
+        const std::unique_lock hold(lock);
+        if (bytes <= line) return;
+        image.HandBackBefore(static_cast<std::size_t>(bytes));
+        line = bytes;
+    }
+};
+
 // Overflow pages of a database file: page n is at (n - 1) x page size. A freed overflow page
 // that became a freelist trunk had its first bytes overwritten: the chain ends there.
 class DatabaseOverflow : public OverflowPages {
@@ -32,17 +54,28 @@ public:
         : m_file(file), m_pageSize(pageSize), m_trunks(trunks)
     {
     }
-    ByteView Page(std::uint32_t number) const override
+    void SetHandBack(HandBack* handBack) { m_handBack = handBack; }
+    ByteView Page(std::uint32_t number, std::vector<std::uint8_t>& scratch) const override
     {
         const std::uint64_t at = std::uint64_t{number - 1} * m_pageSize;
         if (number == 0 || !m_file.Has(at, m_pageSize) || m_trunks.contains(number)) return {};
-        return m_file.Sub(at, m_pageSize);
+        if (m_handBack == nullptr) return m_file.Sub(at, m_pageSize);
+        // The page is copied while its memory cannot go; from the file once it has gone.
+        scratch.resize(m_pageSize);
+        const std::shared_lock hold(m_handBack->lock);
+        if (at >= m_handBack->line) {
+            std::memcpy(scratch.data(), m_file.Data() + at, m_pageSize);
+        } else if (std::string ignored; !ReadFully(m_handBack->file.Get(), scratch.data(), m_pageSize, at, ignored)) {
+            return {};
+        }
+        return ByteView(scratch.data(), scratch.size());
     }
 
 private:
     ByteView m_file;
     std::uint32_t m_pageSize;
     const std::set<std::uint32_t>& m_trunks;
+    HandBack* m_handBack = nullptr;
 };
 
 // Overflow pages of a log or journal: the version of the page nearest to the record's own
@@ -55,7 +88,7 @@ public:
         for (const PageRecord& page : pages) m_versions[page.pageNumber].push_back(&page);
     }
     void SetCurrent(std::uint32_t frame) { m_current = frame; }
-    ByteView Page(std::uint32_t number) const override
+    ByteView Page(std::uint32_t number, std::vector<std::uint8_t>& /*scratch*/) const override
     {
         const auto found = m_versions.find(number);
         if (found == m_versions.end()) return {};
@@ -94,8 +127,9 @@ void NoteOverflowUse(ByteView page, std::uint32_t number, std::uint32_t usable, 
         if (payload.length == 0 || rowId.length == 0 || local == payload.value) continue;
         std::uint32_t next = page.U32(cell + std::uint64_t{payload.length} + rowId.length + local);
         std::uint64_t remaining = payload.value - local;
+        std::vector<std::uint8_t> scratch;
         for (int guard = 0; remaining > 0 && next != 0 && guard < 1 << 16; ++guard) {
-            const ByteView over = overflow.Page(next);
+            const ByteView over = overflow.Page(next, scratch);
             if (over.Size() < 8) break;
             const std::uint64_t take = std::min<std::uint64_t>(remaining, usable - 4);
             use[over.Data()] = static_cast<std::uint32_t>(4 + take);
@@ -133,6 +167,9 @@ struct Carving {
 
     void Add(const DecodedRecord& record, std::uint64_t areaOffset, std::uint32_t page, PlaceKind where)
     {
+        for (const DeepDecoder* decoder : decoders) {
+            if (decoder->Table() == record.table && decoder->Held(record)) return;
+        }
         finds.push_back({record, {file, static_cast<std::int64_t>(areaOffset + record.payloadOffset), page, where}});
     }
 
@@ -288,8 +325,9 @@ std::vector<std::int32_t> ObservedColumnCounts(ByteView image)
     return {counts.begin(), counts.end()};
 }
 
+// With `handBack`, the image's memory goes back to the system behind the slowest worker.
 void ScanDatabase(ByteView image, const std::string& file, Decoders decoders, std::vector<RawFind>& finds,
-                  ByteProgress* progress)
+                  ByteProgress* progress, FileImage* handBack = nullptr)
 {
     Carving carving{decoders, file, finds};
     const std::optional<DatabaseHeader> header = ReadDatabaseHeader(image);
@@ -303,7 +341,7 @@ void ScanDatabase(ByteView image, const std::string& file, Decoders decoders, st
     const std::vector<std::uint32_t> freelist = FreelistPages(image, *header, trunks);
     const std::set<std::uint32_t> freePages(freelist.begin(), freelist.end());
     const std::set<std::uint32_t> trunkPages(trunks.begin(), trunks.end());
-    const DatabaseOverflow overflow(image, header->pageSize, trunkPages);
+    DatabaseOverflow overflow(image, header->pageSize, trunkPages);
     const std::uint64_t pages = image.Size() / header->pageSize;
     OverflowUse use;
     for (std::uint64_t p = 1; p <= pages; ++p) {
@@ -312,6 +350,13 @@ void ScanDatabase(ByteView image, const std::string& file, Decoders decoders, st
                         header->usableSize, overflow, use);
     }
     carving.overflowUse = &use;
+    std::optional<HandBack> giving;
+    if (handBack != nullptr) {
+        if (FileDescriptor again = FileDescriptor::OpenForReading(file); again.Valid()) {
+            giving.emplace(*handBack, std::move(again));
+            overflow.SetHandBack(&*giving);
+        }
+    }
     // Pages [first, last] into `into`; only the calling thread reports progress, for all.
     const unsigned workers = pages >= 256 ? std::clamp(std::thread::hardware_concurrency(), 1u, 8u) : 1u;
     auto carvePages = [&](std::uint64_t first, std::uint64_t last, std::vector<RawFind>& into, ByteProgress* report) {
@@ -330,14 +375,24 @@ void ScanDatabase(ByteView image, const std::string& file, Decoders decoders, st
     const std::uint64_t run = std::max<std::uint64_t>(1, (std::uint64_t{2} << 20) / header->pageSize);
     std::vector<std::vector<RawFind>> parts((pages + run - 1) / run);
     std::atomic<std::size_t> next{0};
-    auto work = [&](ByteProgress* report) {
+    // The run each worker is on: the pages of every run below the lowest are done.
+    std::vector<std::atomic<std::size_t>> current(workers);
+    for (auto& at : current) at = 0;
+    auto work = [&](unsigned w, ByteProgress* report) {
         for (std::size_t r; (r = next.fetch_add(1)) < parts.size() && !RecoveryCancelled();) {
+            current[w] = r;
             carvePages(1 + r * run, std::min(pages, (r + 1) * run), parts[r], report);
+            parts[r].shrink_to_fit();  // the finds wait for the join: without the vector's slack
+            if (!giving) continue;
+            std::size_t lowest = SIZE_MAX;
+            for (const auto& at : current) lowest = std::min(lowest, at.load());
+            giving->Before(std::min<std::uint64_t>(lowest, parts.size()) * run * header->pageSize);
         }
+        current[w] = SIZE_MAX;
     };
     std::vector<std::thread> threads;
-    for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work, nullptr);
-    work(progress);
+    for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work, w, nullptr);
+    work(0, progress);
     for (std::thread& thread : threads) thread.join();
     std::size_t total = finds.size();
     for (const std::vector<RawFind>& part : parts) total += part.size();
@@ -463,8 +518,8 @@ std::vector<DatabaseFile> ReadDatabaseFiles(const std::string& path, ScanReport&
 // Every record the decoders find in the files, in file order; the report gets each file's
 // pages. The database's own page size and usable size guide the log and the journal, and the
 // column counts its pages show teach the message decoder the table's earlier forms.
-std::vector<RawFind> ScanDatabaseFiles(const std::vector<DatabaseFile>& files, DeepDecoder& decoder,
-                                       std::span<const DeepDecoder* const> decoders, ScanReport& report)
+std::vector<RawFind> ScanDatabaseFiles(std::vector<DatabaseFile>& files, DeepDecoder& decoder,
+                                       std::span<const DeepDecoder* const> decoders, ScanReport& report, bool handBack)
 {
     std::uint64_t total = 0;
     for (const DatabaseFile& file : files) total += file.image.Size();
@@ -488,7 +543,7 @@ std::vector<RawFind> ScanDatabaseFiles(const std::vector<DatabaseFile>& files, D
         if (!file.image.Loaded()) continue;
         const ByteView bytes(file.image.Data(), file.image.Size());
         if (file.kind == FileRole::Database) {
-            ScanDatabase(bytes, file.path, decoders, finds, &progress);
+            ScanDatabase(bytes, file.path, decoders, finds, &progress, handBack ? &files[i].image : nullptr);
             report.sources[i].pages = static_cast<std::int64_t>(bytes.Size() / pageSize);
         } else if (file.kind == FileRole::Log) {
             report.sources[i].pages =
@@ -537,15 +592,20 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
         report.noSchema = true;
         return;
     }
-    const std::vector<std::unique_ptr<DeepDecoder>> partDecoders = PartTableDecoders(reader, liveMms);
+    // Most part records are those of live MMS: they are left out as they are found.
+    const LiveMmsParts heldParts(store);
+    const std::vector<std::unique_ptr<DeepDecoder>> partDecoders = PartTableDecoders(reader, liveMms, &heldParts);
     std::vector<const DeepDecoder*> decoders{&decoder};
     for (const auto& part : partDecoders) decoders.push_back(part.get());
 
     std::vector<DatabaseFile> files = ReadDatabaseFiles(path, report);
-    std::vector<RawFind> finds = ScanDatabaseFiles(files, decoder, decoders, report);
+    // Nothing after the scan reads an Android database's image again: its memory may go as
+    // the scan passes (the iPhone's placement by join rows reads it once more).
+    const bool iphone = reader.m_deviceKind == kDeviceIphone;
+    std::vector<RawFind> finds = ScanDatabaseFiles(files, decoder, decoders, report, !iphone);
     ReportProgress(90);
     // The finds hold copies of what they need: only the iPhone's placement reads the files again.
-    if (reader.m_deviceKind != kDeviceIphone) std::vector<DatabaseFile>().swap(files);
+    if (!iphone) std::vector<DatabaseFile>().swap(files);
     // The part tables' finds are put together after the messages they may belong to.
     const auto parts = std::stable_partition(finds.begin(), finds.end(),
                                              [](const RawFind& f) { return f.record.table == CarvedTable::Messages; });
@@ -553,7 +613,7 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
     finds.erase(parts, finds.end());
     reader.m_recovered = MergeDeepFinds(std::move(finds), liveRows, liveCopies);
     MergePartFinds(std::move(partFinds), store, reader.m_recovered);
-    if (reader.m_deviceKind == kDeviceIphone) PlaceByJoinsOfEveryVersion(files, reader);
+    if (iphone) PlaceByJoinsOfEveryVersion(files, reader);
     reader.m_recoveredCount = static_cast<std::int32_t>(reader.m_recovered.size());
     report.filled = reader.m_recoveredCount;
     ReportProgress(100);

@@ -235,6 +235,7 @@ void FoldRowlessCopies(std::vector<MessageRecord>& messages)
 std::vector<MessageRecord> MergeRepeats(std::vector<RawFind>& finds, const LiveRows& rows, const LiveCopies& live)
 {
     std::vector<MessageRecord> messages;
+    messages.reserve(finds.size());  // never moved while they grow: room not written is not memory taken
     IndexSet byKey(finds.size());
     std::unordered_map<std::int64_t, std::uint32_t> byRowId;
     auto keyHash = [](const MessageRecord& m) {
@@ -410,12 +411,16 @@ std::vector<bool> CutCopies(std::vector<MessageRecord>& messages, const LiveRows
 std::vector<MessageRecord> MergeDeepFinds(std::vector<RawFind> finds, const LiveRows& rows, const LiveCopies& live)
 {
     std::vector<MessageRecord> messages = MergeRepeats(finds, rows, live);
+    std::vector<RawFind>().swap(finds);  // their texts are the messages' now: the rest goes
     const std::vector<bool> drop = CutCopies(messages, rows, live);
-    std::vector<MessageRecord> kept;
-    kept.reserve(messages.size());
+    std::size_t kept = 0;
     for (std::size_t i = 0; i < messages.size(); ++i) {
-        if (!drop[i]) kept.push_back(std::move(messages[i]));
+        if (drop[i]) continue;
+        if (kept != i) messages[kept] = std::move(messages[i]);
+        ++kept;
     }
-    std::stable_sort(kept.begin(), kept.end(), [](const MessageRecord& a, const MessageRecord& b) { return a.time < b.time; });
-    return kept;
+    messages.erase(messages.begin() + static_cast<std::ptrdiff_t>(kept), messages.end());
+    std::stable_sort(messages.begin(), messages.end(),
+                     [](const MessageRecord& a, const MessageRecord& b) { return a.time < b.time; });
+    return messages;
 }

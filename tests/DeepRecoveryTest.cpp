@@ -15,6 +15,7 @@
 #include "fixtures/DeepCases.h"
 #include "readers/OpenDatabase.h"
 #include "recovery/DeepScan.h"
+#include "recovery/FileImage.h"
 #include "recovery/LiveCopies.h"
 #include "recovery/RecoveryRun.h"
 #include "recovery/SqliteFiles.h"
@@ -210,6 +211,50 @@ TEST_F(FreshStore, AnOverflowChainWholeAndOneCutByAFreelistTrunk)
     EXPECT_EQ(whole.truncated, 0);
     EXPECT_EQ(whole.body, second);
     EXPECT_EQ(whole.time, 1'600'000'002'000);
+}
+
+// Rows lengthened in place keep their cells on late pages while their new overflow pages come
+// from the freelist at the file's start; deleted, they are carved after the scan has handed the
+// start's memory back, so their chains are read from the file, and come back whole.
+TEST_F(FreshStore, ChainsIntoMemoryTheDeepScanHandedBack)
+{
+    const auto path = m_dir / "mmssms.db";
+    constexpr int kFiller = 3000, kLong = 1200;
+    auto text = [](int id, std::size_t size) {
+        const std::string head = "message " + std::to_string(id) + " ";
+        return head + std::string(size - head.size(), static_cast<char>('a' + id % 26));
+    };
+    {
+        PhoneDb db = PhoneDb::Android(path);
+        db.AddAndroidAddress("5550001");
+        db.Exec("BEGIN");
+        for (int id = 1; id <= kFiller + kLong; ++id) {
+            db.AddAndroidSms({.address = "5550001", .date = std::int64_t{1'600'000'000'000} + id * 1000,
+                              .body = text(id, id <= kFiller ? 1000 : 1900), .id = std::int64_t{id}});
+        }
+        db.Exec("COMMIT; DELETE FROM sms WHERE _id <= " + std::to_string(kFiller) + ";");
+        for (int id = kFiller + 1; id <= kFiller + kLong; ++id) {
+            db.Exec("UPDATE sms SET body = '" + text(id, 6000) + "' WHERE _id = " + std::to_string(id) + ";");
+        }
+        db.Exec("DELETE FROM sms WHERE _id % 2 = 0;");
+    }
+    ASSERT_GT(std::filesystem::file_size(path), std::uintmax_t{6} << 20);
+    Load(path);
+    // The ids of the deleted messages that came back whole.
+    std::set<int> inMemory, recovered;
+    auto note = [&](std::set<int>& into, std::int64_t time, const std::string& body, bool truncated) {
+        const int id = static_cast<int>((time - 1'600'000'000'000) / 1000);
+        if (id > kFiller && id % 2 == 0 && body == text(id, 6000) && !truncated) into.insert(id);  // deleted
+    };
+    // The same file carved in memory whole: the chains a freed page cut are cut there too.
+    const FileImage image(path.string());
+    std::vector<RawFind> finds;
+    ScanDatabaseImage(ByteView(image.Data(), image.Size()), path.string(), DeepDecoder(g_store), finds);
+    for (const RawFind& f : finds) note(inMemory, f.record.time, f.record.body, f.record.truncated);
+    EXPECT_GE(inMemory.size(), std::size_t{kLong / 2 - 2});
+    RunDeepRecoverySteps(path.string());
+    for (const MessageRecord& m : g_store.currentReader->m_recovered) note(recovered, m.time, m.body, m.truncated != 0);
+    EXPECT_EQ(recovered, inMemory);
 }
 
 TEST_F(DeepRecoveryTest, IphoneOfBothErasWithTwoByteHeaders)

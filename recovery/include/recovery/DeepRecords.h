@@ -32,8 +32,9 @@
 class OverflowPages {
 public:
     virtual ~OverflowPages() = default;
-    // The bytes of page `number` (empty when the image holds no such page).
-    virtual ByteView Page(std::uint32_t number) const = 0;
+    // The bytes of page `number` (empty when the image holds no such page). They may be read
+    // into `scratch`, which the view then points into, until the next call with it.
+    virtual ByteView Page(std::uint32_t number, std::vector<std::uint8_t>& scratch) const = 0;
 };
 
 struct DecodedRecord {
@@ -80,6 +81,13 @@ private:
     std::vector<Row> m_rows;  // by row id, then time
 };
 
+// Tells the finds of a table that the live rows already hold (copies of them included).
+class HeldByLive {
+public:
+    virtual ~HeldByLive() = default;
+    virtual bool Holds(const DecodedRecord& record) const = 0;
+};
+
 class DeepDecoder {
 public:
     // Plans the columns of the store's message table (schema, device kind). With `live`,
@@ -94,6 +102,9 @@ public:
     DeepDecoder(DeviceKind kind, CarvedTable table, std::span<const std::string> names,
                 std::span<const std::string> types, bool rowIdAlias, const LiveRows* live = nullptr);
     CarvedTable Table() const { return m_table; }
+    // Finds that `held` says the live rows hold are left out where they are found.
+    void LeaveOutHeld(const HeldByLive* held) { m_held = held; }
+    bool Held(const DecodedRecord& record) const { return m_held != nullptr && m_held->Holds(record); }
 
     bool Usable() const { return m_columns > 0; }
     std::int32_t Columns() const { return m_columns; }
@@ -176,6 +187,9 @@ private:
     // The whole payload: its local part, joined with its overflow pages into `joined` when it
     // spills; `truncated` when the chain broke (the part read is returned).
     static std::string_view JoinPayload(const Area& area, const Layout& layout, std::string& joined, bool& truncated);
+    // Follows the overflow chain of a payload that spills, appending its pieces to `joined`
+    // when given; false when the chain breaks before the payload's end.
+    static bool FollowOverflow(const Area& area, const Layout& layout, std::string* joined);
     // Whether the cell is a live row as it stands (its row id and date those of a live one).
     bool LiveAsItStands(const Layout& layout, std::string_view payload, std::int64_t rowId) const;
     // Whether a column's value passes its check.
@@ -207,6 +221,7 @@ private:
     void Plan(std::span<const std::string> names, std::span<const std::string> types);
 
     const LiveRows* m_live = nullptr;
+    const HeldByLive* m_held = nullptr;
     DeviceKind m_kind = kDeviceAndroid;
     CarvedTable m_table = CarvedTable::Messages;
     CarvedTable m_layout = CarvedTable::Messages;  // whose column meanings apply (the oldest iPhones' for theirs)
