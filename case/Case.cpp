@@ -1,6 +1,8 @@
 // The sequence of a case: open the source, load its database, name, recover, export.
 #include "case/Case.h"
 
+#include <malloc.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -102,6 +104,9 @@ LoadOutcome Case::Load(LoadPurpose /*purpose*/, bool takeEvidence)
         m_evidence.source = TakeSourceFacts(*m_source);
     }
     ReplaceReaderAndLoad(CreateReader(outcome.kind), path);
+    // What the load held only while it read (rows by id, parts before they were joined) goes
+    // back to the system now, before a recovery reads the file into memory beside the list.
+    ::malloc_trim(0);
     m_loaded = true;
     MarkAttachments(false);
     if (g_store.liveMessageCount == 0 && g_store.conversationCount == 1) {

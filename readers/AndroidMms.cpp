@@ -5,6 +5,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <span>
+#include <tuple>
 #include <set>
 #include <string>
 #include <string_view>
@@ -32,6 +34,7 @@ std::string_view Bytes(sqlite3_stmt* row, int column)
 }
 
 struct PartRow {
+    std::size_t pdu = 0;  // the message's place in the list
     std::int64_t seq = 0;
     std::int64_t id = 0;
     std::string text;  // a text part's content
@@ -48,11 +51,14 @@ std::string PartText(sqlite3_stmt* row, int column, std::int64_t charset)
     return DecodeCharset(bytes, charset);
 }
 
-void ReadParts(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>& indexOfPdu,
-               std::vector<std::vector<PartRow>>& parts)
+// The parts of the listed messages, in one list ordered by message, then seq: one block of
+// memory that goes whole when the load is done, not one small list per message among the
+// messages' own texts.
+std::vector<PartRow> ReadParts(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>& indexOfPdu)
 {
+    std::vector<PartRow> parts;
     const std::set<std::string> columns = TableColumns(db, "part");
-    if (!columns.contains("mid")) return;
+    if (!columns.contains("mid")) return parts;
     const std::string sql = "SELECT mid, " + ColumnsOrNull(columns, {"seq", "ct", "name", "chset", "cl", "fn", "_data", "text"}) +
                             ", rowid FROM part;";
     Statement rows(db, sql.c_str());
@@ -61,7 +67,8 @@ void ReadParts(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>&
         if (pdu == indexOfPdu.end()) continue;  // a part of no message shown (or of none at all)
         const std::string type = AsciiLower(ColumnText(rows.handle, 2) ? ColumnText(rows.handle, 2) : "");
         if (type == "application/smil") continue;  // the slide layout, not content
-        PartRow part;
+        PartRow& part = parts.emplace_back();
+        part.pdu = pdu->second;
         part.seq = Int(rows.handle, 1);
         part.id = Int(rows.handle, 9);
         if (type == "text/plain") {
@@ -74,14 +81,17 @@ void ReadParts(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>&
             part.attachment.mime = Utf8ToAnsiString(ColumnText(rows.handle, 2));
             part.attachment.file = Utf8ToAnsiString(ColumnText(rows.handle, 7));
         }
-        parts[pdu->second].push_back(std::move(part));
     }
+    std::sort(parts.begin(), parts.end(), [](const PartRow& a, const PartRow& b) {
+        return std::tie(a.pdu, a.seq, a.id) < std::tie(b.pdu, b.seq, b.id);
+    });
+    return parts;
 }
 
 struct Addresses {
     std::string from;
     bool fromChinaPrefix = false;  // as stored, the sender's address began with "+86"
-    std::vector<std::string> to;
+    std::string to;  // the recipients, joined by ", "
 };
 
 void ReadAddresses(sqlite3* db, const std::unordered_map<std::int64_t, std::size_t>& indexOfPdu,
@@ -102,29 +112,31 @@ void ReadAddresses(sqlite3* db, const std::unordered_map<std::int64_t, std::size
             those.fromChinaPrefix = chinaPrefix;
             those.from = address == kOwnerToken ? std::string() : std::move(address);
         } else if (type == kTo && !address.empty()) {
-            those.to.push_back(std::move(address));
+            if (!those.to.empty()) those.to += ", ";
+            those.to += address;
         }
     }
 }
 
 // Puts parts and addresses into the message: texts joined by line feeds in seq order, the
-// other parts as attachments.
-void Complete(MessageRecord& m, std::vector<PartRow>& parts, Addresses& addresses)
+// other parts as attachments. What is taken is moved: the load keeps no copies behind.
+void Complete(MessageRecord& m, std::span<PartRow> parts, Addresses& addresses)
 {
-    std::sort(parts.begin(), parts.end(), [](const PartRow& a, const PartRow& b) { return a.seq != b.seq ? a.seq < b.seq : a.id < b.id; });
     for (PartRow& part : parts) {
-        if (part.isText) {
-            if (!m.body.empty()) m.body += '\n';
-            m.body += part.text;
-        } else {
+        if (!part.isText) {
             m.details.Edit().attachments.push_back(std::move(part.attachment));
+        } else if (m.body.empty()) {
+            m.body = std::move(part.text);
+        } else {
+            m.body += '\n';
+            m.body += part.text;
         }
     }
     if (m.fromMe == 0) {
-        m.address = addresses.from;
+        m.address = std::move(addresses.from);
         m.chinaPrefix = addresses.fromChinaPrefix ? 1 : 0;
     } else {
-        for (std::size_t i = 0; i < addresses.to.size(); ++i) m.address += (i == 0 ? "" : ", ") + addresses.to[i];
+        m.address = std::move(addresses.to);
     }
 }
 
@@ -158,10 +170,14 @@ std::vector<MmsMessage> ReadMmsMessages(sqlite3* db)
         }
         indexOfPdu.emplace(m.rowId, out.size() - 1);
     }
-    std::vector<std::vector<PartRow>> parts(out.size());
+    std::vector<PartRow> parts = ReadParts(db, indexOfPdu);
     std::vector<Addresses> addresses(out.size());
-    ReadParts(db, indexOfPdu, parts);
     ReadAddresses(db, indexOfPdu, addresses);
-    for (std::size_t i = 0; i < out.size(); ++i) Complete(out[i].record, parts[i], addresses[i]);
+    auto part = parts.begin();
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto first = part;
+        while (part != parts.end() && part->pdu == i) ++part;
+        Complete(out[i].record, std::span<PartRow>(first, part), addresses[i]);
+    }
     return out;
 }

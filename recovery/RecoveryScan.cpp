@@ -69,42 +69,47 @@ std::uint64_t LiveCellKey(std::int64_t time, std::string_view body)
 }
 
 LiveCells::LiveCells(const FileImage& image, std::int32_t pageSize)
+    : m_image(&image), m_pageSize(pageSize), m_usable(static_cast<std::uint32_t>(pageSize))
 {
     const ByteView file(image.Data(), image.Size());
-    std::uint32_t usable = static_cast<std::uint32_t>(pageSize);
-    std::vector<bool> freePage;
     if (const std::optional<DatabaseHeader> header = ReadDatabaseHeader(file); header && header->pageSize == static_cast<std::uint32_t>(pageSize)) {
-        usable = header->usableSize;
+        m_usable = header->usableSize;
         std::vector<std::uint32_t> trunks;
         for (const std::uint32_t page : FreelistPages(file, *header, trunks)) {
-            if (page >= freePage.size()) freePage.resize(page + 1, false);
-            freePage[page] = true;
+            if (page >= m_free.size()) m_free.resize(page + 1, false);
+            m_free[page] = true;
         }
     }
-    const std::uint64_t pages = image.Size() / static_cast<std::uint64_t>(pageSize);
-    for (std::uint64_t p = 0; p < pages; ++p) {
-        const auto number = static_cast<std::uint32_t>(p + 1);
-        if (number < freePage.size() && freePage[number]) continue;
-        const std::int64_t start = static_cast<std::int64_t>(p) * pageSize;
-        const std::optional<BtreePage> page = ReadBtreePage(file.Sub(static_cast<std::uint64_t>(start), static_cast<std::uint64_t>(pageSize)), number, usable);
-        if (!page || page->type != kLeafTablePage) continue;
-        // Every boundary a cell stops at: the other cells, the freeblocks, the usable end.
-        std::vector<std::uint32_t> stops(page->cells.begin(), page->cells.end());
-        for (const BtreePage::Range& block : page->freeblocks) stops.push_back(block.begin);
-        stops.push_back(usable);
-        std::sort(stops.begin(), stops.end());
-        for (const std::uint32_t cell : page->cells) {
-            const auto next = std::upper_bound(stops.begin(), stops.end(), cell);
-            if (next != stops.end()) m_ranges.emplace_back(start + cell, start + *next);
-        }
-    }
-    std::sort(m_ranges.begin(), m_ranges.end());
 }
 
 bool LiveCells::Contains(std::int64_t offset) const
 {
-    auto after = std::upper_bound(m_ranges.begin(), m_ranges.end(), std::pair{offset, INT64_MAX});
-    return after != m_ranges.begin() && offset < std::prev(after)->second;
+    const std::int64_t p = offset / m_pageSize;
+    if (p != m_page) {
+        m_page = p;
+        m_cells.clear();
+        const auto number = static_cast<std::uint32_t>(p + 1);
+        const auto start = static_cast<std::uint64_t>(p) * static_cast<std::uint64_t>(m_pageSize);
+        const ByteView file(m_image->Data(), m_image->Size());
+        if ((number >= m_free.size() || !m_free[number]) && file.Has(start, static_cast<std::uint64_t>(m_pageSize))) {
+            const std::optional<BtreePage> page = ReadBtreePage(file.Sub(start, static_cast<std::uint64_t>(m_pageSize)), number, m_usable);
+            if (page && page->type == kLeafTablePage) {
+                // Every boundary a cell stops at: the other cells, the freeblocks, the usable end.
+                std::vector<std::uint32_t> stops(page->cells.begin(), page->cells.end());
+                for (const BtreePage::Range& block : page->freeblocks) stops.push_back(block.begin);
+                stops.push_back(m_usable);
+                std::sort(stops.begin(), stops.end());
+                for (const std::uint32_t cell : page->cells) {
+                    const auto next = std::upper_bound(stops.begin(), stops.end(), cell);
+                    if (next != stops.end()) m_cells.emplace_back(cell, *next);
+                }
+                std::sort(m_cells.begin(), m_cells.end());
+            }
+        }
+    }
+    const auto within = static_cast<std::uint32_t>(offset - p * m_pageSize);
+    auto after = std::upper_bound(m_cells.begin(), m_cells.end(), std::pair{within, UINT32_MAX});
+    return after != m_cells.begin() && within < std::prev(after)->second;
 }
 
 std::int32_t WalkPages(const FileImage& image, const PageLayout& layout, const RecordCarver& carver, FindSink* sink)
@@ -233,10 +238,13 @@ std::int32_t WalkPagesOnEveryCore(FileImage& image, const PageLayout& layout, co
         // The sink's live index, copied: its lookups remember where the last one matched.
         std::optional<LiveCopies> live;
         if (sink.live != nullptr) live.emplace(*sink.live);
+        std::optional<LiveCells> cells;
+        if (sink.cells != nullptr) cells.emplace(*sink.cells);
         for (std::int32_t c; (c = next.fetch_add(1)) < chunks && !RecoveryCancelled();) {
             current[static_cast<std::size_t>(w)] = c;
             Chunk& result = results[static_cast<std::size_t>(c)];
-            FindSink part{result.records, sink.limit, live ? &*live : nullptr, sink.cells, sink.iphone, sink.leaveOutFragments};
+            FindSink part{result.records, sink.limit, live ? &*live : nullptr, cells ? &*cells : nullptr, sink.iphone,
+                          sink.leaveOutFragments};
             part.structure = sink.structure;
             result.found = WalkPageRange(image, layout, carver, &part, {c * chunk, std::min(pages, (c + 1) * chunk), false});
             result.discarded = part.discarded;

@@ -63,6 +63,26 @@ void WriteSixtyWithFiveDeleted(const std::filesystem::path& path)
     db.Exec("DELETE FROM sms WHERE _id IN (1003, 1010, 1021, 1034, 1047);");
 }
 
+// Live rows whose own cells would fail a fragment's checks (a long text cut at its page's end
+// mid-character, a control character) are live rows, not fragments left out.
+TEST_F(RecoveryEndToEnd, LiveCellsAreNeverCountedAsFragments)
+{
+    const auto path = m_dir / "mmssms.db";
+    {
+        PhoneDb db = PhoneDb::Android(path);
+        db.AddAndroidAddress("5550001");
+        std::string cut(2000, 'x');
+        for (int i = 0; i < 3000; ++i) cut += "\xE4\xB8\xAD";  // three-byte characters across the page's end
+        db.AddAndroidSms({.address = "5550001", .date = kAndroidBase, .body = cut, .id = std::int64_t{1}});
+        db.AddAndroidSms({.address = "5550001", .date = kAndroidBase + 1000, .body = "bell\x07", .id = std::int64_t{2}});
+    }
+    Load(path);
+    ASSERT_EQ(g_store.liveMessageCount, 2);
+    RunRecoverySteps(path.string());
+    EXPECT_EQ(g_store.currentReader->m_lastScan.discarded, 0);
+    EXPECT_EQ(g_store.currentReader->m_recoveredCount, 0);
+}
+
 // A file whose live rows no reader can read (its table lacks a column the reader asks for) still
 // has them in cells in use: they are never finds. A header whose page size field is damaged is
 // mended in memory from the page count, with a warning, and the live rows read as live.

@@ -46,15 +46,21 @@ std::uint64_t LiveCellKey(std::int64_t time, std::string_view body);
 // expected columns, a file SQLite cannot open). A cell's bytes run from its offset to the next
 // cell, freeblock or the end of the usable area; the freelist's pages are left out, whose old
 // cells are deleted ones.
+// A page's cells are read when a byte of it is first asked about, and kept until another
+// page is: each thread asks its own copy.
 class LiveCells {
 public:
     LiveCells(const FileImage& image, std::int32_t pageSize);
     // Whether the byte at `offset` of the image lies in a cell in use.
     bool Contains(std::int64_t offset) const;
-    std::size_t Count() const { return m_ranges.size(); }
 
 private:
-    std::vector<std::pair<std::int64_t, std::int64_t>> m_ranges;  // [begin, end), ascending
+    const FileImage* m_image;
+    std::int32_t m_pageSize;
+    std::uint32_t m_usable;
+    std::vector<bool> m_free;  // by page number: the freelist's pages
+    mutable std::int64_t m_page = -1;  // the page whose cells m_cells holds (0-based)
+    mutable std::vector<std::pair<std::uint32_t, std::uint32_t>> m_cells;  // [begin, end) within it, ascending
 };
 
 // Where a filling pass puts its finds: appended to `records`, at most `limit` of them. With
