@@ -165,12 +165,13 @@ struct Carving {
     const OverflowUse* overflowUse = nullptr;
     std::uint32_t zeroSpan = BarrenZeroSpan(decoders);
 
-    void Add(const DecodedRecord& record, std::uint64_t areaOffset, std::uint32_t page, PlaceKind where)
+    void Add(DecodedRecord&& record, std::uint64_t areaOffset, std::uint32_t page, PlaceKind where)
     {
         for (const DeepDecoder* decoder : decoders) {
             if (decoder->Table() == record.table && decoder->Held(record)) return;
         }
-        finds.push_back({record, {file, static_cast<std::int64_t>(areaOffset + record.payloadOffset), page, where}});
+        const auto offset = static_cast<std::int64_t>(areaOffset + record.payloadOffset);
+        finds.push_back({std::move(record), {file, offset, page, where}});
     }
 
     // Tries every byte of [begin, end) of the area as the start of a record of any shape; an
@@ -193,13 +194,14 @@ struct Carving {
                     continue;
                 }
             }
-            const std::optional<DecodedRecord> record = TryEveryShape(area, offset);
+            std::optional<DecodedRecord> record = TryEveryShape(area, offset);
             if (!record) {
                 ++offset;
                 continue;
             }
-            Add(*record, areaOffset, page, where);
-            offset = std::max(offset + 1, record->payloadOffset + record->localLength);
+            const std::uint32_t after = record->payloadOffset + record->localLength;
+            Add(std::move(*record), areaOffset, page, where);
+            offset = std::max(offset + 1, after);
         }
     }
 
@@ -247,7 +249,7 @@ struct Carving {
             for (const std::uint32_t cell : btree->cells) {
                 for (const DeepDecoder* decoder : decoders) {
                     if (auto record = decoder->TryCell(area, cell)) {
-                        Add(*record, fileOffset, number, place(PlaceKind::CellInUse));
+                        Add(std::move(*record), fileOffset, number, place(PlaceKind::CellInUse));
                         break;
                     }
                 }
@@ -587,7 +589,6 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
     // Android keeps its MMS in a table of their own, whose row ids are counted apart.
     const LiveRows liveRows(store, false), liveMms(store, true);
     DeepDecoder decoder(store, &liveRows);
-    const LiveCopies liveCopies(store);
     if (!decoder.Usable()) {
         report.noSchema = true;
         return;
@@ -611,6 +612,7 @@ void RunDeepRecovery(CSms& reader, const std::string& path)
                                              [](const RawFind& f) { return f.record.table == CarvedTable::Messages; });
     std::vector<RawFind> partFinds(std::make_move_iterator(parts), std::make_move_iterator(finds.end()));
     finds.erase(parts, finds.end());
+    const LiveCopies liveCopies(store);  // made only now: the scan's memory is the most the run holds
     reader.m_recovered = MergeDeepFinds(std::move(finds), liveRows, liveCopies);
     MergePartFinds(std::move(partFinds), store, reader.m_recovered);
     if (iphone) PlaceByJoinsOfEveryVersion(files, reader);
