@@ -291,33 +291,106 @@ std::vector<MessageRecord> MergeRepeats(std::vector<RawFind>& finds, const LiveR
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD: bytes that were no text
 
+// A find that lost its row id is asked about below: one that is whole, with a text, and that
+// names no partner or has a text long enough not to repeat.
+constexpr std::size_t kRepeatingText = 16;
+bool MayBeRowlessVersion(const MessageRecord& find)
+{
+    if (find.rowId != 0 || find.truncated != 0 || find.body.empty()) return false;
+    const bool partnerless = find.address.empty() || find.address == "0";
+    return partnerless || find.body.size() >= kRepeatingText;
+}
+
+// The finds with their row id and the live messages whose texts some find without its row id
+// has: made when such a find first asks (most runs have none), and holding only those texts,
+// as flat indexes of the lists' positions.
+class ByText {
+public:
+    ByText(const std::vector<MessageRecord>& messages, const LiveCopies& live) : m_messages(messages), m_live(live) {}
+
+    // The first find with a row id (in list order) whose text is `body` and that `fits`.
+    template <typename Fits>
+    std::optional<std::uint32_t> Rowed(std::string_view body, Fits fits)
+    {
+        Build();
+        std::optional<std::uint32_t> found;
+        m_rowed->Contains(TextHash(body), [&](std::uint32_t k) {
+            if (m_messages[k].body != body || !fits(m_messages[k])) return false;
+            found = k;
+            return true;
+        });
+        return found;
+    }
+    template <typename Fits>
+    bool Live(std::string_view body, Fits fits)
+    {
+        Build();
+        return m_liveTexts->Contains(TextHash(body), [&](std::uint32_t k) {
+            return m_live.Live(k).body == body && fits(m_live.Live(k));
+        });
+    }
+
+private:
+    void Build()
+    {
+        if (m_rowed) return;
+        // The texts asked about: a text of another length is not looked at further.
+        std::vector<std::uint32_t> asking;
+        std::vector<bool> lengths;
+        for (std::size_t i = 0; i < m_messages.size(); ++i) {
+            if (!MayBeRowlessVersion(m_messages[i])) continue;
+            asking.push_back(static_cast<std::uint32_t>(i));
+            const std::size_t length = m_messages[i].body.size();
+            if (length >= lengths.size()) lengths.resize(length + 1, false);
+            lengths[length] = true;
+        }
+        IndexSet asked(asking.size());
+        for (const std::uint32_t i : asking) asked.Insert(TextHash(m_messages[i].body), i);
+        const auto isAsked = [&](std::string_view text, std::uint64_t& hash) {
+            if (text.size() >= lengths.size() || !lengths[text.size()]) return false;
+            hash = TextHash(text);
+            return asked.Contains(hash, [&](std::uint32_t k) { return m_messages[k].body == text; });
+        };
+        // (Any number of rows may share an asked text: the indexes are sized by what they hold.)
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> rowed, live;
+        std::uint64_t hash = 0;
+        for (std::size_t i = 0; i < m_messages.size(); ++i) {
+            if (m_messages[i].rowId != 0 && !m_messages[i].body.empty() && isAsked(m_messages[i].body, hash)) {
+                rowed.emplace_back(hash, static_cast<std::uint32_t>(i));
+            }
+        }
+        for (std::uint32_t k = 0; k < m_live.Count(); ++k) {
+            if (isAsked(m_live.Live(k).body, hash)) live.emplace_back(hash, k);
+        }
+        m_rowed.emplace(rowed.size());
+        for (const auto& [h, i] : rowed) m_rowed->Insert(h, i);
+        m_liveTexts.emplace(live.size());
+        for (const auto& [h, k] : live) m_liveTexts->Insert(h, k);
+    }
+
+    const std::vector<MessageRecord>& m_messages;
+    const LiveCopies& m_live;
+    std::optional<IndexSet> m_rowed, m_liveTexts;
+};
+
 // Whether `find` is a version of a row that lost its row id (a freed cell that later writes
 // partly covered, so that its time may read wrong): its whole text is a live message's or a
 // find's with its row id (which gains its places), and it names the same partner or none (a
 // row the phone wrote before it knew the handle). A short text that names a partner is left
 // alone: such texts repeat.
-bool RowlessVersion(const MessageRecord& find, std::vector<MessageRecord>& messages,
-                    const std::unordered_multimap<std::string_view, std::uint32_t>& rowedByText,
-                    const std::unordered_multimap<std::string_view, const MessageRecord*>& liveByText)
+bool RowlessVersion(const MessageRecord& find, std::vector<MessageRecord>& messages, ByText& byText)
 {
-    constexpr std::size_t kRepeatingText = 16;
-    if (find.rowId != 0 || find.truncated != 0 || find.body.empty()) return false;
+    if (!MayBeRowlessVersion(find)) return false;
     const bool partnerless = find.address.empty() || find.address == "0";
-    if (!partnerless && find.body.size() < kRepeatingText) return false;
-    const auto [liveFirst, liveLast] = liveByText.equal_range(find.body);
-    for (auto it = liveFirst; it != liveLast; ++it) {
-        if (partnerless || it->second->address == find.address) return true;
+    const auto samePartner = [&](const MessageRecord& other) { return partnerless || other.address == find.address; };
+    if (byText.Live(find.body, samePartner)) return true;
+    const std::optional<std::uint32_t> rowed = byText.Rowed(find.body, samePartner);
+    if (!rowed) return false;
+    MessageRecord& row = messages[*rowed];
+    for (const FindPlace& place : find.places) {
+        if (std::find(row.places.begin(), row.places.end(), place) == row.places.end()) row.places.push_back(place);
     }
-    const auto [first, last] = rowedByText.equal_range(find.body);
-    for (auto it = first; it != last; ++it) {
-        MessageRecord& row = messages[it->second];
-        if (!partnerless && row.address != find.address) continue;
-        for (const FindPlace& place : find.places) {
-            if (std::find(row.places.begin(), row.places.end(), place) == row.places.end()) row.places.push_back(place);
-        }
-        return true;
-    }
-    return false;
+    return true;
 }
 
 // Marks the cut finds that are the beginning of a whole one (which gains their places) or of a
@@ -345,14 +418,7 @@ std::vector<bool> CutCopies(std::vector<MessageRecord>& messages, const LiveRows
     };
     // The finds with their row id and the live messages by text, for the versions below that
     // lost their row id.
-    std::unordered_multimap<std::string_view, std::uint32_t> rowedByText;
-    for (std::size_t i = 0; i < messages.size(); ++i) {
-        if (messages[i].rowId != 0 && !messages[i].body.empty()) rowedByText.emplace(messages[i].body, static_cast<std::uint32_t>(i));
-    }
-    std::unordered_multimap<std::string_view, const MessageRecord*> liveByText;
-    if (std::any_of(messages.begin(), messages.end(), [](const MessageRecord& m) { return m.rowId == 0; })) {
-        for (std::uint32_t k = 0; k < live.Count(); ++k) liveByText.emplace(live.Live(k).body, &live.Live(k));
-    }
+    ByText byText(messages, live);
     // The texts of the sound finds in order, for the damaged ones below.
     std::vector<std::string_view> soundTexts;
     for (const MessageRecord& m : messages) {
@@ -368,7 +434,7 @@ std::vector<bool> CutCopies(std::vector<MessageRecord>& messages, const LiveRows
         // A record without its row id whose text was partly written over (bytes no text has)
         // while its beginning is a live message's, or a sound find's, is a damaged copy of that
         // message: its other columns cannot be trusted either.
-        if (RowlessVersion(cut, messages, rowedByText, liveByText)) {
+        if (RowlessVersion(cut, messages, byText)) {
             drop[i] = true;
             continue;
         }
