@@ -49,7 +49,7 @@ void DropCutRepeats(std::vector<const Found*>& parts)
     std::vector<const Found*> kept;
     for (const Found* cut : parts) {
         const bool repeat = cut->record.truncated && std::any_of(parts.begin(), parts.end(), [&](const Found* whole) {
-            return whole != cut && whole->record.sequence == cut->record.sequence && whole->record.mime == cut->record.mime &&
+            return whole != cut && whole->record.sequence == cut->record.sequence && whole->record.texts->mime == cut->record.texts->mime &&
                    whole->record.body.size() > cut->record.body.size() && whole->record.body.starts_with(cut->record.body);
         });
         if (!repeat) kept.push_back(cut);
@@ -61,13 +61,13 @@ void DropCutRepeats(std::vector<const Found*>& parts)
 // as an attachment.
 void AddPart(MessageRecord& m, const Found& part)
 {
-    if (AsciiLower(part.record.mime) == "text/plain") {
+    if (AsciiLower(part.record.texts->mime) == "text/plain") {
         if (!m.body.empty() && !part.record.body.empty()) m.body += '\n';
         m.body += part.record.body;
         if (part.record.truncated) m.truncated = 1;
     } else {
         m.details.Edit().attachments.push_back(
-            Attachment{part.record.name, part.record.mime, -1, part.record.file, false, {}});
+            Attachment{part.record.texts->name, part.record.texts->mime, -1, part.record.texts->file, false, {}});
     }
     for (const FindPlace& place : part.places) AddPlace(m, place);
 }
@@ -165,7 +165,7 @@ void AddMmsRecords(const std::vector<Found>& pdus, const MessageStore& store, co
         m.time = r.time;
         m.fromMe = r.fromMe;
         m.status = MmsStatus(r.box, r.mmsType);
-        if (!r.subject.empty()) m.details.Edit().subject = r.subject;
+        if (!r.texts->subject.empty()) m.details.Edit().subject = r.texts->subject;
         m.places = found->places;
     }
 }
@@ -195,10 +195,11 @@ void AddMmsParts(std::map<std::int64_t, std::vector<const Found*>>& partsOf, std
 // the message's attachments.
 bool LiveMmsHolds(const MessageRecord& live, const DecodedRecord& part)
 {
-    if (AsciiLower(part.mime) == "text/plain") return live.body.find(part.body) != std::string::npos;
+    if (AsciiLower(part.texts->mime) == "text/plain") return live.body.find(part.body) != std::string::npos;
     const auto& files = live.details->attachments;
     return std::any_of(files.begin(), files.end(), [&](const Attachment& a) {
-        return a.name == part.name && a.mime == part.mime && (a.file == part.file || a.file.empty() || part.file.empty());
+        const PartTexts& texts = *part.texts;
+        return a.name == texts.name && a.mime == texts.mime && (a.file == texts.file || a.file.empty() || texts.file.empty());
     });
 }
 
@@ -237,11 +238,11 @@ void MergeMmsFinds(std::vector<RawFind>& finds, const MessageStore& store, std::
     }
     using PduKey = std::tuple<std::int64_t, std::int64_t, std::int32_t, std::string>;
     const std::vector<Found> pdus = JoinRepeats<PduKey>(finds, CarvedTable::MmsMessages, [](const DecodedRecord& r) {
-        return PduKey{r.rowId, r.time, r.mmsType, r.subject};
+        return PduKey{r.rowId, r.time, r.mmsType, r.texts->subject};
     });
     using PartKey = std::tuple<std::int64_t, std::int64_t, std::string, std::string, std::string, std::string, bool>;
     const std::vector<Found> parts = JoinRepeats<PartKey>(finds, CarvedTable::MmsParts, [](const DecodedRecord& r) {
-        return PartKey{r.messageId, r.sequence, r.mime, r.name, r.file, r.body, r.truncated};
+        return PartKey{r.messageId, r.sequence, r.texts->mime, r.texts->name, r.texts->file, r.body, r.truncated};
     });
 
     std::unordered_map<std::int64_t, std::size_t> indexOfId;
@@ -269,8 +270,8 @@ using LiveFiles = std::multimap<std::pair<std::string, std::string>, std::string
 // unless one of them has none (an older version of a row may precede the file's download).
 bool IsLiveFile(const LiveFiles& live, const DecodedRecord& r)
 {
-    const auto [first, last] = live.equal_range({r.name, r.mime});
-    return std::any_of(first, last, [&](const auto& file) { return file.second.empty() || r.file.empty() || file.second == r.file; });
+    const auto [first, last] = live.equal_range({r.texts->name, r.texts->mime});
+    return std::any_of(first, last, [&](const auto& file) { return file.second.empty() || r.texts->file.empty() || file.second == r.texts->file; });
 }
 
 void MergeIphoneFinds(std::vector<RawFind>& finds, const MessageStore& store, std::vector<MessageRecord>& out)
@@ -288,7 +289,7 @@ void MergeIphoneFinds(std::vector<RawFind>& finds, const MessageStore& store, st
     });
     using FileKey = std::tuple<std::string, std::string, std::string, std::int64_t, std::int64_t>;
     const std::vector<Found> files = JoinRepeats<FileKey>(finds, CarvedTable::Attachments, [](const DecodedRecord& r) {
-        return FileKey{r.file, r.name, r.mime, r.size, r.time};
+        return FileKey{r.texts->file, r.texts->name, r.texts->mime, r.size, r.time};
     });
 
     std::unordered_map<std::int64_t, std::size_t> carvedOfId;  // message-table finds by row id
@@ -328,7 +329,7 @@ void MergeIphoneFinds(std::vector<RawFind>& finds, const MessageStore& store, st
         m.kind = MessageKind::Other;
         m.time = r.time;
         m.fromMe = r.fromMe;
-        m.details.Edit().attachments.push_back(Attachment{r.name, r.mime, r.size, r.file, false, {}});
+        m.details.Edit().attachments.push_back(Attachment{r.texts->name, r.texts->mime, r.size, r.texts->file, false, {}});
         m.places = file.places;
     }
 }

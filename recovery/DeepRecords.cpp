@@ -505,9 +505,14 @@ bool LooksLikeMimeType(std::string_view type)
 
 bool DeepDecoder::CompletePart(const Fields& fields, bool truncated, DecodedRecord& record) const
 {
-    record.mime = Utf8ToAnsiString(fields.mime);
-    record.name = Utf8ToAnsiString(fields.name.empty() ? fields.fallbackName : fields.name);
-    record.file = Utf8ToAnsiString(fields.file);
+    const std::string_view name = fields.name.empty() ? fields.fallbackName : fields.name;
+    if (!fields.mime.empty() || !name.empty() || !fields.file.empty()) {
+        PartTexts& texts = record.texts.Edit();
+        texts.mime = Utf8ToAnsiString(fields.mime);
+        texts.name = Utf8ToAnsiString(name);
+        texts.file = Utf8ToAnsiString(fields.file);
+    }
+    const PartTexts& texts = *record.texts;
     switch (m_table) {
     case CarvedTable::Messages:
     case CarvedTable::LegacyMessages: break;
@@ -515,22 +520,24 @@ bool DeepDecoder::CompletePart(const Fields& fields, bool truncated, DecodedReco
         // Sent, received and not yet downloaded messages; reports are no messages.
         if (!fields.hasDate || (record.mmsType != 128 && record.mmsType != 130 && record.mmsType != 132)) return false;
         record.fromMe = record.mmsType == 128 ? 1 : 0;
-        if (!fields.subject.empty()) record.subject = DecodeWidenedHeader(fields.subject, fields.subjectCharset);
+        if (!fields.subject.empty()) record.texts.Edit().subject = DecodeWidenedHeader(fields.subject, fields.subjectCharset);
         return true;
     case CarvedTable::MmsParts: {
         // The layout part is not content; a text part's text is its content.
-        if (record.messageId <= 0 || !LooksLikeMimeType(fields.mime) || AsciiLower(record.mime) == "application/smil") {
+        if (record.messageId <= 0 || !LooksLikeMimeType(fields.mime) || AsciiLower(texts.mime) == "application/smil") {
             return false;
         }
         std::string_view text = fields.body;
         if (truncated) BadTextBytes(text, true);
         record.body = Utf8ToAnsiString(text);
-        return !record.body.empty() || !record.name.empty() || !record.file.empty();
+        return !record.body.empty() || !texts.name.empty() || !texts.file.empty();
     }
     case CarvedTable::Attachments:
         // Without the name it was sent under, the file's own (as the live list names it).
-        if (record.name.empty()) record.name = record.file.substr(record.file.find_last_of('/') + 1);
-        return !fields.guid.empty() && (!record.name.empty() || !record.file.empty()) &&
+        if (texts.name.empty() && !texts.file.empty()) {
+            record.texts.Edit().name = texts.file.substr(texts.file.find_last_of('/') + 1);
+        }
+        return !fields.guid.empty() && (!record.texts->name.empty() || !record.texts->file.empty()) &&
                (fields.mime.empty() || LooksLikeMimeType(fields.mime));
     case CarvedTable::RecoverableParts: {
         if (record.messageId <= 0 || !fields.hasDate || fields.archived.empty()) return false;

@@ -62,8 +62,8 @@ int FuzzDeep(const std::uint8_t* data, std::size_t size)
     ScanJournalImage(image, "journal", pageSize, pageSize, 64, decoders, finds);
     for (const RawFind& find : finds) {
         Check(find.place.offset >= 0 && static_cast<std::size_t>(find.place.offset) < bytes.size(), "a find lies inside");
-        Check(IsValidUtf8(find.record.body) && IsValidUtf8(find.record.address) && IsValidUtf8(find.record.name) &&
-                  IsValidUtf8(find.record.file) && IsValidUtf8(find.record.subject),
+        Check(IsValidUtf8(find.record.body) && IsValidUtf8(find.record.address) && IsValidUtf8(find.record.texts->name) &&
+                  IsValidUtf8(find.record.texts->file) && IsValidUtf8(find.record.texts->subject),
               "texts are valid UTF-8");
     }
     std::vector<RawFind> messageFinds, partFinds;

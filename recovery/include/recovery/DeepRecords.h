@@ -37,6 +37,13 @@ public:
     virtual ByteView Page(std::uint32_t number, std::vector<std::uint8_t>& scratch) const = 0;
 };
 
+// The texts only part-table records have: a file's type, name and stored path, an MMS's
+// subject.
+struct PartTexts {
+    std::string mime, name, file, subject;
+    bool operator==(const PartTexts&) const = default;
+};
+
 struct DecodedRecord {
     CarvedTable table = CarvedTable::Messages;  // the table whose record this is
     std::int64_t rowId = 0;  // 0 when the cell's row id was not readable
@@ -55,7 +62,7 @@ struct DecodedRecord {
     // stored path and size; an MMS's subject.
     std::int64_t messageId = 0, chatId = 0, sequence = 0;
     std::int32_t mmsType = 0, box = 0;
-    std::string mime, name, file, subject;
+    Boxed<PartTexts> texts;  // (none for a message-table record: its find stays small)
     std::int64_t size = -1;  // -1: not stated
 };
 
