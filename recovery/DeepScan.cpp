@@ -32,6 +32,8 @@ constexpr std::uint32_t kDefaultPageSize = 4096;
 // Memory of a database image that the scan hands back to the system behind its slowest
 // worker. Overflow chains may lead back there: those pages are then read from the file.
 struct HandBack {
+    HandBack(FileImage& memory, FileDescriptor reading) : image(memory), file(std::move(reading)) {}
+
     FileImage& image;
     FileDescriptor file;
     std::shared_mutex lock;  // shared while a page is copied out, exclusive while memory goes
