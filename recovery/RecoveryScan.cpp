@@ -2,6 +2,7 @@
 #include "recovery/RecoveryScan.h"
 
 #include <algorithm>
+#include <numeric>
 #include <atomic>
 #include <climits>
 #include <cstring>
@@ -212,6 +213,25 @@ std::int32_t WalkPageRange(const FileImage& image, const PageLayout& layout, con
     return found;
 }
 
+std::int32_t CountOnEveryCore(const FileImage& image, const PageLayout& layout, const RecordCarver& carver)
+{
+    const auto pages = static_cast<std::int32_t>(image.Size() / static_cast<std::size_t>(layout.pageSize));
+    const auto workers = static_cast<std::int32_t>(pages >= 256 ? std::clamp(std::thread::hardware_concurrency(), 1u, 8u) : 1u);
+    // Counting is even work per page: one stretch of pages per worker; the first reports.
+    auto range = [&](std::int32_t w) {
+        const auto share = [&](std::int32_t k) { return static_cast<std::int32_t>(std::int64_t{pages} * k / workers); };
+        return PageRange{share(w), share(w + 1), w == 0};
+    };
+    std::vector<std::int32_t> counts(static_cast<std::size_t>(workers), 0);
+    std::vector<std::thread> threads;
+    for (std::int32_t w = 1; w < workers; ++w) {
+        threads.emplace_back([&, w] { counts[static_cast<std::size_t>(w)] = WalkPageRange(image, layout, carver, nullptr, range(w)); });
+    }
+    counts[0] = WalkPageRange(image, layout, carver, nullptr, range(0));
+    for (std::thread& thread : threads) thread.join();
+    return std::accumulate(counts.begin(), counts.end(), 0);
+}
+
 std::int32_t WalkPagesOnEveryCore(FileImage& image, const PageLayout& layout, const RecordCarver& carver, FindSink& sink,
                                   bool handBack)
 {
@@ -336,7 +356,7 @@ void RunRecoveryPass(CSms& reader, const RecoveryPassPlan& plan, std::int32_t& c
                     return std::binary_search(keys.begin(), keys.end(), LiveCellKey(m.time, m.body));
                 });
             } else {
-                found = WalkPages(image, layout, carver, nullptr);
+                found = CountOnEveryCore(image, layout, carver);
             }
         }
     }

@@ -349,6 +349,7 @@ TEST_F(ScanTest, WalkOnEveryCoreAgreesWithOneWalk)
     const std::int32_t found = WalkPages(one, layout, carver, &oneSink);
     FileImage every = FileImage::FromBytes(image.data(), image.size());
     FindSink everySink{got, image.size(), &live};
+    EXPECT_EQ(CountOnEveryCore(one, layout, carver), found);
     EXPECT_EQ(WalkPagesOnEveryCore(every, layout, carver, everySink, true), found);
     EXPECT_EQ(everySink.discarded, oneSink.discarded);
     ASSERT_EQ(got.size(), expected.size());

@@ -98,6 +98,9 @@ std::int32_t WalkPageRange(const FileImage& image, const PageLayout& layout, con
 // The filling walk over the whole image on every core (one for a small file): the same finds,
 // in the same order, as WalkPages with `sink`. With `handBack`, the memory of the pages every
 // worker has passed is handed back as the walk goes (the image is not read again).
+// The candidates of every page counted (a counting pass, storing nothing) by every core, each
+// over its own stretch of pages: the count one walk gives.
+std::int32_t CountOnEveryCore(const FileImage& image, const PageLayout& layout, const RecordCarver& carver);
 std::int32_t WalkPagesOnEveryCore(FileImage& image, const PageLayout& layout, const RecordCarver& carver, FindSink& sink,
                                   bool handBack);
 
