@@ -417,6 +417,40 @@ TEST_F(FreshStore, CutRecordsOfLiveMessagesAreLive)
     EXPECT_EQ(kept[0].body, "a deleted one");
 }
 
+// Finds that lost their row id: one whose text a hundred live messages share is live; one
+// that names no partner and has a deleted row's text is that row's (which gains its place).
+TEST_F(FreshStore, FindsWithoutTheirRowIdJoinWhatHasTheirText)
+{
+    g_store.currentReader = CreateReader(DatabaseName::Iphone);
+    const std::string often = "a text that is sent very often", deleted = "a deleted text of some length";
+    for (int k = 1; k <= 100; ++k) {
+        MessageRecord live = MessageOf("5550001", 700'000'000 + k, 0, often);
+        live.rowId = k;
+        g_store.liveMessages.push_back(live);
+    }
+    g_store.liveMessageCount = 100;
+    auto find = [](std::int64_t rowId, std::int64_t time, const std::string& body, const std::string& address, std::int64_t at) {
+        RawFind f;
+        f.record.rowId = rowId;
+        f.record.time = time;
+        f.record.body = body;
+        f.record.address = address;
+        f.place.offset = at;
+        return f;
+    };
+    std::vector<RawFind> finds;
+    for (int k = 0; k < 40; ++k) finds.push_back(find(200 + k, 700'100'000 + k, deleted, "5550002", 1000 + k));
+    finds.push_back(find(0, 700'200'000, often, "5550001", 5000));
+    finds.push_back(find(0, 700'300'000, deleted, "", 6000));
+    const LiveRows rows(g_store);
+    const LiveCopies copies(g_store);
+    const std::vector<MessageRecord> kept = MergeDeepFinds(std::move(finds), rows, copies);
+    ASSERT_EQ(kept.size(), 40u);
+    EXPECT_EQ(kept[0].rowId, 200);
+    ASSERT_EQ(kept[0].places.size(), 2u);
+    EXPECT_EQ(kept[0].places[1].offset, 6000);
+}
+
 // What a column cannot hold rejects a candidate: dates outside 1990-2100, a negative thread,
 // text with bytes no text has.
 TEST_F(FreshStore, ImpossibleValuesAreNoMessages)
